@@ -1,0 +1,268 @@
+import collections
+import types
+
+import pytest
+from _support import assert_no_leaks, ext, run_python
+from hypothesis import given
+from hypothesis import strategies as st
+
+write_back = ext._props_to_tree
+flatten = ext._tree_to_props
+
+
+class Recorder:
+    """A node that answers every lookup with itself and logs what it is asked."""
+
+    def __init__(self):
+        self.log = []
+
+    def __getitem__(self, key):
+        self.log.append(("get", type(key), key))
+        return self
+
+    def __setitem__(self, key, value):
+        self.log.append(("set", type(key), key, value))
+
+
+@pytest.mark.parametrize(
+    ("key", "components"),
+    [
+        ("", [""]),
+        ("a", ["a"]),
+        ("a.b.c", ["a", "b", "c"]),
+        ("a..b", ["a", "", "b"]),
+        (".a", ["", "a"]),
+        ("a.", ["a", ""]),
+        (".", ["", ""]),
+        ("...", ["", "", "", ""]),
+        ("ключ.值.😀x", ["ключ", "值", "😀x"]),
+        ("a\0b.c\0", ["a\0b", "c\0"]),
+        ("\0", ["\0"]),
+    ],
+)
+def test_key_is_cut_at_every_dot(key, components):
+    node = Recorder()
+    value = object()
+    assert write_back({key: value}, node) is node
+    *lookups, last = components
+    assert node.log == [("get", str, c) for c in lookups] + [("set", str, last, value)]
+
+
+def test_string_subclass_key_gives_plain_components():
+    class Str(str):
+        pass
+
+    node = Recorder()
+    write_back({Str("a.b"): 1}, node)
+    assert [entry[1] for entry in node.log] == [str, str]
+
+
+@pytest.mark.parametrize(
+    ("props", "tree", "after"),
+    [
+        ({"a": 1}, {}, {"a": 1}),
+        ({"a.b": 1}, {"a": {}}, {"a": {"b": 1}}),
+        ({"a.b": 1, "a.c": 2}, {"a": {"b": 0}}, {"a": {"b": 1, "c": 2}}),
+        ({"a": 1}, {"a": {"b": 2}}, {"a": 1}),
+        ({".a": 1}, {"": {}}, {"": {"a": 1}}),
+        ({"a\0b": 1}, {}, {"a\0b": 1}),
+        # Entries apply in order, each walked from the root.
+        ({"a.b": 1, "a": 2}, {"a": {}}, {"a": 2}),
+        ({"a": {"x": 0}, "a.b": 1}, {"a": 9}, {"a": {"x": 0, "b": 1}}),
+    ],
+)
+def test_write_back(props, tree, after):
+    assert write_back(props, tree) is tree
+    assert tree == after
+
+
+def test_values_are_assigned_not_copied():
+    value = [1, 2]
+    tree = {"a": {"b": None}}
+    write_back({"a.b": value}, tree)
+    assert tree["a"]["b"] is value
+
+
+@pytest.mark.parametrize("tree", [{}, object(), None, 5, [1]])
+def test_empty_props_returns_tree_untouched(tree):
+    assert write_back({}, tree) is tree
+
+
+@pytest.mark.parametrize(
+    ("props", "tree", "error", "after"),
+    [
+        ({"a.b": 1}, {}, KeyError, {}),
+        ({"x": 1, "a.b": 2, "y": 3}, {}, KeyError, {"x": 1}),
+        ({"a.b": 5}, {"a": [0]}, TypeError, {"a": [0]}),
+        ({"a.b": 5}, {"a": None}, TypeError, {"a": None}),
+        ({"a.b": 5}, {"a": 3}, TypeError, {"a": 3}),
+        ({"x": 1, 7: 2}, {}, TypeError, {"x": 1}),
+        ({"x": 1, "\udc80": 2}, {}, UnicodeEncodeError, {"x": 1}),
+        ({"a.b": 1}, {"a": types.MappingProxyType({})}, TypeError, None),
+        ({"a.b": 1}, {"a.b": 1}, KeyError, {"a.b": 1}),
+    ],
+)
+def test_failure_leaves_earlier_entries_applied(props, tree, error, after):
+    with pytest.raises(error):
+        write_back(props, tree)
+    if after is not None:
+        assert tree == after
+
+
+def test_missing_branch_names_the_component():
+    with pytest.raises(KeyError) as info:
+        write_back({"db.port": 1}, {"web": {}})
+    assert info.value.args == ("db",)
+
+
+def test_node_exception_passes_through_unchanged():
+    error = LookupError("from the node")
+
+    class Raising:
+        def __getitem__(self, key):
+            raise error
+
+    with pytest.raises(LookupError) as info:
+        write_back({"a.b.c": 1}, {"a": Raising()})
+    assert info.value is error
+
+
+def test_lookup_answers_are_used_as_given():
+    tree = collections.defaultdict(dict)
+    write_back({"a.b": 1, "a.c": 2}, tree)
+    assert tree == {"a": {"b": 1, "c": 2}}
+
+    shared = {}
+
+    class Fallback(dict):
+        def __missing__(self, key):
+            return shared
+
+    write_back({"x.y": 3}, Fallback())
+    assert shared == {"y": 3}
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs"),
+    [((), {}), (({},), {}), (({}, {}, {}), {}), (([], {}), {}), (({}, {}), {"x": 1})],
+)
+def test_argument_errors(args, kwargs):
+    with pytest.raises(TypeError):
+        write_back(*args, **kwargs)
+
+
+def test_no_reference_leaks():
+    def key(*parts):
+        return ".".join(parts)  # mortal, and not cached by the iterator
+
+    leaf = object()
+    tree = {"alpha": {"beta": {"gamma": None}}, "x": None}
+    props = {key("alpha", "beta", "gamma"): leaf, key("x"): leaf}
+    assert_no_leaks(lambda: write_back(props, tree), tree, props, leaf, *props)
+
+    cases = [
+        ({key("alpha", "missing", "z"): leaf}, KeyError),
+        ({key("x", "y"): leaf}, TypeError),  # None is not subscriptable
+        ({key("x"): leaf, 12345678901: leaf}, TypeError),
+        ({key("x"): leaf, "\udc80" + key("y"): leaf}, UnicodeEncodeError),
+        ({key("alpha", "beta", "gamma", "delta"): leaf}, TypeError),
+    ]
+    for bad, error in cases:
+        assert_no_leaks(
+            lambda bad=bad: write_back(bad, tree), tree, bad, leaf, *bad, raises=error
+        )
+
+
+# Keys without dots, and leaves that are never dicts, so that every path of the
+# flattened tree leads back to its own leaf.
+keys = st.text(st.characters(blacklist_characters=".", codec="utf-8"), max_size=4)
+leaves = st.one_of(st.none(), st.integers(), st.text(), st.lists(st.integers()))
+trees = st.recursive(
+    st.dictionaries(keys, leaves, max_size=4),
+    lambda children: st.dictionaries(keys, children | leaves, max_size=4),
+    max_leaves=30,
+)
+
+
+def skeleton(tree):
+    return {k: skeleton(v) for k, v in tree.items() if isinstance(v, dict)}
+
+
+def leaf_items(tree, path=()):
+    for key, value in tree.items():
+        if isinstance(value, dict):
+            yield from leaf_items(value, (*path, key))
+        else:
+            yield (*path, key), value
+
+
+def assert_same_leaves(tree, leaves):
+    found = list(leaf_items(tree))
+    assert len(found) == len(leaves)
+    assert all(value is leaves[path] for path, value in found)
+
+
+@given(trees)
+def test_round_trip(tree):
+    leaves = dict(leaf_items(tree))
+    props = flatten(tree)
+    assert write_back(props, tree) is tree
+    assert_same_leaves(tree, leaves)
+
+    rebuilt = skeleton(tree)
+    write_back(props, rebuilt)
+    assert rebuilt == tree
+    assert_same_leaves(rebuilt, leaves)
+
+
+def test_node_code_that_clears_props_cannot_free_the_entry():
+    result = run_python(
+        """
+        import gc
+        from props_to_tree import _props_to_tree as ext
+
+        class Hostile(dict):
+            # Empties the props mapping in the middle of an entry, so that
+            # the entry's key and value lose their only other reference.
+            def __init__(self, props):
+                super().__init__()
+                self.props = props
+            def __getitem__(self, key):
+                self.props.clear()
+                gc.collect()
+                return self
+            def __setitem__(self, key, value):
+                self.props.clear()
+                gc.collect()
+                super().__setitem__(key, value)
+
+        for round in range(200):
+            props = {}
+            node = Hostile(props)
+            key = ".".join(["first", str(round), "third"])
+            props[key] = ["payload", round]
+            props["later." + str(round)] = object()
+            assert ext._props_to_tree(props, node) is node
+            # The first entry was applied; clearing props ended the walk.
+            assert dict.__getitem__(node, "third") == ["payload", round]
+            assert len(dict(node)) == 1 and not props
+
+        class Refill(dict):
+            # Changes props behind a positional walk: entries may be skipped
+            # or met twice, but each one stored is whole.
+            def __setitem__(self, key, value):
+                props.pop(key, None)
+                props[key + "x"] = [key]
+                gc.collect()
+                super().__setitem__(key, value)
+
+        props = {"k" + str(i): [i] for i in range(50)}
+        node = Refill()
+        ext._props_to_tree(props, node)
+        for key, value in dict(node).items():
+            assert isinstance(value, list) and len(value) == 1, (key, value)
+        print("ok")
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "ok\n"
