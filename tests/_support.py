@@ -16,6 +16,7 @@ from props_to_tree import _props_to_tree as ext
 # The directory the module under test was imported from; child interpreters
 # are pointed at it so that they test the same build.
 IMPORT_ROOT = str(Path(props_to_tree.__file__).resolve().parent.parent)
+TESTS = str(Path(__file__).resolve().parent)
 
 
 def call(fn: Callable[[], Any], raises: type[BaseException] | None) -> None:
@@ -69,7 +70,7 @@ def run_python(code: str, timeout: float = 300) -> subprocess.CompletedProcess[s
     The debug allocator (unless the caller chose one) fills freed memory, so
     that a use after free shows as a crash or a wrong value.
     """
-    env = dict(os.environ, PYTHONPATH=IMPORT_ROOT)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([IMPORT_ROOT, TESTS]))
     env.setdefault("PYTHONMALLOC", "debug")
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],

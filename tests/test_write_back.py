@@ -155,8 +155,12 @@ def test_no_reference_leaks():
     def key(*parts):
         return ".".join(parts)  # mortal, and not cached by the iterator
 
+    class Raising:
+        def __getitem__(self, key):
+            raise LookupError(key)
+
     leaf = object()
-    tree = {"alpha": {"beta": {"gamma": None}}, "x": None}
+    tree = {"alpha": {"beta": {"gamma": None}}, "x": None, "r": Raising()}
     props = {key("alpha", "beta", "gamma"): leaf, key("x"): leaf}
     assert_no_leaks(lambda: write_back(props, tree), tree, props, leaf, *props)
 
@@ -166,6 +170,7 @@ def test_no_reference_leaks():
         ({key("x"): leaf, 12345678901: leaf}, TypeError),
         ({key("x"): leaf, "\udc80" + key("y"): leaf}, UnicodeEncodeError),
         ({key("alpha", "beta", "gamma", "delta"): leaf}, TypeError),
+        ({key("r", "y", "z"): leaf}, LookupError),
     ]
     for bad, error in cases:
         assert_no_leaks(
@@ -261,6 +266,45 @@ def test_node_code_that_clears_props_cannot_free_the_entry():
         ext._props_to_tree(props, node)
         for key, value in dict(node).items():
             assert isinstance(value, list) and len(value) == 1, (key, value)
+        print("ok")
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "ok\n"
+
+
+def test_key_of_many_components_into_a_deep_tree():
+    result = run_python(
+        """
+        import threading
+        from props_to_tree import _props_to_tree as ext
+
+        DEPTH = 100_000
+
+        def check():
+            root = node = {}
+            for _ in range(DEPTH - 1):
+                node["k"] = node = {}
+            value = object()
+            key = ".".join(["k"] * (DEPTH - 1) + ["leaf"])
+            assert ext._props_to_tree({key: value}, root) is root
+            node = root
+            for _ in range(DEPTH - 1):
+                node = node["k"]
+            assert node == {"leaf": value} and node["leaf"] is value
+
+        check()
+        threading.stack_size(256 * 1024)
+        failures = []
+        def worker():
+            try:
+                check()
+            except BaseException as exc:
+                failures.append(exc)
+        thread = threading.Thread(target=worker)
+        thread.start()
+        thread.join()
+        assert not failures, failures
         print("ok")
         """
     )
