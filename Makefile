@@ -9,12 +9,14 @@ SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 
-.PHONY: help venv build test test-gcc test-clang test-compilers clean
+.PHONY: help venv build test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
 
 help:
 	@echo "make venv            create $(VENV) with Python $(PYTHON) and install the package for development"
 	@echo "make test            build and run the test suite (PYTHON=3.13 or a path selects the interpreter)"
 	@echo "make test-compilers  build with gcc and clang, warnings as errors, and test both builds"
+	@echo "make check           the suite under ASan+UBSan, the driver under valgrind, and a short fuzz run"
+	@echo "make fuzz            fuzz both functions against the model (FUZZ_SECONDS=$(FUZZ_SECONDS))"
 	@echo "make clean           remove builds and virtual environments"
 
 $(BIN)/python:
@@ -53,6 +55,49 @@ test-gcc test-clang: test-%: build/%/.built
 	PYTHONPATH=build/$* $(BIN)/pytest $(PYTEST_ARGS)
 
 test-compilers: test-gcc test-clang
+
+# --- Memory checking -------------------------------------------------------
+
+SANITIZE := -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined
+CMAKE_FLAGS_asan := -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=None \
+	"-DCMAKE_CXX_FLAGS=$(SANITIZE)" "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,undefined"
+CMAKE_FLAGS_fuzz := -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=None \
+	"-DCMAKE_CXX_FLAGS=-O1 -g -fno-omit-frame-pointer -fsanitize=address,fuzzer-no-link" \
+	"-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,fuzzer-no-link"
+CMAKE_FLAGS_debug := -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# pymalloc would hide the module's heap errors from both tools.  The
+# interpreter's own allocations at exit drown any leak report; leaks are
+# covered by the reference and allocation-failure tests instead.
+ASAN_ENV = PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+check-asan: build/asan/.built
+	PYTHONPATH=$(abspath build/asan) $(ASAN_ENV) \
+	LD_PRELOAD=$$(clang -print-file-name=libclang_rt.asan-x86_64.so) \
+		$(BIN)/pytest -q -p no:cacheprovider $(PYTEST_ARGS)
+
+VALGRIND := valgrind --quiet --error-exitcode=99 --leak-check=no --track-origins=yes
+
+check-valgrind: build/debug/.built
+	PYTHONPATH=$(abspath build/debug) PYTHONMALLOC=malloc \
+		timeout 600 $(VALGRIND) $(BIN)/python tests/valgrind_driver.py
+
+FUZZ_SECONDS ?= 60
+
+$(VENV)/.fuzz: $(VENV)/.installed
+	$(BIN)/python -m pip install -qq ".[fuzz]" --no-build-isolation -C build-dir=build/wheel-$(notdir $(VENV))
+	@touch $@
+
+fuzz: build/fuzz/.built $(VENV)/.fuzz
+	@mkdir -p build/fuzz-corpus
+	PYTHONPATH=$(abspath build/fuzz) $(ASAN_ENV) \
+	LD_PRELOAD=$$($(BIN)/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \
+		$(BIN)/python tests/fuzz.py -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
+		-print_final_stats=1 build/fuzz-corpus
+
+check: check-asan check-valgrind
+	$(MAKE) fuzz FUZZ_SECONDS=$(or $(CHECK_FUZZ_SECONDS),30)
 
 clean:
 	rm -rf build .venv .venv-* dist *.egg-info .pytest_cache .hypothesis .mypy_cache .ruff_cache

@@ -1,0 +1,73 @@
+"""The hostile, failure-path and round-trip cases in one plain process.
+
+pytest is too slow under valgrind; this script is what `make check` runs
+there.  It exits non-zero on a wrong result, and valgrind on a memory error.
+"""
+
+import random
+import sys
+
+import hostile
+import model
+
+from props_to_tree import _props_to_tree as ext
+
+
+def fails(error: type[BaseException], fn: object, *args: object) -> None:
+    try:
+        fn(*args)  # type: ignore[operator]
+    except error:
+        return
+    raise AssertionError(f"{fn}{args!r} did not raise {error.__name__}")
+
+
+def failure_paths() -> None:
+    leaf = object()
+    cyclic: dict[str, object] = {"a": leaf}
+    cyclic["self"] = cyclic
+    fails(TypeError, ext._tree_to_props, [])
+    fails(TypeError, ext._tree_to_props, {"a": {1: leaf}})
+    fails(RecursionError, ext._tree_to_props, cyclic)
+    fails(TypeError, ext._props_to_tree, {"x": leaf, 7: leaf}, {})
+    fails(UnicodeEncodeError, ext._props_to_tree, {"x\udc80.y": leaf}, {})
+    fails(KeyError, ext._props_to_tree, {"a.b.c": leaf}, {"a": {}})
+    fails(TypeError, ext._props_to_tree, {"a.b": leaf}, {"a": [0]})
+    fails(TypeError, ext._props_to_tree, {"a.b": leaf}, {"a": None})
+
+
+def random_tree(rng: random.Random, depth: int) -> dict[str, object]:
+    tree: dict[str, object] = {}
+    for _ in range(rng.randrange(6)):
+        key = "".join(rng.choice("ab\0é😀") for _ in range(rng.randrange(4)))
+        tree[key] = random_tree(rng, depth + 1) if depth < 4 and rng.random() < 0.4 else [key]
+    return tree
+
+
+def round_trips() -> None:
+    rng = random.Random(1234)
+    for _ in range(300):
+        tree = random_tree(rng, 0)
+        props = ext._tree_to_props(tree)
+        assert props == model.tree_to_props(tree)
+        assert ext._props_to_tree(props, tree) is tree
+        assert ext._tree_to_props(tree) == props
+
+
+def deep_key() -> None:
+    depth = 20_000
+    root = node = {}
+    for _ in range(depth):
+        node["k"] = node = {}
+    ext._props_to_tree({"k." * depth + "leaf": 1}, root)
+    node = root
+    for _ in range(depth):
+        node = node["k"]
+    assert node == {"leaf": 1}
+
+
+if __name__ == "__main__":
+    hostile.run_all()
+    failure_paths()
+    round_trips()
+    deep_key()
+    print("valgrind driver: all cases ran", file=sys.stderr)
