@@ -72,10 +72,14 @@ CMAKE_FLAGS_debug := -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_ENV = PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# Reports go to files: pytest captures the stderr of a process that ASan ends.
 check-asan: build/asan/.built
-	PYTHONPATH=$(abspath build/asan) $(ASAN_ENV) \
+	@rm -f build/asan/report.*
+	PYTHONPATH=$(abspath build/asan) $(ASAN_ENV):log_path=$(abspath build/asan/report) \
 	LD_PRELOAD=$$(clang -print-file-name=libclang_rt.asan-x86_64.so) \
-		$(BIN)/pytest -q -p no:cacheprovider $(PYTEST_ARGS)
+		$(BIN)/pytest -q -p no:cacheprovider $(PYTEST_ARGS) \
+		|| { cat build/asan/report.* 2>/dev/null; exit 1; }
+	@! cat build/asan/report.* 2>/dev/null
 
 VALGRIND := valgrind --quiet --error-exitcode=99 --leak-check=no --track-origins=yes
 
