@@ -9,14 +9,18 @@ SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 
-.PHONY: help venv build test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
+.PHONY: help venv build demo lint format wheel test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
 
 help:
+	@echo "make demo            list the example config's properties, then change two by path"
 	@echo "make venv            create $(VENV) with Python $(PYTHON) and install the package for development"
 	@echo "make test            build and run the test suite (PYTHON=3.13 or a path selects the interpreter)"
 	@echo "make test-compilers  build with gcc and clang, warnings as errors, and test both builds"
 	@echo "make check           the suite under ASan+UBSan, the driver under valgrind, and a short fuzz run"
 	@echo "make fuzz            fuzz both functions against the model (FUZZ_SECONDS=$(FUZZ_SECONDS))"
+	@echo "make lint            clang-format, clang-tidy, ruff, mypy --strict and stubtest"
+	@echo "make format          reformat the C++ and Python sources"
+	@echo "make wheel           build the wheel and sdist into dist/"
 	@echo "make clean           remove builds and virtual environments"
 
 $(BIN)/python:
@@ -36,6 +40,29 @@ venv: $(VENV)/.installed
 
 build: venv
 
+demo: venv
+	cd examples && ../$(BIN)/python -m props_to_tree service.toml
+	cd examples && ../$(BIN)/python -m props_to_tree service.toml --set db.port=5433 --set 'service.tags=["api"]'
+
+PY_SOURCES := props_to_tree tests bench
+
+lint: build/clang/.built
+	clang-format --dry-run --Werror props_to_tree/_props_to_tree.cpp
+	clang-tidy --quiet -p build/clang props_to_tree/_props_to_tree.cpp
+	$(BIN)/ruff check $(PY_SOURCES)
+	$(BIN)/ruff format --check $(PY_SOURCES)
+	cd / && $(abspath $(BIN))/mypy --strict $(abspath tests/typecheck_usage.py)
+	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree
+
+format: venv
+	clang-format -i props_to_tree/_props_to_tree.cpp
+	$(BIN)/ruff check --fix-only --quiet $(PY_SOURCES)
+	$(BIN)/ruff format $(PY_SOURCES)
+
+wheel: venv
+	rm -rf dist
+	$(BIN)/python -m build --outdir dist .
+
 test: venv
 	$(BIN)/pytest $(PYTEST_ARGS)
 
@@ -52,7 +79,7 @@ build/%/.built: $(SOURCES) | venv
 	@touch $@
 
 test-gcc test-clang: test-%: build/%/.built
-	PYTHONPATH=build/$* $(BIN)/pytest $(PYTEST_ARGS)
+	PYTHONPATH=$(abspath build/$*) $(BIN)/pytest -m "not packaging" $(PYTEST_ARGS)
 
 test-compilers: test-gcc test-clang
 
@@ -77,7 +104,7 @@ check-asan: build/asan/.built
 	@rm -f build/asan/report.*
 	PYTHONPATH=$(abspath build/asan) $(ASAN_ENV):log_path=$(abspath build/asan/report) \
 	LD_PRELOAD=$$(clang -print-file-name=libclang_rt.asan-x86_64.so) \
-		$(BIN)/pytest -q -p no:cacheprovider $(PYTEST_ARGS) \
+		$(BIN)/pytest -q -p no:cacheprovider -m "not packaging" $(PYTEST_ARGS) \
 		|| { cat build/asan/report.* 2>/dev/null; exit 1; }
 	@! cat build/asan/report.* 2>/dev/null
 

@@ -106,8 +106,7 @@ _recursive(PyObject *names, PyObject *to_add, PyObject *curr_node)
         }
         if (PyDict_Check(value)) {
             if (depth == capacity
-                && grow_frames(&stack, &capacity, inline_stack) < 0)
-            {
+                && grow_frames(&stack, &capacity, inline_stack) < 0) {
                 goto done;
             }
             if (Py_EnterRecursiveCall("")) {
@@ -206,7 +205,7 @@ key_iterator_next(key_iterator *it, PyObject **dst)
 {
     const char *start = it->prev;
     Py_ssize_t left = it->end - start;
-    auto dot = static_cast<const char *>(std::memchr(start, '.', left));
+    const auto *dot = static_cast<const char *>(std::memchr(start, '.', left));
     key_step step;
     Py_ssize_t length;
     if (dot == nullptr) {

@@ -43,3 +43,12 @@ def props_to_tree(props: dict[Any, Any], tree: Any) -> Any:
             node = node[component]
         node[last] = value
     return tree
+
+
+def copy_branches(tree: dict[Any, Any]) -> dict[Any, Any]:
+    """A copy of every branch, of the same types, sharing the leaves."""
+    copied = type(tree)()
+    for key, value in dict.items(tree):
+        branch = copy_branches(value) if is_branch(value) else value
+        dict.__setitem__(copied, key, branch)
+    return copied

@@ -54,7 +54,9 @@ def test_flatten_matches_model(tree):
     if got[0] == "ok":
         assert list(got[1]) == list(want[1])
         assert all(type(k) is str for k in got[1])
-        assert all(a is b for a, b in zip(got[1].values(), want[1].values()))
+        assert all(
+            a is b for a, b in zip(got[1].values(), want[1].values(), strict=True)
+        )
 
 
 def paths(tree, prefix=""):
@@ -77,17 +79,10 @@ def writes(draw):
     return props, tree
 
 
-def copy_branches(tree):
-    copied = type(tree)()
-    for key, value in dict.items(tree):
-        dict.__setitem__(copied, key, copy_branches(value) if model.is_branch(value) else value)
-    return copied
-
-
 @given(writes())
 def test_write_back_matches_model(case):
     props, tree = case
-    mine, theirs = copy_branches(tree), copy_branches(tree)
+    mine, theirs = model.copy_branches(tree), model.copy_branches(tree)
     got = outcome(ext._props_to_tree, props, mine)
     event(got[0] if got[0] == "ok" else got[1].__name__)
     want = outcome(model.props_to_tree, props, theirs)

@@ -19,7 +19,9 @@ def test_shared_object_exports_one_symbol_and_no_libpython():
     def readelf(*flags):
         return subprocess.run(
             ["readelf", "--wide", *flags, ext.__file__],
-            capture_output=True, text=True, check=True,
+            capture_output=True,
+            text=True,
+            check=True,
         ).stdout
 
     exported = {

@@ -39,7 +39,9 @@ def random_tree(rng: random.Random, depth: int) -> dict[str, object]:
     tree: dict[str, object] = {}
     for _ in range(rng.randrange(6)):
         key = "".join(rng.choice("ab\0é😀") for _ in range(rng.randrange(4)))
-        tree[key] = random_tree(rng, depth + 1) if depth < 4 and rng.random() < 0.4 else [key]
+        tree[key] = (
+            random_tree(rng, depth + 1) if depth < 4 and rng.random() < 0.4 else [key]
+        )
     return tree
 
 

@@ -1,0 +1,22 @@
+"""Checked by `mypy --strict` in `make lint`: the stubs as a caller sees them."""
+
+from typing import Any, assert_type
+
+from props_to_tree import _props_to_tree
+
+
+class Config(dict[str, Any]):
+    pass
+
+
+def edit(tree: Config) -> Config:
+    props = _props_to_tree._tree_to_props(tree)
+    assert_type(props, dict[str, Any])
+    props["db.port"] = 5433
+    result = _props_to_tree._props_to_tree(props, tree)
+    assert_type(result, Config)
+    return result
+
+
+def plain(tree: dict[str, dict[str, int]]) -> None:
+    assert_type(_props_to_tree._props_to_tree({}, tree), dict[str, dict[str, int]])
