@@ -9,7 +9,7 @@ SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 
-.PHONY: help venv build demo lint format wheel test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
+.PHONY: help venv build demo lint format wheel bench test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
 
 help:
 	@echo "make demo            list the example config's properties, then change two by path"
@@ -18,6 +18,7 @@ help:
 	@echo "make test-compilers  build with gcc and clang, warnings as errors, and test both builds"
 	@echo "make check           the suite under ASan+UBSan, the driver under valgrind, and a short fuzz run"
 	@echo "make fuzz            fuzz both functions against the model (FUZZ_SECONDS=$(FUZZ_SECONDS))"
+	@echo "make bench           time both functions against pure Python and PyPI peers (BENCH_ARGS=--quick)"
 	@echo "make lint            clang-format, clang-tidy, ruff, mypy --strict and stubtest"
 	@echo "make format          reformat the C++ and Python sources"
 	@echo "make wheel           build the wheel and sdist into dist/"
@@ -58,6 +59,15 @@ format: venv
 	clang-format -i props_to_tree/_props_to_tree.cpp
 	$(BIN)/ruff check --fix-only --quiet $(PY_SOURCES)
 	$(BIN)/ruff format $(PY_SOURCES)
+
+BENCH_ARGS ?=
+
+$(VENV)/.bench: $(VENV)/.installed
+	$(BIN)/python -m pip install -qq ".[bench]" --no-build-isolation -C build-dir=build/wheel-$(notdir $(VENV))
+	@touch $@
+
+bench: $(VENV)/.bench
+	cd bench && ../$(BIN)/python run.py $(BENCH_ARGS)
 
 wheel: venv
 	rm -rf dist
