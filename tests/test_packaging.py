@@ -28,7 +28,17 @@ def test_wheel_and_sdist(tmp_path):
     # second wheel straight from the source tree.
     from_sdist, from_tree = tmp_path / "sdist", tmp_path / "tree"
     sh(sys.executable, "-m", "build", "--outdir", str(from_sdist), str(ROOT))
-    sh(sys.executable, "-m", "pip", "wheel", "-q", "--no-deps", "-w", str(from_tree), str(ROOT))
+    sh(
+        sys.executable,
+        "-m",
+        "pip",
+        "wheel",
+        "-q",
+        "--no-deps",
+        "-w",
+        str(from_tree),
+        str(ROOT),
+    )
 
     wheel, files = wheel_files(from_sdist)
     assert wheel_files(from_tree)[1] == files
