@@ -60,16 +60,17 @@ pop_name(PyObject *names)
 // keys of `names` joined with ".", in the order the leaves are met.
 //
 // The walk descends through a stack of open branches on the heap rather than
-// through native calls, so that a deep tree can exhaust neither the thread's
-// stack (a small one in a worker thread included) nor anything but memory.
-// Each open branch still counts against the host's recursion limit: that is
-// what turns a tree that contains itself into a RecursionError instead of an
-// endless walk.
+// through native calls, so depth costs memory and never native stack: a
+// worker thread with a small stack is as safe as the main thread.  Each open
+// branch still counts against the host's recursion limit, which is what turns
+// a tree that contains itself into a RecursionError instead of an endless
+// walk.
 //
 // The dicts on the stack are borrowed.  Nothing here can run Python code:
 // dicts are read through their storage, the path keys joined and stored are
-// exact strings and `to_add` is a plain dict, so nothing can change the tree
-// while it is walked.
+// exact strings, `to_add` is a plain dict, and every reference released is
+// also held by the tree, so nothing can change or free the tree while it is
+// walked.
 int
 _recursive(PyObject *names, PyObject *to_add, PyObject *curr_node)
 {

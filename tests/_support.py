@@ -5,6 +5,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import threading
 import tracemalloc
 from collections.abc import Callable
 from pathlib import Path
@@ -63,6 +64,31 @@ def assert_no_leaks(
     assert current - baseline < calls * 8, f"{current - baseline} bytes retained"
 
 
+def in_small_stack_thread(fn: Callable[[], Any]) -> None:
+    """Run `fn` in a thread with a 256 KiB stack, re-raising what it raised.
+
+    Whatever is very deep must be made and freed outside: freeing it is the
+    interpreter's own recursion, which overflows such a stack on 3.13.
+    """
+    failures: list[BaseException] = []
+
+    def worker() -> None:
+        try:
+            fn()
+        except BaseException as exc:
+            failures.append(exc)
+
+    old = threading.stack_size(256 * 1024)
+    try:
+        thread = threading.Thread(target=worker)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(old)
+    if failures:
+        raise failures[0]
+
+
 def run_python(code: str, timeout: float = 300) -> subprocess.CompletedProcess[str]:
     """Run `code` in a fresh interpreter that imports the build under test, so
     that a crash fails one test instead of the whole run.
@@ -82,4 +108,10 @@ def run_python(code: str, timeout: float = 300) -> subprocess.CompletedProcess[s
     )
 
 
-__all__ = ["IMPORT_ROOT", "assert_no_leaks", "ext", "run_python"]
+__all__ = [
+    "IMPORT_ROOT",
+    "assert_no_leaks",
+    "ext",
+    "in_small_stack_thread",
+    "run_python",
+]

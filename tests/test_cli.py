@@ -1,6 +1,7 @@
 """`python -m props_to_tree`, end to end in a subprocess."""
 
 import json
+import os
 import subprocess
 import sys
 
@@ -25,7 +26,7 @@ def run(*args, stdin=None, cwd):
         capture_output=True,
         text=True,
         cwd=cwd,
-        env={"PYTHONPATH": IMPORT_ROOT, "PATH": ""},
+        env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
     )
 
 

@@ -136,7 +136,7 @@ def test_no_reference_leaks():
 def test_deep_and_cyclic_trees_raise_recursion_error():
     result = run_python(
         """
-        import sys, threading
+        from _support import in_small_stack_thread
         from props_to_tree import _props_to_tree as ext
 
         def chain(depth):
@@ -165,21 +165,8 @@ def test_deep_and_cyclic_trees_raise_recursion_error():
         refuse(chain(100_000))
 
         # A worker thread's small stack is no more at risk than the main one.
-        # The chain is made and freed in the main thread: freeing it is the
-        # interpreter's own recursion, which overflows such a stack on 3.13.
         deep = chain(100_000)
-        threading.stack_size(256 * 1024)
-        failures = []
-        def worker():
-            try:
-                refuse(deep)
-                refuse(cyclic)
-            except BaseException as exc:
-                failures.append(exc)
-        thread = threading.Thread(target=worker)
-        thread.start()
-        thread.join()
-        assert not failures, failures
+        in_small_stack_thread(lambda: (refuse(deep), refuse(cyclic)))
 
         # The interpreter keeps working, recursion budget intact.
         assert ext._tree_to_props(chain(300)) == {"k." * 300 + "leaf": 1}

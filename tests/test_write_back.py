@@ -276,7 +276,7 @@ def test_node_code_that_clears_props_cannot_free_the_entry():
 def test_key_of_many_components_into_a_deep_tree():
     result = run_python(
         """
-        import threading
+        from _support import in_small_stack_thread
         from props_to_tree import _props_to_tree as ext
 
         DEPTH = 100_000
@@ -297,20 +297,8 @@ def test_key_of_many_components_into_a_deep_tree():
             assert node == {"leaf": value} and node["leaf"] is value
 
         check(chain())
-        # Made and freed in the main thread: freeing a chain this deep is the
-        # interpreter's own recursion, which overflows a small stack on 3.13.
         deep = chain()
-        threading.stack_size(256 * 1024)
-        failures = []
-        def worker():
-            try:
-                check(deep)
-            except BaseException as exc:
-                failures.append(exc)
-        thread = threading.Thread(target=worker)
-        thread.start()
-        thread.join()
-        assert not failures, failures
+        in_small_stack_thread(lambda: check(deep))
         print("ok")
         """
     )
