@@ -63,8 +63,8 @@ def test_one_input(data: bytes) -> None:
     if got[0] == "ok" and fdp.ConsumeBool():
         props.update(got[1])
     mine, theirs = model.copy_branches(t), model.copy_branches(t)
-    got = outcome(ext._props_to_tree, props, mine)
-    want = outcome(model.props_to_tree, props, theirs)
+    got = outcome(ext._props_to_tree, model.copy_branches(props), mine)
+    want = outcome(model.props_to_tree, model.copy_branches(props), theirs)
     assert got[0] == want[0], (got, want)
     assert got[1] is mine or got[1] is want[1], (got, want)
     assert mine == theirs, (props, t)

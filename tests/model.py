@@ -46,7 +46,12 @@ def props_to_tree(props: dict[Any, Any], tree: Any) -> Any:
 
 
 def copy_branches(tree: dict[Any, Any]) -> dict[Any, Any]:
-    """A copy of every branch, of the same types, sharing the leaves."""
+    """A copy of every branch, of the same types, sharing the leaves.
+
+    Differential runs each take their own copy of the tree and of the props:
+    a branch that one run assigns from the props is changed by its later
+    entries, and must not reach the other run changed.
+    """
     copied = type(tree)()
     for key, value in dict.items(tree):
         branch = copy_branches(value) if is_branch(value) else value

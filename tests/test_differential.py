@@ -83,9 +83,9 @@ def writes(draw):
 def test_write_back_matches_model(case):
     props, tree = case
     mine, theirs = model.copy_branches(tree), model.copy_branches(tree)
-    got = outcome(ext._props_to_tree, props, mine)
+    got = outcome(ext._props_to_tree, model.copy_branches(props), mine)
     event(got[0] if got[0] == "ok" else got[1].__name__)
-    want = outcome(model.props_to_tree, props, theirs)
+    want = outcome(model.props_to_tree, model.copy_branches(props), theirs)
     assert got[0] == want[0]
     if got[0] == "ok":
         assert got[1] is mine
