@@ -8,6 +8,7 @@ BIN := $(VENV)/bin
 SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_to_tree/*.pyi) \
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
+comma := ,
 
 .PHONY: help venv build demo lint format wheel bench test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
 
@@ -30,11 +31,13 @@ $(BIN)/python:
 	"$$py" -m venv $(VENV)
 	$(BIN)/python -m pip install -qq --upgrade pip scikit-build-core
 
+# Builds in the venv's own build tree, so that a rebuild is incremental.
+PIP_INSTALL = $(BIN)/python -m pip install -qq --no-build-isolation \
+	-C build-dir=build/wheel-$(notdir $(VENV))
+
 $(VENV)/.installed: $(BIN)/python $(SOURCES)
-	$(BIN)/python -m pip install -qq --no-build-isolation \
-		-C build-dir=build/wheel-$(notdir $(VENV)) ".[test,dev]"
-	$(BIN)/python -m pip install -qq --no-build-isolation --no-deps --force-reinstall \
-		-C build-dir=build/wheel-$(notdir $(VENV)) .
+	$(PIP_INSTALL) ".[test,dev]"
+	$(PIP_INSTALL) --no-deps --force-reinstall .
 	@touch $@
 
 venv: $(VENV)/.installed
@@ -63,7 +66,7 @@ format: venv
 BENCH_ARGS ?=
 
 $(VENV)/.bench: $(VENV)/.installed
-	$(BIN)/python -m pip install -qq ".[bench]" --no-build-isolation -C build-dir=build/wheel-$(notdir $(VENV))
+	$(PIP_INSTALL) ".[bench]"
 	@touch $@
 
 bench: $(VENV)/.bench
@@ -95,12 +98,12 @@ test-compilers: test-gcc test-clang
 
 # --- Memory checking -------------------------------------------------------
 
-SANITIZE := -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined
-CMAKE_FLAGS_asan := -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=None \
-	"-DCMAKE_CXX_FLAGS=$(SANITIZE)" "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,undefined"
-CMAKE_FLAGS_fuzz := -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=None \
-	"-DCMAKE_CXX_FLAGS=-O1 -g -fno-omit-frame-pointer -fsanitize=address,fuzzer-no-link" \
-	"-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,fuzzer-no-link"
+# $(call clang_sanitized,SANITIZERS[,EXTRA CXXFLAGS]): a clang build with them.
+clang_sanitized = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=None \
+	"-DCMAKE_CXX_FLAGS=-O1 -g -fno-omit-frame-pointer -fsanitize=$(1) $(2)" \
+	"-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=$(1)"
+CMAKE_FLAGS_asan := $(call clang_sanitized,address$(comma)undefined,-fno-sanitize-recover=undefined)
+CMAKE_FLAGS_fuzz := $(call clang_sanitized,address$(comma)fuzzer-no-link)
 CMAKE_FLAGS_debug := -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 # pymalloc would hide the module's heap errors from both tools.  The
@@ -127,7 +130,7 @@ check-valgrind: build/debug/.built
 FUZZ_SECONDS ?= 60
 
 $(VENV)/.fuzz: $(VENV)/.installed
-	$(BIN)/python -m pip install -qq ".[fuzz]" --no-build-isolation -C build-dir=build/wheel-$(notdir $(VENV))
+	$(PIP_INSTALL) ".[fuzz]"
 	@touch $@
 
 fuzz: build/fuzz/.built $(VENV)/.fuzz
@@ -135,7 +138,7 @@ fuzz: build/fuzz/.built $(VENV)/.fuzz
 	PYTHONPATH=$(abspath build/fuzz) $(ASAN_ENV) \
 	LD_PRELOAD=$$($(BIN)/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \
 		$(BIN)/python tests/fuzz.py -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
-		-print_final_stats=1 build/fuzz-corpus
+		-print_final_stats=1 -artifact_prefix=build/fuzz- build/fuzz-corpus
 
 check: check-asan check-valgrind
 	$(MAKE) fuzz FUZZ_SECONDS=$(or $(CHECK_FUZZ_SECONDS),30)
