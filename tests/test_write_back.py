@@ -1,10 +1,13 @@
 import collections
 import types
 
+import model
 import pytest
 from _support import assert_no_leaks, ext, run_python
 from hypothesis import given
 from hypothesis import strategies as st
+
+import props_to_tree
 
 write_back = ext._props_to_tree
 flatten = ext._tree_to_props
@@ -88,25 +91,58 @@ def test_empty_props_returns_tree_untouched(tree):
     assert write_back({}, tree) is tree
 
 
+class ReadOnly(dict):
+    def __setitem__(self, key, value):
+        raise PermissionError("read-only")
+
+
+TOP = "at the top level"
+
+
 @pytest.mark.parametrize(
-    ("props", "tree", "error", "after"),
+    ("props", "tree", "error", "after", "note"),
     [
-        ({"a.b": 1}, {}, KeyError, {}),
-        ({"x": 1, "a.b": 2, "y": 3}, {}, KeyError, {"x": 1}),
-        ({"a.b": 5}, {"a": [0]}, TypeError, {"a": [0]}),
-        ({"a.b": 5}, {"a": None}, TypeError, {"a": None}),
-        ({"a.b": 5}, {"a": 3}, TypeError, {"a": 3}),
-        ({"x": 1, 7: 2}, {}, TypeError, {"x": 1}),
-        ({"x": 1, "\udc80": 2}, {}, UnicodeEncodeError, {"x": 1}),
-        ({"a.b": 1}, {"a": types.MappingProxyType({})}, TypeError, None),
-        ({"a.b": 1}, {"a.b": 1}, KeyError, {"a.b": 1}),
+        ({"a.b": 1}, {}, KeyError, {}, f"'a.b': no 'a' {TOP}"),
+        ({"x": 1, "a.b": 2}, {}, KeyError, {"x": 1}, f"'a.b': no 'a' {TOP}"),
+        ({"d.p.n": 1}, {"d": {}}, KeyError, None, "'d.p.n': no 'p' under 'd'"),
+        ({"a.b": 5}, {"a": [0]}, TypeError, {"a": [0]}, "'a' holds a value (list)"),
+        ({"a.b": 5}, {"a": None}, TypeError, None, "'a' holds a value (NoneType)"),
+        ({"a.b.c": 5}, {"a": {"b": 3}}, TypeError, None, "'a.b' holds a value (int)"),
+        ({"a": 1}, None, TypeError, None, "'a': the tree holds a value (NoneType)"),
+        ({"x": 1, 7: 2}, {}, TypeError, {"x": 1}, "7: path keys must be strings"),
+        ({"x": 1, "\udc80": 2}, {}, UnicodeEncodeError, {"x": 1}, "not encodable"),
+        ({"a.b": 1}, {"a": types.MappingProxyType({})}, TypeError, None, "proxy)"),
+        ({"a.b": 1}, {"a": ReadOnly()}, PermissionError, None, "refused 'b': read-o"),
+        ({"a.b": 1}, {"a.b": 1}, KeyError, {"a.b": 1}, f"'a.b': no 'a' {TOP}"),
+        # Applied entries that later ones broke are not the failing one.
+        ({"a.b": 1, "a": 2, "z.q": 3}, {"a": {}}, KeyError, {"a": 2}, "'z.q': no"),
     ],
 )
-def test_failure_leaves_earlier_entries_applied(props, tree, error, after):
-    with pytest.raises(error):
-        write_back(props, tree)
+def test_failure_leaves_earlier_entries_applied(props, tree, error, after, note):
+    copied = model.copy_branches(tree) if isinstance(tree, dict) else tree
+    with pytest.raises(error) as raw:
+        write_back(props, copied)
+    assert not hasattr(raw.value, "__notes__")
+
+    # The package's write_back: the same exception, with a note that names
+    # the failing entry.
+    with pytest.raises(error) as explained:
+        props_to_tree.write_back(props, tree)
+    assert explained.value.args == raw.value.args
+    (said,) = explained.value.__notes__
+    assert said.startswith("cannot write ")
+    assert note in said
     if after is not None:
-        assert tree == after
+        assert tree == copied == after
+
+
+def test_package_functions_are_the_extensions():
+    tree = {"a": {"b": [1]}, "c": 2}
+    props = props_to_tree.flatten(tree)
+    assert props == ext._tree_to_props(tree)
+    props["c"] = 3
+    assert props_to_tree.write_back(props, tree) is tree
+    assert tree == {"a": {"b": [1]}, "c": 3}
 
 
 def test_missing_branch_names_the_component():
