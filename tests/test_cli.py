@@ -1,97 +1,307 @@
-"""`python -m props_to_tree`, end to end in a subprocess."""
+"""The command, end to end in a subprocess, on the examples' three formats."""
 
+import difflib
 import json
 import os
+import shutil
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 from _support import IMPORT_ROOT
 
-CONFIG = """
-[db]
-host = "h"
-port = 5432
-created = 2024-01-02
+from props_to_tree import _cli
 
-[db.pool]
-max = 20
-"""
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+FORMATS = ("toml", "yaml", "json")
+
+# The examples hold the same data; TOML and JSON show strings alike.
+QUOTED = [
+    'service.name = "inventory"',
+    "service.replicas = 3",
+    'service.tags = ["api", "internal"]',
+    'db.host = "db.internal"',
+    "db.port = 5432",
+    "db.pool.min = 2",
+    "db.pool.max = 20",
+    'logging.level = "info"',
+]
+LISTINGS = {
+    "toml": QUOTED,
+    "json": QUOTED,
+    "yaml": [line.replace('"', "") for line in QUOTED],
+}
 
 
-def run(*args, stdin=None, cwd):
+def run(*args, stdin=None, cwd="/", stdout=subprocess.PIPE):
+    # Not from the source tree, whose package has no built module.
     return subprocess.run(
-        [sys.executable, "-m", "props_to_tree", *args],
+        [sys.executable, "-m", "props_to_tree", *map(str, args)],
         input=stdin,
-        capture_output=True,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
         text=True,
         cwd=cwd,
         env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
     )
 
 
-@pytest.fixture
-def config(tmp_path):
-    path = tmp_path / "config.toml"
-    path.write_text(CONFIG)
-    return path
+def ok(*args, **kwargs):
+    result = run(*args, **kwargs)
+    assert (result.returncode, result.stderr) == (0, "")
+    return result.stdout
 
 
-def test_lists_properties(config):
-    result = run(str(config), cwd=config.parent)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == [
-        'db.host = "h"',
-        "db.port = 5432",
-        'db.created = "2024-01-02"',
-        "db.pool.max = 20",
+def changed(before, after):
+    """The lines that differ, as (old, new) runs."""
+    return [
+        line
+        for line in difflib.unified_diff(before.splitlines(), after.splitlines(), n=0)
+        if line[:1] in "+-" and line[:3] not in ("+++", "---")
     ]
 
 
-def test_set_writes_values_back(config):
-    result = run(
-        str(config),
-        "--set=db.port=5433",
-        "--set=db.pool.max=[1, 2]",
-        "--set=db.host=not json",
-        "--set=db.new=null",
-        cwd=config.parent,
-    )
-    assert result.returncode == 0, result.stderr
-    assert json.loads(result.stdout) == {
-        "db": {
-            "host": "not json",
-            "port": 5433,
-            "created": "2024-01-02",
-            "pool": {"max": [1, 2]},
-            "new": None,
-        }
-    }
+@pytest.fixture(params=FORMATS)
+def example(request, tmp_path):
+    path = tmp_path / f"service.{request.param}"
+    shutil.copyfile(EXAMPLES / path.name, path)
+    return path
 
 
-def test_reads_json_from_stdin(tmp_path):
-    result = run(stdin='{"a": {"b": [1, "é"]}}', cwd=tmp_path)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == 'a.b = [1, "é"]\n'
+def listing(path):
+    return ok(path).splitlines()
+
+
+def expected(fmt, **changes):
+    lines = {line.partition(" = ")[0]: line for line in LISTINGS[fmt]}
+    for path, value in changes.items():
+        if value is None:
+            del lines[path.replace("_", ".")]
+        else:
+            lines[path.replace("_", ".")] = f"{path.replace('_', '.')} = {value}"
+    return list(lines.values())
+
+
+def test_lists_one_line_per_leaf_in_document_order(example):
+    assert listing(example) == LISTINGS[example.suffix[1:]]
 
 
 @pytest.mark.parametrize(
-    ("args", "stdin", "message"),
+    ("path", "toml", "yaml"),
     [
-        (["--set=web.port=1"], "{}", "cannot set web.port: no table 'web'"),
-        (["--set=a.b.c=1"], '{"a": {"b": 1}}', "cannot set a.b.c"),
-        (["--set", "db.port"], "{}", "expected PATH=VALUE"),
-        ([], "{not json", "standard input is not valid JSON"),
-        (["--format=toml"], "a = = 1", "is not valid TOML"),
-        ([], "[1, 2]", "does not hold an object"),
-        (["missing.json"], None, "cannot read missing.json"),
-        (["--bogus"], "{}", "unrecognized arguments"),
+        ("db.port", "5432\n", "5432\n"),
+        ("service.name", '"inventory"\n', "inventory\n"),
+        ("db.pool", "db.pool.min = 2\ndb.pool.max = 20\n", None),
     ],
 )
-def test_user_errors_are_one_line_and_status_2(tmp_path, args, stdin, message):
+def test_get(example, path, toml, yaml):
+    want = {"toml": toml, "json": toml, "yaml": yaml or toml}[example.suffix[1:]]
+    assert ok(example, "--get", path) == want
+
+
+EDITS = [
+    # (arguments, changes to the listing by path, lines of the file that change)
+    (["--set", "db.port=5433"], {"db_port": "5433"}, 1),
+    (["--set", "db.port=5432"], {}, 0),  # unchanged: the file is left alone
+    (["--delete", "service.replicas"], {"service_replicas": None}, None),
+    (
+        ["--set", "db.pool.max=30", "--delete", "db.pool.min", "--set", "db.port=1"],
+        {"db_pool_max": "30", "db_pool_min": None, "db_port": "1"},
+        None,
+    ),
+]
+
+
+@pytest.mark.parametrize(("args", "changes", "lines"), EDITS)
+def test_edits_print_or_replace_the_document(example, args, changes, lines):
+    before = example.read_text()
+    printed = ok(example, *args)
+    assert example.read_text() == before
+
+    assert ok(example, "-i", *args) == ""
+    after = example.read_text()
+    assert after == printed
+    assert listing(example) == expected(example.suffix[1:], **changes)
+    if lines is not None and example.suffix != ".json":
+        assert len(changed(before, after)) == 2 * lines, changed(before, after)
+
+
+def test_apply_takes_listing_lines(example, tmp_path):
+    edits = tmp_path / "edits.txt"
+    port = "db.port = 5433"
+    edits.write_text(f"# a comment\n\n{port}\n")
+    assert ok(example, "--apply", edits) == ok(example, "--set", port)
+    assert ok(example, "--apply", "-", stdin=port) == ok(example, "--set=db.port=5433")
+
+
+def test_listing_applied_back_gives_the_file_byte_for_byte(example):
+    assert ok(example, "--apply", "-", stdin=ok(example)) == example.read_text()
+
+
+@pytest.mark.parametrize(
+    ("fmt", "document", "value", "shown"),
+    [
+        ("toml", "a = 2024-01-02\n", "2024-02-03", "2024-02-03"),
+        ("toml", "a = 'lit' # kept\n", "new", "'new' # kept"),
+        ("toml", "a = 1\n", "[1, {b = 2}]", "[1, {b = 2}]"),
+        ("yaml", "a: 'q'     # kept\n", "new", "a: 'new'   # kept"),
+        ("yaml", "a: 1\n", "[x, {y: 2}]", "[x, {y: 2}]"),
+        ("yaml", "a: 1\n", "not: flow", "'not: flow'"),
+        ("yaml", "a: 1\n", "", "''"),
+        ("json", '{"a": 1}', "not json", '"not json"'),
+        ("json", '{"a": 1}', '{"b": [null]}', '{"b": [null]}'),
+    ],
+)
+def test_values_are_in_the_documents_own_syntax(fmt, document, value, shown):
+    printed = ok("--format", fmt, "--set", f"a={value}", stdin=document)
+    assert shown in printed, printed
+
+
+def test_split_table_lists_and_edits_every_part(tmp_path):
+    # Only the last part of a table split around an array of tables is in
+    # the document's dict storage.
+    path = tmp_path / "split.toml"
+    path.write_text("[x]\na = 1\n[[y]]\nn = 1\n[x.z]\nb = 2\n")
+    assert listing(path) == ["x.a = 1", "x.z.b = 2", "y = [{n = 1}]"]
+    ok(path, "-i", "--set", "x.a=3", "--set", "x.z.b=4")
+    assert path.read_text() == "[x]\na = 3\n[[y]]\nn = 1\n[x.z]\nb = 4\n"
+
+
+def test_yaml_tags_construct_nothing(tmp_path):
+    marker = tmp_path / "ran"
+    path = tmp_path / "tags.yaml"
+    path.write_text(f'a: !!python/object/apply:os.system ["touch {marker}"]\nb: 1\n')
+    assert listing(path)[0] == f"a = !!python/object/apply:os.system [touch {marker}]"
+    ok(path, "-i", "--set", "b=2")
+    assert path.read_text().startswith("a: !!python/object/apply:os.system")
+    assert not marker.exists()
+
+
+def test_keys_that_hold_a_dot_are_named_on_stderr():
+    result = run("--format", "json", stdin='{"x": {"a.b": 1}, "c": {"d": 2}}')
+    assert result.stdout == "x.a.b = 1\nc.d = 2\n"
+    assert result.stderr == (
+        "props-to-tree: warning: key 'a.b' under 'x' holds '.', "
+        "so its path reads as more levels\n"
+    )
+
+
+ERRORS = [
+    # (arguments, standard input, what the one line says)
+    (["--set", "web.port=1"], None, "cannot write 'web.port': no 'web' at the top"),
+    (["--set", "db.port.x=1"], None, "'db.port' holds a value (int), not a table"),
+    (["--set", "db.port=1", "--set", "db.x.y=2"], None, "no 'x' under 'db'"),
+    (["--delete", "db.nope"], None, "cannot delete 'db.nope': no 'nope' under 'db'"),
+    (["--get", "db.nope"], None, "no 'nope' under 'db'"),
+    (["--set", "db.port"], None, "--set needs PATH=VALUE"),
+    (["--apply", "-"], "db.port: 1", "standard input, line 1: expected 'PATH = VALUE'"),
+    (["--apply", "missing.txt"], None, "cannot read missing.txt"),
+    (["--get", "db.port", "--set", "a=1"], None, "--get does not go with changes"),
+    (["--bogus"], None, "unrecognized arguments: --bogus"),
+]
+
+
+@pytest.mark.parametrize(("args", "stdin", "message"), ERRORS)
+def test_bad_changes_are_one_line_status_2_and_write_nothing(
+    example, args, stdin, message
+):
+    before = example.read_bytes()
+    runs = [run(example, *args, stdin=stdin)]
+    if "--get" not in args:
+        runs.append(run(example, "-i", *args, stdin=stdin))
+    for result in runs:
+        assert result.returncode == 2
+        assert result.stdout == ""
+        assert result.stderr.startswith("props-to-tree: error: ")
+        assert result.stderr.count("\n") == 1
+        assert message in result.stderr
+    assert example.read_bytes() == before
+
+
+BAD_INPUT = [
+    (["--format", "json"], "{not json", "standard input: not valid JSON"),
+    (["--format", "toml"], "a = = 1", "standard input: not valid TOML"),
+    (["--format", "yaml"], "a: [", "standard input: not valid YAML"),
+    (["--format", "yaml"], "a: 1\n---\nb: 2\n", "expected a single document"),
+    (["--format", "json"], "[1, 2]", "holds no table at the top"),
+    (["--format", "json"], "[" * 100_000, "nested too deeply"),
+    (["--format", "toml", "--set", "a=null"], "a = 1", "TOML has no null"),
+    (["missing.json"], None, "cannot read missing.json: No such file"),
+    (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE"),
+    (["--apply", "-"], "{}", "both the document and a listing"),
+]
+
+
+@pytest.mark.parametrize(("args", "stdin", "message"), BAD_INPUT)
+def test_bad_input_is_one_line_and_status_2(tmp_path, args, stdin, message):
     result = run(*args, stdin=stdin, cwd=tmp_path)
-    assert result.returncode == 2
-    assert result.stdout == ""
+    assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1
-    assert result.stderr.startswith("props_to_tree: error: ")
     assert message in result.stderr
+
+
+def test_binary_input(tmp_path):
+    path = tmp_path / "data.json"
+    path.write_bytes(b"\xff\xfe{}")
+    result = run(path)
+    assert result.returncode == 2
+    assert result.stderr == f"props-to-tree: error: {path} is not UTF-8 text (byte 0)\n"
+
+
+def test_closed_pipe_ends_quietly_and_full_disk_is_one_line(tmp_path):
+    path = tmp_path / "big.json"
+    path.write_text(json.dumps({f"k{i}": {"v": "x" * 50} for i in range(50_000)}))
+    command = f"{sys.executable} -m props_to_tree {path} | head -n 1"
+    piped = subprocess.run(
+        ["bash", "-c", f"{command}; exit ${{PIPESTATUS[0]}}"],
+        capture_output=True,
+        text=True,
+        cwd="/",
+        env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
+    )
+    assert (piped.stdout, piped.stderr) == ('k0.v = "' + "x" * 50 + '"\n', "")
+    assert piped.returncode == 141
+
+    with open("/dev/full", "w") as full:
+        result = run(path, stdout=full)
+    assert result.returncode == 1
+    assert result.stderr == (
+        "props-to-tree: error: cannot write standard output: No space left on device\n"
+    )
+
+
+def test_in_place_keeps_permissions_and_follows_symlinks(example):
+    example.chmod(0o640)
+    link = example.with_name("link" + example.suffix)
+    link.symlink_to(example.name)
+    ok(link, "-i", "--set", "db.port=1")
+    assert link.is_symlink()
+    assert example.stat().st_mode & 0o777 == 0o640
+    assert "db.port = 1" in listing(example)
+    assert sorted(p.name for p in example.parent.iterdir()) == sorted(
+        [example.name, link.name]
+    )
+
+
+def test_failed_rename_leaves_the_file_and_no_temporary(example, monkeypatch, capsys):
+    def refuse(*args):
+        raise PermissionError(13, "Permission denied")
+
+    before = example.read_bytes()
+    monkeypatch.setattr(os, "replace", refuse)
+    status = _cli.main([str(example), "-i", "--set", "db.port=1"])
+    assert status == 1
+    assert capsys.readouterr().err == (
+        f"props-to-tree: error: cannot write {example}: Permission denied\n"
+    )
+    assert example.read_bytes() == before
+    assert [p.name for p in example.parent.iterdir()] == [example.name]
+
+
+def test_console_script():
+    script = Path(sys.executable).with_name("props-to-tree")
+    if not script.exists():
+        pytest.skip("the package is not installed in this environment")
+    result = subprocess.run([script, "--version"], capture_output=True, text=True)
+    assert result.stdout.startswith("props-to-tree ")

@@ -1,0 +1,246 @@
+"""props-to-tree: list a JSON, TOML or YAML document as ``path = value`` lines,
+or change it by path, keeping its comments and layout."""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import os
+import sys
+
+from props_to_tree import __version__, flatten
+from props_to_tree._errors import UserError
+from props_to_tree._formats import FORMATS, SUFFIXES
+from props_to_tree._listing import parse, render, unclear_keys
+
+# Types only: importing typing would slow every start of the command.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Iterator, Sequence
+    from typing import Any, NoReturn
+
+    from props_to_tree._edit import Change
+    from props_to_tree._formats import Format
+
+PROG = "props-to-tree"
+
+EPILOG = """\
+VALUE and the values of a listing are in the document's own syntax: JSON for
+JSON, TOML values for TOML, YAML flow values for YAML; text that is not a value
+is a string.  Changes apply in the order given, all or none: if one fails,
+nothing is written.  Exit status: 0 on success, 2 for a usage or input error,
+1 when the output cannot be written.
+
+examples:
+  props-to-tree config.toml                       list every value
+  props-to-tree config.yaml --get db.port         print one value
+  props-to-tree config.toml -i --set db.port=5433 --delete db.debug
+  props-to-tree a.json | sed s/5432/5433/ | props-to-tree a.json -i --apply -
+"""
+
+
+class OutputError(Exception):
+    """The output cannot be written: one line, exit status 1."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        raise UserError(message)
+
+
+def _tagged(kind: str) -> Any:
+    # One list keeps --set, --delete and --apply in the order they were given.
+    return lambda text: (kind, text)
+
+
+def _formatter(prog: str) -> argparse.HelpFormatter:
+    # argparse would import shutil, for the width, on every start.
+    try:
+        width = int(os.environ.get("COLUMNS", "")) or os.get_terminal_size(2).columns
+    except (ValueError, OSError):
+        width = 80
+    return argparse.RawDescriptionHelpFormatter(prog, width=width - 2)
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog=PROG,
+        description=__doc__,
+        epilog=EPILOG,
+        formatter_class=_formatter,
+    )
+    parser.add_argument(
+        "file", nargs="?", default="-", help="the document; - or none: standard input"
+    )
+    parser.add_argument(
+        "--format",
+        choices=sorted(FORMATS),
+        help="the document's format (default: by suffix; JSON for others and stdin)",
+    )
+    parser.add_argument("--get", metavar="PATH", help="print the value at PATH")
+    changes = (
+        ("--set", "PATH=VALUE", "set the value at PATH (repeatable)"),
+        ("--delete", "PATH", "delete the key at PATH (repeatable)"),
+        ("--apply", "LISTING", "set each 'PATH = VALUE' line of a file (- for stdin)"),
+    )
+    for flag, metavar, text in changes:
+        parser.add_argument(
+            flag,
+            metavar=metavar,
+            help=text,
+            type=_tagged(flag.removeprefix("--")),
+            dest="edits",
+            action="append",
+            default=[],
+        )
+    parser.add_argument(
+        "-i",
+        "--in-place",
+        action="store_true",
+        help="replace FILE instead of printing the changed document",
+    )
+    parser.add_argument(
+        "--version", action="version", version=f"%(prog)s {__version__}"
+    )
+    return parser
+
+
+def _read(file: str) -> tuple[str, str]:
+    """The text of `file` and the name to call it by."""
+    name = "standard input" if file == "-" else file
+    try:
+        if file == "-":
+            if sys.stdin is None:
+                raise UserError("no standard input to read")
+            data = sys.stdin.buffer.read()
+        else:
+            with open(file, "rb") as stream:
+                data = stream.read()
+    except OSError as exc:
+        raise UserError(f"cannot read {name}: {exc.strerror or exc}") from None
+    try:
+        return data.decode("utf-8"), name
+    except UnicodeDecodeError as exc:
+        raise UserError(f"{name} is not UTF-8 text (byte {exc.start})") from None
+
+
+def _load(fmt: Format, text: str, name: str) -> Any:
+    try:
+        document = fmt.load(text)
+    except UserError as exc:
+        raise UserError(f"{name}: {exc}") from None
+    except RecursionError:
+        raise UserError(f"{name} is nested too deeply") from None
+    if not isinstance(document, dict):
+        raise UserError(f"{name} holds no table at the top")
+    return document
+
+
+def _changes(edits: list[tuple[str, str]]) -> Iterator[Change]:
+    from props_to_tree._edit import Change, split_assignment
+
+    for kind, text in edits:
+        if kind == "delete":
+            yield Change(text, None, f"--delete {text}")
+        elif kind == "set":
+            path, value = split_assignment(text)
+            yield Change(path, value, f"--set {text}")
+        else:
+            listing, name = _read(text)
+            for path, value, where in parse(listing, name):
+                yield Change(path, value, where)
+
+
+def _emit(text: str) -> None:
+    # Lone surrogates, which JSON's escapes can make, are shown escaped.
+    data = memoryview(text.encode("utf-8", "backslashreplace"))
+    try:
+        sys.stdout.flush()
+        # Straight to the descriptor: a buffered write that a closing pipe
+        # cuts short can end without an error, the rest lost unnoticed.
+        while data:
+            data = data[os.write(sys.stdout.fileno(), data) :]
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        _drop_stdout()
+        raise OutputError(f"cannot write standard output: {exc.strerror}") from None
+
+
+def _drop_stdout() -> None:
+    # What could not be written stays buffered: without this, the
+    # interpreter's last flush would fail again, with a traceback.
+    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+
+
+def _warn(message: str) -> None:
+    print(f"{PROG}: warning: {message}", file=sys.stderr)
+
+
+def _run(args: argparse.Namespace) -> None:
+    if args.get is not None and (args.edits or args.in_place):
+        raise UserError("--get does not go with changes or --in-place")
+    if args.in_place and (args.file == "-" or not args.edits):
+        raise UserError("--in-place needs a FILE and a change to make")
+    applies_stdin = ("apply", "-") in args.edits
+    if applies_stdin and args.file == "-":
+        raise UserError("standard input cannot be both the document and a listing")
+
+    suffix = os.path.splitext(args.file)[1].lower()
+    fmt = FORMATS[args.format or SUFFIXES.get(suffix, "json")]()
+    text, name = _read(args.file)
+    document = _load(fmt, text, name)
+
+    if args.get is not None:
+        from props_to_tree._edit import Editor
+
+        _emit(Editor(fmt, document).get(args.get))
+    elif not args.edits:
+        tree = fmt.tree(document)
+        props = flatten(tree)  # first: it refuses a tree that holds itself
+        for warning in unclear_keys(tree):
+            _warn(warning)
+        for lines in render(props, fmt.show_all):
+            _emit(lines)
+    else:
+        from props_to_tree._atomic import replace_file
+        from props_to_tree._edit import Editor
+
+        changes = list(_changes(args.edits))
+        changed = Editor(fmt, document).apply(changes)
+        output = fmt.dump(document) if changed else text
+        if not args.in_place:
+            _emit(output)
+        elif changed:
+            try:
+                replace_file(args.file, output.encode("utf-8"))
+            except OSError as exc:
+                raise OutputError(f"cannot write {args.file}: {exc.strerror}") from None
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command; returns its exit status."""
+    # A run is short and makes no garbage cycles worth finding, while a
+    # large document makes the collector scan every parsed object, again
+    # and again, as it grows.
+    gc.disable()
+    try:
+        _run(_parser().parse_args(argv))
+    except UserError as exc:
+        print(f"{PROG}: error: {exc}", file=sys.stderr)
+        return 2
+    except RecursionError:
+        print(f"{PROG}: error: the document is nested too deeply", file=sys.stderr)
+        return 2
+    except OutputError as exc:
+        print(f"{PROG}: error: {exc}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader has gone (`| head`): end quietly, as a pipe's writer does.
+        _drop_stdout()
+        return 141
+    except KeyboardInterrupt:
+        return 130
+    finally:
+        gc.enable()
+    return 0
