@@ -1,4 +1,4 @@
-# The project's verbs.  `make help` lists them.
+# The project's verbs: `make help` lists each target that has a `## ` comment.
 
 PYTHON ?= 3.12
 # The primary interpreter gets .venv; any other gets a venv of its own.
@@ -9,21 +9,14 @@ SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 comma := ,
+# The sanitizer runtimes are named after the processor: x86_64, aarch64, ...
+ARCH := $(shell uname -m)
 
-.PHONY: help venv build demo lint format wheel bench test test-gcc test-clang test-compilers check check-asan check-valgrind fuzz clean
+.PHONY: help venv build demo lint format wheel bench test test-gcc test-clang test-compilers \
+	coverage check check-asan check-valgrind fuzz clean
 
-help:
-	@echo "make demo            list the example config's properties, then change two by path"
-	@echo "make venv            create $(VENV) with Python $(PYTHON) and install the package for development"
-	@echo "make test            build and run the test suite (PYTHON=3.13 or a path selects the interpreter)"
-	@echo "make test-compilers  build with gcc and clang, warnings as errors, and test both builds"
-	@echo "make check           the suite under ASan+UBSan, the driver under valgrind, and a short fuzz run"
-	@echo "make fuzz            fuzz both functions against the model (FUZZ_SECONDS=$(FUZZ_SECONDS))"
-	@echo "make bench           time both functions against pure Python and PyPI peers (BENCH_ARGS=--quick)"
-	@echo "make lint            clang-format, clang-tidy, ruff, mypy --strict and stubtest"
-	@echo "make format          reformat the C++ and Python sources"
-	@echo "make wheel           build the wheel and sdist into dist/"
-	@echo "make clean           remove builds and virtual environments"
+help: ## list the verbs
+	@awk -F':.*## ' '/^[a-z-]+:.*## / {printf "make %-15s %s\n", $$1, $$2}' $(MAKEFILE_LIST)
 
 $(BIN)/python:
 	@py=$$(scripts/find-python $(PYTHON)) || exit 1; \
@@ -36,53 +29,75 @@ PIP_INSTALL = $(BIN)/python -m pip install -qq --no-build-isolation \
 	-C build-dir=build/wheel-$(notdir $(VENV))
 
 $(VENV)/.installed: $(BIN)/python $(SOURCES)
-	$(PIP_INSTALL) ".[test,dev]"
+	$(PIP_INSTALL) --group test --group dev .
+	# pip skips a package whose version has not changed: force the freshly
+	# built one in, without touching the dependencies just installed.
 	$(PIP_INSTALL) --no-deps --force-reinstall .
 	@touch $@
 
-venv: $(VENV)/.installed
+venv: $(VENV)/.installed ## create the virtual environment and install the package into it
 
 build: venv
 
-demo: venv
-	cd examples && ../$(BIN)/python -m props_to_tree service.toml
-	cd examples && ../$(BIN)/python -m props_to_tree service.toml --set db.port=5433 --set 'service.tags=["api"]'
+CLI := $(BIN)/props-to-tree
+DEMO := build/demo
 
-PY_SOURCES := props_to_tree tests bench
+demo: venv ## list the examples, edit copies in place, apply a listing back
+	$(CLI) examples/service.toml
+	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp examples/service.* $(DEMO)/
+	$(CLI) $(DEMO)/service.toml -i --set db.port=5433 --set 'service.tags=["api"]'
+	$(CLI) $(DEMO)/service.yaml -i --set db.port=5433 --delete service.replicas
+	diff -u examples/service.toml $(DEMO)/service.toml; test $$? = 1
+	diff -u examples/service.yaml $(DEMO)/service.yaml; test $$? = 1
+	$(CLI) examples/service.yaml | $(CLI) examples/service.yaml --apply - \
+		| cmp - examples/service.yaml && echo "listing applied back: the same bytes"
 
-lint: build/clang/.built
+PY_SOURCES := props_to_tree tests bench scripts/fidelity.py
+
+lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubtest
 	clang-format --dry-run --Werror props_to_tree/_props_to_tree.cpp
 	clang-tidy --quiet -p build/clang props_to_tree/_props_to_tree.cpp
 	$(BIN)/ruff check $(PY_SOURCES)
 	$(BIN)/ruff format --check $(PY_SOURCES)
-	cd / && $(abspath $(BIN))/mypy --strict $(abspath tests/typecheck_usage.py)
+	cd / && $(abspath $(BIN))/mypy --strict -p props_to_tree $(abspath tests/typecheck_usage.py)
 	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree
 
-format: venv
+format: venv ## reformat the C++ and Python sources
 	clang-format -i props_to_tree/_props_to_tree.cpp
 	$(BIN)/ruff check --fix-only --quiet $(PY_SOURCES)
 	$(BIN)/ruff format $(PY_SOURCES)
 
-BENCH_ARGS ?=
-
-$(VENV)/.bench: $(VENV)/.installed
-	$(PIP_INSTALL) ".[bench]"
-	@touch $@
-
-bench: $(VENV)/.bench
-	cd bench && ../$(BIN)/python run.py $(BENCH_ARGS)
-
-wheel: venv
+wheel: venv ## build the wheel and sdist into dist/
 	rm -rf dist
 	$(BIN)/python -m build --outdir dist .
 
-test: venv
+test: venv ## build and run the tests (PYTHON=3.13 or a path selects the interpreter)
 	$(BIN)/pytest $(PYTEST_ARGS)
+
+# --- Benchmarks ---------------------------------------------------------------
+
+BENCH_ARGS ?=
+BENCH_OUT := $(if $(filter --quick,$(BENCH_ARGS)),build/bench-quick.json,bench/results/results.json)
+
+$(VENV)/.bench: $(VENV)/.installed pyproject.toml
+	$(PIP_INSTALL) --group bench
+	scripts/install-peers
+	@touch $@
+
+bench: $(VENV)/.bench ## time both functions and the command against peers (BENCH_ARGS=--quick)
+	@mkdir -p $(dir $(BENCH_OUT)) && rm -f $(BENCH_OUT)
+	$(BIN)/python bench/run.py --quiet $(BENCH_ARGS) -o $(BENCH_OUT)
+	$(BIN)/python bench/report.py $(BENCH_OUT) \
+		$(if $(filter --quick,$(BENCH_ARGS)),,--readme README.md)
+
+# --- Compilers and coverage -----------------------------------------------------
 
 # Builds straight from CMake into build/<name>, laid out as an importable
 # package; PYTHONPATH=build/<name> makes the tests import that build.
 CMAKE_FLAGS_gcc := -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release
 CMAKE_FLAGS_clang := -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release
+CMAKE_FLAGS_coverage := -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=None \
+	"-DCMAKE_CXX_FLAGS=-O0 -g --coverage" "-DCMAKE_MODULE_LINKER_FLAGS=--coverage"
 
 build/%/.built: $(SOURCES) | venv
 	$(BIN)/cmake -S . -B build/$* -G Ninja -DPython_EXECUTABLE=$(abspath $(BIN)/python) \
@@ -94,7 +109,18 @@ build/%/.built: $(SOURCES) | venv
 test-gcc test-clang: test-%: build/%/.built
 	PYTHONPATH=$(abspath build/$*) $(BIN)/pytest -m "not packaging" $(PYTEST_ARGS)
 
-test-compilers: test-gcc test-clang
+test-compilers: test-gcc test-clang ## gcc and clang builds, warnings as errors, both tested
+
+COVERAGE_MIN_LINES ?= 98
+
+coverage: build/coverage/.built ## line and branch coverage of the module and the package
+	@find build/coverage -name "*.gcda" -delete; rm -f .coverage .coverage.*
+	@# Not -m pytest: that would put the sources, which hold no built module, first on sys.path.
+	PYTHONPATH=$(abspath build/coverage) $(BIN)/coverage run $(BIN)/pytest -q -p no:cacheprovider \
+		-m "not packaging" $(PYTEST_ARGS)
+	$(BIN)/coverage combine -q && $(BIN)/coverage report
+	$(BIN)/gcovr --root . --filter props_to_tree/ --print-summary --txt-metric branch \
+		--fail-under-line $(COVERAGE_MIN_LINES) build/coverage
 
 # --- Memory checking -------------------------------------------------------
 
@@ -116,7 +142,7 @@ ASAN_ENV = PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
 check-asan: build/asan/.built
 	@rm -f build/asan/report.*
 	PYTHONPATH=$(abspath build/asan) $(ASAN_ENV):log_path=$(abspath build/asan/report) \
-	LD_PRELOAD=$$(clang -print-file-name=libclang_rt.asan-x86_64.so) \
+	LD_PRELOAD=$$(clang -print-file-name=libclang_rt.asan-$(ARCH).so) \
 		$(BIN)/pytest -q -p no:cacheprovider -m "not packaging" $(PYTEST_ARGS) \
 		|| { cat build/asan/report.* 2>/dev/null; exit 1; }
 	@! cat build/asan/report.* 2>/dev/null
@@ -130,18 +156,19 @@ check-valgrind: build/debug/.built
 FUZZ_SECONDS ?= 60
 
 $(VENV)/.fuzz: $(VENV)/.installed
-	$(PIP_INSTALL) ".[fuzz]"
+	$(PIP_INSTALL) --group fuzz
 	@touch $@
 
-fuzz: build/fuzz/.built $(VENV)/.fuzz
+fuzz: build/fuzz/.built $(VENV)/.fuzz ## fuzz both functions against the model for FUZZ_SECONDS
 	@mkdir -p build/fuzz-corpus
 	PYTHONPATH=$(abspath build/fuzz) $(ASAN_ENV) \
 	LD_PRELOAD=$$($(BIN)/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \
 		$(BIN)/python tests/fuzz.py -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
 		-print_final_stats=1 -artifact_prefix=build/fuzz- build/fuzz-corpus
 
-check: check-asan check-valgrind
+check: check-asan check-valgrind ## the suite under ASan+UBSan, valgrind, and a short fuzz run
 	$(MAKE) fuzz FUZZ_SECONDS=$(or $(CHECK_FUZZ_SECONDS),30)
 
-clean:
-	rm -rf build .venv .venv-* dist *.egg-info .pytest_cache .hypothesis .mypy_cache .ruff_cache
+clean: ## remove builds and virtual environments
+	rm -rf build .venv .venv-* dist *.egg-info .pytest_cache .hypothesis .mypy_cache \
+		.ruff_cache .coverage .coverage.*

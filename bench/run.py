@@ -1,50 +1,44 @@
-"""Benchmarks of props_to_tree against what a user would write or install.
+"""Benchmarks, timed by pyperf: both functions against what a user would write
+or install, on botocore's service models and synthetic shapes, and the
+command's listing against gron and jq.  Every peer's output is checked
+against ours first.  `bench/report.py` turns the results into tables.
 
-Every implementation runs in this one process on the same data; each peer's
-output is first checked against ours, so that the timings compare equal work.
-Prints a table, and writes bench/results/results.json and ns_per_leaf.png.
-
-    python bench/run.py [--quick] [--out DIR]
+    python bench/run.py [--quick] -o results.json [pyperf options]
 """
 
-import argparse
-import gc
+import functools
 import gzip
 import json
-import platform
-import statistics
+import shutil
 import sys
 import time
-from collections.abc import Callable
 from pathlib import Path
-from typing import Any
 
 import botocore
 import dpath
+import pyperf
 from flatdict import FlatDict
-from flatten_dict import flatten as flatten_dict_flatten
+from flatten_dict import flatten as flatten_dict
 
+import props_to_tree
 from props_to_tree import _props_to_tree as ext
 
-# --- The implementations ----------------------------------------------------
+QUICK = "--quick" in sys.argv
+ROOT = Path(__file__).resolve().parent.parent
 
 
-def python_flatten(tree: dict[str, Any]) -> dict[str, Any]:
+def python_flatten(tree, prefix="", out=None):
     """The best hand-written equivalent: keys built by prefix concatenation."""
-    out: dict[str, Any] = {}
-
-    def walk(node: dict[str, Any], prefix: str) -> None:
-        for key, value in node.items():
-            if isinstance(value, dict):
-                walk(value, prefix + key + ".")
-            else:
-                out[prefix + key] = value
-
-    walk(tree, "")
+    out = {} if out is None else out
+    for key, value in tree.items():
+        if isinstance(value, dict):
+            python_flatten(value, prefix + key + ".", out)
+        else:
+            out[prefix + key] = value
     return out
 
 
-def python_write_back(props: dict[str, Any], tree: Any) -> Any:
+def python_write_back(props, tree):
     for key, value in props.items():
         *branches, last = key.split(".")
         node = tree
@@ -54,339 +48,174 @@ def python_write_back(props: dict[str, Any], tree: Any) -> Any:
     return tree
 
 
-def flatdict_flatten(tree: dict[str, Any]) -> dict[str, Any]:
-    return dict(FlatDict(tree, delimiter="."))
+def pandas_flatten(tree):
+    import pandas  # slow to import: only where it is timed
+
+    return pandas.json_normalize(tree, sep=".").to_dict("records")[0]
 
 
-def dpath_write_back(props: dict[str, Any], tree: Any) -> Any:
-    for key, value in props.items():
-        dpath.set(tree, key, value, separator=".")
-    return tree
-
-
-FLATTEN: dict[str, Callable[[dict[str, Any]], dict[str, Any]]] = {
+FLATTEN = {
     "props_to_tree": ext._tree_to_props,
     "python": python_flatten,
-    "flatten-dict": lambda tree: flatten_dict_flatten(tree, reducer="dot"),
-    "flatdict": flatdict_flatten,
+    "flatten-dict": lambda tree: flatten_dict(tree, reducer="dot"),
+    "flatdict": lambda tree: dict(FlatDict(tree, delimiter=".")),
+    "pandas": pandas_flatten,
 }
-WRITE_BACK: dict[str, Callable[[dict[str, Any], Any], Any]] = {
+WRITE_BACK = {
     "props_to_tree": ext._props_to_tree,
+    "package": props_to_tree.write_back,  # the extension inside a try block
     "python": python_write_back,
-    "dpath": dpath_write_back,
+    "dpath": lambda p, t: [dpath.set(t, k, v, separator=".") for k, v in p.items()],
 }
-# dpath matches every key as a glob against the whole tree, so its time per
-# leaf grows with the tree: cap what it is given.
-DPATH_MAX_LEAVES = 300
+TASKS = {"flatten": FLATTEN, "write back": WRITE_BACK}
 
 
-def comparable(impl: str, props: dict[str, Any]) -> dict[str, Any]:
-    # flatdict keeps an empty branch as a leaf holding {}; the others drop it.
-    if impl == "flatdict":
-        return {k: v for k, v in props.items() if v != {}}
-    return props
+def botocore_files():
+    """The service models, from the smallest file to the largest."""
+    files = Path(botocore.__file__).parent.glob("data/*/*/service-2.json.gz")
+    return sorted(files, key=lambda f: f.stat().st_size)
 
 
-# --- Data -------------------------------------------------------------------
-
-
-def botocore_documents() -> list[dict[str, Any]]:
-    root = Path(botocore.__file__).parent / "data"
-    files = sorted(root.glob("*/*/service-2.json.gz"))
+@functools.cache
+def botocore_models():
+    files = botocore_files()[: 20 if QUICK else None]
     return [json.loads(gzip.decompress(f.read_bytes())) for f in files]
 
 
-def small_config() -> dict[str, Any]:
-    """About 30 leaves, depth 3: a service's settings."""
-    return {
-        "service": {
-            "name": "inventory",
-            "replicas": 3,
-            "tags": ["api", "internal"],
-            "http": {"host": "0.0.0.0", "port": 8080, "timeout": 30.0},
-            "tls": {"enabled": True, "cert": "/etc/tls/cert.pem", "key": "k.pem"},
-        },
-        "db": {
-            "host": "db.internal",
-            "port": 5432,
-            "name": "inventory",
-            "user": "svc",
-            "pool": {"min": 2, "max": 20, "idle": 300},
-            "retry": {"count": 5, "backoff": 0.5, "max_backoff": 30},
-        },
-        "cache": {"url": "redis://cache:6379/0", "ttl": 600, "prefix": "inv:"},
-        "logging": {
-            "level": "info",
-            "format": "json",
-            "sinks": {"stdout": True, "file": "/var/log/inventory.log"},
-        },
-        "features": {"new_pricing": False, "bulk_import": True, "audit": True},
-    }
-
-
-def synthetic(shape: str, leaves: int) -> dict[str, Any]:
-    """`leaves` leaves: wide (one level), balanced (fan-out 10), deep
-    (fan-out 2) or long (fan-out 10 with 48-character keys)."""
+def synthetic(shape, leaves):
+    """wide (one level), balanced (fan-out 10), deep (fan-out 2) or long
+    (fan-out 10, 48-character keys)."""
     fan_out = {"wide": leaves, "balanced": 10, "deep": 2, "long": 10}[shape]
-    width = 48 if shape == "long" else 0
-    counter = iter(range(leaves))
+    width, counter = 48 if shape == "long" else 0, iter(range(leaves))
 
-    def build(count: int) -> dict[str, Any]:
+    def build(count):
         if count <= fan_out:
             return {f"{i:0{width}d}": next(counter) for i in range(count)}
         share, extra = divmod(count, fan_out)
         return {f"{i:0{width}d}": build(share + (i < extra)) for i in range(fan_out)}
 
-    return build(leaves)
+    return [build(leaves)]
 
 
-# --- Timing -----------------------------------------------------------------
-
-
-def measure(run: Callable[[], object], repeats: int) -> list[float]:
-    """Seconds per run: one warm-up, then `repeats` runs with the collector
-    off, as timeit does, so that no run pays for another's garbage."""
-    run()
-    times = []
-    gc.collect()
-    gc.disable()
-    try:
-        for _ in range(repeats):
-            start = time.perf_counter()
-            run()
-            times.append(time.perf_counter() - start)
-    finally:
-        gc.enable()
-    return times
-
-
-class Progress:
-    def __init__(self, total: int) -> None:
-        self.total, self.done = total, 0
-
-    def step(self, what: str) -> None:
-        self.done += 1
-        line = f"[{self.done}/{self.total}] {what}"
-        print(f"\r{line[:100]:<100}", end="", file=sys.stderr, flush=True)
-
-    def close(self) -> None:
-        print("\r" + " " * 100 + "\r", end="", file=sys.stderr, flush=True)
-
-
-def record(task: str, data: str, impl: str, leaves: int, times: list[float]):
-    per_leaf = [t / leaves * 1e9 for t in times]
-    return {
-        "task": task,
-        "data": data,
-        "impl": impl,
-        "leaves": leaves,
-        "runs": len(times),
-        "ns_per_leaf_min": min(per_leaf),
-        "ns_per_leaf_median": statistics.median(per_leaf),
-        "spread_pct": (max(per_leaf) - min(per_leaf)) / min(per_leaf) * 100,
+def datasets():
+    """name: (trees, calls of each per run, whether every peer takes part)."""
+    config = json.loads((ROOT / "examples" / "service.json").read_text())
+    sets = {
+        "botocore": (botocore_models, 1, True),
+        "small config x2000": (lambda: [config], 2000, True),
     }
-
-
-def check_flatten(name: str, trees: list[dict[str, Any]]) -> None:
-    ours = [ext._tree_to_props(t) for t in trees]
-    for impl, fn in FLATTEN.items():
-        theirs = [comparable(impl, fn(t)) for t in trees]
-        if theirs != ours:
-            raise SystemExit(f"{impl} flattens {name} differently")
-
-
-def blank(tree: dict[str, Any]) -> dict[str, Any]:
-    """The tree with every leaf set to None: dpath sets only existing keys."""
-    return {k: blank(v) if isinstance(v, dict) else None for k, v in tree.items()}
-
-
-def check_write_back(name: str, trees: list[dict[str, Any]], impl: str) -> None:
-    for tree in trees:
-        rebuilt = WRITE_BACK[impl](ext._tree_to_props(tree), blank(tree))
-        if rebuilt != tree:
-            raise SystemExit(f"{impl} writes {name} back differently")
-
-
-def bench_set(
-    name: str,
-    trees: list[dict[str, Any]],
-    repeats: int,
-    progress: Progress,
-    calls: int = 1,
-) -> list[dict[str, Any]]:
-    """Flattens every tree and writes every result back, `calls` times a run."""
-    leaves = sum(len(ext._tree_to_props(t)) for t in trees) * calls
-    results = []
-    check_flatten(name, trees)
-    for impl, fn in FLATTEN.items():
-        progress.step(f"flatten {name}: {impl}")
-
-        def flatten_all(fn=fn) -> None:
-            for _ in range(calls):
-                for tree in trees:
-                    fn(tree)
-
-        results.append(
-            record("flatten", name, impl, leaves, measure(flatten_all, repeats))
-        )
-
-    props = [ext._tree_to_props(t) for t in trees]
-    for impl, fn in WRITE_BACK.items():
-        pairs, count, repeat = list(zip(props, trees, strict=True)), leaves, calls
-        if impl == "dpath":
-            pairs, count = capped(pairs)
-            repeat = 1
-            if not pairs:
-                continue
-        check_write_back(name, [tree for _, tree in pairs], impl)
-        progress.step(f"write back {name}: {impl}")
-
-        def write_all(fn=fn, pairs=pairs, repeat=repeat) -> None:
-            for _ in range(repeat):
-                for p, tree in pairs:
-                    fn(p, tree)
-
-        times = measure(write_all, repeats)
-        results.append(record("write back", name, impl, count, times))
-    return results
-
-
-def capped(pairs):
-    """The smallest trees, up to DPATH_MAX_LEAVES leaves in all, written once."""
-    chosen, total = [], 0
-    for p, tree in sorted(pairs, key=lambda pair: len(pair[0])):
-        if total + len(p) > DPATH_MAX_LEAVES:
-            break
-        chosen.append((p, tree))
-        total += len(p)
-    return chosen, total
-
-
-def steps(trees: list[dict[str, Any]]) -> int:
-    smallest = min(len(ext._tree_to_props(t)) for t in trees)
-    return len(FLATTEN) + len(WRITE_BACK) - (smallest > DPATH_MAX_LEAVES)
-
-
-# --- Report -----------------------------------------------------------------
-
-
-def table(results: list[dict[str, Any]]) -> str:
-    rows = [
-        "| task | data | leaves | implementation | ns/leaf (median) | min | spread "
-        "| vs props_to_tree |",
-        "|---|---|---:|---|---:|---:|---:|---:|",
-    ]
-    ours = {
-        (r["task"], r["data"]): r["ns_per_leaf_median"]
-        for r in results
-        if r["impl"] == "props_to_tree"
-    }
-    for r in results:
-        ratio = r["ns_per_leaf_median"] / ours[r["task"], r["data"]]
-        rows.append(
-            f"| {r['task']} | {r['data']} | {r['leaves']:,} | {r['impl']} "
-            f"| {r['ns_per_leaf_median']:.1f} | {r['ns_per_leaf_min']:.1f} "
-            f"| {r['spread_pct']:.0f}% | {ratio:.2f}x |"
-        )
-    return "\n".join(rows)
-
-
-def plot(results: list[dict[str, Any]], shapes: list[str], path: Path) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    tasks = ["flatten", "write back"]
-    fig, axes = plt.subplots(
-        len(tasks),
-        len(shapes),
-        figsize=(4 * len(shapes), 7),
-        sharex=True,
-        squeeze=False,
-    )
-    for row, task in enumerate(tasks):
-        for col, shape in enumerate(shapes):
-            ax = axes[row][col]
-            impls = dict.fromkeys(r["impl"] for r in results if r["task"] == task)
-            for impl in impls:
-                points = sorted(
-                    (r["leaves"], r["ns_per_leaf_median"])
-                    for r in results
-                    if r["task"] == task
-                    and r["impl"] == impl
-                    and r["data"].startswith(shape + " ")
-                )
-                if points:
-                    xs, ys = zip(*points, strict=True)
-                    ax.plot(xs, ys, marker="o", label=impl)
-            ax.set_xscale("log")
-            ax.set_yscale("log")
-            ax.set_title(f"{task}: {shape}")
-            ax.grid(True, which="both", alpha=0.3)
-            if row == len(tasks) - 1:
-                ax.set_xlabel("leaves")
-            if col == 0:
-                ax.set_ylabel("ns per leaf")
-                ax.legend(fontsize="small")
-    fig.tight_layout()
-    fig.savefig(path, dpi=90)
-
-
-def machine() -> str:
-    cpu = "unknown CPU"
-    try:
-        for line in Path("/proc/cpuinfo").read_text().splitlines():
-            if line.startswith("model name"):
-                cpu = line.split(":", 1)[1].strip()
-                break
-    except OSError:
-        pass
-    system = f"{platform.system()} {platform.machine()}"
-    return f"{cpu}, {system}, Python {platform.python_version()}"
-
-
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="small sizes, few runs")
-    parser.add_argument("--out", type=Path, default=Path(__file__).parent / "results")
-    args = parser.parse_args()
-
-    sizes = [1_000, 10_000] if args.quick else [1_000, 10_000, 100_000, 1_000_000]
-    shapes = ["wide", "balanced", "deep", "long"]
-    documents = botocore_documents()
-    if args.quick:
-        documents = documents[:20]
-    repeats = 2 if args.quick else 5
-
-    sets: list[tuple[str, list[dict[str, Any]], int, int]] = [
-        (f"botocore ({len(documents)} documents)", documents, repeats, 1),
-        ("small config x 2000", [small_config()], repeats * 2, 2000),
-    ]
-    for shape in shapes:
-        for n in sizes:
-            sets.append(
-                (
-                    f"{shape} {n:.0e}",
-                    [synthetic(shape, n)],
-                    max(2, repeats - (n >= 10**6) * 2),
-                    1,
-                )
+    for shape in ("wide", "balanced", "deep", "long"):
+        for n in (10**3,) if QUICK else (10**3, 10**4, 10**5, 10**6):
+            sets[f"{shape} {n:.0e}"] = (
+                functools.partial(synthetic, shape, n),
+                1,
+                False,
             )
+    return sets
 
-    progress = Progress(sum(steps(trees) for _, trees, _, _ in sets))
-    results = []
-    for name, trees, runs, calls in sets:
-        results += bench_set(name, trees, runs, progress, calls)
-    progress.close()
 
-    args.out.mkdir(parents=True, exist_ok=True)
-    report = {"machine": machine(), "results": results}
-    (args.out / "results.json").write_text(json.dumps(report, indent=1))
-    plot(results, shapes, args.out / "ns_per_leaf.png")
-    print(f"Machine: {report['machine']}\n")
-    print(table(results))
-    print(f"\nwrote {args.out / 'results.json'} and {args.out / 'ns_per_leaf.png'}")
+# Their time per leaf grows with the tree (dpath matches every key against the
+# whole tree, pandas makes a column per leaf): they get the smallest trees,
+# 300 leaves in all, each once a run.
+CAPPED = {"dpath", "pandas"}
+
+
+def calls(task, impl, name):
+    """The arguments of each call of a run.  Write-backs go into skeletons of
+    the trees, leaves None, since dpath sets only keys that exist."""
+    trees, repeat, _ = datasets()[name]
+    chosen, total = [], 0
+    for tree in trees():
+        props = ext._tree_to_props(tree)
+        total += len(props)
+        if impl in CAPPED and total > 300:
+            break
+        chosen.append((tree,) if task == "flatten" else (props, skeleton(tree)))
+    return chosen if impl in CAPPED else chosen * repeat
+
+
+def skeleton(tree):
+    return {k: skeleton(v) if isinstance(v, dict) else None for k, v in tree.items()}
+
+
+def check(task, impl, args):
+    """Leaves met, after checking that `impl` does what we do."""
+    for one in args:
+        done = TASKS[task][impl](*one)
+        if task == "flatten":  # flatdict and pandas keep empty branches as {}
+            same = {k: v for k, v in done.items() if v != {}} == ext._tree_to_props(
+                *one
+            )
+        else:
+            same = ext._tree_to_props(one[1]) == one[0]
+        if not same:
+            raise SystemExit(f"{impl} does {task} differently")
+    if task == "write back":
+        return sum(len(props) for props, _ in args)
+    return sum(len(ext._tree_to_props(tree)) for (tree,) in args)
+
+
+def time_calls(loops, task, impl, name):
+    fn, args = TASKS[task][impl], calls(task, impl, name)
+    start = time.perf_counter()
+    for _ in range(loops):
+        for one in args:
+            fn(*one)
+    return time.perf_counter() - start
+
+
+JQ = 'paths(type != "object") as $p | select($p | all(type == "string"))'
+JQ += ' | "\\($p | join(".")) = \\(getpath($p) | tojson)"'
+
+
+def listing_commands():
+    """The command, gron and jq, listing botocore's largest model (4 MB) and
+    its 12 largest in one document (18 MB)."""
+    data = ROOT / "build" / "bench-data"
+    paths = {"4 MB": data / "4MB.json", "18 MB": data / "18MB.json"}
+    if not all(path.exists() for path in paths.values()):
+        data.mkdir(parents=True, exist_ok=True)
+        files = botocore_files()[-12:]
+        largest = [json.loads(gzip.decompress(f.read_bytes())) for f in files]
+        paths["4 MB"].write_text(json.dumps(largest[-1], indent=1))
+        paths["18 MB"].write_text(json.dumps(dict(enumerate(largest)), indent=1))
+    for name, path in list(paths.items())[: 1 if QUICK else None]:
+        for impl, command in {
+            # The console script: `python -m` here would import the sources.
+            "props-to-tree": [
+                str(Path(sys.executable).with_name("props-to-tree")),
+                str(path),
+            ],
+            "gron": ["gron", str(path)],
+            "jq": ["jq", "-r", JQ, str(path)],
+        }.items():
+            yield name, impl, command
+
+
+def main():
+    runner = pyperf.Runner(
+        processes=1 if QUICK else 4,
+        values=2 if QUICK else 3,
+        min_time=0.05 if QUICK else 0.1,
+        add_cmdline_args=lambda command, args: command.extend(["--quick"] * QUICK),
+    )
+    runner.argparser.add_argument("--quick", action="store_true")
+    args = runner.parse_args()
+    leaves = {}
+    for name, (_, _, everyone) in datasets().items():
+        for task, impls in TASKS.items():
+            for impl in impls if everyone else ("props_to_tree", "python"):
+                bench = f"{task}/{name}/{impl}"
+                if not args.worker:  # workers build only the data they time
+                    leaves[bench] = check(task, impl, calls(task, impl, name))
+                runner.bench_time_func(bench, time_calls, task, impl, name)
+    for name, impl, command in listing_commands():
+        if shutil.which(command[0]):
+            runner.bench_command(f"list/{name}/{impl}", command)
+        elif not args.worker:
+            print(f"{impl} is not installed: skipped", file=sys.stderr)
+    if not args.worker and args.output:
+        Path(args.output).with_suffix(".leaves.json").write_text(json.dumps(leaves))
 
 
 if __name__ == "__main__":

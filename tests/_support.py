@@ -98,6 +98,9 @@ def run_python(code: str, timeout: float = 300) -> subprocess.CompletedProcess[s
     """
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([IMPORT_ROOT, TESTS]))
     env.setdefault("PYTHONMALLOC", "debug")
+    # These children test the extension, not the package's Python, and
+    # coverage.py's tracer does not survive injected allocation failures.
+    env.pop("COVERAGE_PROCESS_CONFIG", None)
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,

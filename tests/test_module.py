@@ -29,6 +29,8 @@ def test_shared_object_exports_one_symbol_and_no_libpython():
         for fields in (line.split() for line in readelf("--dyn-syms").splitlines())
         if len(fields) >= 8 and fields[6] != "UND" and fields[4] in ("GLOBAL", "WEAK")
     }
+    if any(name.startswith("__gcov") for name in exported):
+        pytest.skip("a coverage build carries gcov's runtime, which exports its own")
     assert exported == {"PyInit__props_to_tree"}
     assert "libpython" not in readelf("--dynamic")
 
