@@ -1,12 +1,13 @@
-"""Helpers shared by the tests: leak accounting and isolated interpreters."""
+"""Helpers shared by the tests, the fuzz target and the valgrind driver: node
+types, tree builders, leak accounting and isolated interpreters."""
 
 import gc
 import os
 import subprocess
 import sys
-import textwrap
 import threading
 import tracemalloc
+import types
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any
@@ -89,32 +90,122 @@ def in_small_stack_thread(fn: Callable[[], Any]) -> None:
         raise failures[0]
 
 
-def run_python(code: str, timeout: float = 300) -> subprocess.CompletedProcess[str]:
-    """Run `code` in a fresh interpreter that imports the build under test, so
-    that a crash fails one test instead of the whole run.
+def run_isolated(target: str, *args: object, timeout: float = 300) -> None:
+    """Call `target`, a function named "module.function" of tests/, with `args`
+    in a fresh interpreter that imports the build under test, so that a crash
+    fails one test instead of the whole run.
 
     The debug allocator (unless the caller chose one) fills freed memory, so
     that a use after free shows as a crash or a wrong value.
     """
+    module, function = target.rsplit(".", 1)
+    code = f"import {module}; {module}.{function}(*{args!r}); print('ok')"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([IMPORT_ROOT, TESTS]))
     env.setdefault("PYTHONMALLOC", "debug")
     # These children test the extension, not the package's Python, and
     # coverage.py's tracer does not survive injected allocation failures.
     env.pop("COVERAGE_PROCESS_CONFIG", None)
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
+    result = subprocess.run(
+        [sys.executable, "-c", code],
         capture_output=True,
         text=True,
         timeout=timeout,
         env=env,
         cwd="/",  # keep the source tree, which has no built module, off sys.path
     )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.endswith("ok\n"), result.stdout
+
+
+# --- Node types and trees --------------------------------------------------------
+
+
+class Str(str):
+    pass
+
+
+class Dict(dict):  # type: ignore[type-arg]
+    """A dict subclass whose Python-level iteration is unusable: whatever
+    reads it must read its storage."""
+
+    def _refuse(self, *args: object) -> Any:
+        raise AssertionError("iteration methods must not be called")
+
+    items = keys = values = __iter__ = _refuse  # type: ignore[assignment]
+
+
+def skeleton(tree: dict[Any, Any]) -> dict[Any, Any]:
+    """The tree's branches without its leaves."""
+    return {k: skeleton(v) for k, v in dict.items(tree) if isinstance(v, dict)}
+
+
+def chain(depth: int, leaf: str | None = None) -> dict[str, Any]:
+    """{"k": {"k": ... }} `depth` levels deep, with {leaf: 1} at the bottom."""
+    root = node = {}
+    for _ in range(depth):
+        node["k"] = node = {}
+    if leaf is not None:
+        node[leaf] = 1
+    return root
+
+
+def outcome(fn: Callable[..., Any], *args: Any) -> tuple[str, Any]:
+    """("ok", result) or ("error", the exception's type): what the module and
+    the model must agree on."""
+    try:
+        return "ok", fn(*args)
+    except Exception as exc:
+        return "error", type(exc)
+
+
+KEY_TEXT = ["a", "b", ".", "", "\0", "é", "😀", "\udc80"]
+
+
+def random_tree(choose: Callable[[int], int], depth: int = 0, keys: str = "") -> Any:
+    """A random tree of dicts and Dicts, drawing every choice from
+    `choose(n)`, a number below n, so that any source of randomness can drive
+    it: random.Random, atheris or hypothesis.  Keys are built from `keys`, or
+    from KEY_TEXT and small integers."""
+    node = (dict, Dict)[choose(2)]()
+    for _ in range(choose(5)):
+        if keys:
+            key: Any = "".join(keys[choose(len(keys))] for _ in range(choose(4)))
+        elif choose(10) == 0:
+            key = choose(3)
+        else:
+            key = "".join(KEY_TEXT[choose(len(KEY_TEXT))] for _ in range(choose(4)))
+        kind = choose(6)
+        if kind <= 1 and depth < 5:
+            dict.__setitem__(node, key, random_tree(choose, depth + 1, keys))
+        else:
+            leaf = types.MappingProxyType({}) if kind == 2 and not keys else [kind]
+            dict.__setitem__(node, key, leaf)
+    return node
+
+
+def tree_strategy(keys: Any, leaves: Any, kinds: tuple[type, ...] = (dict,)) -> Any:
+    """A hypothesis strategy for trees of `kinds` of dict, with `keys` and
+    `leaves` drawn from the strategies given."""
+    from hypothesis import strategies as st  # not needed by every user of this
+
+    def branches(values: Any) -> Any:
+        plain = st.dictionaries(keys, values, max_size=5)
+        return st.one_of(*(plain.map(kind) for kind in kinds))
+
+    return st.recursive(branches(leaves), lambda t: branches(t | leaves), max_leaves=30)
 
 
 __all__ = [
     "IMPORT_ROOT",
+    "Dict",
+    "Str",
     "assert_no_leaks",
+    "chain",
     "ext",
     "in_small_stack_thread",
-    "run_python",
+    "outcome",
+    "random_tree",
+    "run_isolated",
+    "skeleton",
+    "tree_strategy",
 ]

@@ -1,5 +1,8 @@
 import os
+import types
 
+import model
+import pytest
 from _support import ext
 from hypothesis import settings
 
@@ -11,3 +14,20 @@ settings.load_profile("ci" if os.environ.get("CI") else "dev")
 
 def pytest_report_header() -> str:
     return f"props_to_tree extension: {ext.__file__}"
+
+
+# The tables of cases run against the module and against the model, so that
+# the oracle of the differential tests and the fuzz target is checked too.
+IMPLEMENTATIONS = {
+    "module": types.SimpleNamespace(
+        flatten=ext._tree_to_props, write_back=ext._props_to_tree
+    ),
+    "model": types.SimpleNamespace(
+        flatten=model.tree_to_props, write_back=model.props_to_tree
+    ),
+}
+
+
+@pytest.fixture(params=IMPLEMENTATIONS)
+def impl(request: pytest.FixtureRequest) -> types.SimpleNamespace:
+    return IMPLEMENTATIONS[request.param]

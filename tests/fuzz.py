@@ -2,64 +2,30 @@
 model.  `make fuzz` builds the module with coverage and ASan and runs it."""
 
 import sys
-import types
-from typing import Any
 
 import atheris
+from _support import outcome, random_tree
 
 with atheris.instrument_imports():
     import model
 
 from props_to_tree import _props_to_tree as ext
 
-ALPHABET = ["a", "b", ".", "", "\0", "é", "😀", "\udc80"]
-
-
-class Dict(dict):  # type: ignore[type-arg]
-    pass
-
-
-def key(fdp: atheris.FuzzedDataProvider) -> Any:
-    kind = fdp.ConsumeIntInRange(0, 9)
-    if kind == 0:
-        return fdp.ConsumeIntInRange(0, 2)
-    if kind == 1:
-        return fdp.ConsumeUnicodeNoSurrogates(4)
-    return "".join(ALPHABET[fdp.ConsumeIntInRange(0, 7)] for _ in range(kind % 4))
-
-
-def value(fdp: atheris.FuzzedDataProvider, depth: int) -> Any:
-    kind = fdp.ConsumeIntInRange(0, 5)
-    if kind <= 1 and depth < 6:
-        return tree(fdp, depth + 1, Dict if kind else dict)
-    if kind == 2:
-        return types.MappingProxyType({})
-    return [kind]
-
-
-def tree(fdp: atheris.FuzzedDataProvider, depth: int, kind: type = dict) -> Any:
-    node = kind()
-    for _ in range(fdp.ConsumeIntInRange(0, 4)):
-        node[key(fdp)] = value(fdp, depth)
-    return node
-
-
-def outcome(fn: Any, *args: Any) -> Any:
-    try:
-        return "ok", fn(*args)
-    except Exception as exc:
-        return "error", type(exc)
-
 
 def test_one_input(data: bytes) -> None:
     fdp = atheris.FuzzedDataProvider(data)
-    t = tree(fdp, 0)
+
+    def choose(n: int) -> int:
+        return int(fdp.ConsumeIntInRange(0, n - 1))
+
+    t = random_tree(choose)
     got, want = outcome(ext._tree_to_props, t), outcome(model.tree_to_props, t)
     assert got == want, (t, got, want)
     if got[0] == "ok":
         assert list(got[1]) == list(want[1])
 
-    props = {key(fdp): value(fdp, 3) for _ in range(fdp.ConsumeIntInRange(0, 4))}
+    # Keys and values as a shallow tree's: odd keys, leaves and branches.
+    props = dict(dict.items(random_tree(choose, depth=3)))
     if got[0] == "ok" and fdp.ConsumeBool():
         props.update(got[1])
     mine, theirs = model.copy_branches(t), model.copy_branches(t)

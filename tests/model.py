@@ -10,7 +10,7 @@ def is_branch(value: object) -> bool:
     return issubclass(type(value), dict)
 
 
-def tree_to_props(tree: dict[Any, Any]) -> dict[str, Any]:
+def tree_to_props(tree: dict[Any, Any], /) -> dict[str, Any]:
     if not is_branch(tree):
         raise TypeError("argument must be a dict")
     props: dict[str, Any] = {}
@@ -30,7 +30,7 @@ def tree_to_props(tree: dict[Any, Any]) -> dict[str, Any]:
     return props
 
 
-def props_to_tree(props: dict[Any, Any], tree: Any) -> Any:
+def props_to_tree(props: dict[Any, Any], tree: Any, /) -> Any:
     if not is_branch(props):
         raise TypeError("argument must be a dict")
     for name, value in list(dict.items(props)):

@@ -3,18 +3,9 @@
 import types
 
 import model
-from _support import ext
+from _support import Dict, Str, ext, outcome, tree_strategy
 from hypothesis import event, given
 from hypothesis import strategies as st
-
-
-class Str(str):
-    pass
-
-
-class Dict(dict):
-    pass
-
 
 text_keys = st.one_of(
     st.text(st.characters(codec="utf-8"), max_size=6),
@@ -32,19 +23,7 @@ leaves = st.one_of(
 )
 
 
-def dicts(keys, values):
-    plain = st.dictionaries(keys, values, max_size=5)
-    return plain | plain.map(Dict)
-
-
-trees = st.recursive(dicts(tree_keys, leaves), lambda t: dicts(tree_keys, t | leaves))
-
-
-def outcome(fn, *args):
-    try:
-        return "ok", fn(*args)
-    except Exception as exc:  # the type is what both must agree on
-        return "error", type(exc)
+trees = tree_strategy(tree_keys, leaves, (dict, Dict))
 
 
 @given(trees)

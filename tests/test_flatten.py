@@ -2,23 +2,9 @@ import collections
 import types
 
 import pytest
-from _support import assert_no_leaks, ext, run_python
+from _support import Dict, Str, assert_no_leaks, ext, run_isolated
 
 flatten = ext._tree_to_props
-
-
-class Str(str):
-    pass
-
-
-class Dict(dict):
-    """A dict subclass whose Python-level iteration is unusable: the walk
-    must read its storage directly."""
-
-    def _refuse(self, *args):
-        raise AssertionError("iteration methods must not be called")
-
-    items = keys = values = __iter__ = _refuse
 
 
 @pytest.mark.parametrize(
@@ -41,14 +27,14 @@ class Dict(dict):
         (Dict(x={"y": 3}), {"x.y": 3}),
     ],
 )
-def test_flatten(tree, props):
-    result = flatten(tree)
+def test_flatten(impl, tree, props):
+    result = impl.flatten(tree)
     assert result == props
     assert list(result) == list(props)
     assert type(result) is dict
 
 
-def test_leaves_are_shared_and_in_preorder():
+def test_leaves_are_shared_and_in_preorder(impl):
     leaves = [[1, 2], None, (3,), {1, 2}, "s", 4.5, object()]
     tree = {
         "a": leaves[0],
@@ -57,18 +43,18 @@ def test_leaves_are_shared_and_in_preorder():
         "h": {"i": {"j": leaves[5]}},
         "k": leaves[6],
     }
-    result = flatten(tree)
+    result = impl.flatten(tree)
     assert list(result) == ["a", "b.c", "b.d.e", "b.f", "g", "h.i.j", "k"]
     assert all(got is want for got, want in zip(result.values(), leaves, strict=True))
 
 
-def test_duplicate_path_key_keeps_first_position_and_last_value():
-    result = flatten({"a.b": 1, "x": 0, "a": {"b": 2}})
+def test_duplicate_path_key_keeps_first_position_and_last_value(impl):
+    result = impl.flatten({"a.b": 1, "x": 0, "a": {"b": 2}})
     assert list(result.items()) == [("a.b", 2), ("x", 0)]
 
 
-def test_string_subclass_keys_give_plain_string_paths():
-    result = flatten({Str("a"): 1, Str("b"): {Str("c"): 2}})
+def test_string_subclass_keys_give_plain_string_paths(impl):
+    result = impl.flatten({Str("a"): 1, Str("b"): {Str("c"): 2}})
     assert result == {"a": 1, "b.c": 2}
     assert all(type(key) is str for key in result)
 
@@ -81,8 +67,8 @@ def test_string_subclass_keys_give_plain_string_paths():
         collections.ChainMap({"x": 1}),
     ],
 )
-def test_mappings_that_are_not_dicts_are_leaves(mapping):
-    result = flatten({"m": mapping})
+def test_mappings_that_are_not_dicts_are_leaves(impl, mapping):
+    result = impl.flatten({"m": mapping})
     assert result == {"m": mapping}
     assert result["m"] is mapping
 
@@ -90,9 +76,9 @@ def test_mappings_that_are_not_dicts_are_leaves(mapping):
 @pytest.mark.parametrize(
     "tree", [{1: 2}, {"a": {None: 1}}, {"a": {"b": 1, (1,): {"c": 2}}}]
 )
-def test_non_string_key_above_a_leaf_fails(tree):
+def test_non_string_key_above_a_leaf_fails(impl, tree):
     with pytest.raises(TypeError, match="expected str instance"):
-        flatten(tree)
+        impl.flatten(tree)
 
 
 @pytest.mark.parametrize(
@@ -107,9 +93,9 @@ def test_non_string_key_above_a_leaf_fails(tree):
         ((), {"tree": {}}),
     ],
 )
-def test_argument_errors(args, kwargs):
+def test_argument_errors(impl, args, kwargs):
     with pytest.raises(TypeError):
-        flatten(*args, **kwargs)
+        impl.flatten(*args, **kwargs)
 
 
 def _runtime(text):
@@ -134,44 +120,4 @@ def test_no_reference_leaks():
 
 
 def test_deep_and_cyclic_trees_raise_recursion_error():
-    result = run_python(
-        """
-        from _support import in_small_stack_thread
-        from props_to_tree import _props_to_tree as ext
-
-        def chain(depth):
-            root = node = {}
-            for _ in range(depth):
-                node["k"] = node = {}
-            node["leaf"] = 1
-            return root
-
-        # A few hundred levels flatten.
-        assert ext._tree_to_props(chain(300)) == {"k." * 300 + "leaf": 1}
-
-        def refuse(tree):
-            try:
-                ext._tree_to_props(tree)
-            except RecursionError:
-                return
-            raise AssertionError("no RecursionError")
-
-        cyclic = {"a": 1}
-        cyclic["self"] = cyclic
-        nested = {"x": {"y": {}}}
-        nested["x"]["y"]["back"] = nested
-        refuse(cyclic)
-        refuse(nested)
-        refuse(chain(100_000))
-
-        # A worker thread's small stack is no more at risk than the main one.
-        deep = chain(100_000)
-        in_small_stack_thread(lambda: (refuse(deep), refuse(cyclic)))
-
-        # The interpreter keeps working, recursion budget intact.
-        assert ext._tree_to_props(chain(300)) == {"k." * 300 + "leaf": 1}
-        print("ok")
-        """
-    )
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == "ok\n"
+    run_isolated("isolated.deep_and_cyclic_trees")

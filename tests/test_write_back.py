@@ -3,7 +3,14 @@ import types
 
 import model
 import pytest
-from _support import assert_no_leaks, ext, run_python
+from _support import (
+    Str,
+    assert_no_leaks,
+    ext,
+    run_isolated,
+    skeleton,
+    tree_strategy,
+)
 from hypothesis import given
 from hypothesis import strategies as st
 
@@ -43,20 +50,17 @@ class Recorder:
         ("\0", ["\0"]),
     ],
 )
-def test_key_is_cut_at_every_dot(key, components):
+def test_key_is_cut_at_every_dot(impl, key, components):
     node = Recorder()
     value = object()
-    assert write_back({key: value}, node) is node
+    assert impl.write_back({key: value}, node) is node
     *lookups, last = components
     assert node.log == [("get", str, c) for c in lookups] + [("set", str, last, value)]
 
 
-def test_string_subclass_key_gives_plain_components():
-    class Str(str):
-        pass
-
+def test_string_subclass_key_gives_plain_components(impl):
     node = Recorder()
-    write_back({Str("a.b"): 1}, node)
+    impl.write_back({Str("a.b"): 1}, node)
     assert [entry[1] for entry in node.log] == [str, str]
 
 
@@ -74,21 +78,22 @@ def test_string_subclass_key_gives_plain_components():
         ({"a": {"x": 0}, "a.b": 1}, {"a": 9}, {"a": {"x": 0, "b": 1}}),
     ],
 )
-def test_write_back(props, tree, after):
-    assert write_back(props, tree) is tree
+def test_write_back(impl, props, tree, after):
+    tree = model.copy_branches(tree)  # each implementation writes its own
+    assert impl.write_back(props, tree) is tree
     assert tree == after
 
 
-def test_values_are_assigned_not_copied():
+def test_values_are_assigned_not_copied(impl):
     value = [1, 2]
     tree = {"a": {"b": None}}
-    write_back({"a.b": value}, tree)
+    impl.write_back({"a.b": value}, tree)
     assert tree["a"]["b"] is value
 
 
 @pytest.mark.parametrize("tree", [{}, object(), None, 5, [1]])
-def test_empty_props_returns_tree_untouched(tree):
-    assert write_back({}, tree) is tree
+def test_empty_props_returns_tree_untouched(impl, tree):
+    assert impl.write_back({}, tree) is tree
 
 
 class ReadOnly(dict):
@@ -145,13 +150,13 @@ def test_package_functions_are_the_extensions():
     assert tree == {"a": {"b": [1]}, "c": 3}
 
 
-def test_missing_branch_names_the_component():
+def test_missing_branch_names_the_component(impl):
     with pytest.raises(KeyError) as info:
-        write_back({"db.port": 1}, {"web": {}})
+        impl.write_back({"db.port": 1}, {"web": {}})
     assert info.value.args == ("db",)
 
 
-def test_node_exception_passes_through_unchanged():
+def test_node_exception_passes_through_unchanged(impl):
     error = LookupError("from the node")
 
     class Raising:
@@ -159,13 +164,13 @@ def test_node_exception_passes_through_unchanged():
             raise error
 
     with pytest.raises(LookupError) as info:
-        write_back({"a.b.c": 1}, {"a": Raising()})
+        impl.write_back({"a.b.c": 1}, {"a": Raising()})
     assert info.value is error
 
 
-def test_lookup_answers_are_used_as_given():
+def test_lookup_answers_are_used_as_given(impl):
     tree = collections.defaultdict(dict)
-    write_back({"a.b": 1, "a.c": 2}, tree)
+    impl.write_back({"a.b": 1, "a.c": 2}, tree)
     assert tree == {"a": {"b": 1, "c": 2}}
 
     shared = {}
@@ -174,7 +179,7 @@ def test_lookup_answers_are_used_as_given():
         def __missing__(self, key):
             return shared
 
-    write_back({"x.y": 3}, Fallback())
+    impl.write_back({"x.y": 3}, Fallback())
     assert shared == {"y": 3}
 
 
@@ -182,9 +187,9 @@ def test_lookup_answers_are_used_as_given():
     ("args", "kwargs"),
     [((), {}), (({},), {}), (({}, {}, {}), {}), (([], {}), {}), (({}, {}), {"x": 1})],
 )
-def test_argument_errors(args, kwargs):
+def test_argument_errors(impl, args, kwargs):
     with pytest.raises(TypeError):
-        write_back(*args, **kwargs)
+        impl.write_back(*args, **kwargs)
 
 
 def test_no_reference_leaks():
@@ -218,15 +223,7 @@ def test_no_reference_leaks():
 # flattened tree leads back to its own leaf.
 keys = st.text(st.characters(blacklist_characters=".", codec="utf-8"), max_size=4)
 leaves = st.one_of(st.none(), st.integers(), st.text(), st.lists(st.integers()))
-trees = st.recursive(
-    st.dictionaries(keys, leaves, max_size=4),
-    lambda children: st.dictionaries(keys, children | leaves, max_size=4),
-    max_leaves=30,
-)
-
-
-def skeleton(tree):
-    return {k: skeleton(v) for k, v in tree.items() if isinstance(v, dict)}
+trees = tree_strategy(keys, leaves)
 
 
 def leaf_items(tree, path=()):
@@ -257,86 +254,8 @@ def test_round_trip(tree):
 
 
 def test_node_code_that_clears_props_cannot_free_the_entry():
-    result = run_python(
-        """
-        import gc
-        from props_to_tree import _props_to_tree as ext
-
-        class Hostile(dict):
-            # Empties the props mapping in the middle of an entry, so that
-            # the entry's key and value lose their only other reference.
-            def __init__(self, props):
-                super().__init__()
-                self.props = props
-            def __getitem__(self, key):
-                self.props.clear()
-                gc.collect()
-                return self
-            def __setitem__(self, key, value):
-                self.props.clear()
-                gc.collect()
-                super().__setitem__(key, value)
-
-        for round in range(200):
-            props = {}
-            node = Hostile(props)
-            key = ".".join(["first", str(round), "third"])
-            props[key] = ["payload", round]
-            props["later." + str(round)] = object()
-            assert ext._props_to_tree(props, node) is node
-            # The first entry was applied; clearing props ended the walk.
-            assert dict.__getitem__(node, "third") == ["payload", round]
-            assert len(dict(node)) == 1 and not props
-
-        class Refill(dict):
-            # Changes props behind a positional walk: entries may be skipped
-            # or met twice, but each one stored is whole.
-            def __setitem__(self, key, value):
-                props.pop(key, None)
-                props[key + "x"] = [key]
-                gc.collect()
-                super().__setitem__(key, value)
-
-        props = {"k" + str(i): [i] for i in range(50)}
-        node = Refill()
-        ext._props_to_tree(props, node)
-        for key, value in dict(node).items():
-            assert isinstance(value, list) and len(value) == 1, (key, value)
-        print("ok")
-        """
-    )
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == "ok\n"
+    run_isolated("isolated.node_code_clearing_props")
 
 
 def test_key_of_many_components_into_a_deep_tree():
-    result = run_python(
-        """
-        from _support import in_small_stack_thread
-        from props_to_tree import _props_to_tree as ext
-
-        DEPTH = 100_000
-
-        def chain():
-            root = node = {}
-            for _ in range(DEPTH - 1):
-                node["k"] = node = {}
-            return root
-
-        def check(root):
-            value = object()
-            key = ".".join(["k"] * (DEPTH - 1) + ["leaf"])
-            assert ext._props_to_tree({key: value}, root) is root
-            node = root
-            for _ in range(DEPTH - 1):
-                node = node["k"]
-            assert node == {"leaf": value} and node["leaf"] is value
-
-        check(chain())
-        deep = chain()
-        in_small_stack_thread(lambda: check(deep))
-        print("ok")
-        """
-    )
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == "ok\n"
+    run_isolated("isolated.key_of_many_components")

@@ -9,6 +9,7 @@ import sys
 
 import hostile
 import model
+from _support import random_tree
 
 from props_to_tree import _props_to_tree as ext
 
@@ -35,20 +36,10 @@ def failure_paths() -> None:
     fails(TypeError, ext._props_to_tree, {"a.b": leaf}, {"a": None})
 
 
-def random_tree(rng: random.Random, depth: int) -> dict[str, object]:
-    tree: dict[str, object] = {}
-    for _ in range(rng.randrange(6)):
-        key = "".join(rng.choice("ab\0é😀") for _ in range(rng.randrange(4)))
-        tree[key] = (
-            random_tree(rng, depth + 1) if depth < 4 and rng.random() < 0.4 else [key]
-        )
-    return tree
-
-
 def round_trips() -> None:
     rng = random.Random(1234)
     for _ in range(300):
-        tree = random_tree(rng, 0)
+        tree = random_tree(rng.randrange, keys="ab\0é😀")
         props = ext._tree_to_props(tree)
         assert props == model.tree_to_props(tree)
         assert ext._props_to_tree(props, tree) is tree
