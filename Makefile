@@ -59,8 +59,9 @@ lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubt
 	clang-tidy --quiet -p build/clang props_to_tree/_props_to_tree.cpp
 	$(BIN)/ruff check $(PY_SOURCES)
 	$(BIN)/ruff format --check $(PY_SOURCES)
-	cd / && $(abspath $(BIN))/mypy --strict -p props_to_tree $(abspath tests/typecheck_usage.py)
-	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree
+	cd / && $(abspath $(BIN))/mypy --strict -p props_to_tree
+	cd / && $(abspath $(BIN))/mypy --strict $(abspath tests/typecheck_usage.py)
+	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree
 
 format: venv ## reformat the C++ and Python sources
 	clang-format -i props_to_tree/_props_to_tree.cpp

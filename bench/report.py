@@ -12,12 +12,11 @@ from pathlib import Path
 import pyperf
 
 PEERS = ("python", "flatten-dict", "flatdict", "pandas", "dpath")
-SIZES = ("1e+03", "1e+04", "1e+05", "1e+06")
 
 
 def table(header, rows):
-    lines = [header, "|---|" + "---:|" * (header.count("|") - 2)]
-    return "\n".join(lines + [f"| {' | '.join(row)} |" for row in rows])
+    lines = ["| " + " | ".join(header) + " |", "|---|" + "---:|" * (len(header) - 1)]
+    return "\n".join(lines + ["| " + " | ".join(row) + " |" for row in rows])
 
 
 def tables(path):
@@ -35,46 +34,43 @@ def tables(path):
     def ratio(name, ours):
         return f"{ns[name] / ours:.1f}x" if name in ns else ""
 
-    sets = dict.fromkeys(tuple(name.split("/")[:2]) for name in ns)
-    peers = [(t, d) for t, d in sets if "e+" not in d]
-    rows = []
-    for task, data in peers:
+    rows, shapes = [], {}
+    for task, data in dict.fromkeys(tuple(name.split("/")[:2]) for name in ns):
         ours = ns[f"{task}/{data}/props_to_tree"]
+        if "e+" in data:  # a synthetic shape: "deep 1e+03"
+            shape, size = data.split()
+            shapes.setdefault(shape, {})[f"{task} {size}"] = (
+                f"{ours:.0f} ({ratio(f'{task}/{data}/python', ours)})"
+            )
+            continue
         package = ns.get(f"{task}/{data}/package")
         extra = f"{(package / ours - 1) * 100:+.1f}%" if package else ""
         cells = [ratio(f"{task}/{data}/{peer}", ours) for peer in PEERS]
         rows.append([task, data, f"{ours:.0f}", extra, *cells])
-    header = "| task | data | props_to_tree ns/leaf | package | " + " | ".join(PEERS)
-    yield table(header + " |", rows)
+    yield table(["task", "data", "props_to_tree ns/leaf", "package", *PEERS], rows)
 
-    shapes = dict.fromkeys(d.split()[0] for _, d in sets if "e+" in d)
-    sizes = [s for s in SIZES if any(s in d for _, d in sets)]
-    rows = []
-    for shape in shapes:
-        cells = []
-        for task in ("flatten", "write back"):
-            for size in sizes:
-                ours = ns[f"{task}/{shape} {size}/props_to_tree"]
-                python = ratio(f"{task}/{shape} {size}/python", ours)
-                cells.append(f"{ours:.0f} ({python})")
-        rows.append([shape, *cells])
-    columns = [f"{task} {size}" for task in ("flatten", "write back") for size in sizes]
+    columns = sorted(
+        {c for cells in shapes.values() for c in cells},
+        key=lambda c: (c[0] == "w", float(c.split()[-1])),
+    )
+    rows = [
+        [shape, *(cells.get(c, "") for c in columns)] for shape, cells in shapes.items()
+    ]
     yield (
-        "ns per leaf of this module on synthetic shapes (the hand-written "
-        "Python's time as a multiple):\n\n"
-        + table(f"| shape | {' | '.join(columns)} |", rows)
+        "ns per leaf of this module on synthetic shapes, with the hand-written "
+        "Python's time as a multiple:\n\n" + table(["shape", *columns], rows)
     )
 
     lists = {tuple(n.split("/")[1:]): t for n, t in median.items() if n[:5] == "list/"}
     rows = []
     for data in dict.fromkeys(d for d, _ in lists):
         ours = lists[data, "props-to-tree"]
-        cells = [
+        peers = [
             f"{lists[data, p] / ours:.1f}x" if (data, p) in lists else "absent"
             for p in ("gron", "jq")
         ]
-        rows.append([data, f"{ours * 1000:.0f} ms", *cells])
-    yield table("| listing a botocore model | props-to-tree | gron | jq |", rows)
+        rows.append([data, f"{ours * 1000:.0f} ms", *peers])
+    yield table(["listing a botocore model", "props-to-tree", "gron", "jq"], rows)
 
 
 def main():
@@ -85,10 +81,9 @@ def main():
     text = "\n\n".join(tables(args.results))
     print(text)
     if args.readme:
-        start, end = "<!-- bench:start -->", "<!-- bench:end -->"
+        marked = re.compile("(<!-- bench:start -->\n).*?(<!-- bench:end -->)", re.S)
         readme = args.readme.read_text()
-        pattern = re.compile(re.escape(start) + ".*?" + re.escape(end), re.S)
-        args.readme.write_text(pattern.sub(lambda _: f"{start}\n{text}\n{end}", readme))
+        args.readme.write_text(marked.sub(lambda m: m[1] + text + "\n" + m[2], readme))
 
 
 if __name__ == "__main__":

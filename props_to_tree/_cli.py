@@ -241,6 +241,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 141
     except KeyboardInterrupt:
         return 130
+    except Exception as exc:  # a fault of this program's: still one line
+        print(f"{PROG}: error: unexpected {type(exc).__name__}: {exc}", file=sys.stderr)
+        return 1
     finally:
         gc.enable()
     return 0

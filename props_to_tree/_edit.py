@@ -56,6 +56,8 @@ def _delete(document: Any, path: str) -> None:
     except TypeError:
         problem = not_a_table(components[:-1], node)
         raise UserError(f"cannot delete {path!r}: {problem}") from None
+    except Exception as exc:
+        raise UserError(f"cannot delete {path!r}: {exc}") from None
 
 
 class Editor:

@@ -165,7 +165,7 @@ class Toml(Format):
             raise UserError("TOML has no null (--delete removes a key)")
         try:
             value = self._tomlkit.value(text.strip())
-        except self._tomlkit.exceptions.TOMLKitError:
+        except Exception:  # whatever tomlkit cannot read is a string
             return text
         # A plain string lets tomlkit keep the replaced string's quoting.
         return (
@@ -223,6 +223,19 @@ class Yaml(Format):
         self._yaml.dump(document, out)
         return out.getvalue()
 
+    def tree(self, document: Any) -> dict[Any, Any]:
+        # Keys other than strings (200:, true:) are listed as written; the
+        # path of such a line names a string, and a change to it fails.
+        def view(node: dict[Any, Any]) -> dict[Any, Any]:
+            return {
+                k if isinstance(k, str) else self.show(k): view(v)
+                if isinstance(v, dict)
+                else v
+                for k, v in node.items()
+            }
+
+        return view(document)
+
     def show(self, value: Any) -> str:
         tag = getattr(value, "tag", None)
         if tag is not None and tag.value is not None:
@@ -263,7 +276,7 @@ class Yaml(Format):
             return text  # an empty VALUE is an empty string, not null
         try:
             value = self._yaml.load(text)
-        except self._errors:
+        except Exception:  # whatever ruamel.yaml cannot read is a string
             return text
         container = isinstance(value, dict | list)
         if container and not value.fa.flow_style():

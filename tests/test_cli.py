@@ -158,6 +158,32 @@ def test_values_are_in_the_documents_own_syntax(fmt, document, value, shown):
     assert shown in printed, printed
 
 
+@pytest.mark.parametrize(
+    ("fmt", "document", "lines"),
+    [
+        (
+            "yaml",
+            "200: OK\nx: {true: 1, null: [a]}\n",
+            "200 = OK\nx.true = 1\nx.null = [a]\n",
+        ),
+        (
+            "yaml",
+            "base: &b {a: 1}\nuse:\n  <<: *b\n  c: 2\n",
+            "base.a = 1\nuse.c = 2\nuse.a = 1\n",
+        ),
+        ("yaml", "t: |\n  x\n  y\n", 't = "x\\ny\\n"\n'),
+        ("toml", 'a = """\nx\ny"""\n', 'a = "x\\ny"\n'),
+        ("json", '{"a": {}, "b": [{}]}', "b = [{}]\n"),
+    ],
+)
+def test_odd_documents_list_one_line_per_leaf(tmp_path, fmt, document, lines):
+    path = tmp_path / f"odd.{fmt}"
+    path.write_text(document)
+    assert ok(path) == lines
+    # Every line reads back as the value in place.
+    assert ok(path, "--apply", "-", stdin=lines) == document
+
+
 def test_split_table_lists_and_edits_every_part(tmp_path):
     # Only the last part of a table split around an array of tables is in
     # the document's dict storage.

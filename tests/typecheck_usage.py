@@ -20,3 +20,10 @@ def edit(tree: Config) -> Config:
 
 def plain(tree: dict[str, dict[str, int]]) -> None:
     assert_type(_props_to_tree._props_to_tree({}, tree), dict[str, dict[str, int]])
+
+
+def public(tree: Config) -> None:
+    import props_to_tree
+
+    assert_type(props_to_tree.flatten(tree), dict[str, Any])
+    assert_type(props_to_tree.write_back({}, tree), Config)
