@@ -1,6 +1,7 @@
 """The command, end to end in a subprocess, on the examples' three formats."""
 
 import difflib
+import importlib
 import json
 import os
 import shutil
@@ -331,3 +332,18 @@ def test_console_script():
         pytest.skip("the package is not installed in this environment")
     result = subprocess.run([script, "--version"], capture_output=True, text=True)
     assert result.stdout.startswith("props-to-tree ")
+
+
+def test_a_missing_format_library_says_how_to_install_it(monkeypatch, capsys):
+    real = importlib.import_module
+
+    def without_tomlkit(name, *args):
+        if name.startswith("tomlkit"):
+            raise ImportError(name)
+        return real(name, *args)
+
+    monkeypatch.setattr(importlib, "import_module", without_tomlkit)
+    assert _cli.main([str(EXAMPLES / "service.toml")]) == 2
+    assert capsys.readouterr().err == (
+        "props-to-tree: error: reading this format needs tomlkit: pip install tomlkit\n"
+    )
