@@ -4,7 +4,7 @@ the machine's installed packages ship, in two checks.
 - round trip: the file's listing applied back to it changes nothing;
 - one edit: setting one value changes exactly that value's line.
 
-    python bench/fidelity.py [ROOT ...]      (default: /usr and sys.prefix's)
+    python scripts/fidelity.py [ROOT ...]    (default: /usr and sys.base_prefix)
 """
 
 import difflib
@@ -72,13 +72,14 @@ def main() -> None:
         try:
             outcome = check(path)
         except (UserError, UnicodeDecodeError, RecursionError) as exc:
-            outcome = f"skipped: {type(exc).__name__}"
+            outcome = f"skipped: unreadable ({type(exc).__name__})"
         except Exception as exc:
             outcome = f"FAILED: {type(exc).__name__}: {exc}"
             print(f"{path}: {outcome}", file=sys.stderr)
         if not outcome.startswith(("one line", "skipped")):
             print(f"{path}: {outcome}", file=sys.stderr)
-        outcomes[SUFFIXES[path.suffix]][outcome.split(":")[0]] += 1
+        kind = outcome if outcome.startswith("skipped") else outcome.split(":")[0]
+        outcomes[SUFFIXES[path.suffix]][kind] += 1
     for fmt, counts in outcomes.items():
         edited = sum(n for k, n in counts.items() if not k.startswith("skipped"))
         ok = counts["one line"]
