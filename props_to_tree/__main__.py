@@ -1,8 +1,6 @@
 """`python -m props_to_tree`: the props-to-tree command."""
 
-import sys
-
-from props_to_tree._cli import main
+from props_to_tree._cli import run
 
 if __name__ == "__main__":
-    sys.exit(main())
+    run()

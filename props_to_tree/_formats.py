@@ -68,9 +68,25 @@ class Format:
 # --- JSON ---------------------------------------------------------------------
 
 _ENCODER = json.JSONEncoder(ensure_ascii=False)
+_ENCODE_STR = json.encoder.encode_basestring
+# The C encoder that json.dumps builds afresh on every call, built once: a
+# listing calls it for each list among the leaves.
+_C_ENCODER = getattr(json.encoder, "c_make_encoder", None)
+if _C_ENCODER is not None:
+    _C_ENCODER = _C_ENCODER(
+        None, _ENCODER.default, _ENCODE_STR, None, ": ", ", ", False, False, True
+    )
+
+
+def _encode(value: Any) -> str:
+    if _C_ENCODER is None:
+        return _ENCODER.encode(value)
+    return "".join(_C_ENCODER(value, 0))
+
+
 _SIMPLE: dict[type, Callable[[Any], str]] = {
     # The listing shows every leaf: the common types skip the encoder.
-    str: json.encoder.encode_basestring,
+    str: _ENCODE_STR,
     int: int.__repr__,
     bool: {True: "true", False: "false"}.__getitem__,
     type(None): lambda _: "null",
@@ -98,11 +114,11 @@ class Json(Format):
         return text + "\n" if self._newline else text
 
     def show(self, value: Any) -> str:
-        return _SIMPLE.get(type(value), _ENCODER.encode)(value)
+        return _SIMPLE.get(type(value), _encode)(value)
 
     def show_all(self, values: list[Any]) -> list[str]:
         # A listing shows every leaf: keep the loop in C.
-        shows = map(_SIMPLE.get, map(type, values), itertools.repeat(_ENCODER.encode))
+        shows = map(_SIMPLE.get, map(type, values), itertools.repeat(_encode))
         return list(map(operator.call, shows, values))
 
     def parse(self, text: str) -> Any:
