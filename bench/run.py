@@ -1,9 +1,6 @@
-"""Benchmarks, timed by pyperf: both functions against what a user would write
-or install, on botocore's service models and synthetic shapes, and the
-command's listing against gron and jq.  Every peer's output is checked
-against ours first.  `bench/report.py` turns the results into tables.
-
-    python bench/run.py [--quick] -o results.json [pyperf options]
+"""Both functions timed by pyperf against what a user would write or install,
+each peer's output first checked against ours, and the command's listing
+against gron and jq: python bench/run.py [--quick] -o RESULTS [pyperf options]
 """
 
 import functools
@@ -98,19 +95,15 @@ def synthetic(shape, leaves):
 
 
 def datasets():
-    """name: (trees, calls of each per run, whether every peer takes part)."""
+    """name: (trees, calls of each per run, whether all peers take part)."""
     config = json.loads((ROOT / "examples" / "service.json").read_text())
     sets = {
-        "botocore": (botocore_models, 1, True),
-        "small config x2000": (lambda: [config], 2000, True),
+        "botocore": (botocore_models, 1, 1),
+        "small config x2000": (lambda: [config], 2000, 1),
     }
     for shape in ("wide", "balanced", "deep", "long"):
         for n in (10**3,) if QUICK else (10**3, 10**4, 10**5, 10**6):
-            sets[f"{shape} {n:.0e}"] = (
-                functools.partial(synthetic, shape, n),
-                1,
-                False,
-            )
+            sets[f"{shape} {n:.0e}"] = (functools.partial(synthetic, shape, n), 1, 0)
     return sets
 
 
@@ -139,20 +132,17 @@ def skeleton(tree):
 
 
 def check(task, impl, args):
-    """Leaves met, after checking that `impl` does what we do."""
+    """The leaves met, once `impl` is shown to do what we do."""
     for one in args:
-        done = TASKS[task][impl](*one)
-        if task == "flatten":  # flatdict and pandas keep empty branches as {}
-            same = {k: v for k, v in done.items() if v != {}} == ext._tree_to_props(
-                *one
+        done, want = TASKS[task][impl](*one), one[0]
+        if task == "flatten":  # flatdict and pandas keep an empty branch as {}
+            done, want = (
+                {k: v for k, v in done.items() if v != {}},
+                ext._tree_to_props(*one),
             )
-        else:
-            same = ext._tree_to_props(one[1]) == one[0]
-        if not same:
+        if (done if task == "flatten" else ext._tree_to_props(one[1])) != want:
             raise SystemExit(f"{impl} does {task} differently")
-    if task == "write back":
-        return sum(len(props) for props, _ in args)
-    return sum(len(ext._tree_to_props(tree)) for (tree,) in args)
+    return sum(len(ext._tree_to_props(one[-1])) for one in args)
 
 
 def time_calls(loops, task, impl, name):
@@ -179,22 +169,17 @@ def listing_commands():
         largest = [json.loads(gzip.decompress(f.read_bytes())) for f in files]
         paths["4 MB"].write_text(json.dumps(largest[-1], indent=1))
         paths["18 MB"].write_text(json.dumps(dict(enumerate(largest)), indent=1))
+    # The console script: `python -m` here would import the sources.
+    ours = str(Path(sys.executable).with_name("props-to-tree"))
     for name, path in list(paths.items())[: 1 if QUICK else None]:
-        for impl, command in {
-            # The console script: `python -m` here would import the sources.
-            "props-to-tree": [
-                str(Path(sys.executable).with_name("props-to-tree")),
-                str(path),
-            ],
-            "gron": ["gron", str(path)],
-            "jq": ["jq", "-r", JQ, str(path)],
-        }.items():
-            yield name, impl, command
+        yield name, "props-to-tree", [ours, str(path)]
+        yield name, "gron", ["gron", str(path)]
+        yield name, "jq", ["jq", "-r", JQ, str(path)]
 
 
 def main():
     runner = pyperf.Runner(
-        processes=1 if QUICK else 4,
+        processes=1 if QUICK else 2,
         values=2 if QUICK else 3,
         min_time=0.05 if QUICK else 0.1,
         add_cmdline_args=lambda command, args: command.extend(["--quick"] * QUICK),
