@@ -135,7 +135,7 @@ def check(task, impl, args):
     """The leaves met, once `impl` is shown to do what we do."""
     for one in args:
         done, want = TASKS[task][impl](*one), one[0]
-        if task == "flatten":  # flatdict and pandas keep an empty branch as {}
+        if task == "flatten":  # flatdict keeps an empty branch as {}
             done, want = (
                 {k: v for k, v in done.items() if v != {}},
                 ext._tree_to_props(*one),
