@@ -104,7 +104,7 @@ class Json(Format):
         try:
             document = json.loads(text)
         except ValueError as exc:
-            raise UserError(f"not valid JSON: {exc}") from None
+            raise UserError(f"not valid {self.name}: {exc}") from None
         self._layout = _json_layout(text)
         self._newline = text.endswith("\n")
         return document
@@ -153,7 +153,7 @@ class Toml(Format):
         try:
             return self._tomlkit.parse(text)
         except self._tomlkit.exceptions.TOMLKitError as exc:
-            raise UserError(f"not valid TOML: {exc}") from None
+            raise UserError(f"not valid {self.name}: {exc}") from None
 
     def dump(self, document: Any) -> str:
         return document.as_string()  # type: ignore[no-any-return]
@@ -216,7 +216,7 @@ class Yaml(Format):
                 text, yaml=self._yaml
             )
         except self._errors as exc:
-            raise UserError(f"not valid YAML: {_yaml_problem(exc)}") from None
+            raise UserError(f"not valid {self.name}: {_yaml_problem(exc)}") from None
         # ruamel.yaml guesses how sequences are indented; mappings may differ.
         mapping = _mapping_indent(text)
         self._yaml.indent(
