@@ -5,7 +5,9 @@ from __future__ import annotations
 import functools
 import itertools
 
-from props_to_tree._errors import UserError
+from props_to_tree import flatten
+from props_to_tree._command.errors import UserError
+from props_to_tree._explain import walk
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -32,6 +34,23 @@ def render(
         parts[2::4] = shown
         parts[3::4] = itertools.repeat("\n", len(shown))
         yield "".join(parts)
+
+
+def get(document: Any, path: str) -> str:
+    """The value at `path` as a line of value syntax, or the listing of the
+    table there."""
+    tree = document.tree
+    current = flatten(tree)
+    if path in current:
+        return str(document.show(current[path])) + "\n"
+    prefix = path + "."
+    below = {p: v for p, v in current.items() if p.startswith(prefix)}
+    if below:
+        return "".join(render(below, document.show_all))
+    node, problem = walk(tree, path.split("."))
+    if problem is None:
+        problem = f"{path!r} holds no values" if isinstance(node, dict) else ""
+    raise UserError(problem or f"nothing at {path!r}")
 
 
 def parse(text: str, source: str) -> Iterator[tuple[str, str, str]]:

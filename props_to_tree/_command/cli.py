@@ -7,13 +7,13 @@ import argparse
 import atexit
 import contextlib
 import gc
+import importlib
 import os
 import sys
 
 from props_to_tree import __version__, flatten
-from props_to_tree._errors import UserError
-from props_to_tree._formats import FORMATS, SUFFIXES
-from props_to_tree._listing import parse, render, unclear_keys
+from props_to_tree._command.errors import OutputError, UserError
+from props_to_tree._command.listing import get, parse, render, unclear_keys
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -21,8 +21,7 @@ if TYPE_CHECKING:
     from collections.abc import Iterator, Sequence
     from typing import Any, NoReturn
 
-    from props_to_tree._edit import Change
-    from props_to_tree._formats import Format
+    from props_to_tree._command.edit import Change
 
 PROG = "props-to-tree"
 
@@ -39,10 +38,6 @@ examples:
   props-to-tree config.toml -i --set db.port=5433 --delete db.debug
   props-to-tree a.json | sed s/5432/5433/ | props-to-tree a.json -i --apply -
 """
-
-
-class OutputError(Exception):
-    """The output cannot be written: one line, exit status 1."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -126,20 +121,37 @@ def _read(file: str) -> tuple[str, str]:
         raise UserError(f"{name} is not UTF-8 text (byte {exc.start})") from None
 
 
-def _load(fmt: Format, text: str, name: str) -> Any:
+# Each format's module is imported only when a file needs it.
+FORMATS = {"json": "Json", "jsonc": "Jsonc", "toml": "Toml", "yaml": "Yaml"}
+SUFFIXES = {
+    ".json": "json",
+    ".jsonc": "jsonc",
+    ".toml": "toml",
+    ".yaml": "yaml",
+    ".yml": "yaml",
+}
+
+
+def _load(format_name: str, text: str, name: str) -> Any:
+    module = format_name.removesuffix("c")  # JSONC is JSON's
+    kind = getattr(
+        importlib.import_module(f"props_to_tree._command.{module}"),
+        FORMATS[format_name],
+    )
     try:
-        document = fmt.load(text)
+        document = kind().load(text)
+        tree = document.tree
     except UserError as exc:
         raise UserError(f"{name}: {exc}") from None
     except RecursionError:
         raise UserError(f"{name} is nested too deeply") from None
-    if not isinstance(document, dict):
+    if not isinstance(tree, dict):
         raise UserError(f"{name} holds no table at the top")
     return document
 
 
 def _changes(edits: list[tuple[str, str]]) -> Iterator[Change]:
-    from props_to_tree._edit import Change, split_assignment
+    from props_to_tree._command.edit import Change, split_assignment
 
     for kind, text in edits:
         if kind == "delete":
@@ -189,31 +201,30 @@ def _run(args: argparse.Namespace) -> None:
         raise UserError("standard input cannot be both the document and a listing")
 
     suffix = os.path.splitext(args.file)[1].lower()
-    fmt = FORMATS[args.format or SUFFIXES.get(suffix, "json")]()
     text, name = _read(args.file)
-    document = _load(fmt, text, name)
+    # A byte-order mark is no part of the document, and is kept.
+    mark = "\ufeff" if text.startswith("\ufeff") else ""
+    document = _load(args.format or SUFFIXES.get(suffix, "json"), text[len(mark) :], name)
 
     if args.get is not None:
-        from props_to_tree._edit import Editor
-
-        _emit(Editor(fmt, document).get(args.get))
+        _emit(get(document, args.get))
     elif not args.edits:
-        tree = fmt.tree(document)
+        tree = document.tree
         props = flatten(tree)  # first: it refuses a tree that holds itself
         for warning in unclear_keys(tree):
             _warn(warning)
-        for lines in render(props, fmt.show_all):
+        for lines in render(props, document.show_all):
             _emit(lines)
     else:
-        from props_to_tree._atomic import replace_file
-        from props_to_tree._edit import Editor
+        from props_to_tree._command.atomic import replace_file
+        from props_to_tree._command.edit import Editor
 
         changes = list(_changes(args.edits))
-        changed = Editor(fmt, document).apply(changes)
-        output = fmt.dump(document) if changed else text
+        editor = Editor(document, document.reload, _warn)
+        output = mark + editor.document.text if editor.apply(changes) else text
         if not args.in_place:
             _emit(output)
-        elif changed:
+        elif output is not text:
             try:
                 replace_file(args.file, output.encode("utf-8"))
             except OSError as exc:

@@ -1,0 +1,162 @@
+"""Changes to a document: set a path, delete one, read one.
+
+A change becomes splices of the document's text; the document is never
+written out anew, so what no change covers stays byte for byte.  Splices of
+changes that do not meet are applied together; a change that reaches into
+what an earlier one changed sees the text re-read first, so the changes act
+in the order given.  Every change is made before anything is written: one that
+fails leaves the file as it was.  A value that shows the same as the one in
+place is not written at all, so a listing applied back changes nothing.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+from props_to_tree._command import text as texts
+from props_to_tree._command.errors import UserError
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterable
+    from typing import Any, Protocol
+
+    from props_to_tree._command.text import Splice
+
+    class Document(Protocol):
+        """A parsed document of one format, over its text."""
+
+        text: str
+
+        def parse(self, text: str) -> Value: ...
+        def current(self, path: list[str]) -> Value | None: ...
+        def set(self, path: list[str], value: Value) -> list[Splice]: ...
+        def delete(self, path: list[str]) -> list[Splice]: ...
+
+
+@dataclass(frozen=True)
+class Change:
+    path: str
+    text: str | None  # the value in the format's syntax; None deletes
+    origin: str  # where it was asked for, for messages
+
+
+@dataclass(frozen=True)
+class Value:
+    """A value in the document or given for it: what it reads as, and how it
+    shows in a listing."""
+
+    data: Any
+    shown: str
+    text: str = ""  # as written; "" for text that is no value, hence a string
+
+
+def kind(data: object) -> str | None:
+    """The kind of scalar whose change the user is warned of."""
+    if isinstance(data, bool):
+        return "a boolean"
+    if isinstance(data, int | float):
+        return "a number"
+    if isinstance(data, str):
+        return "a string"
+    if hasattr(data, "isoformat"):
+        return "a date"
+    return None
+
+
+def split_path(path: str) -> list[str]:
+    return path.split(".")
+
+
+def _meets(path: list[str], other: list[str]) -> bool:
+    shorter = min(len(path), len(other))
+    return path[:shorter] == other[:shorter]
+
+
+class Editor:
+    def __init__(
+        self,
+        document: Document,
+        reload: Callable[[str], Document],
+        warn: Callable[[str], None],
+    ) -> None:
+        self.document = document
+        self._reload = reload
+        self._warn = warn
+
+    def apply(self, changes: Iterable[Change]) -> bool:
+        """Makes every change in order; True if the text changed."""
+        pending: list[Splice] = []
+        touched: list[list[str]] = []
+        changed = False
+        for change in changes:
+            path = split_path(change.path)
+            if any(_meets(path, other) for other in touched):
+                self._flush(pending, touched)
+            planned = self._plan(change, path)
+            if planned is None:
+                continue
+            if texts.overlap(pending, planned[0]):
+                self._flush(pending, touched)
+                planned = self._plan(change, path)
+                if planned is None:  # pragma: no cover - the text is as it was
+                    continue
+            splices, mark, warning = planned
+            if warning:
+                self._warn(warning)
+            pending += splices
+            touched.append(mark)
+            changed = True
+        self._flush(pending, touched)
+        return changed
+
+    def _plan(
+        self, change: Change, path: list[str]
+    ) -> tuple[list[Splice], list[str], str | None] | None:
+        """The splices of `change`, the path whose text they change, and a
+        warning for a change of kind; None when there is nothing to do."""
+        document = self.document
+        if change.text is None:
+            return document.delete(path), path[:-1], None
+        try:
+            value = document.parse(change.text)
+        except UserError as exc:
+            raise UserError(f"{change.origin}: {exc}") from None
+        old = document.current(path)
+        if old is not None and old.shown == value.shown:
+            return None
+        warning = None
+        if old is not None:
+            was, now = kind(old.data), kind(value.data)
+            if was and now and was != now:
+                warning = f"{change.path!r} was {was} and is now {now}"
+                if was == "a string":
+                    keep = _quoted(value.shown)
+                    warning += f"; write {keep!r} to keep a string"
+        return document.set(path, value), path if old else path[:-1], warning
+
+    def _flush(self, pending: list[Splice], touched: list[list[str]]) -> None:
+        if pending:
+            text = texts.apply(self.document.text, pending)
+            try:
+                self.document = self._reload(text)
+            except UserError as exc:  # a fault of this program's: write nothing
+                raise UserError(f"the changes would break the document: {exc}") from None
+        pending.clear()
+        touched.clear()
+
+
+def _quoted(shown: str) -> str:
+    import json
+
+    return json.dumps(shown, ensure_ascii=False)
+
+
+def split_assignment(text: str) -> tuple[str, str]:
+    """PATH=VALUE, or a listing line PATH = VALUE."""
+    path, found, value = text.partition("=")
+    if not found:
+        raise UserError(f"--set needs PATH=VALUE, got {text!r}")
+    if path.endswith(" ") and value.startswith(" "):
+        return path[:-1], value[1:]
+    return path, value

@@ -1,0 +1,110 @@
+"""Members added to and removed from bracketed collections: JSON objects and
+arrays, TOML inline tables and arrays, YAML flow collections.  They share one
+shape, an opening bracket, members separated by commas (perhaps one after the
+last) and a closing bracket, on one line or several."""
+
+from __future__ import annotations
+
+from props_to_tree._command.text import (
+    Splice,
+    first_on_line,
+    indentation,
+    line_end,
+    line_start,
+    one_line,
+    rest_is_comment,
+)
+
+
+class Member:
+    """One member: where it starts (its key, or its value in an array),
+    where its value ends, and the comma after it, if any."""
+
+    __slots__ = ("comma", "end", "key", "start", "value")
+
+    def __init__(
+        self, key: str | None, start: int, end: int, comma: int | None, value: object
+    ) -> None:
+        self.key, self.start, self.end, self.comma, self.value = (
+            key,
+            start,
+            end,
+            comma,
+            value,
+        )
+
+
+class Flow:
+    """A bracketed collection: text[open] is its opening bracket, text[close]
+    its closing one."""
+
+    __slots__ = ("close", "members", "open")
+
+    def __init__(self, open: int, close: int, members: list[Member]) -> None:
+        self.open, self.close, self.members = open, close, members
+
+
+def insert(
+    text: str, flow: Flow, member: str, unit: str, comment: tuple[str, ...]
+) -> list[Splice]:
+    """Splices that add `member` (its text) after the last member, in the
+    collection's own layout: on its line where it is written on one line,
+    else on a line of its own, with the members' indentation, and a comma
+    after it where the members each have one."""
+    members = flow.members
+    single = one_line(text, flow.open, flow.close)
+    if not members:
+        if single:
+            return [Splice(flow.open + 1, flow.close, member)]
+        inner = indentation(text, flow.open) + unit
+        return [Splice(flow.open + 1, flow.open + 1, "\n" + inner + member)]
+    last = members[-1]
+    trailing = last.comma is not None
+    after = last.comma + 1 if last.comma is not None else last.end
+    if single or not rest_is_comment(text, after, comment):
+        space = _space_after_comma(text, members)
+        if trailing:
+            return [Splice(after, after, space + member + ",")]
+        return [Splice(after, after, "," + space + member)]
+    where = line_end(text, after)
+    line = "\n" + indentation(text, last.start) + member + ("," if trailing else "")
+    splices = [Splice(where, where, line)]
+    if not trailing:
+        splices.insert(0, Splice(last.end, last.end, ","))
+    return splices
+
+
+def _space_after_comma(text: str, members: list[Member]) -> str:
+    for member, following in zip(members, members[1:], strict=False):
+        if member.comma is not None and one_line(text, member.comma, following.start):
+            return text[member.comma + 1 : following.start]
+    return " "
+
+
+def remove(text: str, flow: Flow, index: int, comment: tuple[str, ...]) -> list[Splice]:
+    """Splices that remove member `index` with its comma, and its own lines
+    where it has them; what is around it stays."""
+    members = flow.members
+    member = members[index]
+    after = member.comma + 1 if member.comma is not None else member.end
+    previous = members[index - 1] if index else None
+    own_lines = (
+        not one_line(text, flow.open, flow.close)
+        and first_on_line(text, member.start)
+        and rest_is_comment(text, after, comment)
+        and line_end(text, after) < flow.close
+    )
+    if own_lines:
+        start, end = line_start(text, member.start), line_end(text, after) + 1
+        splices = [Splice(start, end, "")]
+        last = index == len(members) - 1
+        if last and member.comma is None and previous and previous.comma is not None:
+            splices.insert(0, Splice(previous.comma, previous.comma + 1, ""))
+        return splices
+    if index + 1 < len(members):
+        return [Splice(member.start, members[index + 1].start, "")]
+    if previous is not None:
+        if member.comma is not None and previous.comma is not None:
+            return [Splice(previous.comma + 1, after, "")]
+        return [Splice(previous.end, after, "")]
+    return [Splice(member.start, after, "")]

@@ -1,0 +1,278 @@
+"""JSON, and JSON with comments and trailing commas (JSONC: tsconfig.json,
+devcontainer.json, editors' settings).
+
+A listing reads the text with the standard library's C decoder.  An edit
+finds its place by scanning the objects and arrays on its path, and skips
+every other value with that same decoder, so that it costs about one parse.
+JSONC is read through a copy of its text in which comments and trailing
+commas are blanked out, character for character, so that every offset in the
+copy is the same offset in the file.
+"""
+
+from __future__ import annotations
+
+import itertools
+import json
+import operator
+import re
+
+from props_to_tree._command import flow, text as texts
+from props_to_tree._command.edit import Value
+from props_to_tree._command.errors import UserError
+from props_to_tree._command.text import Splice
+from props_to_tree._explain import missing, not_a_table
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
+    from typing import Any
+
+_DECODER = json.JSONDecoder()
+_SCAN = json.scanner.make_scanner(_DECODER)  # type: ignore[no-untyped-call]
+_SCAN_STRING = json.decoder.scanstring  # type: ignore[attr-defined]
+_SPACE = re.compile(r"[ \t\n\r]*")
+_SPACE_OR_COMMENTS = re.compile(r"(?:[ \t\n\r]+|//[^\n]*|/\*.*?\*/)*", re.DOTALL)
+
+
+def _space(text: str, at: int) -> int:
+    """Where the white space from `at` ends."""
+    return _SPACE.match(text, at).end()  # type: ignore[union-attr]
+
+_COMMENT = ("//", "/*")
+_GAP = re.compile(r",?(?P<gap>[ \t]+)(?://|/\*)")
+
+_ENCODER = json.JSONEncoder(ensure_ascii=False)
+_ENCODE_STR = json.encoder.encode_basestring  # type: ignore[attr-defined]
+# The C encoder that json.dumps builds afresh on every call, built once: a
+# listing calls it for each list among the leaves.
+_C_ENCODER = getattr(json.encoder, "c_make_encoder", None)
+if _C_ENCODER is not None:
+    _C_ENCODER = _C_ENCODER(
+        None, _ENCODER.default, _ENCODE_STR, None, ": ", ", ", False, False, True
+    )
+
+
+def _encode(value: Any) -> str:
+    if _C_ENCODER is None:
+        return _ENCODER.encode(value)
+    return "".join(_C_ENCODER(value, 0))
+
+
+_SIMPLE: dict[type, Callable[[Any], str]] = {
+    # The listing shows every leaf: the common types skip the encoder.
+    str: _ENCODE_STR,
+    int: int.__repr__,
+    bool: {True: "true", False: "false"}.__getitem__,
+    type(None): lambda _: "null",
+}
+
+
+def show(value: Any) -> str:
+    return _SIMPLE.get(type(value), _encode)(value)
+
+
+def show_all(values: list[Any]) -> list[str]:
+    # A listing shows every leaf: keep the loop in C.
+    shows = map(_SIMPLE.get, map(type, values), itertools.repeat(_encode))
+    return list(map(operator.call, shows, values))
+
+
+# Strings are matched so that what looks like a comment inside one is not one.
+_COMMENTS = re.compile(r'"(?:[^"\\\n]|\\.)*"|//[^\n]*|/\*.*?\*/', re.DOTALL)
+_TRAILING_COMMAS = re.compile(r'"(?:[^"\\\n]|\\.)*"|,(?=[ \t\r\n]*[}\]])')
+_NOT_A_BREAK = re.compile(r"[^\n\r]")
+
+
+def _blanked(text: str) -> str:
+    """`text` with comments and trailing commas turned into spaces."""
+
+    def blank(match: re.Match[str]) -> str:
+        found = match.group()
+        return found if found[0] == '"' else _NOT_A_BREAK.sub(" ", found)
+
+    return _TRAILING_COMMAS.sub(blank, _COMMENTS.sub(blank, text))
+
+
+class Json:
+    name = "JSON"
+    comments = False  # JSONC: comments and trailing commas are expected
+
+    def load(self, text: str) -> JsonDocument:
+        """The document in `text`; JSON with comments or trailing commas is
+        taken as JSONC."""
+        if not self.comments:
+            try:
+                return JsonDocument(text, text, json.loads(text))
+            except ValueError:
+                pass  # perhaps comments: blanked, the text may read
+        blank = _blanked(text)
+        try:
+            data = json.loads(blank)
+        except json.JSONDecodeError as exc:
+            where = f"line {exc.lineno}, column {exc.colno}"
+            raise UserError(f"not valid {self.name}: {exc.msg} ({where})") from None
+        return JsonDocument(text, blank, data)
+
+
+class Jsonc(Json):
+    name = "JSONC"
+    comments = True
+
+
+class _Node:
+    """A value in the text: text[start:end], and what it reads as."""
+
+    __slots__ = ("end", "start", "value")
+
+    def __init__(self, start: int, end: int, value: Any) -> None:
+        self.start, self.end, self.value = start, end, value
+
+
+class JsonDocument:
+    show = staticmethod(show)
+    show_all = staticmethod(show_all)
+
+    def __init__(self, text: str, blank: str, data: Any) -> None:
+        self.text = text
+        self._blank = blank
+        self.tree = data
+        self._flows: dict[int, flow.Flow] = {}
+
+    def reload(self, text: str) -> JsonDocument:
+        return (Jsonc() if self._blank is not self.text else Json()).load(text)
+
+    # --- reading ------------------------------------------------------------
+
+    def _value(self, start: int) -> _Node:
+        value, end = _SCAN(self._blank, start)
+        return _Node(start, end, value)
+
+    def _flow(self, node: _Node) -> flow.Flow:
+        """The members of the object or array at `node`, scanned once."""
+        found = self._flows.get(node.start)
+        if found is not None:
+            return found
+        blank, closing = self._blank, "}" if isinstance(node.value, dict) else "]"
+        at = _space(blank, node.start + 1)
+        members = []
+        while blank[at] != closing:
+            key, start = None, at
+            if closing == "}":
+                key, at = _SCAN_STRING(blank, at + 1)
+                at = _space(blank, _space(blank, at) + 1)  # past the colon
+            value = self._value(at)
+            at = _space(blank, value.end)
+            comma = None
+            if blank[at] == ",":
+                comma, at = at, _space(blank, at + 1)
+            elif blank is not self.text:  # a trailing comma is blanked out
+                after = _SPACE_OR_COMMENTS.match(self.text, value.end).end()  # type: ignore[union-attr]
+                comma = after if self.text[after] == "," else None
+            members.append(flow.Member(key, start, value.end, comma, value))
+        found = self._flows[node.start] = flow.Flow(node.start, at, members)
+        return found
+
+    def _root(self) -> _Node:
+        return self._value(_space(self._blank, 0))
+
+    def _find(self, path: list[str]) -> tuple[_Node, flow.Flow, int | None]:
+        """The object that holds the last key of `path`, and the index of its
+        member of that key (the last, where it is there twice)."""
+        node = self._root()
+        for depth, key in enumerate(path):
+            if not isinstance(node.value, dict):
+                raise UserError(not_a_table(path[:depth], node.value))
+            members = self._flow(node).members
+            index = next(
+                (i for i in range(len(members) - 1, -1, -1) if members[i].key == key),
+                None,
+            )
+            if depth == len(path) - 1:
+                return node, self._flow(node), index
+            if index is None:
+                raise UserError(missing(path[: depth + 1]))
+            node = members[index].value  # type: ignore[assignment]
+        raise AssertionError("an empty path")  # pragma: no cover
+
+    def _member(self, path: list[str]) -> tuple[flow.Flow, int]:
+        _, found, index = self._find(path)
+        if index is None:
+            raise UserError(missing(path))
+        return found, index
+
+    def get(self, path: list[str]) -> Any:
+        found, index = self._member(path)
+        return found.members[index].value.value  # type: ignore[attr-defined]
+
+    # --- changing -----------------------------------------------------------
+
+    def parse(self, text: str) -> Value:
+        try:
+            data = json.loads(text)
+        except ValueError:
+            return Value(text, show(text))
+        return Value(data, show(data), text.strip())
+
+    def current(self, path: list[str]) -> Value | None:
+        try:
+            data = self.get(path)
+        except UserError:
+            return None
+        return Value(data, show(data))
+
+    def set(self, path: list[str], value: Value) -> list[Splice]:
+        try:
+            node, found, index = self._find(path)
+        except UserError as exc:
+            raise UserError(f"cannot write {'.'.join(path)!r}: {exc}") from None
+        if index is not None:
+            old: _Node = found.members[index].value  # type: ignore[assignment]
+            new = self._render(value, old, old.start)
+            gap = texts.comment_gap(self.text, old.end, _GAP)
+            return [Splice(old.start, old.end, new, gap)]
+        members = found.members
+        colon = ": "
+        if members:
+            last = members[-1]
+            key_end = _SCAN_STRING(self._blank, last.start + 1)[1]
+            colon = self.text[key_end : last.value.start]  # type: ignore[attr-defined]
+            if not texts.one_line(colon, 0, len(colon)) or "/" in colon:
+                colon = ": "
+        key = _string(path[-1], escapes=False)
+        member = key + colon + self._render(value, None, node.start)
+        return flow.insert(self.text, found, member, self._unit(), _COMMENT)
+
+    def delete(self, path: list[str]) -> list[Splice]:
+        try:
+            found, index = self._member(path)
+        except UserError as exc:
+            raise UserError(f"cannot delete {'.'.join(path)!r}: {exc}") from None
+        return flow.remove(self.text, found, index, _COMMENT)
+
+    def _render(self, value: Value, old: _Node | None, at: int) -> str:
+        data, text = value.data, self.text
+        if isinstance(data, str):
+            escapes = old is not None and "\\u" in text[old.start : old.end]
+            return _string(data, escapes=escapes)
+        if not isinstance(data, dict | list):
+            return value.text
+        if old is not None and not texts.one_line(text, old.start, old.end):
+            written = json.dumps(data, indent=self._unit(), ensure_ascii=False)
+            return written.replace("\n", "\n" + texts.indentation(text, at))
+        if value.text and texts.one_line(value.text, 0, len(value.text)):
+            return value.text
+        return json.dumps(data, ensure_ascii=False)
+
+    def _unit(self) -> str:
+        """The file's step of indentation."""
+        found = re.search(r"^([ \t]+)\S", self.text, re.MULTILINE)
+        return found.group(1) if found else "  "
+
+
+_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+def _string(data: str, *, escapes: bool) -> str:
+    written = json.dumps(data, ensure_ascii=escapes)
+    # A lone surrogate, which a JSON escape can make, stays an escape.
+    return _SURROGATE.sub(lambda m: f"\\u{ord(m.group()):04x}", written)

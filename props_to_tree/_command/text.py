@@ -1,0 +1,121 @@
+"""Changes to a document's text as splices: (start, end, new text) of the
+original, applied together, so that whatever no splice covers stays byte for
+byte.  Also the line arithmetic that every format's edits share."""
+
+from __future__ import annotations
+
+import re
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Iterable
+
+
+class Splice:
+    """Replace text[start:end] by `text`.  `gap`, where set, is the run of
+    spaces between the end of the value and a comment on the same line: it
+    shrinks or grows so that the comment keeps its column."""
+
+    __slots__ = ("end", "gap", "start", "text")
+
+    def __init__(
+        self, start: int, end: int, text: str, gap: tuple[int, int] | None = None
+    ) -> None:
+        self.start, self.end, self.text, self.gap = start, end, text, gap
+
+    def __repr__(self) -> str:
+        return f"Splice({self.start}, {self.end}, {self.text!r}, gap={self.gap})"
+
+
+def overlap(pending: list[Splice], new: list[Splice]) -> bool:
+    """Whether any of `new` touches text that one of `pending` changes: such
+    splices cannot be applied to the same original."""
+    spans = [(s.start, max(s.end, s.gap[1] if s.gap else s.end)) for s in pending]
+    for splice in new:
+        end = max(splice.end, splice.gap[1] if splice.gap else splice.end)
+        for start, stop in spans:
+            if splice.start < stop and start < end:
+                return True
+            if splice.start == splice.end == start == stop:
+                return True  # two insertions at one place: their order matters
+    return False
+
+
+def apply(text: str, splices: Iterable[Splice]) -> str:
+    ordered = sorted(splices, key=lambda s: (s.start, s.end))
+    parts, done = [], 0
+    for splice in _with_gaps(text, ordered):
+        parts.append(text[done : splice.start])
+        parts.append(splice.text)
+        done = splice.end
+    parts.append(text[done:])
+    return "".join(parts)
+
+
+def _with_gaps(text: str, ordered: list[Splice]) -> list[Splice]:
+    """`ordered` with the spaces before each trailing comment resized, by how
+    much the splices before it on its line grew or shrank."""
+    out: list[Splice] = []
+    gaps: set[tuple[int, int]] = set()
+    for splice in ordered:
+        out.append(splice)
+        gap = splice.gap
+        if gap is None or gap in gaps or "\n" in splice.text:
+            continue
+        gaps.add(gap)
+        line = line_start(text, gap[0])
+        grown = sum(
+            len(s.text) - (s.end - s.start)
+            for s in ordered
+            if line <= s.start and s.end <= gap[0]
+        )
+        width = gap[1] - gap[0]
+        if grown and text[gap[0] : gap[1]].strip(" ") == "":
+            out.append(Splice(gap[0], gap[1], " " * max(1, width - grown)))
+    out.sort(key=lambda s: (s.start, s.end))
+    return out
+
+
+def line_start(text: str, offset: int) -> int:
+    return text.rfind("\n", 0, offset) + 1
+
+
+def line_end(text: str, offset: int) -> int:
+    """The offset of the line break that ends the line of `offset`, or the
+    end of the text."""
+    end = text.find("\n", offset)
+    return len(text) if end < 0 else end
+
+
+def indentation(text: str, offset: int) -> str:
+    """The white space that starts the line of `offset`."""
+    start = line_start(text, offset)
+    return text[start : start + len(text[start:offset]) - len(text[start:offset].lstrip())]
+
+
+def first_on_line(text: str, offset: int) -> bool:
+    return text[line_start(text, offset) : offset].strip() == ""
+
+
+def one_line(text: str, start: int, end: int) -> bool:
+    return text.find("\n", start, end) < 0
+
+
+def newline(text: str) -> str:
+    """The line break the text is written with."""
+    return "\r\n" if "\r\n" in text[: text.find("\n") + 1] else "\n"
+
+
+def comment_gap(text: str, offset: int, comment: re.Pattern[str]) -> tuple[int, int] | None:
+    """The spaces between `offset` and a trailing comment, where the rest of
+    the line is (an optional comma,) spaces and that comment."""
+    found = comment.match(text, offset)
+    if found is None:
+        return None
+    return found.start("gap"), found.end("gap")
+
+
+def rest_is_comment(text: str, offset: int, comment: tuple[str, ...]) -> bool:
+    """Whether only spaces and a comment follow `offset` on its line."""
+    rest = text[offset : line_end(text, offset)].strip()
+    return not rest or rest.startswith(comment)
