@@ -5,7 +5,7 @@ PYTHON ?= 3.12
 VENV ?= $(if $(filter 3.12,$(PYTHON)),.venv,.venv-$(notdir $(PYTHON)))
 BIN := $(VENV)/bin
 
-SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_to_tree/*.pyi) \
+SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_command/*.py) \
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 comma := ,

@@ -134,10 +134,15 @@ SUFFIXES = {
 
 def _load(format_name: str, text: str, name: str) -> Any:
     module = format_name.removesuffix("c")  # JSONC is JSON's
-    kind = getattr(
-        importlib.import_module(f"props_to_tree._command.{module}"),
-        FORMATS[format_name],
-    )
+    try:
+        loaded = importlib.import_module(f"props_to_tree._command.{module}")
+    except ImportError as exc:  # PyYAML, which YAML needs, is missing
+        needed = exc.name or "PyYAML"
+        package = "PyYAML" if needed == "yaml" else needed
+        raise UserError(
+            f"reading this format needs {package}: pip install {package}"
+        ) from None
+    kind = getattr(loaded, FORMATS[format_name])
     try:
         document = kind().load(text)
         tree = document.tree
@@ -204,7 +209,9 @@ def _run(args: argparse.Namespace) -> None:
     text, name = _read(args.file)
     # A byte-order mark is no part of the document, and is kept.
     mark = "\ufeff" if text.startswith("\ufeff") else ""
-    document = _load(args.format or SUFFIXES.get(suffix, "json"), text[len(mark) :], name)
+    document = _load(
+        args.format or SUFFIXES.get(suffix, "json"), text[len(mark) :], name
+    )
 
     if args.get is not None:
         _emit(get(document, args.get))

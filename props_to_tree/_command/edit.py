@@ -141,7 +141,9 @@ class Editor:
             try:
                 self.document = self._reload(text)
             except UserError as exc:  # a fault of this program's: write nothing
-                raise UserError(f"the changes would break the document: {exc}") from None
+                raise UserError(
+                    f"the changes would break the document: {exc}"
+                ) from None
         pending.clear()
         touched.clear()
 

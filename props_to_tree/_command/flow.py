@@ -5,6 +5,8 @@ last) and a closing bracket, on one line or several."""
 
 from __future__ import annotations
 
+import itertools
+
 from props_to_tree._command.text import (
     Splice,
     first_on_line,
@@ -15,6 +17,10 @@ from props_to_tree._command.text import (
     rest_is_comment,
 )
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
 
 class Member:
     """One member: where it starts (its key, or its value in an array),
@@ -23,7 +29,7 @@ class Member:
     __slots__ = ("comma", "end", "key", "start", "value")
 
     def __init__(
-        self, key: str | None, start: int, end: int, comma: int | None, value: object
+        self, key: str | None, start: int, end: int, comma: int | None, value: Any
     ) -> None:
         self.key, self.start, self.end, self.comma, self.value = (
             key,
@@ -75,7 +81,7 @@ def insert(
 
 
 def _space_after_comma(text: str, members: list[Member]) -> str:
-    for member, following in zip(members, members[1:], strict=False):
+    for member, following in itertools.pairwise(members):
         if member.comma is not None and one_line(text, member.comma, following.start):
             return text[member.comma + 1 : following.start]
     return " "

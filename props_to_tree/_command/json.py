@@ -13,10 +13,12 @@ from __future__ import annotations
 
 import itertools
 import json
+import json.scanner
 import operator
 import re
 
-from props_to_tree._command import flow, text as texts
+from props_to_tree._command import flow
+from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.text import Splice
@@ -28,7 +30,7 @@ if TYPE_CHECKING:
     from typing import Any
 
 _DECODER = json.JSONDecoder()
-_SCAN = json.scanner.make_scanner(_DECODER)  # type: ignore[no-untyped-call]
+_SCAN = json.scanner.make_scanner(_DECODER)  # type: ignore[arg-type]
 _SCAN_STRING = json.decoder.scanstring  # type: ignore[attr-defined]
 _SPACE = re.compile(r"[ \t\n\r]*")
 _SPACE_OR_COMMENTS = re.compile(r"(?:[ \t\n\r]+|//[^\n]*|/\*.*?\*/)*", re.DOTALL)
@@ -38,11 +40,12 @@ def _space(text: str, at: int) -> int:
     """Where the white space from `at` ends."""
     return _SPACE.match(text, at).end()  # type: ignore[union-attr]
 
+
 _COMMENT = ("//", "/*")
 _GAP = re.compile(r",?(?P<gap>[ \t]+)(?://|/\*)")
 
 _ENCODER = json.JSONEncoder(ensure_ascii=False)
-_ENCODE_STR = json.encoder.encode_basestring  # type: ignore[attr-defined]
+_ENCODE_STR = json.encoder.encode_basestring
 # The C encoder that json.dumps builds afresh on every call, built once: a
 # listing calls it for each list among the leaves.
 _C_ENCODER = getattr(json.encoder, "c_make_encoder", None)
@@ -191,7 +194,7 @@ class JsonDocument:
                 return node, self._flow(node), index
             if index is None:
                 raise UserError(missing(path[: depth + 1]))
-            node = members[index].value  # type: ignore[assignment]
+            node = members[index].value
         raise AssertionError("an empty path")  # pragma: no cover
 
     def _member(self, path: list[str]) -> tuple[flow.Flow, int]:
@@ -202,7 +205,7 @@ class JsonDocument:
 
     def get(self, path: list[str]) -> Any:
         found, index = self._member(path)
-        return found.members[index].value.value  # type: ignore[attr-defined]
+        return found.members[index].value.value
 
     # --- changing -----------------------------------------------------------
 
@@ -226,7 +229,7 @@ class JsonDocument:
         except UserError as exc:
             raise UserError(f"cannot write {'.'.join(path)!r}: {exc}") from None
         if index is not None:
-            old: _Node = found.members[index].value  # type: ignore[assignment]
+            old: _Node = found.members[index].value
             new = self._render(value, old, old.start)
             gap = texts.comment_gap(self.text, old.end, _GAP)
             return [Splice(old.start, old.end, new, gap)]
@@ -235,7 +238,7 @@ class JsonDocument:
         if members:
             last = members[-1]
             key_end = _SCAN_STRING(self._blank, last.start + 1)[1]
-            colon = self.text[key_end : last.value.start]  # type: ignore[attr-defined]
+            colon = self.text[key_end : last.value.start]
             if not texts.one_line(colon, 0, len(colon)) or "/" in colon:
                 colon = ": "
         key = _string(path[-1], escapes=False)

@@ -90,7 +90,9 @@ def line_end(text: str, offset: int) -> int:
 def indentation(text: str, offset: int) -> str:
     """The white space that starts the line of `offset`."""
     start = line_start(text, offset)
-    return text[start : start + len(text[start:offset]) - len(text[start:offset].lstrip())]
+    return text[
+        start : start + len(text[start:offset]) - len(text[start:offset].lstrip())
+    ]
 
 
 def first_on_line(text: str, offset: int) -> bool:
@@ -106,7 +108,9 @@ def newline(text: str) -> str:
     return "\r\n" if "\r\n" in text[: text.find("\n") + 1] else "\n"
 
 
-def comment_gap(text: str, offset: int, comment: re.Pattern[str]) -> tuple[int, int] | None:
+def comment_gap(
+    text: str, offset: int, comment: re.Pattern[str]
+) -> tuple[int, int] | None:
     """The spaces between `offset` and a trailing comment, where the rest of
     the line is (an optional comma,) spaces and that comment."""
     found = comment.match(text, offset)

@@ -13,7 +13,8 @@ import math
 import re
 import tomllib
 
-from props_to_tree._command import flow, text as texts
+from props_to_tree._command import flow
+from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.text import Splice
@@ -41,7 +42,7 @@ _COMMENT = ("#",)
 
 
 def _key(part: str) -> str:
-    return part if _BARE.fullmatch(part) else tomllib.loads(f"k = {part}")["k"]  # type: ignore[no-any-return]
+    return part if _BARE.fullmatch(part) else str(tomllib.loads(f"k = {part}")["k"])
 
 
 def show_key(key: str) -> str:
@@ -54,10 +55,14 @@ def _basic(text: str, *, escapes: bool) -> str:
     if escapes:  # TOML writes a character beyond the BMP as one escape
         written = re.sub(
             r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})",
-            lambda m: f"\\U{0x10000 + ((int(m[1], 16) & 0x3FF) << 10) + (int(m[2], 16) & 0x3FF):08X}",
+            lambda m: f"\\U{_pair(int(m[1], 16), int(m[2], 16)):08X}",
             written,
         )
     return written
+
+
+def _pair(high: int, low: int) -> int:
+    return 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF)
 
 
 def show(value: Any) -> str:
@@ -73,7 +78,11 @@ def show(value: Any) -> str:
             return "nan"
         return ("inf" if value > 0 else "-inf") if math.isinf(value) else repr(value)
     if isinstance(value, dict):
-        return "{" + ", ".join(f"{show_key(k)} = {show(v)}" for k, v in value.items()) + "}"
+        return (
+            "{"
+            + ", ".join(f"{show_key(k)} = {show(v)}" for k, v in value.items())
+            + "}"
+        )
     if isinstance(value, list):
         return "[" + ", ".join(map(show, value)) + "]"
     assert isinstance(value, datetime.date | datetime.time)
@@ -111,7 +120,9 @@ class _Entry:
 
     __slots__ = ("header", "line", "node", "path")
 
-    def __init__(self, path: tuple[Any, ...], line: int, node: _Node, header: tuple[Any, ...]) -> None:
+    def __init__(
+        self, path: tuple[Any, ...], line: int, node: _Node, header: tuple[Any, ...]
+    ) -> None:
         self.path, self.line, self.node, self.header = path, line, node, header
 
 
@@ -174,13 +185,20 @@ class TomlDocument:
             self.entries.append(_Entry(header + tuple(parts), line, node, header))
 
     @staticmethod
-    def _resolve(path: tuple[Any, ...], arrays: dict[tuple[Any, ...], int]) -> tuple[Any, ...]:
+    def _resolve(
+        path: tuple[Any, ...], arrays: dict[tuple[Any, ...], int]
+    ) -> tuple[Any, ...]:
         """A header's path with the current item of each array of tables
         above it: [[a]] then [a.b] is a.<last>.b."""
         out: tuple[Any, ...] = ()
         for part in path:
             out += (part,)
-            if isinstance(part, str) and out in arrays and len(out) < len(path) and not isinstance(path[len(out)], int):
+            if (
+                isinstance(part, str)
+                and out in arrays
+                and len(out) < len(path)
+                and not isinstance(path[len(out)], int)
+            ):
                 out += (arrays[out],)
         return out
 
@@ -221,9 +239,9 @@ class TomlDocument:
                 continue
             node = entry.node
             for index, key in enumerate(path[depth:], depth):
-                members = node.flow.members if node.flow else None
-                if members is None or node.flow.close < 0 or self.text[node.start] != "{":
+                if node.flow is None or self.text[node.start] != "{":
                     raise UserError(not_a_table(path[:index], self._data(path[:index])))
+                members = node.flow.members
                 found = next((m for m in reversed(members) if m.key == key), None)
                 if index == len(path) - 1:
                     return ("inline", node), found.value if found else None
@@ -286,9 +304,15 @@ class TomlDocument:
         text = self.text
         if node is not None:
             new = self._render(value, node)
-            return [Splice(node.start, node.end, new, texts.comment_gap(text, node.end, _GAP))]
+            return [
+                Splice(
+                    node.start, node.end, new, texts.comment_gap(text, node.end, _GAP)
+                )
+            ]
         if where == "table" and self._is_table(tuple(path)):
-            raise UserError(f"cannot write {'.'.join(path)!r}: it is a table; delete it first")
+            raise UserError(
+                f"cannot write {'.'.join(path)!r}: it is a table; delete it first"
+            )
         new = self._render(value, None)
         if where == "inline":
             member = f"{show_key(path[-1])} = {new}"
@@ -314,13 +338,15 @@ class TomlDocument:
                 if e.path[: len(table)] == table and len(e.header) <= len(table)
             ]
             top = [e for e in self.entries if e.header == ()]
-            last = (inside or top or [None])[-1]
+            last = (inside or top)[-1] if inside or top else None
         above = last.header if last else ()
         member = ".".join(map(show_key, (*table[len(above) :], key))) + " = " + value
         if last is None:
             return [Splice(0, 0, member + "\n")]
         where = texts.line_end(text, last.node.end)
-        return [Splice(where, where, "\n" + texts.indentation(text, last.line) + member)]
+        return [
+            Splice(where, where, "\n" + texts.indentation(text, last.line) + member)
+        ]
 
     def delete(self, path: list[str]) -> list[Splice]:
         try:
@@ -331,17 +357,20 @@ class TomlDocument:
             raise UserError(f"cannot delete {'.'.join(path)!r}: {exc}") from None
         text = self.text
         if where == "inline":
-            index = next(i for i, m in enumerate(holder.flow.members) if m.value is node)
+            index = next(
+                i for i, m in enumerate(holder.flow.members) if m.value is node
+            )
             return flow.remove(text, holder.flow, index, _COMMENT)
         whole = tuple(path)
         splices = []
         for entry in self.entries:
             if entry.path[: len(whole)] == whole and not any(
-                h.path[: len(whole)] == whole and h.path == entry.header for h in self.headers
+                h.path[: len(whole)] == whole and h.path == entry.header
+                for h in self.headers
             ):
                 end = texts.line_end(text, entry.node.end) + 1
                 splices.append(Splice(entry.line, end, ""))
-        for index, header in enumerate(self.headers):
+        for header in self.headers:
             if header.path[: len(whole)] == whole:
                 own = [e for e in self.entries if e.header == header.path]
                 end = texts.line_end(text, own[-1].node.end) if own else header.end

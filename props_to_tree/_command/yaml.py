@@ -16,7 +16,8 @@ import re
 
 import yaml as pyyaml
 
-from props_to_tree._command import flow, text as texts
+from props_to_tree._command import flow
+from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.text import Splice
@@ -30,7 +31,7 @@ Node = pyyaml.Node
 Mapping, Sequence, Scalar = pyyaml.MappingNode, pyyaml.SequenceNode, pyyaml.ScalarNode
 
 
-class _Loader(pyyaml.CBaseLoader):  # type: ignore[misc]
+class _Loader(pyyaml.CBaseLoader):
     def resolve(self, kind: Any, value: Any, implicit: Any) -> str:
         # Left to the reader: an empty tag is an implicit one.
         return ""
@@ -140,7 +141,7 @@ def _problem(error: Exception) -> str:
 
 def _merged(node: Any) -> list[Any]:
     """The mappings that a mapping merges (`<<: *base`), nearest first."""
-    found = []
+    found: list[Any] = []
     for key, value in node.value:
         if isinstance(key, Scalar) and key.value == "<<" and key.style in ("", None):
             found += value.value if isinstance(value, Sequence) else [value]
@@ -177,8 +178,6 @@ def _tag(text: str, node: Any) -> str:
 
 
 class YamlDocument:
-    show_all = staticmethod(list)
-
     def __init__(self, text: str, root: Any) -> None:
         self.text = text
         self.root = root
@@ -187,9 +186,14 @@ class YamlDocument:
     def reload(self, text: str) -> YamlDocument:
         return Yaml().load(text)
 
+    # The listing's tree holds values as shown already.
     @staticmethod
     def show(shown: str) -> str:
-        return shown  # the listing's tree holds values as shown
+        return shown
+
+    @staticmethod
+    def show_all(shown: list[str]) -> list[str]:
+        return shown
 
     @property
     def tree(self) -> Any:
@@ -206,7 +210,9 @@ class YamlDocument:
             if isinstance(key, Scalar) and key.value == "<<" and not key.style:
                 continue
             view[_key(self.text, key)] = (
-                self._view(value) if isinstance(value, Mapping) else _show(self.text, value)
+                self._view(value)
+                if isinstance(value, Mapping)
+                else _show(self.text, value)
             )
         for merged in _merged(node):
             for key, value in self._view(merged).items():
@@ -238,7 +244,11 @@ class YamlDocument:
                 node = node.value[index][1]
                 continue
             node = next(
-                (m.value[i][1] for m in _merged(node) if (i := self._pair(m, key)) is not None),
+                (
+                    m.value[i][1]
+                    for m in _merged(node)
+                    if (i := self._pair(m, key)) is not None
+                ),
                 None,
             )
             if node is None:
@@ -278,8 +288,14 @@ class YamlDocument:
             return self._place(node, len(node.value) - 1)[1]
         last = node.value[-1]
         if last.start_mark.index < node.start_mark.index:  # an alias
-            before = self._end(node.value[-2]) if len(node.value) > 1 else node.start_mark.index
-            found = re.compile(r"[\s\-]*(?:#[^\n]*\s*)*(\*[^\s,\[\]{}]+)").match(text, before)
+            before = (
+                self._end(node.value[-2])
+                if len(node.value) > 1
+                else node.start_mark.index
+            )
+            found = re.compile(r"[\s\-]*(?:#[^\n]*\s*)*(\*[^\s,\[\]{}]+)").match(
+                text, before
+            )
             return found.end(1) if found else int(node.end_mark.index)
         return self._end(last)
 
@@ -294,7 +310,9 @@ class YamlDocument:
                 node = None
             block = isinstance(node, Mapping | Sequence) and not node.flow_style
             if node is not None and not block:
-                data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
+                data = (
+                    _scalar(node) if isinstance(node, Scalar) and not node.tag else node
+                )
                 return Value(data, _show(stripped, node), stripped)
         return Value(text, _show_str(text))
 
@@ -329,7 +347,9 @@ class YamlDocument:
         end = self._place(mapping, index)[1]
         start = key.start_mark.index
         if texts.first_on_line(text, start):
-            return [Splice(texts.line_start(text, start), texts.line_end(text, end) + 1, "")]
+            return [
+                Splice(texts.line_start(text, start), texts.line_end(text, end) + 1, "")
+            ]
         if index + 1 < len(mapping.value):  # the first key after "- "
             return [Splice(start, mapping.value[index + 1][0].start_mark.index, "")]
         return [Splice(start, end, "{}")]
@@ -341,14 +361,20 @@ class YamlDocument:
         close = node.end_mark.index - 1
         members = []
         comma = re.compile(r"\s*(?:#[^\n]*\s*)*,")
-        pairs = node.value if isinstance(node, Mapping) else [(v, v) for v in node.value]
+        pairs = (
+            node.value if isinstance(node, Mapping) else [(v, v) for v in node.value]
+        )
         for index, (key, _) in enumerate(pairs):
             if isinstance(node, Mapping):
                 end = self._place(node, index)[1]
             else:
                 end = self._end(key)
             found = comma.match(text, end)
-            members.append(flow.Member(None, key.start_mark.index, end, found and found.end() - 1, key))
+            members.append(
+                flow.Member(
+                    None, key.start_mark.index, end, found and found.end() - 1, key
+                )
+            )
         return flow.Flow(opening, close, members)
 
     def _replace(self, mapping: Any, index: int, value: Value) -> list[Splice]:
@@ -399,7 +425,11 @@ class YamlDocument:
         lines = []
 
         def write(node: Any, depth: str, lead: str) -> None:
-            pairs = node.value if isinstance(node, Mapping) else [(None, v) for v in node.value]
+            pairs = (
+                node.value
+                if isinstance(node, Mapping)
+                else [(None, v) for v in node.value]
+            )
             for number, (key, item) in enumerate(pairs):
                 head = lead if number == 0 else depth
                 if key is not None:
@@ -430,13 +460,19 @@ def _string(data: str, style: str, text: str, old: Any) -> str:
         lines = (data[:-1] if data.endswith("\n") else data).split("\n")
         if style == ">" and len(lines) > 1:
             style = "|"  # folding would join the lines
-        return style + chomp + "".join("\n" + (body + line if line else "") for line in lines)
+        return (
+            style
+            + chomp
+            + "".join("\n" + (body + line if line else "") for line in lines)
+        )
     if style == "'" and "\n" not in data and data.isprintable():
         return "'" + data.replace("'", "''") + "'"
-    if not style and _PLAIN.fullmatch(data) and type(_plain_value(data)) is str:
-        if not _YAML11.fullmatch(data):
-            return data
-    escapes = old is not None and "\\u" in text[old.start_mark.index : old.end_mark.index]
+    plain = _PLAIN.fullmatch(data) and type(_plain_value(data)) is str
+    if not style and plain and not _YAML11.fullmatch(data):
+        return data
+    escapes = (
+        old is not None and "\\u" in text[old.start_mark.index : old.end_mark.index]
+    )
     return json.dumps(data, ensure_ascii=escapes)
 
 
