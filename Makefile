@@ -44,13 +44,16 @@ DEMO := build/demo
 
 demo: venv ## list the examples, edit copies in place, apply a listing back
 	$(CLI) examples/service.toml
-	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp examples/service.* $(DEMO)/
+	$(CLI) examples/tsconfig.jsonc
+	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp examples/service.* examples/tsconfig.jsonc $(DEMO)/
 	$(CLI) $(DEMO)/service.toml -i --set db.port=5433 --set 'service.tags=["api"]'
 	$(CLI) $(DEMO)/service.yaml -i --set db.port=5433 --delete service.replicas
-	diff -u examples/service.toml $(DEMO)/service.toml; test $$? = 1
-	diff -u examples/service.yaml $(DEMO)/service.yaml; test $$? = 1
-	$(CLI) examples/service.yaml | $(CLI) examples/service.yaml --apply - \
-		| cmp - examples/service.yaml && echo "listing applied back: the same bytes"
+	$(CLI) $(DEMO)/tsconfig.jsonc -i --set compilerOptions.target=ES2022 \
+		--set compilerOptions.noEmit=true
+	for f in service.toml service.yaml tsconfig.jsonc; do \
+		diff -u examples/$$f $(DEMO)/$$f; test $$? = 1 || exit 1; done
+	for f in examples/*; do $(CLI) $$f | $(CLI) $$f --apply - | cmp - $$f || exit 1; done
+	@echo "every listing applied back: the same bytes"
 
 PY_SOURCES := props_to_tree tests bench scripts/fidelity.py
 

@@ -1,59 +1,73 @@
-"""How faithfully the command edits real files: every TOML and YAML file that
-the machine's installed packages ship, in two checks.
+"""How faithfully the command edits real files: every JSON, TOML and YAML file
+that the machine's installed packages ship, in two checks.
 
 - round trip: the file's listing applied back to it changes nothing;
-- one edit: setting one value changes exactly that value's line.
+- one edit: setting one short value changes exactly that value's line, and
+  in it only the value's text (and the spaces before a trailing comment).
+
+An edit that fails counts as a failure, not as a skipped file.
 
     python scripts/fidelity.py [ROOT ...]    (default: /usr and sys.base_prefix)
 """
 
 import difflib
 import os
+import re
 import sys
 from collections import Counter
 from pathlib import Path
 
-from props_to_tree._edit import Change, Editor
-from props_to_tree._errors import UserError
-from props_to_tree._formats import FORMATS, SUFFIXES, Format
-from props_to_tree._listing import parse, render
+from props_to_tree import flatten
+from props_to_tree._command.cli import SUFFIXES, _load
+from props_to_tree._command.edit import Change, Editor
+from props_to_tree._command.errors import UserError
+from props_to_tree._command.listing import parse, render
 
 
-def new_value(value: object) -> str | None:
-    """A change to `value` in listing syntax that every format reads alike,
-    for a short value: the edit itself then fits on its line."""
-    if isinstance(value, bool):
-        return "false" if value else "true"
-    if isinstance(value, int):
-        return str(int(value) + 1)
-    if isinstance(value, str) and len(value) < 40 and value[-1:].isalnum():
-        if "\n" in value:
-            return None
-        return value + "x"
+def new_value(shown: str) -> tuple[str, str] | None:
+    """A change to a short value, in listing syntax, and the text that the
+    file should then hold in place of the old one."""
+    if shown in ("true", "false"):
+        flipped = "false" if shown == "true" else "true"
+        return flipped, flipped
+    if re.fullmatch(r"[0-9]{1,9}", shown):
+        return str(int(shown) + 1), str(int(shown) + 1)
+    if re.fullmatch(r'"?[A-Za-z][A-Za-z0-9_]{0,30}"?', shown):
+        bare = shown.strip('"')
+        return bare + "x", bare + "x"
     return None
 
 
-def check(path: Path) -> str:
-    fmt: Format = FORMATS[SUFFIXES[path.suffix]]()
+def check(path: Path, fmt: str) -> str:
     text = path.read_text("utf-8")
-    document = fmt.load(text)
-    if not isinstance(document, dict):
-        return "skipped: no mapping at the top"
-    editor = Editor(fmt, document)
-    listing = "".join(render(editor.current, fmt.show_all))
+    document = _load(fmt, text, path.name)
+    props = flatten(document.tree)
+    listing = "".join(render(props, document.show_all))
     changes = [Change(p, v, w) for p, v, w in parse(listing, path.name)]
-    if editor.apply(changes):
-        return "round trip changed the document"
-    edits = ((k, new_value(v)) for k, v in editor.current.items())
-    edit = next(((k, v) for k, v in edits if v is not None), None)
+    if Editor(document, document.reload, lambda _: None).apply(changes):
+        return "FAILED: the round trip changed the document"
+    shown = document.show_all(list(props.values()))
+    edit = next(
+        (
+            (key, found)
+            for key, value in zip(props, shown, strict=True)
+            if (found := new_value(value)) and "." not in key.split(".")[-1]
+        ),
+        None,
+    )
     if edit is None:
         return "skipped: no short scalar value"
-    editor.apply([Change(*edit, "edit")])
-    before, after = text.splitlines(), fmt.dump(document).splitlines()
+    key, (value, written) = edit
+    editor = Editor(document, document.reload, lambda _: None)
+    editor.apply([Change(key, value, "edit")])
+    before, after = text.splitlines(), editor.document.text.splitlines()
     diff = [line for line in difflib.ndiff(before, after) if line[:1] in "+-"]
-    if len(diff) == 2 and diff[0][0] == "-" and diff[1][0] == "+":
-        return "one line"
-    return f"{len(diff)} lines changed"
+    if len(diff) != 2 or diff[0][0] != "-" or diff[1][0] != "+":
+        return f"FAILED: {len(diff)} lines changed"
+    old, new = diff[0][2:], diff[1][2:]
+    if written not in new or old.split() == new.split():
+        return "FAILED: the line changed but not as asked"
+    return "one line"
 
 
 def main() -> None:
@@ -64,23 +78,25 @@ def main() -> None:
             for root in roots
             for directory, _, names in os.walk(root)
             for name in names
-            if Path(name).suffix in (".toml", ".yaml", ".yml")
+            if Path(name).suffix in SUFFIXES
         }
     )
-    outcomes: dict[str, Counter[str]] = {"toml": Counter(), "yaml": Counter()}
+    outcomes: dict[str, Counter[str]] = {}
     for path in files:
+        fmt = SUFFIXES[path.suffix]
         try:
-            outcome = check(path)
-        except (UserError, UnicodeDecodeError, RecursionError) as exc:
+            outcome = check(path, fmt)
+        except (UserError, UnicodeDecodeError, RecursionError, OSError) as exc:
             outcome = f"skipped: unreadable ({type(exc).__name__})"
+            if isinstance(exc, UserError) and "break the document" in str(exc):
+                outcome = f"FAILED: {exc}"
         except Exception as exc:
             outcome = f"FAILED: {type(exc).__name__}: {exc}"
-            print(f"{path}: {outcome}", file=sys.stderr)
-        if not outcome.startswith(("one line", "skipped")):
+        if outcome.startswith("FAILED"):
             print(f"{path}: {outcome}", file=sys.stderr)
         kind = outcome if outcome.startswith("skipped") else outcome.split(":")[0]
-        outcomes[SUFFIXES[path.suffix]][kind] += 1
-    for fmt, counts in outcomes.items():
+        outcomes.setdefault(fmt, Counter())[kind] += 1
+    for fmt, counts in sorted(outcomes.items()):
         edited = sum(n for k, n in counts.items() if not k.startswith("skipped"))
         ok = counts["one line"]
         share = f"{ok / edited:.1%}" if edited else "n/a"

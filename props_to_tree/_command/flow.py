@@ -44,10 +44,17 @@ class Flow:
     """A bracketed collection: text[open] is its opening bracket, text[close]
     its closing one."""
 
-    __slots__ = ("close", "members", "open")
+    __slots__ = ("_keys", "close", "members", "open")
 
     def __init__(self, open: int, close: int, members: list[Member]) -> None:
         self.open, self.close, self.members = open, close, members
+        self._keys: dict[str | None, int] | None = None
+
+    def find(self, key: str) -> int | None:
+        """The index of the member of `key`: the last, where there are two."""
+        if self._keys is None:
+            self._keys = {member.key: i for i, member in enumerate(self.members)}
+        return self._keys.get(key)
 
 
 def insert(

@@ -185,16 +185,13 @@ class JsonDocument:
         for depth, key in enumerate(path):
             if not isinstance(node.value, dict):
                 raise UserError(not_a_table(path[:depth], node.value))
-            members = self._flow(node).members
-            index = next(
-                (i for i in range(len(members) - 1, -1, -1) if members[i].key == key),
-                None,
-            )
+            found = self._flow(node)
+            index = found.find(key)
             if depth == len(path) - 1:
-                return node, self._flow(node), index
+                return node, found, index
             if index is None:
                 raise UserError(missing(path[: depth + 1]))
-            node = members[index].value
+            node = found.members[index].value
         raise AssertionError("an empty path")  # pragma: no cover
 
     def _member(self, path: list[str]) -> tuple[flow.Flow, int]:

@@ -142,6 +142,7 @@ class TomlDocument:
         self.tree = tree
         self.entries: list[_Entry] = []
         self.headers: list[_Header] = []
+        self._paths: dict[tuple[Any, ...], _Entry] | None = None
         self._scan()
 
     def reload(self, text: str) -> TomlDocument:
@@ -226,7 +227,9 @@ class TomlDocument:
     # --- finding ------------------------------------------------------------
 
     def _entry(self, path: tuple[str, ...]) -> _Entry | None:
-        return next((e for e in reversed(self.entries) if e.path == path), None)
+        if self._paths is None:
+            self._paths = {entry.path: entry for entry in self.entries}
+        return self._paths.get(path)
 
     def _find(self, path: list[str]) -> tuple[Any, Any]:
         """What holds the last key of `path`: ("table", path) for a table,

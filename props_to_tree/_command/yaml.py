@@ -182,6 +182,7 @@ class YamlDocument:
         self.text = text
         self.root = root
         self._tree: dict[str, Any] | None = None
+        self._keys: dict[int, dict[str, int]] = {}  # by id: nodes live as long
 
     def reload(self, text: str) -> YamlDocument:
         return Yaml().load(text)
@@ -223,11 +224,13 @@ class YamlDocument:
 
     def _pair(self, mapping: Any, key: str) -> int | None:
         """The index of `key` among the mapping's own pairs (the last)."""
-        pairs = mapping.value
-        for index in range(len(pairs) - 1, -1, -1):
-            if _key(self.text, pairs[index][0]) == key:
-                return index
-        return None
+        keys = self._keys.get(id(mapping))
+        if keys is None:
+            pairs = enumerate(mapping.value)
+            keys = self._keys[id(mapping)] = {
+                _key(self.text, k): i for i, (k, _) in pairs
+            }
+        return keys.get(key)
 
     def _find(self, path: list[str]) -> tuple[Any, int | None]:
         """The mapping that holds the last key of `path`, and the index of
