@@ -7,6 +7,7 @@ import functools
 import gzip
 import json
 import shutil
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -158,23 +159,57 @@ JQ = 'paths(type != "object") as $p | select($p | all(type == "string"))'
 JQ += ' | "\\($p | join(".")) = \\(getpath($p) | tojson)"'
 
 
-def listing_commands():
-    """The command, gron and jq, listing botocore's largest model (4 MB) and
-    its 12 largest in one document (18 MB)."""
+def bench_files():
+    """botocore's largest model (4 MB) and its 12 largest in one document
+    (18 MB) as JSON, and a 0.5 MB model as block YAML folded at 80 columns,
+    as YAML writers do."""
     data = ROOT / "build" / "bench-data"
-    paths = {"4 MB": data / "4MB.json", "18 MB": data / "18MB.json"}
+    paths = {
+        "4 MB JSON": data / "4MB.json",
+        "18 MB JSON": data / "18MB.json",
+        "0.5 MB YAML": data / "0.5MB.yaml",
+    }
     if not all(path.exists() for path in paths.values()):
+        import yaml
+
         data.mkdir(parents=True, exist_ok=True)
-        files = botocore_files()[-12:]
-        largest = [json.loads(gzip.decompress(f.read_bytes())) for f in files]
-        paths["4 MB"].write_text(json.dumps(largest[-1], indent=1))
-        paths["18 MB"].write_text(json.dumps(dict(enumerate(largest)), indent=1))
+        files = botocore_files()
+        largest = [json.loads(gzip.decompress(f.read_bytes())) for f in files[-12:]]
+        paths["4 MB JSON"].write_text(json.dumps(largest[-1], indent=1))
+        paths["18 MB JSON"].write_text(json.dumps(dict(enumerate(largest)), indent=1))
+        half = next(f for f in files if f.stat().st_size > 60_000)
+        model = json.loads(gzip.decompress(half.read_bytes()))
+        paths["0.5 MB YAML"].write_text(
+            yaml.safe_dump(model, sort_keys=False, width=80)
+        )
+    return paths
+
+
+def commands():
+    """(task, data, tool, command): listing against gron, jq and yq; one
+    edit, which must change one line, alone."""
     # The console script: `python -m` here would import the sources.
     ours = str(Path(sys.executable).with_name("props-to-tree"))
-    for name, path in list(paths.items())[: 1 if QUICK else None]:
-        yield name, "props-to-tree", [ours, str(path)]
-        yield name, "gron", ["gron", str(path)]
-        yield name, "jq", ["jq", "-r", JQ, str(path)]
+    for name, path in list(bench_files().items())[:: 2 if QUICK else 1]:
+        yield "list", name, "props-to-tree", [ours, str(path)]
+        if name.endswith("JSON"):
+            yield "list", name, "gron", ["gron", str(path)]
+            yield "list", name, "jq", ["jq", "-r", JQ, str(path)]
+        else:
+            yield (
+                "list",
+                name,
+                "yq",
+                [str(Path(sys.executable).with_name("yq")), "-c", ".", str(path)],
+            )
+        key = ("0." if name.startswith("18") else "") + "metadata.serviceId"
+        edit = [ours, str(path), "--set", f"{key}=changed"]
+        before = path.read_text().splitlines()
+        after = subprocess.run(edit, capture_output=True, text=True, check=True).stdout
+        changed = set(before) ^ set(after.splitlines())
+        if len(changed) != 2:
+            raise SystemExit(f"one edit of {name} changed {len(changed)} lines")
+        yield "edit", name, "props-to-tree", edit
 
 
 def main():
@@ -194,11 +229,11 @@ def main():
                 if not args.worker:  # workers build only the data they time
                     leaves[bench] = check(task, impl, calls(task, impl, name))
                 runner.bench_time_func(bench, time_calls, task, impl, name)
-    for name, impl, command in listing_commands():
+    for task, name, tool, command in commands():
         if shutil.which(command[0]):
-            runner.bench_command(f"list/{name}/{impl}", command)
+            runner.bench_command(f"{task}/{name}/{tool}", command)
         elif not args.worker:
-            print(f"{impl} is not installed: skipped", file=sys.stderr)
+            print(f"{tool} is not installed: skipped", file=sys.stderr)
     if not args.worker and args.output:
         Path(args.output).with_suffix(".leaves.json").write_text(json.dumps(leaves))
 

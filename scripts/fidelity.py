@@ -13,7 +13,9 @@ An edit that fails counts as a failure, not as a skipped file.
 import difflib
 import os
 import re
+import signal
 import sys
+import time
 from collections import Counter
 from pathlib import Path
 
@@ -70,6 +72,17 @@ def check(path: Path, fmt: str) -> str:
     return "one line"
 
 
+LIMIT = 60  # seconds a file may take
+
+
+class TooSlow(Exception):
+    pass
+
+
+def _too_slow(*_: object) -> None:
+    raise TooSlow(f"over {LIMIT} s")
+
+
 def main() -> None:
     roots = sys.argv[1:] or ["/usr", sys.base_prefix]
     files = sorted(
@@ -82,8 +95,11 @@ def main() -> None:
         }
     )
     outcomes: dict[str, Counter[str]] = {}
+    signal.signal(signal.SIGALRM, _too_slow)
     for path in files:
         fmt = SUFFIXES[path.suffix]
+        started = time.perf_counter()
+        signal.alarm(LIMIT)
         try:
             outcome = check(path, fmt)
         except (UserError, UnicodeDecodeError, RecursionError, OSError) as exc:
@@ -92,6 +108,10 @@ def main() -> None:
                 outcome = f"FAILED: {exc}"
         except Exception as exc:
             outcome = f"FAILED: {type(exc).__name__}: {exc}"
+        finally:
+            signal.alarm(0)
+        if time.perf_counter() - started > 2:
+            print(f"{path}: {time.perf_counter() - started:.1f} s", file=sys.stderr)
         if outcome.startswith("FAILED"):
             print(f"{path}: {outcome}", file=sys.stderr)
         kind = outcome if outcome.startswith("skipped") else outcome.split(":")[0]

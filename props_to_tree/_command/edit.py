@@ -11,8 +11,6 @@ place is not written at all, so a listing applied back changes nothing.
 
 from __future__ import annotations
 
-from dataclasses import dataclass
-
 from props_to_tree._command import text as texts
 from props_to_tree._command.errors import UserError
 
@@ -34,21 +32,26 @@ if TYPE_CHECKING:
         def delete(self, path: list[str]) -> list[Splice]: ...
 
 
-@dataclass(frozen=True)
+# Plain classes: dataclasses would import inspect, a tenth of the start-up.
 class Change:
-    path: str
-    text: str | None  # the value in the format's syntax; None deletes
-    origin: str  # where it was asked for, for messages
+    """--set, --delete or a listing's line: `text` is the value in the
+    format's syntax, None to delete; `origin` says where it was asked for."""
+
+    __slots__ = ("origin", "path", "text")
+
+    def __init__(self, path: str, text: str | None, origin: str) -> None:
+        self.path, self.text, self.origin = path, text, origin
 
 
-@dataclass(frozen=True)
 class Value:
-    """A value in the document or given for it: what it reads as, and how it
-    shows in a listing."""
+    """A value in the document or given for it: what it reads as, how it
+    shows in a listing, and the text it was given as ("" for text that is
+    no value, hence a string)."""
 
-    data: Any
-    shown: str
-    text: str = ""  # as written; "" for text that is no value, hence a string
+    __slots__ = ("data", "shown", "text")
+
+    def __init__(self, data: Any, shown: str, text: str = "") -> None:
+        self.data, self.shown, self.text = data, shown, text
 
 
 def kind(data: object) -> str | None:

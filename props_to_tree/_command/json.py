@@ -140,6 +140,7 @@ class JsonDocument:
         self._blank = blank
         self.tree = data
         self._flows: dict[int, flow.Flow] = {}
+        self._top: _Node | None = None
 
     def reload(self, text: str) -> JsonDocument:
         return (Jsonc() if self._blank is not self.text else Json()).load(text)
@@ -176,7 +177,9 @@ class JsonDocument:
         return found
 
     def _root(self) -> _Node:
-        return self._value(_space(self._blank, 0))
+        if self._top is None:
+            self._top = self._value(_space(self._blank, 0))
+        return self._top
 
     def _find(self, path: list[str]) -> tuple[_Node, flow.Flow, int | None]:
         """The object that holds the last key of `path`, and the index of its
