@@ -246,6 +246,10 @@ LAYOUTS = [
         ["--set", "m.a={y: 2, z: [1, 2]}"],
         "m:\n  a:\n    y: 2\n    z:\n      - 1\n      - 2\nz: 0\n",
     ),
+    # A byte-order mark is read past and kept.
+    ("toml", "\ufeffa = 1\n", ["--set", "a=2"], "\ufeffa = 2\n"),
+    ("yaml", "\ufeffa: 1\n", ["--set", "b=2"], "\ufeffa: 1\nb: 2\n"),
+    ("json", '\ufeff{"a": 1}', ["--delete", "a"], "\ufeff{}"),
     # TOML: comments keep their column; new keys stay in their table.
     (
         "toml",
@@ -407,6 +411,8 @@ BAD_INPUT = [
     (["--format", "json"], "{not json", "standard input: not valid JSON"),
     (["--format", "toml"], "a = = 1", "standard input: not valid TOML"),
     (["--format", "yaml"], "a: [", "standard input: not valid YAML"),
+    (["--format", "jsonc"], '{"a": 1,\n  /* c */ ,}', "not valid JSONC: Expecting"),
+    (["--format", "jsonc"], '{"a": 1,\n  /* c */ ,}', "(line 2, column 12)"),
     (["--format", "yaml"], "a: 1\n---\nb: 2\n", "expected a single document"),
     (["--format", "json"], "[1, 2]", "holds no table at the top"),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
