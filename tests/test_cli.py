@@ -21,7 +21,8 @@ FORMATS = ("toml", "yaml", "json")
 QUOTED = [
     'service.name = "inventory"',
     "service.replicas = 3",
-    'service.tags = ["api", "internal"]',
+    'service.tags[0] = "api"',
+    'service.tags[1] = "internal"',
     'db.host = "db.internal"',
     "db.port = 5432",
     "db.pool.min = 2",
@@ -326,7 +327,7 @@ def test_a_change_of_kind_is_warned_of(fmt, document, value, warning):
         (
             "yaml",
             "200: OK\nx: {true: 1, null: [a]}\n",
-            "200 = OK\nx.true = 1\nx.null = [a]\n",
+            "200 = OK\nx.true = 1\nx.null[0] = a\n",
         ),
         (
             "yaml",
@@ -335,7 +336,19 @@ def test_a_change_of_kind_is_warned_of(fmt, document, value, warning):
         ),
         ("yaml", "t: |\n  x\n  y\n", 't = "x\\ny\\n"\n'),
         ("toml", 'a = """\nx\ny"""\n', 'a = "x\\ny"\n'),
-        ("json", '{"a": {}, "b": [{}]}', "b = [{}]\n"),
+        ("json", '{"a": {}, "b": [{}]}', "a = {}\nb[0] = {}\n"),
+        (
+            "json",
+            '[{"x.y": [], "": 1}, "a\\ud800"]',
+            '[0]["x.y"] = []\n[0][""] = 1\n[1] = "a\\ud800"\n',
+        ),
+        (
+            "yaml",
+            "- a\n---\n# only a comment\n---\nk: [1, [2]]\n",
+            "[0][0] = a\n[1].k[0] = 1\n[1].k[1][0] = 2\n",
+        ),
+        ("yaml", "", ""),
+        ("toml", "[[a]]\nb = [{c = 1}]\n[[a]]\n", "a[0].b[0].c = 1\na[1] = {}\n"),
     ],
 )
 def test_odd_documents_list_one_line_per_leaf(tmp_path, fmt, document, lines):
@@ -351,7 +364,7 @@ def test_split_table_lists_and_edits_every_part(tmp_path):
     # the document's dict storage.
     path = tmp_path / "split.toml"
     path.write_text("[x]\na = 1\n[[y]]\nn = 1\n[x.z]\nb = 2\n")
-    assert listing(path) == ["x.a = 1", "x.z.b = 2", "y = [{n = 1}]"]
+    assert listing(path) == ["x.a = 1", "x.z.b = 2", "y[0].n = 1"]
     ok(path, "-i", "--set", "x.a=3", "--set", "x.z.b=4")
     assert path.read_text() == "[x]\na = 3\n[[y]]\nn = 1\n[x.z]\nb = 4\n"
 
@@ -366,13 +379,17 @@ def test_yaml_tags_construct_nothing(tmp_path):
     assert not marker.exists()
 
 
-def test_keys_that_hold_a_dot_are_named_on_stderr():
-    result = run("--format", "json", stdin='{"x": {"a.b": 1}, "c": {"d": 2}}')
-    assert result.stdout == "x.a.b = 1\nc.d = 2\n"
-    assert result.stderr == (
-        "props-to-tree: warning: key 'a.b' under 'x' holds '.', "
-        "so its path reads as more levels\n"
+def test_keys_that_cannot_stand_bare_are_quoted_and_read_back():
+    document = '{"x": {"a.b": 1, "[k]": 2, " s": 3, "#": 4, "=": 5}, "c": {"d": 6}}'
+    listed = ok("--format", "json", stdin=document)
+    assert listed == (
+        'x["a.b"] = 1\nx["[k]"] = 2\nx[" s"] = 3\nx["#"] = 4\nx["="] = 5\nc.d = 6\n'
     )
+    assert ok("--format", "json", "--apply", "/dev/stdin", stdin=document) == document
+    edits = ["--set", 'x["a.b"]=7', "--set", 'x["="]=8']
+    assert ok("--format", "json", *edits, stdin=document) == document.replace(
+        "1", "7"
+    ).replace("5", "8")
 
 
 ERRORS = [
@@ -413,8 +430,42 @@ BAD_INPUT = [
     (["--format", "yaml"], "a: [", "standard input: not valid YAML"),
     (["--format", "jsonc"], '{"a": 1,\n  /* c */ ,}', "not valid JSONC: Expecting"),
     (["--format", "jsonc"], '{"a": 1,\n  /* c */ ,}', "(line 2, column 12)"),
-    (["--format", "yaml"], "a: 1\n---\nb: 2\n", "expected a single document"),
-    (["--format", "json"], "[1, 2]", "holds no table at the top"),
+    (
+        ["--format", "yaml", "--set", "[2].a=1"],
+        "a: 1\n---\nb: 2\n",
+        "no [2] at the top (2 items)",
+    ),
+    (
+        ["--format", "yaml", "--delete", "[0]"],
+        "a: 1\n---\nb: 2\n",
+        "a document of a stream",
+    ),
+    (
+        ["--format", "json", "--set", "[1][x]=1"],
+        "[1, 2]",
+        "bad path '[1][x]=1': an item is [N]",
+    ),
+    (
+        ["--format", "json", "--set", "a[0]=1"],
+        '{"a": {}}',
+        "'a' is a table, not a list",
+    ),
+    (
+        ["--format", "toml", "--set", "a.b=1"],
+        "a = [1]",
+        "'a' holds a list, not a table",
+    ),
+    (
+        ["--format", "json", "--get", "a[-3]"],
+        '{"a": [1, 2]}',
+        "no [-3] in 'a' (2 items)",
+    ),
+    (["--format", "yaml", "--set", "a.b.c=1"], "a: {}", "no 'b' under 'a'"),
+    (
+        ["--format", "yaml", "--set", "a.b[0]=1", "--create"],
+        "a: {}",
+        "makes tables, not lists",
+    ),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
     (["--format", "toml", "--set", "a=null"], "a = 1", "TOML has no null"),
     (["missing.json"], None, "cannot read missing.json: No such file"),

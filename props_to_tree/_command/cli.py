@@ -11,9 +11,10 @@ import importlib
 import os
 import sys
 
-from props_to_tree import __version__, flatten
+from props_to_tree import __version__
+from props_to_tree._command import paths
 from props_to_tree._command.errors import OutputError, UserError
-from props_to_tree._command.listing import get, parse, render, unclear_keys
+from props_to_tree._command.listing import get, leaves, parse, render
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -91,6 +92,11 @@ def _parser() -> argparse.ArgumentParser:
             default=[],
         )
     parser.add_argument(
+        "--create",
+        action="store_true",
+        help="make the tables missing on the way of --set and --apply",
+    )
+    parser.add_argument(
         "-i",
         "--in-place",
         action="store_true",
@@ -144,25 +150,21 @@ def _load(format_name: str, text: str, name: str) -> Any:
         ) from None
     kind = getattr(loaded, FORMATS[format_name])
     try:
-        document = kind().load(text)
-        tree = document.tree
+        return kind().load(text)
     except UserError as exc:
         raise UserError(f"{name}: {exc}") from None
     except RecursionError:
         raise UserError(f"{name} is nested too deeply") from None
-    if not isinstance(tree, dict):
-        raise UserError(f"{name} holds no table at the top")
-    return document
 
 
 def _changes(edits: list[tuple[str, str]]) -> Iterator[Change]:
-    from props_to_tree._command.edit import Change, split_assignment
+    from props_to_tree._command.edit import Change
 
     for kind, text in edits:
         if kind == "delete":
-            yield Change(text, None, f"--delete {text}")
+            yield Change(paths.parse(text), None, f"--delete {text}")
         elif kind == "set":
-            path, value = split_assignment(text)
+            path, value = paths.split_assignment(text)
             yield Change(path, value, f"--set {text}")
         else:
             listing, name = _read(text)
@@ -214,20 +216,16 @@ def _run(args: argparse.Namespace) -> None:
     )
 
     if args.get is not None:
-        _emit(get(document, args.get))
+        _emit(get(document, paths.parse(args.get)))
     elif not args.edits:
-        tree = document.tree
-        props = flatten(tree)  # first: it refuses a tree that holds itself
-        for warning in unclear_keys(tree):
-            _warn(warning)
-        for lines in render(props, document.show_all):
+        for lines in render(*leaves(document.tree), document.show_all):
             _emit(lines)
     else:
         from props_to_tree._command.atomic import replace_file
         from props_to_tree._command.edit import Editor
 
         changes = list(_changes(args.edits))
-        editor = Editor(document, document.reload, _warn)
+        editor = Editor(document, document.reload, _warn, args.create)
         output = mark + editor.document.text if editor.apply(changes) else text
         if not args.in_place:
             _emit(output)

@@ -11,6 +11,7 @@ place is not written at all, so a listing applied back changes nothing.
 
 from __future__ import annotations
 
+from props_to_tree._command import paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.errors import UserError
 
@@ -19,6 +20,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterable
     from typing import Any, Protocol
 
+    from props_to_tree._command.paths import Path
     from props_to_tree._command.text import Splice
 
     class Document(Protocol):
@@ -27,9 +29,9 @@ if TYPE_CHECKING:
         text: str
 
         def parse(self, text: str) -> Value: ...
-        def current(self, path: list[str]) -> Value | None: ...
-        def set(self, path: list[str], value: Value) -> list[Splice]: ...
-        def delete(self, path: list[str]) -> list[Splice]: ...
+        def current(self, path: Path) -> Value | None: ...
+        def set(self, path: Path, value: Value, create: bool) -> list[Splice]: ...
+        def delete(self, path: Path) -> list[Splice]: ...
 
 
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
@@ -39,7 +41,7 @@ class Change:
 
     __slots__ = ("origin", "path", "text")
 
-    def __init__(self, path: str, text: str | None, origin: str) -> None:
+    def __init__(self, path: Path, text: str | None, origin: str) -> None:
         self.path, self.text, self.origin = path, text, origin
 
 
@@ -67,11 +69,7 @@ def kind(data: object) -> str | None:
     return None
 
 
-def split_path(path: str) -> list[str]:
-    return path.split(".")
-
-
-def _meets(path: list[str], other: list[str]) -> bool:
+def _meets(path: Path, other: Path) -> bool:
     shorter = min(len(path), len(other))
     return path[:shorter] == other[:shorter]
 
@@ -82,18 +80,20 @@ class Editor:
         document: Document,
         reload: Callable[[str], Document],
         warn: Callable[[str], None],
+        create: bool = False,
     ) -> None:
         self.document = document
         self._reload = reload
         self._warn = warn
+        self._create = create  # make missing tables on the way
 
     def apply(self, changes: Iterable[Change]) -> bool:
         """Makes every change in order; True if the text changed."""
         pending: list[Splice] = []
-        touched: list[list[str]] = []
+        touched: list[Path] = []
         changed = False
         for change in changes:
-            path = split_path(change.path)
+            path = change.path
             if any(_meets(path, other) for other in touched):
                 self._flush(pending, touched)
             planned = self._plan(change, path)
@@ -114,8 +114,8 @@ class Editor:
         return changed
 
     def _plan(
-        self, change: Change, path: list[str]
-    ) -> tuple[list[Splice], list[str], str | None] | None:
+        self, change: Change, path: Path
+    ) -> tuple[list[Splice], Path, str | None] | None:
         """The splices of `change`, the path whose text they change, and a
         warning for a change of kind; None when there is nothing to do."""
         document = self.document
@@ -132,13 +132,14 @@ class Editor:
         if old is not None:
             was, now = kind(old.data), kind(value.data)
             if was and now and was != now:
-                warning = f"{change.path!r} was {was} and is now {now}"
+                warning = f"{paths.show(path)!r} was {was} and is now {now}"
                 if was == "a string":
                     keep = _quoted(value.shown)
                     warning += f"; write {keep!r} to keep a string"
-        return document.set(path, value), path if old else path[:-1], warning
+        splices = document.set(path, value, self._create)
+        return splices, path if old else path[:-1], warning
 
-    def _flush(self, pending: list[Splice], touched: list[list[str]]) -> None:
+    def _flush(self, pending: list[Splice], touched: list[Path]) -> None:
         if pending:
             text = texts.apply(self.document.text, pending)
             try:
@@ -155,13 +156,3 @@ def _quoted(shown: str) -> str:
     import json
 
     return json.dumps(shown, ensure_ascii=False)
-
-
-def split_assignment(text: str) -> tuple[str, str]:
-    """PATH=VALUE, or a listing line PATH = VALUE."""
-    path, found, value = text.partition("=")
-    if not found:
-        raise UserError(f"--set needs PATH=VALUE, got {text!r}")
-    if path.endswith(" ") and value.startswith(" "):
-        return path[:-1], value[1:]
-    return path, value

@@ -17,17 +17,18 @@ import json.scanner
 import operator
 import re
 
-from props_to_tree._command import flow
+from props_to_tree._command import flow, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.text import Splice
-from props_to_tree._explain import missing, not_a_table
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable
     from typing import Any
+
+    from props_to_tree._command.paths import Path
 
 _DECODER = json.JSONDecoder()
 _SCAN = json.scanner.make_scanner(_DECODER)  # type: ignore[arg-type]
@@ -181,30 +182,30 @@ class JsonDocument:
             self._top = self._value(_space(self._blank, 0))
         return self._top
 
-    def _find(self, path: list[str]) -> tuple[_Node, flow.Flow, int | None]:
-        """The object that holds the last key of `path`, and the index of its
-        member of that key (the last, where it is there twice)."""
+    def _find(self, path: Path) -> tuple[_Node, flow.Flow, int | None, int]:
+        """The object or array that holds the last segment of `path`, the
+        index of that member (None where there is none), and how deep the
+        walk got: short of the end where a table on the way is missing."""
         node = self._root()
-        for depth, key in enumerate(path):
-            if not isinstance(node.value, dict):
-                raise UserError(not_a_table(path[:depth], node.value))
+        for depth, segment in enumerate(path):
+            if not isinstance(node.value, list if isinstance(segment, int) else dict):
+                raise UserError(paths.blocked(node.value, path[:depth]))
             found = self._flow(node)
-            index = found.find(key)
-            if depth == len(path) - 1:
-                return node, found, index
-            if index is None:
-                raise UserError(missing(path[: depth + 1]))
+            if isinstance(segment, str):
+                index = found.find(segment)
+            else:
+                count = len(found.members)
+                index = segment + count if segment < 0 else segment
+                index = index if 0 <= index < count else None
+            if depth == len(path) - 1 or index is None:
+                return node, found, index, depth
             node = found.members[index].value
         raise AssertionError("an empty path")  # pragma: no cover
 
-    def _member(self, path: list[str]) -> tuple[flow.Flow, int]:
-        _, found, index = self._find(path)
-        if index is None:
-            raise UserError(missing(path))
-        return found, index
-
-    def get(self, path: list[str]) -> Any:
-        found, index = self._member(path)
+    def get(self, path: Path) -> Any:
+        _, found, index, depth = self._find(path)
+        if index is None or depth < len(path) - 1:
+            raise UserError(paths.missing(path[: depth + 1], len(found.members)))
         return found.members[index].value.value
 
     # --- changing -----------------------------------------------------------
@@ -216,40 +217,71 @@ class JsonDocument:
             return Value(text, show(text))
         return Value(data, show(data), text.strip())
 
-    def current(self, path: list[str]) -> Value | None:
+    def current(self, path: Path) -> Value | None:
         try:
             data = self.get(path)
         except UserError:
             return None
         return Value(data, show(data))
 
-    def set(self, path: list[str], value: Value) -> list[Splice]:
+    def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
-            node, found, index = self._find(path)
+            node, found, index, depth = self._find(path)
+            rest, count = path[depth + 1 :], len(found.members)
+            if isinstance(path[depth], int) and index is None:
+                if not rest and path[depth] == count:  # one past the last: appended
+                    return self._insert(node, found, None, value)
+                raise UserError(paths.missing(path[: depth + 1], count))
+            if rest and (not create or any(isinstance(s, int) for s in rest)):
+                missing = paths.missing(path[: depth + 1], count)
+                if create:
+                    missing += "; --create makes tables, not lists"
+                raise UserError(missing)
         except UserError as exc:
-            raise UserError(f"cannot write {'.'.join(path)!r}: {exc}") from None
+            raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
         if index is not None:
             old: _Node = found.members[index].value
             new = self._render(value, old, old.start)
             gap = texts.comment_gap(self.text, old.end, _GAP)
             return [Splice(old.start, old.end, new, gap)]
-        members = found.members
+        return self._insert(node, found, path[depth:], value)
+
+    def _insert(
+        self, node: _Node, found: flow.Flow, keys: Path | None, value: Value
+    ) -> list[Splice]:
+        """A new member of `found`: an item, or `keys` with tables made for
+        all but the last."""
+        text, members = self.text, found.members
+        new = self._render(value, None, node.start)
+        if keys is None:
+            return flow.insert(text, found, new, self._unit(), _COMMENT)
         colon = ": "
-        if members:
+        if members and members[-1].key is not None:
             last = members[-1]
             key_end = _SCAN_STRING(self._blank, last.start + 1)[1]
             colon = self.text[key_end : last.value.start]
             if not texts.one_line(colon, 0, len(colon)) or "/" in colon:
                 colon = ": "
-        key = _string(path[-1], escapes=False)
-        member = key + colon + self._render(value, None, node.start)
-        return flow.insert(self.text, found, member, self._unit(), _COMMENT)
+        several = not texts.one_line(text, found.open, found.close)
+        indent = texts.indentation(text, members[-1].start if members else node.start)
+        for depth, key in enumerate(reversed(keys[1:])):
+            inner = indent + self._unit() * (len(keys) - 1 - depth)
+            member = _string(str(key), escapes=False) + colon + new
+            new = (
+                "{\n" + inner + member + "\n" + inner[: -len(self._unit())] + "}"
+                if several
+                else "{" + member + "}"
+            )
+        member = _string(str(keys[0]), escapes=False) + colon + new
+        return flow.insert(text, found, member, self._unit(), _COMMENT)
 
-    def delete(self, path: list[str]) -> list[Splice]:
+    def delete(self, path: Path) -> list[Splice]:
         try:
-            found, index = self._member(path)
+            _, found, index, depth = self._find(path)
+            if index is None or depth < len(path) - 1:
+                raise UserError(paths.missing(path[: depth + 1], len(found.members)))
         except UserError as exc:
-            raise UserError(f"cannot delete {'.'.join(path)!r}: {exc}") from None
+            raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
         return flow.remove(self.text, found, index, _COMMENT)
 
     def _render(self, value: Value, old: _Node | None, at: int) -> str:

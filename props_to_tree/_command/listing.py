@@ -1,17 +1,16 @@
-"""The listing: one ``path = value`` line per leaf, and back."""
+"""The listing: one ``path = value`` line per scalar, and per empty list or
+table, in document order; and back."""
 
 from __future__ import annotations
 
-import functools
 import itertools
 
-from props_to_tree import flatten
+from props_to_tree._command import paths
 from props_to_tree._command.errors import UserError
-from props_to_tree._explain import walk
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable, Iterable, Iterator
+    from collections.abc import Callable, Iterator
     from typing import Any
 
     ShowAll = Callable[[list[Any]], list[str]]
@@ -19,93 +18,99 @@ if TYPE_CHECKING:
 SEPARATOR = " = "
 
 
+def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
+    """The path and value of every scalar and empty collection of `tree`,
+    whose dicts and lists are its tables and lists."""
+    found: list[str] = []
+    values: list[Any] = []
+    add_path, add_value = found.append, values.append
+    cache, key_text = paths._cache, paths.key_text
+
+    def walk(node: Any, prefix: str) -> None:
+        if isinstance(node, dict):
+            pairs: Any = node.items()
+            if not node:
+                add_path(prefix)
+                add_value(node)
+                return
+        else:
+            pairs = enumerate(node)
+            if not node:
+                add_path(prefix)
+                add_value(node)
+                return
+        for key, value in pairs:
+            if type(key) is int:
+                path = f"{prefix}[{key}]"
+            else:
+                path = prefix + (cache.get(key) or key_text(key))
+            if isinstance(value, dict | list):
+                walk(value, path)
+            else:
+                add_path(path)
+                add_value(value)
+
+    if prefix or tree:  # an empty document lists nothing
+        walk(tree, prefix)
+    if not prefix:  # the top level's keys have no "." before them
+        found = [p[1:] if p[:1] == "." else p for p in found]
+    return found, values
+
+
 def render(
-    props: dict[str, Any], show_all: ShowAll, chunk: int = 4096
+    found: list[str], values: list[Any], show_all: ShowAll, chunk: int = 4096
 ) -> Iterator[str]:
     """The listing's lines, `chunk` at a time: a print per line would cost
     more than parsing and flattening together, and one string for all of
     them would be copied whole from one fresh buffer to the next."""
-    paths, values = list(props), list(props.values())
-    for start in range(0, len(paths), chunk):
+    for start in range(0, len(found), chunk):
         shown = show_all(values[start : start + chunk])
         # Slices keep the loop in C.
         parts = [SEPARATOR] * (4 * len(shown))
-        parts[0::4] = paths[start : start + chunk]
+        parts[0::4] = found[start : start + chunk]
         parts[2::4] = shown
         parts[3::4] = itertools.repeat("\n", len(shown))
         yield "".join(parts)
 
 
-def get(document: Any, path: str) -> str:
-    """The value at `path` as a line of value syntax, or the listing of the
-    table there."""
-    tree = document.tree
-    current = flatten(tree)
-    if path in current:
-        return str(document.show(current[path])) + "\n"
-    prefix = path + "."
-    below = {p: v for p, v in current.items() if p.startswith(prefix)}
-    if below:
-        return "".join(render(below, document.show_all))
-    node, problem = walk(tree, path.split("."))
-    if problem is None:
-        problem = f"{path!r} holds no values" if isinstance(node, dict) else ""
-    raise UserError(problem or f"nothing at {path!r}")
+def get(document: Any, path: paths.Path) -> str:
+    """The value at `path` as a line of value syntax, or the lines of the
+    list or table there."""
+    node = find(document.tree, path)
+    if isinstance(node, dict | list) and node:
+        return "".join(render(*leaves(node, paths.show(path)), document.show_all))
+    return str(document.show_all([node])[0]) + "\n"
 
 
-def parse(text: str, source: str) -> Iterator[tuple[str, str, str]]:
+def find(tree: Any, path: paths.Path) -> Any:
+    node = tree
+    for depth, segment in enumerate(path):
+        if isinstance(segment, int):
+            if not isinstance(node, list):
+                raise UserError(paths.blocked(node, path[:depth]))
+            if not -len(node) <= segment < len(node):
+                raise UserError(paths.missing(path[: depth + 1], len(node)))
+            node = node[segment]
+        else:
+            if not isinstance(node, dict):
+                raise UserError(paths.blocked(node, path[:depth]))
+            if segment not in node:
+                raise UserError(paths.missing(path[: depth + 1]))
+            node = node[segment]
+    return node
+
+
+def parse(text: str, source: str) -> Iterator[tuple[paths.Path, str, str]]:
     """(path, value text, where) for each line of a listing; blank lines and
     lines starting with "#" are skipped."""
     for number, line in enumerate(text.splitlines(), 1):
         if not line.strip() or line.startswith("#"):
             continue
-        path, separator, value = line.partition(SEPARATOR)
         where = f"{source}, line {number}"
-        if not separator:
+        if SEPARATOR not in line:
             raise UserError(f"{where}: expected 'PATH = VALUE', got {line[:60]!r}")
+        try:
+            path, value = paths.split_assignment(line)
+        except UserError as exc:
+            raise UserError(f"{where}: {exc}") from None
         yield path, value, where
-
-
-def _unclear(keys: Iterable[Any]) -> bool:
-    try:
-        text = "\0".join(keys)
-    except TypeError:
-        return True  # keys that are not strings: look at each
-    return "." in text or SEPARATOR in text or "\n" in text or "\r" in text
-
-
-def unclear_keys(tree: dict[Any, Any]) -> Iterator[str]:
-    """A warning for each key whose lines cannot be read back as meant: one
-    that holds "." reads as more levels.  `tree` must have been flattened:
-    that is what refuses one that contains itself."""
-    # Most trees have none: a first look, a level at a time, keeps every step
-    # in C, and only a tree with such a key is walked again to name it.
-    chain = itertools.chain.from_iterable
-    is_branch = functools.partial(type.__instancecheck__, dict)
-    keys: list[Any] = []
-    level: list[dict[Any, Any]] = [tree]
-    while level:
-        keys.extend(chain(map(dict.keys, level)))
-        level = list(filter(is_branch, chain(map(dict.values, level))))
-    if _unclear(keys):
-        yield from _named(tree)
-
-
-def _named(tree: dict[Any, Any]) -> Iterator[str]:
-    todo: list[tuple[tuple[str, ...], dict[Any, Any]]] = [((), tree)]
-    while todo:
-        path, node = todo.pop()
-        for key, value in dict.items(node):
-            is_branch = isinstance(value, dict)
-            if is_branch and value:
-                todo.append(((*path, str(key)), value))
-            if not isinstance(key, str) or (is_branch and not value):
-                continue  # no line holds it
-            where = f" under {'.'.join(path)!r}" if path else ""
-            if "." in key:
-                yield f"key {key!r}{where} holds '.', so its path reads as more levels"
-            elif _unclear([key]):
-                yield (
-                    f"key {key!r}{where} holds {SEPARATOR!r} or a line break, "
-                    "so its line reads back wrong"
-                )

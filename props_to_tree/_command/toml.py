@@ -13,16 +13,17 @@ import math
 import re
 import tomllib
 
-from props_to_tree._command import flow
+from props_to_tree._command import flow, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.text import Splice
-from props_to_tree._explain import missing, not_a_table
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
+
+    from props_to_tree._command.paths import Path
 
 _BARE = re.compile(r"[A-Za-z0-9_-]+")
 _KEY = re.compile(r"""[ \t]*([A-Za-z0-9_-]+|"(?:[^"\\\n]|\\.)*"|'[^'\n]*')[ \t]*""")
@@ -231,52 +232,60 @@ class TomlDocument:
             self._paths = {entry.path: entry for entry in self.entries}
         return self._paths.get(path)
 
-    def _find(self, path: list[str]) -> tuple[Any, Any]:
-        """What holds the last key of `path`: ("table", path) for a table,
-        ("inline", node) for an inline table; and the value's node, if it
-        is there."""
-        whole = tuple(path)
-        for depth in range(len(path) - 1, 0, -1):
-            entry = self._entry(whole[:depth])
-            if entry is None:
-                continue
-            node = entry.node
-            for index, key in enumerate(path[depth:], depth):
-                if node.flow is None or self.text[node.start] != "{":
-                    raise UserError(not_a_table(path[:index], self._data(path[:index])))
-                members = node.flow.members
-                found = next((m for m in reversed(members) if m.key == key), None)
-                if index == len(path) - 1:
-                    return ("inline", node), found.value if found else None
-                if found is None:
-                    raise UserError(missing(path[: index + 1]))
-                node = found.value
-        entry = self._entry(whole)
-        if len(path) > 1 and not self._is_table(whole[:-1]):
-            raise UserError(missing(list(self._deepest(whole[:-1]))))
-        return ("table", whole[:-1]), entry.node if entry else None
-
-    def _data(self, path: list[str]) -> Any:
+    def _find(self, path: Path) -> tuple[Any, Any, int]:
+        """Where `path` leads: the holder of its last segment, ("table",
+        path) for a table or an array of tables, ("flow", node) for an
+        inline table or array; the index of the last segment in an array or
+        its key (None where it is missing); and how deep the walk got."""
         data: Any = self.tree
-        for key in path:
-            data = data[key]
+        prefix: tuple[Any, ...] = ()
+        for depth, segment in enumerate(path):
+            entry = self._entry(prefix) if prefix else None
+            if entry is not None:
+                return self._find_inline(entry.node, path, depth)
+            segment = self._check(data, path, depth)
+            last = depth == len(path) - 1
+            if segment is None or (isinstance(segment, str) and segment not in data):
+                return ("table", prefix), None, depth
+            if last:
+                return ("table", prefix), segment, depth
+            prefix, data = (*prefix, segment), data[segment]
+        raise AssertionError("an empty path")  # pragma: no cover
+
+    def _find_inline(self, node: _Node, path: Path, depth: int) -> tuple[Any, Any, int]:
+        """`_find` on from the value at `path[:depth]`, written in the line."""
+        for index in range(depth, len(path)):
+            segment = path[index]
+            kind = "{" if isinstance(segment, str) else "["
+            if node.flow is None or self.text[node.start] != kind:
+                raise UserError(paths.blocked(self._data(path[:index]), path[:index]))
+            members = node.flow.members
+            if isinstance(segment, str):
+                position = node.flow.find(segment)
+            else:
+                position = segment + len(members) if segment < 0 else segment
+                position = position if 0 <= position < len(members) else None
+            if index == len(path) - 1 or position is None:
+                return ("flow", node), position, index
+            node = members[position].value
+        raise AssertionError("an empty path")  # pragma: no cover
+
+    def _check(self, data: Any, path: Path, depth: int) -> Any:
+        """`path[depth]` made fit to index `data`: a key of a table, or an
+        item of an array of tables counted from 0; None past the end."""
+        segment = path[depth]
+        if not isinstance(data, list if isinstance(segment, int) else dict):
+            raise UserError(paths.blocked(data, path[:depth]))
+        if isinstance(segment, int):
+            index = segment + len(data) if segment < 0 else segment
+            return index if 0 <= index < len(data) else None
+        return segment
+
+    def _data(self, path: Path) -> Any:
+        data: Any = self.tree
+        for segment in path:
+            data = data[segment]
         return data
-
-    def _is_table(self, path: tuple[str, ...]) -> bool:
-        try:
-            return isinstance(self._data(list(path)), dict)
-        except (KeyError, TypeError):
-            return False
-
-    def _deepest(self, path: tuple[str, ...]) -> tuple[str, ...]:
-        data: Any = self.tree
-        for depth, key in enumerate(path):
-            if not isinstance(data, dict):
-                raise UserError(not_a_table(list(path[:depth]), data))
-            if key not in data:
-                return path[: depth + 1]
-            data = data[key]
-        return path
 
     # --- changing -----------------------------------------------------------
 
@@ -292,46 +301,132 @@ class TomlDocument:
             return Value(text, show(text))
         return Value(data["v"], show(data["v"]), stripped)
 
-    def current(self, path: list[str]) -> Value | None:
+    def current(self, path: Path) -> Value | None:
         try:
             data = self._data(path)
-        except (KeyError, TypeError):
+        except (KeyError, TypeError, IndexError):
             return None
         return Value(data, show(data))
 
-    def set(self, path: list[str], value: Value) -> list[Splice]:
+    def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
-            (where, holder), node = self._find(path)
+            return self._set(path, value, create)
         except UserError as exc:
-            raise UserError(f"cannot write {'.'.join(path)!r}: {exc}") from None
-        text = self.text
-        if node is not None:
-            new = self._render(value, node)
-            return [
-                Splice(
-                    node.start, node.end, new, texts.comment_gap(text, node.end, _GAP)
-                )
-            ]
-        if where == "table" and self._is_table(tuple(path)):
-            raise UserError(
-                f"cannot write {'.'.join(path)!r}: it is a table; delete it first"
-            )
-        new = self._render(value, None)
-        if where == "inline":
-            member = f"{show_key(path[-1])} = {new}"
-            return flow.insert(text, holder.flow, member, "  ", _COMMENT)
-        return self._insert(holder, path[-1], new)
+            raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
 
-    def _insert(self, table: tuple[str, ...], key: str, value: str) -> list[Splice]:
-        """A new `key = value` line after the last line of `table`'s own:
+    def _set(self, path: Path, value: Value, create: bool) -> list[Splice]:
+        (where, holder), found, depth = self._find(path)
+        rest, segment, text = path[depth + 1 :], path[depth], self.text
+        if where == "flow":
+            members = holder.flow.members
+            if found is not None:
+                return self._replace(members[found].value, value)
+            if isinstance(segment, int):
+                if rest or segment != len(members):
+                    raise UserError(paths.missing(path[: depth + 1], len(members)))
+                item = self._render(value, None)
+                return flow.insert(text, holder.flow, item, "  ", _COMMENT)
+            if rest and not create:
+                raise UserError(paths.missing(path[: depth + 1]))
+            new = self._render(value, None)
+            for key in reversed(self._keys(rest, path, depth)):
+                new = f"{{{show_key(key)} = {new}}}"
+            member = f"{show_key(segment)} = {new}"
+            return flow.insert(text, holder.flow, member, "  ", _COMMENT)
+        whole = (*holder, segment)
+        if found is not None and not rest:
+            entry = self._entry(whole)
+            if entry is None:
+                raise UserError(f"{paths.show(path)!r} is a table: delete it first")
+            return self._replace(entry.node, value)
+        if isinstance(segment, int):
+            count = len(self._data(list(holder)))
+            if rest or segment != count:
+                raise UserError(paths.missing(path[: depth + 1], count))
+            return self._append_table(holder, count, value)
+        if rest and not create:
+            raise UserError(paths.missing(path[: depth + 1]))
+        keys = [segment, *self._keys(rest, path, depth)]
+        dotted = any(
+            e.path[: len(holder)] == holder and len(e.header) < len(holder)
+            for e in self.entries
+        )
+        if len(keys) > 1 and not dotted:  # a table with a header of its own
+            return self._new_table(holder, keys[:-1], keys[-1], value)
+        return self._insert(holder, keys, self._render(value, None))
+
+    @staticmethod
+    def _keys(rest: Path, path: Path, depth: int) -> list[str]:
+        if any(isinstance(s, int) for s in rest):
+            missing = paths.missing(path[: depth + 1])
+            raise UserError(f"{missing}; --create makes tables, not lists")
+        return [str(s) for s in rest]
+
+    def _replace(self, node: _Node, value: Value) -> list[Splice]:
+        new = self._render(value, node)
+        return [
+            Splice(
+                node.start, node.end, new, texts.comment_gap(self.text, node.end, _GAP)
+            )
+        ]
+
+    def _header(self, table: tuple[Any, ...]) -> _Header | None:
+        return next((h for h in reversed(self.headers) if h.path == table), None)
+
+    def _section_end(self, header: _Header) -> int:
+        """The end of the last line of a table's own keys, or of its header."""
+        own = [e for e in self.entries if e.header == header.path]
+        return texts.line_end(self.text, own[-1].node.end) if own else header.end
+
+    def _new_table(
+        self, parent: tuple[Any, ...], tables: list[str], key: str, value: Value
+    ) -> list[Splice]:
+        """One header for the new table, not one for each table on the way,
+        after the last table under `parent`, or at the end."""
+        if any(isinstance(s, int) for s in parent):
+            raise UserError("--create does not make tables inside an array of tables")
+        under = [h for h in self.headers if h.path[: len(parent)] == parent]
+        text = self.text
+        where = self._section_end(under[-1]) if under else len(text.rstrip("\n"))
+        name = ".".join(map(show_key, (*parent, *tables)))
+        lead = "\n\n" if where else ""
+        block = f"{lead}[{name}]\n{show_key(key)} = {self._render(value, None)}"
+        return [Splice(where, where, block + ("" if where < len(text) else "\n"))]
+
+    def _append_table(
+        self, array: tuple[Any, ...], count: int, value: Value
+    ) -> list[Splice]:
+        """A new item of an array of tables: its header and keys after the
+        last item's."""
+        if not isinstance(value.data, dict):
+            raise UserError("an item of an array of tables is a table: {key = value}")
+        last = self._header((*array, count - 1))
+        if last is None or any(isinstance(s, int) for s in array):
+            raise UserError(
+                f"{paths.show(list(array))!r} is not written as [[...]] headers"
+            )
+        under = [
+            h for h in self.headers if h.path[: len(array) + 1] == (*array, count - 1)
+        ]
+        where = self._section_end(under[-1])
+        parsed = tomllib.loads(f"v = {value.text}")["v"]
+        lines = [f"{show_key(k)} = {show(v)}" for k, v in parsed.items()]
+        name = ".".join(map(show_key, array))
+        return [Splice(where, where, f"\n\n[[{name}]]\n" + "\n".join(lines))]
+
+    def _insert(
+        self, table: tuple[Any, ...], keys: list[str], value: str
+    ) -> list[Splice]:
+        """A new `keys = value` line after the last line of `table`'s own:
         under its header, or beside the dotted keys that make it, or as a
         dotted key at the top for a table made by its sub-tables' headers."""
         text = self.text
-        header = next((h for h in reversed(self.headers) if h.path == table), None)
+        header = self._header(table)
         if header is not None:
             own = [e for e in self.entries if e.header == table]
             if not own:
-                return [Splice(header.end, header.end, f"\n{show_key(key)} = {value}")]
+                line = ".".join(map(show_key, keys))
+                return [Splice(header.end, header.end, f"\n{line} = {value}")]
             last: _Entry | None = own[-1]
         else:
             # Dotted keys in a table above make it; failing those, the top.
@@ -343,28 +438,37 @@ class TomlDocument:
             top = [e for e in self.entries if e.header == ()]
             last = (inside or top)[-1] if inside or top else None
         above = last.header if last else ()
-        member = ".".join(map(show_key, (*table[len(above) :], key))) + " = " + value
+        member = ".".join(map(show_key, (*table[len(above) :], *keys))) + " = " + value
         if last is None:
-            return [Splice(0, 0, member + "\n")]
+            first = self.headers[0].start if self.headers else len(text)
+            return [
+                Splice(
+                    first, first, member + "\n" + ("\n" if first < len(text) else "")
+                )
+            ]
         where = texts.line_end(text, last.node.end)
         return [
             Splice(where, where, "\n" + texts.indentation(text, last.line) + member)
         ]
 
-    def delete(self, path: list[str]) -> list[Splice]:
+    def delete(self, path: Path) -> list[Splice]:
         try:
-            (where, holder), node = self._find(path)
-            if node is None and not self._is_table(tuple(path)):
-                raise UserError(missing(path))
+            (where, holder), found, depth = self._find(path)
+            if found is None or depth < len(path) - 1:
+                count = len(holder.flow.members) if where == "flow" else None
+                if (
+                    count is None
+                    and isinstance(path[-1], int)
+                    and depth == len(path) - 1
+                ):
+                    count = len(self._data(list(holder)))
+                raise UserError(paths.missing(path[: depth + 1], count))
         except UserError as exc:
-            raise UserError(f"cannot delete {'.'.join(path)!r}: {exc}") from None
+            raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
         text = self.text
-        if where == "inline":
-            index = next(
-                i for i, m in enumerate(holder.flow.members) if m.value is node
-            )
-            return flow.remove(text, holder.flow, index, _COMMENT)
-        whole = tuple(path)
+        if where == "flow":
+            return flow.remove(text, holder.flow, found, _COMMENT)
+        whole = (*holder, found)
         splices = []
         for entry in self.entries:
             if entry.path[: len(whole)] == whole and not any(
@@ -375,8 +479,7 @@ class TomlDocument:
                 splices.append(Splice(entry.line, end, ""))
         for header in self.headers:
             if header.path[: len(whole)] == whole:
-                own = [e for e in self.entries if e.header == header.path]
-                end = texts.line_end(text, own[-1].node.end) if own else header.end
+                end = self._section_end(header)
                 splices.append(Splice(header.start, min(end + 1, len(text)), ""))
         return splices
 

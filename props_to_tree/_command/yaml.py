@@ -16,16 +16,17 @@ import re
 
 import yaml as pyyaml
 
-from props_to_tree._command import flow
+from props_to_tree._command import flow, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.text import Splice
-from props_to_tree._explain import missing, not_a_table
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
+
+    from props_to_tree._command.paths import Path
 
 Node = pyyaml.Node
 Mapping, Sequence, Scalar = pyyaml.MappingNode, pyyaml.SequenceNode, pyyaml.ScalarNode
@@ -123,10 +124,23 @@ class Yaml:
 
     def load(self, text: str) -> YamlDocument:
         try:
-            root = pyyaml.compose(text, Loader=_Loader)
+            documents = list(pyyaml.compose_all(text, Loader=_Loader))
         except pyyaml.YAMLError as exc:
             raise UserError(f"not valid {self.name}: {_problem(exc)}") from None
+        # Nothing, or comments alone, between two "---" is no document.
+        documents = [d for d in documents if not _empty(d)]
+        root = documents[0] if len(documents) == 1 else documents or None
         return YamlDocument(text, root)
+
+
+def _empty(node: Any) -> bool:
+    return (
+        isinstance(node, Scalar)
+        and not node.tag
+        and node.style in ("", None)
+        and not node.value
+        and node.start_mark.index == node.end_mark.index
+    )
 
 
 def _problem(error: Exception) -> str:
@@ -177,44 +191,76 @@ def _tag(text: str, node: Any) -> str:
     return found.group(1) if found else f"!<{node.tag}>"
 
 
+# Between an item's or value's indicator and an alias, only these.
+_ALIAS = re.compile(r"(?:[\s:,\-]|#[^\n]*)*(\*[^\s,\[\]{}]+)")
+_TO_DASH = re.compile(r"(?:\s|#[^\n]*)*-")
+_TO_ITEM = re.compile(r"(?:[\s,]|#[^\n]*)*")
+
+
+class _Slot:
+    """A member of a mapping, list or stream: its key node (None for an
+    item), its value node, where the member starts (its key, or its item's
+    dash), and where its value is written: an alias's own text for an alias,
+    and to the end of its last content, not of what follows it."""
+
+    __slots__ = ("alias", "end", "key", "node", "start", "value")
+
+    def __init__(
+        self, key: Any, node: Any, start: int, value: int, end: int, alias: bool
+    ) -> None:
+        self.key, self.node, self.start, self.value, self.end, self.alias = (
+            key,
+            node,
+            start,
+            value,
+            end,
+            alias,
+        )
+
+
 class YamlDocument:
     def __init__(self, text: str, root: Any) -> None:
         self.text = text
-        self.root = root
-        self._tree: dict[str, Any] | None = None
-        self._keys: dict[int, dict[str, int]] = {}  # by id: nodes live as long
+        self.root = root  # a node, a list of documents' nodes, or None
+        self._tree: Any = None
+        # By id: the nodes live as long as this document.
+        self._keys: dict[int, dict[str, int]] = {}
+        self._slots: dict[int, list[_Slot]] = {}
 
     def reload(self, text: str) -> YamlDocument:
         return Yaml().load(text)
 
     # The listing's tree holds values as shown already.
     @staticmethod
-    def show(shown: str) -> str:
-        return shown
-
-    @staticmethod
-    def show_all(shown: list[str]) -> list[str]:
-        return shown
+    def show_all(shown: list[Any]) -> list[str]:
+        return [
+            v if isinstance(v, str) else "{}" if isinstance(v, dict) else "[]"
+            for v in shown
+        ]
 
     @property
     def tree(self) -> Any:
-        """What the listing flattens: mappings as dicts, anything else as
-        shown.  Merged keys come after a mapping's own."""
+        """What the listing walks: mappings as dicts, sequences and streams
+        as lists, scalars as shown.  Merged keys come after a mapping's own."""
         if self._tree is None:
             root = self.root
-            self._tree = self._view(root) if isinstance(root, Mapping) else None
+            if root is None:
+                self._tree = {}
+            elif isinstance(root, list):
+                self._tree = [self._view(d) for d in root]
+            else:
+                self._tree = self._view(root)
         return self._tree
 
-    def _view(self, node: Any) -> dict[str, Any]:
+    def _view(self, node: Any) -> Any:
+        if isinstance(node, Sequence) and not node.tag:
+            return [self._view(item) for item in node.value]
+        if not isinstance(node, Mapping) or node.tag:
+            return _show(self.text, node)
         view: dict[str, Any] = {}
         for key, value in node.value:
-            if isinstance(key, Scalar) and key.value == "<<" and not key.style:
-                continue
-            view[_key(self.text, key)] = (
-                self._view(value)
-                if isinstance(value, Mapping)
-                else _show(self.text, value)
-            )
+            if not _is_merge(key):
+                view[_key(self.text, key)] = self._view(value)
         for merged in _merged(node):
             for key, value in self._view(merged).items():
                 view.setdefault(key, value)
@@ -232,75 +278,126 @@ class YamlDocument:
             }
         return keys.get(key)
 
-    def _find(self, path: list[str]) -> tuple[Any, int | None]:
-        """The mapping that holds the last key of `path`, and the index of
-        that key's pair in it, if it has one of its own."""
-        node = self.root
-        for depth, key in enumerate(path):
-            if not isinstance(node, Mapping):
-                data = _scalar(node) if isinstance(node, Scalar) else []
-                raise UserError(not_a_table(path[:depth], data))
-            index = self._pair(node, key)
-            if depth == len(path) - 1:
-                return node, index
-            if index is not None:
-                node = node.value[index][1]
-                continue
-            node = next(
-                (
-                    m.value[i][1]
-                    for m in _merged(node)
-                    if (i := self._pair(m, key)) is not None
-                ),
-                None,
-            )
-            if node is None:
-                raise UserError(missing(path[: depth + 1]))
-        raise AssertionError("an empty path")  # pragma: no cover
-
-    def _get(self, path: list[str]) -> Any:
-        mapping, index = self._find(path)
-        if index is not None:
-            return mapping.value[index][1]
-        for merged in _merged(mapping):
-            found = self._pair(merged, path[-1])
-            if found is not None:
-                return merged.value[found][1]
-        raise UserError(missing(path))
-
-    def _place(self, mapping: Any, index: int) -> tuple[int, int]:
-        """Where the value of pair `index` is written: an alias where it is
-        one, and the end of its last content, not of what follows it."""
-        key, value = mapping.value[index]
-        if value.start_mark.index < key.end_mark.index:
-            alias = re.compile(r"[\s:]*(?:#[^\n]*\s*)*(\*[^\s,\[\]{}]+)")
-            found = alias.match(self.text, key.end_mark.index)
-            if found:
-                return found.start(1), found.end(1)
-        return value.start_mark.index, self._end(value)
+    def _members(self, node: Any) -> list[_Slot]:
+        """The members of a mapping, list or stream, with their places."""
+        found = self._slots.get(id(node))
+        if found is not None:
+            return found
+        text, slots = self.text, []
+        if isinstance(node, list):  # a stream's documents
+            slots = [
+                _Slot(
+                    None, d, d.start_mark.index, d.start_mark.index, self._end(d), False
+                )
+                for d in node
+            ]
+        elif isinstance(node, Mapping):
+            for key, value in node.value:
+                at = key.end_mark.index
+                alias = value.start_mark.index < at
+                if alias:
+                    found_alias = _ALIAS.match(text, at)
+                    assert found_alias is not None, "an alias follows its key"
+                    start, end = found_alias.span(1)
+                else:
+                    start, end = value.start_mark.index, self._end(value)
+                slots.append(_Slot(key, value, key.start_mark.index, start, end, alias))
+        else:
+            at = _PROPERTIES.match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+            at += 1 if node.flow_style else 0
+            for item in node.value:
+                if node.flow_style:
+                    begin = _TO_ITEM.match(text, at).end()  # type: ignore[union-attr]
+                else:
+                    begin = _TO_DASH.match(text, at).end() - 1  # type: ignore[union-attr]
+                alias = item.start_mark.index < at or (
+                    not node.flow_style and item.start_mark.index <= begin
+                )
+                if alias:
+                    found_alias = _ALIAS.match(text, begin + (not node.flow_style))
+                    assert found_alias is not None, "an alias is where its item is"
+                    start, end = found_alias.span(1)
+                else:
+                    start, end = item.start_mark.index, self._end(item)
+                slots.append(_Slot(None, item, begin, start, end, alias))
+                at = end
+        self._slots[id(node)] = slots
+        return slots
 
     def _end(self, node: Any) -> int:
-        text = self.text
         if isinstance(node, Scalar):
             if node.style in ("|", ">"):
-                return len(text[: node.end_mark.index].rstrip())
+                return len(self.text[: node.end_mark.index].rstrip())
             return int(node.end_mark.index)
         if node.flow_style or not node.value:
             return int(node.end_mark.index)
+        return self._members(node)[-1].end
+
+    def _find(self, path: Path) -> tuple[Any, int | None, int]:
+        """The container that holds the last segment of `path`, the index of
+        its member there (None where there is none), and how deep the walk
+        got: short of the end where a table on the way is missing."""
+        node = self.root
+        for depth, segment in enumerate(path):
+            if node is None:  # an empty document
+                return None, None, depth
+            if isinstance(segment, int):
+                if not isinstance(node, list | Sequence):
+                    raise UserError(self._blocked(node, path[:depth]))
+                items = node if isinstance(node, list) else node.value
+                index: int | None = segment + len(items) if segment < 0 else segment
+                if not 0 <= index < len(items):  # type: ignore[operator]
+                    index = None
+            else:
+                if not isinstance(node, Mapping):
+                    raise UserError(self._blocked(node, path[:depth]))
+                index = self._pair(node, segment)
+                if index is None and depth < len(path) - 1:
+                    merged = next(
+                        (
+                            m.value[i][1]
+                            for m in _merged(node)
+                            if (i := self._pair(m, segment)) is not None
+                        ),
+                        None,
+                    )
+                    if merged is not None:
+                        node = merged
+                        continue
+            if depth == len(path) - 1 or index is None:
+                return node, index, depth
+            node = self._members(node)[index].node
+        raise AssertionError("an empty path")  # pragma: no cover
+
+    def _blocked(self, node: Any, path: Path) -> str:
+        if node is None:
+            return paths.missing(path) if path else "the document is empty"
         if isinstance(node, Mapping):
-            return self._place(node, len(node.value) - 1)[1]
-        last = node.value[-1]
-        if last.start_mark.index < node.start_mark.index:  # an alias
-            before = (
-                self._end(node.value[-2])
-                if len(node.value) > 1
-                else node.start_mark.index
-            )
-            found = re.compile(r"[\s\-]*(?:#[^\n]*\s*)*(\*[^\s,\[\]{}]+)").match(
-                text, before
-            )
-            return found.end(1) if found else int(node.end_mark.index)
-        return self._end(last)
+            return paths.not_a_list(path)
+        if isinstance(node, list | Sequence):
+            return paths.not_a_table(path, "a list")
+        data = _scalar(node) if not node.tag else node.value
+        return paths.blocked(data, path)
+
+    def _get(self, path: Path) -> Any:
+        node, index, depth = self._find(path)
+        if index is not None and depth == len(path) - 1:
+            return self._members(node)[index].node
+        last = path[-1]
+        if depth == len(path) - 1 and isinstance(last, str) and isinstance(node, Mapping):
+            for merged in _merged(node):
+                found = self._pair(merged, last)
+                if found is not None:
+                    return merged.value[found][1]
+        raise UserError(self._missing(node, path[: depth + 1]))
+
+    def _missing(self, node: Any, path: Path) -> str:
+        count = (
+            len(node if isinstance(node, list) else node.value)
+            if node is not None
+            else 0
+        )
+        return paths.missing(path, count)
 
     # --- changing -----------------------------------------------------------
 
@@ -319,7 +416,7 @@ class YamlDocument:
                 return Value(data, _show(stripped, node), stripped)
         return Value(text, _show_str(text))
 
-    def current(self, path: list[str]) -> Value | None:
+    def current(self, path: Path) -> Value | None:
         try:
             node = self._get(path)
         except UserError:
@@ -327,65 +424,87 @@ class YamlDocument:
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
         return Value(data, _show(self.text, node))
 
-    def set(self, path: list[str], value: Value) -> list[Splice]:
+    def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
-            mapping, index = self._find(path)
+            node, index, depth = self._find(path)
+            rest = path[depth + 1 :]
+            if index is not None and not rest:
+                return self._replace(self._members(node)[index], value)
+            segment = path[depth]
+            if isinstance(segment, int):
+                count = len(node if isinstance(node, list) else node.value) if node else 0
+                if rest or segment != count or not isinstance(node, Sequence):
+                    raise UserError(self._missing(node, path[: depth + 1]))
+                return self._append(node, value)
+            if rest and not create:
+                raise UserError(self._missing(node, path[: depth + 1]))
+            if any(isinstance(s, int) for s in rest):
+                missing = self._missing(node, path[: depth + 1])
+                raise UserError(f"{missing}; --create makes tables, not lists")
+            return self._insert(node, [segment, *rest], value)  # type: ignore[list-item]
         except UserError as exc:
-            raise UserError(f"cannot write {'.'.join(path)!r}: {exc}") from None
-        if index is not None:
-            return self._replace(mapping, index, value)
-        return self._insert(mapping, path[-1], value)
+            raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
 
-    def delete(self, path: list[str]) -> list[Splice]:
+    def delete(self, path: Path) -> list[Splice]:
         try:
-            mapping, index = self._find(path)
-            if index is None:
+            node, index, depth = self._find(path)
+            if index is None or depth < len(path) - 1:
                 self._get(path)  # a missing key, or one from a merge
                 raise UserError(f"{path[-1]!r} comes from a merge ('<<')")
+            if isinstance(node, list):
+                raise UserError("a document of a stream is not removed")
         except UserError as exc:
-            raise UserError(f"cannot delete {'.'.join(path)!r}: {exc}") from None
-        text, key = self.text, mapping.value[index][0]
-        if mapping.flow_style:
-            return flow.remove(text, self._flow(mapping), index, _COMMENT)
-        end = self._place(mapping, index)[1]
-        start = key.start_mark.index
-        if texts.first_on_line(text, start):
+            raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
+        text, slots = self.text, self._members(node)
+        slot = slots[index]
+        if len(slots) == 1 and len(path) > 1 and not node.flow_style:
+            # The last member of a block collection: it becomes empty.
+            empty = "{}" if isinstance(node, Mapping) else "[]"
+            return self.set(path[:-1], Value({} if empty == "{}" else [], empty, empty))
+        if node.flow_style:
+            return flow.remove(text, self._flow(node), index, _COMMENT)
+        if texts.first_on_line(text, slot.start):
             return [
-                Splice(texts.line_start(text, start), texts.line_end(text, end) + 1, "")
+                Splice(
+                    texts.line_start(text, slot.start),
+                    texts.line_end(text, slot.end) + 1,
+                    "",
+                )
             ]
-        if index + 1 < len(mapping.value):  # the first key after "- "
-            return [Splice(start, mapping.value[index + 1][0].start_mark.index, "")]
-        return [Splice(start, end, "{}")]
+        if index + 1 < len(slots):  # the first key after "- "
+            return [Splice(slot.start, slots[index + 1].start, "")]
+        return [
+            Splice(
+                slot.value if slot.key is None else slot.start,
+                slot.end,
+                "{}" if slot.key is not None else "[]",
+            )
+        ]
 
     def _flow(self, node: Any) -> flow.Flow:
         """A flow collection as members and commas."""
         text = self.text
         opening = _PROPERTIES.match(text, node.start_mark.index).end()  # type: ignore[union-attr]
-        close = node.end_mark.index - 1
-        members = []
         comma = re.compile(r"\s*(?:#[^\n]*\s*)*,")
-        pairs = (
-            node.value if isinstance(node, Mapping) else [(v, v) for v in node.value]
-        )
-        for index, (key, _) in enumerate(pairs):
-            if isinstance(node, Mapping):
-                end = self._place(node, index)[1]
-            else:
-                end = self._end(key)
-            found = comma.match(text, end)
+        members = []
+        for slot in self._members(node):
+            found = comma.match(text, slot.end)
             members.append(
                 flow.Member(
-                    None, key.start_mark.index, end, found and found.end() - 1, key
+                    None,
+                    slot.start if slot.key else slot.value,
+                    slot.end,
+                    found and found.end() - 1,
+                    slot.node,
                 )
             )
-        return flow.Flow(opening, close, members)
+        return flow.Flow(opening, node.end_mark.index - 1, members)
 
-    def _replace(self, mapping: Any, index: int, value: Value) -> list[Splice]:
-        text = self.text
-        key, old = mapping.value[index]
-        start, end = self._place(mapping, index)
+    def _replace(self, slot: _Slot, value: Value) -> list[Splice]:
+        text, old = self.text, slot.node
+        start, end = slot.value, slot.end
         gap = texts.comment_gap(text, end, _GAP)
-        if old.start_mark.index < key.end_mark.index:  # an alias: its own value
+        if slot.alias:  # an alias: its own value, not its anchor's
             return [Splice(start, end, self._render(value, None), gap)]
         start = _PROPERTIES.match(text, start).end()  # type: ignore[union-attr]
         if isinstance(old, Scalar) or old.flow_style:
@@ -395,11 +514,14 @@ class YamlDocument:
             return [Splice(start, end, new, gap)]
         if isinstance(value.data, Mapping | Sequence) and value.data.value:
             indent = texts.indentation(text, start)
-            return [Splice(start, end, self._block(value.data, value.text, indent))]
-        # A block collection gives way to a value on the key's line.
-        line = text[key.end_mark.index : texts.line_end(text, key.end_mark.index)]
-        kept = re.match(r"[ \t]*:?[^#]*?(?=[ \t]*(?:#|$))", line)
-        after = key.end_mark.index + (kept.end() if kept else 0)
+            column = start - texts.line_start(text, start)
+            lead = " " * column if texts.first_on_line(text, start) else indent + "  "
+            return [Splice(start, end, self._block(value.data, value.text, lead, ""))]
+        # A block collection gives way to a value on its key's or dash's line.
+        at = slot.start if slot.key is None else slot.key.end_mark.index
+        line = text[at : texts.line_end(text, at)]
+        kept = re.match(r"[ \t]*[:\-]?[^#]*?(?=[ \t]*(?:#|$))", line)
+        after = at + (kept.end() if kept else 0)
         return [Splice(after, end, " " + self._render(value, None))]
 
     def _render(self, value: Value, old: Any) -> str:
@@ -410,20 +532,83 @@ class YamlDocument:
         style = old.style if isinstance(old, Scalar) else ""
         return _string(value.data, style or "", self.text, old)
 
-    def _insert(self, mapping: Any, key: str, value: Value) -> list[Splice]:
+    def _append(self, node: Any, value: Value) -> list[Splice]:
+        """A new last item, after the last one and before the blank lines and
+        comments that end the list, with its dash and indentation."""
         text = self.text
-        name = _string(key, "", text, None)
+        if node.flow_style:
+            return flow.insert(
+                text, self._flow(node), self._render(value, None), "  ", _COMMENT
+            )
+        last = self._members(node)[-1]
+        indent = (
+            texts.indentation(text, last.start)
+            if texts.first_on_line(text, last.start)
+            else " " * (last.start - texts.line_start(text, last.start))
+        )
+        dash = (
+            text[last.start : last.value]
+            if texts.one_line(text, last.start, last.value)
+            else "- "
+        )
+        dash = dash if dash.strip() == "-" else "- "
+        item = value.data
+        if (
+            isinstance(item, Mapping | Sequence)
+            and item.value
+            and isinstance(last.node, Mapping | Sequence)
+            and not last.node.flow_style
+        ):
+            new = self._block(item, value.text, indent + " " * len(dash), "")
+        else:
+            new = self._render(value, None)
+        where = texts.line_end(text, last.end)
+        return [Splice(where, where, "\n" + indent + dash + new)]
+
+    def _insert(self, mapping: Any, keys: list[str], value: Value) -> list[Splice]:
+        """`keys` in `mapping`, the tables of all but the last made new: in
+        flow style inside a flow mapping, else in block style."""
+        text = self.text
+        names = [_string(key, "", text, None) for key in keys]
+        if mapping is None:  # an empty document
+            lead = "" if not text or text.endswith("\n") else "\n"
+            nested = self._nested(names, value, "", "  ")
+            return [Splice(len(text), len(text), lead + nested + "\n")]
+        if not isinstance(mapping, Mapping):
+            raise UserError("a stream's documents are not added to")
         if mapping.flow_style:
-            member = f"{name}: {self._render(value, None)}"
+            new = self._render(value, None)
+            for name in reversed(names[1:]):
+                new = f"{{{name}: {new}}}"
+            member = f"{names[0]}: {new}"
             return flow.insert(text, self._flow(mapping), member, "  ", _COMMENT)
         first = mapping.value[0][0]
         indent = " " * first.start_mark.column
-        after = texts.line_end(text, self._place(mapping, len(mapping.value) - 1)[1])
-        return [Splice(after, after, f"\n{indent}{name}: {self._render(value, None)}")]
+        unit = " " * _mapping_indent(text)
+        after = texts.line_end(text, self._members(mapping)[-1].end)
+        return [
+            Splice(
+                after, after, "\n" + indent + self._nested(names, value, indent, unit)
+            )
+        ]
 
-    def _block(self, node: Any, source: str, indent: str) -> str:
-        """A collection given in flow syntax, written in block style at
-        `indent`; its scalars as they were written."""
+    def _nested(self, names: list[str], value: Value, indent: str, unit: str) -> str:
+        lines = []
+        for depth, name in enumerate(names[:-1]):
+            lines.append(indent + unit * depth + name + ":")
+        inner = indent + unit * (len(names) - 1)
+        item = value.data
+        if isinstance(item, Mapping | Sequence) and item.value and len(names) > 1:
+            block = self._block(item, value.text, inner + unit, inner + unit)
+            lines.append(inner + names[-1] + ":\n" + block)
+        else:
+            lines.append(inner + names[-1] + ": " + self._render(value, None))
+        return "\n".join(lines)[len(indent) :]
+
+    def _block(self, node: Any, source: str, indent: str, lead: str) -> str:
+        """A collection given in flow syntax, written in block style: its
+        first line after `lead`, the others at `indent`; its scalars as they
+        were written."""
         unit = " " * _mapping_indent(self.text)
         lines = []
 
@@ -449,8 +634,12 @@ class YamlDocument:
                     written = source[item.start_mark.index : item.end_mark.index]
                     lines.append(head + (" " if key is not None else "") + written)
 
-        write(node, indent, "")
+        write(node, indent, lead)
         return "\n".join(lines)
+
+
+def _is_merge(key: Any) -> bool:
+    return isinstance(key, Scalar) and key.value == "<<" and not key.style
 
 
 def _string(data: str, style: str, text: str, old: Any) -> str:

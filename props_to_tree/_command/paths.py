@@ -1,0 +1,133 @@
+"""Paths: keys joined by ".", a list's item as [N] right after its key
+(`spec.containers[0].image`, `[-1]` the last), and a key that cannot stand
+bare as a JSON string in brackets (`labels["app.kubernetes.io/name"]`).  Every
+path a listing writes reads back as the keys it came from."""
+
+from __future__ import annotations
+
+import json
+import re
+
+from props_to_tree._command.errors import UserError
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    Segment = str | int
+    Path = list[Segment]
+
+# A bare key: no separator, bracket, quote or "=", no line break or other
+# control character, no white space at either end, no "#" first (a listing's
+# comment), and not empty.
+_BARE = re.compile(
+    r"(?![#\s])[^.\[\]\"=\x00-\x1f\x7f\u2028\u2029\ud800-\udfff]+(?<!\s)"
+)
+_SEGMENT = re.compile(
+    r"(?P<bare>[^.\[\]\"=]*[^.\[\]\"=\s])"
+    r"|\[(?:(?P<index>-?[0-9]+)|(?P<quoted>\"(?:[^\"\\]|\\.)*\"))\]"
+)
+_BEFORE_VALUE = re.compile(r" *=")
+_SURROGATE = re.compile("[\ud800-\udfff]")
+_cache: dict[str, str] = {}
+
+
+def key_text(key: str) -> str:
+    """A key as it follows the path before it: ".key" or '["key"]'."""
+    found = _cache.get(key)
+    if found is None:
+        if _BARE.fullmatch(key):
+            found = "." + key
+        else:
+            quoted = json.dumps(key, ensure_ascii=False)
+            found = "[" + _SURROGATE.sub(lambda m: f"\\u{ord(m[0]):04x}", quoted) + "]"
+        if len(_cache) < 65536:
+            _cache[key] = found
+    return found
+
+
+def show(path: Path) -> str:
+    text = "".join(key_text(s) if isinstance(s, str) else f"[{s}]" for s in path)
+    return text[1:] if text.startswith(".") else text
+
+
+def read(text: str, at: int = 0) -> tuple[Path, int]:
+    """The path that `text` starts with at `at`, and where it ends: before
+    the first "=" outside a quoted key (and the spaces before it), or at the
+    end."""
+    path: Path = []
+    while at < len(text) and not (path and _BEFORE_VALUE.match(text, at)):
+        if path and text[at] == ".":
+            at += 1
+        elif path and text[at] != "[":
+            raise UserError(f"bad path {text!r}: {_hint(text, at)}")
+        found = _SEGMENT.match(text, at)
+        if found is None:
+            raise UserError(f"bad path {text!r}: {_hint(text, at)}")
+        if found["bare"] is not None:
+            path.append(found["bare"])
+        elif found["index"] is not None:
+            path.append(int(found["index"]))
+        else:
+            path.append(json.loads(found["quoted"]))
+        at = found.end()
+    if not path:
+        raise UserError(f"bad path {text!r}: it is empty")
+    return path, at
+
+
+def _hint(text: str, at: int) -> str:
+    if text.startswith("[", at):
+        return 'an item is [N] (a number, [-1] the last), a quoted key ["key"]'
+    return f"unexpected {text[at]!r} at {at + 1}"
+
+
+def parse(text: str) -> Path:
+    path, end = read(text)
+    if end != len(text):
+        raise UserError(f"bad path {text!r}: a key with '=' is written [\"...\"]")
+    return path
+
+
+def split_assignment(text: str, what: str = "--set") -> tuple[Path, str]:
+    """PATH=VALUE, or a listing's line PATH = VALUE."""
+    path, at = read(text)
+    if at == len(text):
+        raise UserError(f"{what} needs PATH=VALUE, got {text!r}")
+    spaced = text[at] == " "
+    value = text[text.index("=", at) + 1 :]
+    return path, value[1:] if spaced and value.startswith(" ") else value
+
+
+# --- what stops a path, in words ---------------------------------------------
+
+
+def where(path: Path) -> str:
+    return f"under {show(path)!r}" if path else "at the top level"
+
+
+def missing(path: Path, count: int | None = None) -> str:
+    """The last segment of `path` is not there (a list holds `count`)."""
+    last, above = path[-1], path[:-1]
+    if isinstance(last, int):
+        items = "item" if count == 1 else "items"
+        inside = f"in {show(above)!r}" if above else "at the top"
+        return f"no [{last}] {inside} ({count} {items})"
+    return f"no {last!r} {where(above)}"
+
+
+def not_a_list(path: Path) -> str:
+    return f"{show(path) or 'the top'!r} is a table, not a list: its keys have no [N]"
+
+
+def not_a_table(path: Path, kind: str) -> str:
+    return f"{show(path) or 'the top'!r} holds {kind}, not a table"
+
+
+def blocked(node: object, path: Path) -> str:
+    """Why a path cannot go on from `node`, the value at `path`."""
+    if isinstance(node, dict):
+        return not_a_list(path)
+    if isinstance(node, list):
+        return not_a_table(path, "a list")
+    # By the built-in type it derives from: int, not a parser's own.
+    kind = next(t for t in type(node).__mro__ if t.__module__ == "builtins")
+    return not_a_table(path, f"a value ({kind.__name__})")
