@@ -20,40 +20,50 @@ SEPARATOR = " = "
 
 def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
     """The path and value of every scalar and empty collection of `tree`,
-    whose dicts and lists are its tables and lists."""
+    whose dicts and lists are its tables and lists.  Every node is visited:
+    the loop is kept lean."""
     found: list[str] = []
     values: list[Any] = []
     add_path, add_value = found.append, values.append
-    cache, key_text = paths._cache, paths.key_text
+    cached, key_text = paths._cache.get, paths.key_text
 
     def walk(node: Any, prefix: str) -> None:
-        if isinstance(node, dict):
-            pairs: Any = node.items()
-            if not node:
-                add_path(prefix)
-                add_value(node)
-                return
+        if not node:
+            add_path(prefix)
+            add_value(node)
+            return
+        if type(node) is dict:
+            for key, value in node.items():
+                kind = type(value)
+                path = prefix + (cached(key) or key_text(key))
+                if kind is dict or kind is list:
+                    walk(value, path)
+                else:
+                    add_path(path)
+                    add_value(value)
         else:
-            pairs = enumerate(node)
-            if not node:
-                add_path(prefix)
-                add_value(node)
-                return
-        for key, value in pairs:
-            if type(key) is int:
-                path = f"{prefix}[{key}]"
-            else:
-                path = prefix + (cache.get(key) or key_text(key))
-            if isinstance(value, dict | list):
+            for index, value in enumerate(node):
+                kind = type(value)
+                path = f"{prefix}[{index}]"
+                if kind is dict or kind is list:
+                    walk(value, path)
+                else:
+                    add_path(path)
+                    add_value(value)
+
+    if prefix:
+        walk(tree, prefix)
+    elif type(tree) is dict:  # the top level's keys have no "." before them
+        for key, value in tree.items():
+            path = key_text(key)
+            path = path[1:] if path[0] == "." else path
+            if type(value) is dict or type(value) is list:
                 walk(value, path)
             else:
                 add_path(path)
                 add_value(value)
-
-    if prefix or tree:  # an empty document lists nothing
+    elif tree:
         walk(tree, prefix)
-    if not prefix:  # the top level's keys have no "." before them
-        found = [p[1:] if p[:1] == "." else p for p in found]
     return found, values
 
 
