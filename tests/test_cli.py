@@ -247,6 +247,88 @@ LAYOUTS = [
         ["--set", "m.a={y: 2, z: [1, 2]}"],
         "m:\n  a:\n    y: 2\n    z:\n      - 1\n      - 2\nz: 0\n",
     ),
+    # Lists: items set, appended after the last one and deleted with their
+    # lines, in the list's own layout; documents of a stream.
+    ("json", '{"a": [1, 2]}', ["--set", "a[2]=3", "--delete", "a[0]"], '{"a": [2, 3]}'),
+    (
+        "json",
+        '{\n  "a": [\n    1\n  ]\n}',
+        ["--set", "a[1]=2"],
+        '{\n  "a": [\n    1,\n    2\n  ]\n}',
+    ),
+    ("json", "[1, 2]", ["--set", "[-1]=3"], "[1, 3]"),
+    (
+        "json",
+        '{\n  "a": 1\n}',
+        ["--create", "--set", "b.c=2"],
+        '{\n  "a": 1,\n  "b": {\n    "c": 2\n  }\n}',
+    ),
+    (
+        "yaml",
+        "# top\n---\na: 1\n---\nb: [x]\n",
+        ["--set", "[1].b[1]=z"],
+        "# top\n---\na: 1\n---\nb: [x, y]\n",
+    ),
+    (
+        "yaml",
+        "- hosts: all\n  tasks:\n    - name: a\n\n- hosts: db\n",
+        ["--set", "[0].tasks[1]={name: b, become: true}"],
+        "- hosts: all\n  tasks:\n    - name: a\n    - name: b\n      become: true\n\n"
+        "- hosts: db\n",
+    ),
+    (
+        "yaml",
+        "steps:\n  - uses: actions/checkout@v3\n  - run: make\n",
+        ["--set", "steps[0].uses=actions/checkout@v4"],
+        "steps:\n  - uses: actions/checkout@v4\n  - run: make\n",
+    ),
+    (
+        "yaml",
+        "steps:\n  - a   # one\n  - b\n\n# end\n",
+        ["--delete", "steps[0]"],
+        "steps:\n  - b\n\n# end\n",
+    ),
+    ("yaml", "l:\n  - a\nm: 1\n", ["--delete", "l[0]"], "l: []\nm: 1\n"),
+    ("yaml", "l:\n-   a\n-   b\n", ["--set", "l[2]=c"], "l:\n-   a\n-   b\n-   c\n"),
+    (
+        "yaml",
+        'v: [ "3.11", "3.12" ]\n',
+        ["--set", 'v[2]="3.13"'],
+        'v: [ "3.11", "3.12", "3.13" ]\n',
+    ),
+    ("yaml", "t: []\n", ["--set", "t[0]=x"], "t: [x]\n"),
+    (
+        "yaml",
+        "a:\n  b: 1\n",
+        ["--create", "--set", "a.c.d=2"],
+        "a:\n  b: 1\n  c:\n    d: 2\n",
+    ),
+    (
+        "yaml",
+        "# nothing yet\n",
+        ["--create", "--set", "a.b=1"],
+        "# nothing yet\na:\n  b: 1\n",
+    ),
+    (
+        "toml",
+        '[[bin]]\nname = "a"\n\n[[bin]]\nname = "b"\n',
+        ["--set", "bin[-1].name=c", "--delete", "bin[0]"],
+        '\n[[bin]]\nname = "c"\n',
+    ),
+    (
+        "toml",
+        '[[bin]]\nname = "a"\n',
+        ["--set", 'bin[1]={name = "b"}'],
+        '[[bin]]\nname = "a"\n\n[[bin]]\nname = "b"\n',
+    ),
+    (
+        "toml",
+        "[package]\nname = 'x'\n\n[profile.dev]\nopt-level = 1\n",
+        ["--create", "--set", "profile.release.lto=true"],
+        "[package]\nname = 'x'\n\n[profile.dev]\nopt-level = 1\n\n"
+        "[profile.release]\nlto = true\n",
+    ),
+    ("toml", "a = [1, 2]  # c\n", ["--set", "a[2]=3"], "a = [1, 2, 3]  # c\n"),
     # A byte-order mark is read past and kept.
     ("toml", "\ufeffa = 1\n", ["--set", "a=2"], "\ufeffa = 2\n"),
     ("yaml", "\ufeffa: 1\n", ["--set", "b=2"], "\ufeffa: 1\nb: 2\n"),
@@ -377,6 +459,24 @@ def test_yaml_tags_construct_nothing(tmp_path):
     ok(path, "-i", "--set", "b=2")
     assert path.read_text().startswith("a: !!python/object/apply:os.system")
     assert not marker.exists()
+
+
+GETS = [
+    (
+        "yaml",
+        "a: 1\n---\nb: {c: [1, 2]}\n",
+        "[1].b",
+        "[1].b.c[0] = 1\n[1].b.c[1] = 2\n",
+    ),
+    ("yaml", "- x\n- y\n", "[-1]", "y\n"),
+    ("toml", "[[a]]\nb = 1\n", "a[0]", "a[0].b = 1\n"),
+    ("json", '{"a": {"b.c": []}}', 'a["b.c"]', "[]\n"),
+]
+
+
+@pytest.mark.parametrize(("fmt", "document", "path", "printed"), GETS)
+def test_get_prints_a_value_or_the_lines_below(fmt, document, path, printed):
+    assert ok("--format", fmt, "--get", path, stdin=document) == printed
 
 
 def test_keys_that_cannot_stand_bare_are_quoted_and_read_back():
