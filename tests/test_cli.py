@@ -267,7 +267,7 @@ LAYOUTS = [
         "yaml",
         "# top\n---\na: 1\n---\nb: [x]\n",
         ["--set", "[1].b[1]=z"],
-        "# top\n---\na: 1\n---\nb: [x, y]\n",
+        "# top\n---\na: 1\n---\nb: [x, z]\n",
     ),
     (
         "yaml",
