@@ -45,12 +45,15 @@ DEMO := build/demo
 demo: venv ## list the examples, edit copies in place, apply a listing back
 	$(CLI) examples/service.toml
 	$(CLI) examples/tsconfig.jsonc
-	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp examples/service.* examples/tsconfig.jsonc $(DEMO)/
+	$(CLI) examples/deployment.yaml --get '[0].spec.template.spec.containers[0]'
+	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp examples/* $(DEMO)/
 	$(CLI) $(DEMO)/service.toml -i --set db.port=5433 --set 'service.tags=["api"]'
 	$(CLI) $(DEMO)/service.yaml -i --set db.port=5433 --delete service.replicas
 	$(CLI) $(DEMO)/tsconfig.jsonc -i --set compilerOptions.target=ES2022 \
 		--set compilerOptions.noEmit=true
-	for f in service.toml service.yaml tsconfig.jsonc; do \
+	$(CLI) $(DEMO)/deployment.yaml -i --set '[0].spec.template.spec.containers[0].image=nginx:1.27' \
+		--set '[1].spec.ports[1]={port: 443, targetPort: 443}'
+	for f in service.toml service.yaml tsconfig.jsonc deployment.yaml; do \
 		diff -u examples/$$f $(DEMO)/$$f; test $$? = 1 || exit 1; done
 	for f in examples/*; do $(CLI) $$f | $(CLI) $$f --apply - | cmp - $$f || exit 1; done
 	@echo "every listing applied back: the same bytes"

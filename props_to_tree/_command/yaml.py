@@ -113,8 +113,9 @@ def _scalar(node: Any) -> Any:
     return _plain_value(node.value) if node.style in ("", None) else node.value
 
 
-_PROPERTIES = re.compile(r"(?:[&!][^\s,\[\]{}]*\s+)*")
-_TAG = re.compile(r"(?:&\S+\s+)?(![^\s,\[\]{}]*)")
+# A node's anchor and tag; a verbatim tag (!<...>) may hold commas.
+_PROPERTIES = re.compile(r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*")
+_TAG = re.compile(r"(?:&\S+\s+)?(!<[^>\s]*>|![^\s,\[\]{}]*)")
 _GAP = re.compile(r"(?P<gap>[ \t]+)#")
 _COMMENT = ("#",)
 
@@ -384,7 +385,8 @@ class YamlDocument:
         if index is not None and depth == len(path) - 1:
             return self._members(node)[index].node
         last = path[-1]
-        if depth == len(path) - 1 and isinstance(last, str) and isinstance(node, Mapping):
+        merging = isinstance(node, Mapping) and isinstance(last, str)
+        if depth == len(path) - 1 and merging:
             for merged in _merged(node):
                 found = self._pair(merged, last)
                 if found is not None:
@@ -432,8 +434,8 @@ class YamlDocument:
                 return self._replace(self._members(node)[index], value)
             segment = path[depth]
             if isinstance(segment, int):
-                count = len(node if isinstance(node, list) else node.value) if node else 0
-                if rest or segment != count or not isinstance(node, Sequence):
+                count = len(node.value) if isinstance(node, Sequence) else -1
+                if rest or segment != count:
                     raise UserError(self._missing(node, path[: depth + 1]))
                 return self._append(node, value)
             if rest and not create:
