@@ -27,6 +27,9 @@ if TYPE_CHECKING:
 PROG = "props-to-tree"
 
 EPILOG = """\
+PATH is keys joined by ".", a list's item as [N] after its key ([-1] the last),
+a key that cannot stand bare as a JSON string in brackets: spec.ports[0].port,
+labels["app.kubernetes.io/name"]; a stream of YAML documents is a list of them.
 VALUE and the values of a listing are in the document's own syntax: JSON for
 JSON, TOML values for TOML, YAML flow values for YAML; text that is not a value
 is a string.  Changes apply in the order given, all or none: if one fails,
@@ -37,6 +40,8 @@ examples:
   props-to-tree config.toml                       list every value
   props-to-tree config.yaml --get db.port         print one value
   props-to-tree config.toml -i --set db.port=5433 --delete db.debug
+  props-to-tree k8s.yaml -i --set '[0].spec.containers[0].image=web:2'
+  props-to-tree Cargo.toml -i --create --set profile.release.lto=true
   props-to-tree a.json | sed s/5432/5433/ | props-to-tree a.json -i --apply -
 """
 
