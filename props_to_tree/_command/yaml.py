@@ -158,7 +158,7 @@ def _merged(node: Any) -> list[Any]:
     """The mappings that a mapping merges (`<<: *base`), nearest first."""
     found: list[Any] = []
     for key, value in node.value:
-        if isinstance(key, Scalar) and key.value == "<<" and key.style in ("", None):
+        if _is_merge(key):
             found += value.value if isinstance(value, Sequence) else [value]
     return [m for m in found if isinstance(m, Mapping)]
 
@@ -209,14 +209,12 @@ class _Slot:
     def __init__(
         self, key: Any, node: Any, start: int, value: int, end: int, alias: bool
     ) -> None:
-        self.key, self.node, self.start, self.value, self.end, self.alias = (
-            key,
-            node,
-            start,
-            value,
-            end,
-            alias,
-        )
+        self.key = key
+        self.node = node
+        self.start = start
+        self.value = value
+        self.end = end
+        self.alias = alias
 
 
 class YamlDocument:
