@@ -108,15 +108,9 @@ def _commas_aside(diff: list[str]) -> list[str]:
     """`diff` without the line before an item that gains or loses its comma:
     JSON has no comma after its last item."""
     for index, (old, new) in enumerate(itertools.pairwise(diff)):
-        if (
-            old[0] == "-"
-            and new[0] == "+"
-            and {old[2:], new[2:]}
-            == {
-                old[2:].rstrip(","),
-                old[2:].rstrip(",") + ",",
-            }
-        ):
+        before, after = old[2:].rstrip(), new[2:].rstrip()
+        bare = before.rstrip(",")
+        if (old[0], new[0]) == ("-", "+") and {before, after} == {bare, bare + ","}:
             return diff[:index] + diff[index + 2 :]
     return diff
 
