@@ -107,11 +107,11 @@ def _edits(text: str, document: Any) -> str:
 def _commas_aside(diff: list[str]) -> list[str]:
     """`diff` without the line before an item that gains or loses its comma:
     JSON has no comma after its last item."""
-    for index, (old, new) in enumerate(itertools.pairwise(diff)):
+    for old, new in itertools.product(diff, diff):
         before, after = old[2:].rstrip(), new[2:].rstrip()
         bare = before.rstrip(",")
         if (old[0], new[0]) == ("-", "+") and {before, after} == {bare, bare + ","}:
-            return diff[:index] + diff[index + 2 :]
+            return [line for line in diff if line not in (old, new)]
     return diff
 
 
