@@ -155,8 +155,10 @@ def time_calls(loops, task, impl, name):
     return time.perf_counter() - start
 
 
-JQ = 'paths(type != "object") as $p | select($p | all(type == "string"))'
-JQ += ' | "\\($p | join(".")) = \\(getpath($p) | tojson)"'
+# Every scalar and empty list or object, items as [N], as the command lists.
+JQ = 'paths(type != "object" and type != "array" or length == 0) as $p'
+JQ += ' | ($p | map(if type == "number" then "[\\(.)]" else ".\\(.)" end) | add)'
+JQ += ' as $k | "\\($k | ltrimstr(".")) = \\(getpath($p) | tojson)"'
 
 
 def bench_files():
