@@ -1,18 +1,24 @@
 """The command, end to end in a subprocess, on the examples' three formats."""
 
 import difflib
+import fcntl
 import importlib
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
 from _support import IMPORT_ROOT
 
+from props_to_tree._command import atomic
 from props_to_tree._command import cli as _cli
+from props_to_tree._command import yaml as yaml_format
+from props_to_tree._command.errors import OutputError
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 FORMATS = ("toml", "yaml", "json")
@@ -430,6 +436,7 @@ def test_a_change_of_kind_is_warned_of(fmt, document, value, warning):
             "[0][0] = a\n[1].k[0] = 1\n[1].k[1][0] = 2\n",
         ),
         ("yaml", "", ""),
+        ("json", '{"a\\ud800": {"b": 1}}', '["a\\ud800"].b = 1\n'),
         ("toml", "[[a]]\nb = [{c = 1}]\n[[a]]\n", "a[0].b[0].c = 1\na[1] = {}\n"),
     ],
 )
@@ -479,13 +486,17 @@ def test_get_prints_a_value_or_the_lines_below(fmt, document, path, printed):
     assert ok("--format", fmt, "--get", path, stdin=document) == printed
 
 
-def test_keys_that_cannot_stand_bare_are_quoted_and_read_back():
+def test_keys_that_cannot_stand_bare_are_quoted_and_read_back(tmp_path):
     document = '{"x": {"a.b": 1, "[k]": 2, " s": 3, "#": 4, "=": 5}, "c": {"d": 6}}'
     listed = ok("--format", "json", stdin=document)
     assert listed == (
         'x["a.b"] = 1\nx["[k]"] = 2\nx[" s"] = 3\nx["#"] = 4\nx["="] = 5\nc.d = 6\n'
     )
-    assert ok("--format", "json", "--apply", "/dev/stdin", stdin=document) == document
+    path = tmp_path / "keys.json"
+    path.write_text(document)
+    assert ok(path, "--apply", "-", stdin=listed) == document
+    changed = listed.replace("= 1", "= 7")
+    assert ok(path, "--apply", "-", stdin=changed) == document.replace("1", "7")
     edits = ["--set", 'x["a.b"]=7', "--set", 'x["="]=8']
     assert ok("--format", "json", *edits, stdin=document) == document.replace(
         "1", "7"
@@ -661,3 +672,118 @@ def test_a_missing_format_library_says_how_to_install_it(monkeypatch, capsys):
     assert capsys.readouterr().err == (
         "props-to-tree: error: reading this format needs PyYAML: pip install PyYAML\n"
     )
+
+
+# --- no lost update, bounded input, hostile YAML ---------------------------
+
+
+def test_runs_that_wait_for_the_lock_see_the_previous_runs_file(tmp_path):
+    path = tmp_path / "c.json"
+    path.write_text('{"a": 1}\n')
+    lock = os.open(path, os.O_RDONLY)
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    try:
+        refused = run(path, "-i", "--set", "b=2", "--wait", "0.2")
+        assert refused.returncode == 1
+        assert refused.stderr == (
+            f"props-to-tree: error: {path} is being edited by another run: "
+            "waited 0.2 s for it\n"
+        )
+        waiting = subprocess.Popen(
+            [sys.executable, "-m", "props_to_tree", path, "-i", "--set", "b=2"],
+            env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
+        )
+        time.sleep(0.5)  # it waits on the lock by now, or it will read below
+        # The run that holds the lock renames its new file in, then ends.
+        (tmp_path / "new").write_text('{"a": 1, "c": 3}\n')
+        os.replace(tmp_path / "new", path)
+    finally:
+        os.close(lock)
+    assert waiting.wait(timeout=60) == 0
+    assert path.read_text() == '{"a": 1, "c": 3, "b": 2}\n'
+
+
+def test_a_file_changed_under_an_edit_is_read_again(tmp_path):
+    path = tmp_path / "c.json"
+    path.write_text("1")
+    seen = []
+
+    def change(fd, other_program=True):
+        seen.append(os.read(fd, 100))
+        if other_program and len(seen) == 1:
+            (tmp_path / "new").write_text("2")  # a save by another program
+            os.replace(tmp_path / "new", path)
+        return seen[-1] + b"0"
+
+    assert atomic.edit_in_place(str(path), change)
+    assert (seen, path.read_text()) == ([b"1", b"2"], "20")
+
+    def always(fd):
+        path.write_text(os.read(fd, 100).decode() + "1")  # keeps changing
+        return b"ours"
+
+    with pytest.raises(OutputError, match="kept changing while it was edited"):
+        atomic.edit_in_place(str(path), always)
+    assert path.read_text() == "20" + "1" * atomic.TRIES
+    assert [p.name for p in tmp_path.iterdir()] == ["c.json"]
+
+
+def test_a_stopped_run_leaves_the_file_and_no_temporary(example, monkeypatch):
+    def stopped(fd):
+        os.kill(os.getpid(), signal.SIGTERM)
+
+    before = example.read_bytes()
+    monkeypatch.setattr(os, "fsync", stopped)
+    assert _cli.main([str(example), "-i", "--set", "db.port=1"]) == 128 + 15
+    assert example.read_bytes() == before
+    assert [p.name for p in example.parent.iterdir()] == [example.name]
+
+
+BOMBS = {
+    "lists": "a: &a [x, x, x]\nb: &b [*a, *a, *a]\nc: &c [*b, *b, *b, *b]\n",
+    "maps": "a: &a {x: 1, y: 2}\nb: &b {p: *a, q: *a}\nc: &c {r: *b, s: *b, t: *b}\n",
+}
+
+
+@pytest.mark.parametrize(("shape", "change"), [("lists", "a[3]=y"), ("maps", "a.z=1")])
+def test_aliases_that_stand_for_too_much_are_refused(
+    tmp_path, monkeypatch, capfd, shape, change
+):
+    monkeypatch.setattr(yaml_format, "ALIASED", 12)
+    path = tmp_path / "bomb.yaml"
+    path.write_text(BOMBS[shape])
+    for args in ([], ["--get", "c"]):
+        assert _cli.main([str(path), *args]) == 2
+        error = capfd.readouterr().err
+        assert error.startswith(f"props-to-tree: error: {path}: its aliases stand")
+        assert error.endswith("&b (line 2) is referred to most\n")
+    # A change needs no listing of the whole.
+    assert _cli.main([str(path), "-i", "--set", "c=1", "--set", change]) == 0
+    assert "c: &c 1\n" in path.read_text()
+    # Values that are no aliases count for nothing.
+    path.write_text("".join(f"k{i}: [{i}, {i}]\n" for i in range(50)))
+    assert _cli.main([str(path)]) == 0
+    assert capfd.readouterr().out.count("\n") == 100
+
+
+@pytest.mark.parametrize(
+    ("args", "stdin", "message"),
+    [
+        (["/dev/zero"], None, "/dev/zero is not text: a NUL byte at byte 0"),
+        (["--format", "json"], "{}\0", "standard input is not text: a NUL byte at"),
+        (["--max-size", "10", "--format", "toml"], "a = 1\n" * 3, "larger than 10 b"),
+    ],
+)
+def test_input_is_refused_as_soon_as_it_passes_a_bound(args, stdin, message):
+    result = subprocess.run(
+        [sys.executable, "-m", "props_to_tree", *args],
+        input=stdin,
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
+        timeout=60,
+    )
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr.startswith("props-to-tree: error: ")
+    assert message in result.stderr
+    assert result.stderr.count("\n") == 1

@@ -6,9 +6,11 @@ from __future__ import annotations
 import argparse
 import atexit
 import contextlib
+import functools
 import gc
 import importlib
 import os
+import signal
 import sys
 
 from props_to_tree import __version__
@@ -19,12 +21,14 @@ from props_to_tree._command.listing import get, leaves, parse, render
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Iterator, Sequence
+    from collections.abc import Callable, Iterator, Sequence
     from typing import Any, NoReturn
 
     from props_to_tree._command.edit import Change
 
 PROG = "props-to-tree"
+CHUNK = 1 << 20
+MAX_SIZE = 1 << 30  # bytes of input: 1 GiB
 
 EPILOG = """\
 PATH is keys joined by ".", a list's item as [N] after its key ([-1] the last),
@@ -108,28 +112,55 @@ def _parser() -> argparse.ArgumentParser:
         help="replace FILE instead of printing the changed document",
     )
     parser.add_argument(
+        "--wait",
+        metavar="SECONDS",
+        type=float,
+        default=60.0,
+        help="how long -i waits for another run's edit of FILE (default: 60)",
+    )
+    parser.add_argument(
+        "--max-size",
+        metavar="BYTES",
+        type=int,
+        default=MAX_SIZE,
+        help="refuse input larger than this (default: 1 GiB)",
+    )
+    parser.add_argument(
         "--version", action="version", version=f"%(prog)s {__version__}"
     )
     return parser
 
 
-def _read(file: str) -> tuple[str, str]:
+def _read_all(read: Callable[[int], bytes], name: str, limit: int) -> str:
+    """Text read `CHUNK` at a time, refused as soon as it shows a NUL byte
+    (binary data, or /dev/zero) or passes `limit` bytes."""
+    chunks, size = [], 0
+    while chunk := read(CHUNK):
+        if b"\0" in chunk:
+            at = size + chunk.index(b"\0")
+            raise UserError(f"{name} is not text: a NUL byte at byte {at}")
+        size += len(chunk)
+        if size > limit:
+            raise UserError(f"{name} is larger than {limit:,} bytes (--max-size)")
+        chunks.append(chunk)
+    try:
+        return b"".join(chunks).decode("utf-8")
+    except UnicodeDecodeError as exc:
+        raise UserError(f"{name} is not UTF-8 text (byte {exc.start})") from None
+
+
+def _read(file: str, limit: int = MAX_SIZE) -> tuple[str, str]:
     """The text of `file` and the name to call it by."""
     name = "standard input" if file == "-" else file
     try:
         if file == "-":
             if sys.stdin is None:
                 raise UserError("no standard input to read")
-            data = sys.stdin.buffer.read()
-        else:
-            with open(file, "rb") as stream:
-                data = stream.read()
+            return _read_all(sys.stdin.buffer.read, name, limit), name
+        with open(file, "rb") as stream:
+            return _read_all(stream.read, name, limit), name
     except OSError as exc:
         raise UserError(f"cannot read {name}: {exc.strerror or exc}") from None
-    try:
-        return data.decode("utf-8"), name
-    except UnicodeDecodeError as exc:
-        raise UserError(f"{name} is not UTF-8 text (byte {exc.start})") from None
 
 
 # Each format's module is imported only when a file needs it.
@@ -162,7 +193,7 @@ def _load(format_name: str, text: str, name: str) -> Any:
         raise UserError(f"{name} is nested too deeply") from None
 
 
-def _changes(edits: list[tuple[str, str]]) -> Iterator[Change]:
+def _changes(edits: list[tuple[str, str]], limit: int) -> Iterator[Change]:
     from props_to_tree._command.edit import Change
 
     for kind, text in edits:
@@ -172,7 +203,7 @@ def _changes(edits: list[tuple[str, str]]) -> Iterator[Change]:
             path, value = paths.split_assignment(text)
             yield Change(path, value, f"--set {text}")
         else:
-            listing, name = _read(text)
+            listing, name = _read(text, limit)
             for path, value, where in parse(listing, name):
                 yield Change(path, value, where)
 
@@ -213,36 +244,67 @@ def _run(args: argparse.Namespace) -> None:
         raise UserError("standard input cannot be both the document and a listing")
 
     suffix = os.path.splitext(args.file)[1].lower()
-    text, name = _read(args.file)
-    # A byte-order mark is no part of the document, and is kept.
-    mark = "\ufeff" if text.startswith("\ufeff") else ""
-    document = _load(
-        args.format or SUFFIXES.get(suffix, "json"), text[len(mark) :], name
-    )
-
-    if args.get is not None:
-        _emit(get(document, paths.parse(args.get)))
-    elif not args.edits:
-        for lines in render(*leaves(document.tree), document.show_all):
+    kind = args.format or SUFFIXES.get(suffix, "json")
+    if args.get is not None or not args.edits:
+        text, name = _read(args.file, args.max_size)
+        document = _load(kind, text.removeprefix("\ufeff"), name)
+        try:
+            tree = document.tree  # YAML's aliases may stand for too much
+        except UserError as exc:
+            raise UserError(f"{name}: {exc}") from None
+        if args.get is not None:
+            _emit(get(document, paths.parse(args.get)))
+            return
+        for lines in render(*leaves(tree), document.show_all):
             _emit(lines)
-    else:
-        from props_to_tree._command.atomic import replace_file
+        return
+
+    # Listings are read first: standard input is not read under the lock.
+    changes = list(_changes(args.edits, args.max_size))
+
+    def edited(text: str, name: str) -> str | None:
         from props_to_tree._command.edit import Editor
 
-        changes = list(_changes(args.edits))
+        # A byte-order mark is no part of the document, and is kept.
+        mark = "\ufeff" if text.startswith("\ufeff") else ""
+        document = _load(kind, text[len(mark) :], name)
         editor = Editor(document, document.reload, _warn, args.create)
-        output = mark + editor.document.text if editor.apply(changes) else text
-        if not args.in_place:
-            _emit(output)
-        elif output is not text:
-            try:
-                replace_file(args.file, output.encode("utf-8"))
-            except OSError as exc:
-                raise OutputError(f"cannot write {args.file}: {exc.strerror}") from None
+        return mark + editor.document.text if editor.apply(changes) else None
+
+    if not args.in_place:
+        text, name = _read(args.file, args.max_size)
+        output = edited(text, name)
+        _emit(text if output is None else output)
+        return
+
+    from props_to_tree._command.atomic import edit_in_place
+
+    def change(fd: int) -> bytes | None:
+        text = _read_all(functools.partial(os.read, fd), args.file, args.max_size)
+        output = edited(text, args.file)
+        return None if output is None else output.encode("utf-8")
+
+    try:
+        edit_in_place(args.file, change, args.wait)
+    except OSError as exc:
+        if exc.filename is not None and not os.path.exists(args.file):
+            raise UserError(f"cannot read {args.file}: {exc.strerror}") from None
+        raise OutputError(f"cannot write {args.file}: {exc.strerror}") from None
+
+
+class _Stopped(BaseException):
+    """A signal that ends the run, raised so that what the run was doing is
+    undone on the way out: a temporary file is removed."""
+
+
+def _stop(signum: int, _: object) -> None:
+    raise _Stopped(signum)
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command; returns its exit status."""
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, _stop)
     # A run is short and makes no garbage cycles worth finding, while a
     # large document makes the collector scan every parsed object, again
     # and again, as it grows.
@@ -264,6 +326,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 141
     except KeyboardInterrupt:
         return 130
+    except _Stopped as exc:
+        return 128 + int(exc.args[0])
     except Exception as exc:  # a fault of this program's: still one line
         print(f"{PROG}: error: unexpected {type(exc).__name__}: {exc}", file=sys.stderr)
         return 1

@@ -192,6 +192,9 @@ def _tag(text: str, node: Any) -> str:
     return found.group(1) if found else f"!<{node.tag}>"
 
 
+# How many values reached through aliases a listing shows at most.
+ALIASED = 1_000_000
+_ANCHOR = re.compile(r"(?:![^\s]*\s+)?&([^\s,\[\]{}]+)")
 # Between an item's or value's indicator and an alias, only these.
 _ALIAS = re.compile(r"(?:[\s:,\-]|#[^\n]*)*(\*[^\s,\[\]{}]+)")
 _TO_DASH = re.compile(r"(?:\s|#[^\n]*)*-")
@@ -225,6 +228,8 @@ class YamlDocument:
         # By id: the nodes live as long as this document.
         self._keys: dict[int, dict[str, int]] = {}
         self._slots: dict[int, list[_Slot]] = {}
+        self._sizes: dict[int, int] = {}
+        self._open: set[int] = set()
 
     def reload(self, text: str) -> YamlDocument:
         return Yaml().load(text)
@@ -240,9 +245,25 @@ class YamlDocument:
     @property
     def tree(self) -> Any:
         """What the listing walks: mappings as dicts, sequences and streams
-        as lists, scalars as shown.  Merged keys come after a mapping's own."""
+        as lists, scalars as shown.  Merged keys come after a mapping's own.
+        A document whose aliases would show more than ALIASED values is
+        refused: a few hundred bytes of nested aliases can stand for
+        billions of values."""
         if self._tree is None:
             root = self.root
+            aliased: dict[int, int] = {}
+            for node in root if isinstance(root, list) else [root]:
+                self._size(node, aliased)
+            total = sum(aliased.values())
+            if total > ALIASED:
+                worst = max(aliased, key=aliased.__getitem__)
+                name = _ANCHOR.match(self.text, worst)
+                anchor = f"&{name[1]}" if name else "an anchor"
+                raise UserError(
+                    f"its aliases stand for {total:,} values, more than {ALIASED:,}: "
+                    f"{anchor} (line {self.text.count(chr(10), 0, worst) + 1}) "
+                    "is referred to most"
+                )
             if root is None:
                 self._tree = {}
             elif isinstance(root, list):
@@ -250,6 +271,30 @@ class YamlDocument:
             else:
                 self._tree = self._view(root)
         return self._tree
+
+    def _size(self, node: Any, aliased: dict[int, int] | None = None) -> int:
+        """How many values a listing of `node` shows, aliases followed; in
+        `aliased`, by anchor's offset, those reached through an alias: a
+        node met again was met first where its anchor is."""
+        sizes = self._sizes
+        found = sizes.get(id(node))
+        if found is not None:
+            if aliased is not None:
+                at = node.start_mark.index
+                aliased[at] = aliased.get(at, 0) + found
+            return found
+        if id(node) in self._open:
+            raise UserError(f"an alias at line {node.start_mark.line + 1} holds itself")
+        self._open.add(id(node))
+        if isinstance(node, Mapping) and not node.tag:
+            size = sum(self._size(v, aliased) for _, v in node.value)
+        elif isinstance(node, Sequence) and not node.tag:
+            size = sum(self._size(item, aliased) for item in node.value)
+        else:
+            size = 1
+        self._open.discard(id(node))
+        sizes[id(node)] = size = max(size, 1)
+        return size
 
     def _view(self, node: Any) -> Any:
         if isinstance(node, Sequence) and not node.tag:
@@ -419,6 +464,8 @@ class YamlDocument:
     def current(self, path: Path) -> Value | None:
         try:
             node = self._get(path)
+            if self._size(node) > ALIASED:  # too large to show: never the same
+                return Value(node, f"<{id(node)}>")
         except UserError:
             return None
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
