@@ -12,7 +12,7 @@ comma := ,
 # The sanitizer runtimes are named after the processor: x86_64, aarch64, ...
 ARCH := $(shell uname -m)
 
-.PHONY: help venv build demo lint format wheel bench test test-gcc test-clang test-compilers \
+.PHONY: help venv build demo lint format wheel bench stress test test-gcc test-clang test-compilers \
 	coverage check check-asan check-valgrind fuzz clean
 
 help: ## list the verbs
@@ -58,7 +58,7 @@ demo: venv ## list the examples, edit copies in place, apply a listing back
 	for f in examples/*; do $(CLI) $$f | $(CLI) $$f --apply - | cmp - $$f || exit 1; done
 	@echo "every listing applied back: the same bytes"
 
-PY_SOURCES := props_to_tree tests bench scripts/fidelity.py
+PY_SOURCES := props_to_tree tests bench scripts/fidelity.py scripts/stress.py
 
 lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubtest
 	clang-format --dry-run --Werror props_to_tree/_props_to_tree.cpp
@@ -96,6 +96,9 @@ bench: $(VENV)/.bench ## time both functions and the command against peers (BENC
 	$(BIN)/python bench/run.py --quiet $(BENCH_ARGS) -o $(BENCH_OUT)
 	$(BIN)/python bench/report.py $(BENCH_OUT) \
 		$(if $(filter --quick,$(BENCH_ARGS)),,--readme README.md)
+
+stress: $(VENV)/.bench ## concurrent edits, killed runs, alias bombs, memory (STRESS_ARGS=--quick)
+	$(BIN)/python scripts/stress.py $(STRESS_ARGS)
 
 # --- Compilers and coverage -----------------------------------------------------
 

@@ -1,0 +1,207 @@
+"""The command under load and on hostile input (`make stress`; not part of
+`make test`), with figures for the README:
+
+- K = 8, 20 and 50 runs of `-i --set kN=1` started together on one file, in
+  each format: how many of the K edits the file keeps;
+- runs of `-i` on a large file killed (SIGKILL) at random moments: the file
+  always holds the old bytes or the new ones, and the temporary files that
+  such runs leave are counted (a SIGTERM leaves none);
+- alias bombs, with a time and a memory limit: refused, and how fast;
+- peak memory of a listing, per byte of input, above that of a tiny file.
+
+    python scripts/stress.py [--quick]
+"""
+
+import json
+import os
+import random
+import resource
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+QUICK = "--quick" in sys.argv
+# The console script: `python -m` from the sources would import them.
+COMMAND = [str(Path(sys.executable).with_name("props-to-tree"))]
+TEMPORARY = ".props-to-tree-"
+GIB = 1 << 30
+
+STARTS = {"json": '{"a": 0}\n', "toml": "a = 0\n", "yaml": "a: 0\n"}
+
+
+def concurrent(directory: Path) -> None:
+    for fmt, start in STARTS.items():
+        for count in (8, 20) if QUICK else (8, 20, 50):
+            path = directory / f"many.{fmt}"
+            path.write_text(start)
+            runs = [
+                subprocess.Popen([*COMMAND, path, "-i", "--set", f"k{n}=1"])
+                for n in range(count)
+            ]
+            statuses = [run.wait() for run in runs]
+            listing = subprocess.run(
+                [*COMMAND, path], capture_output=True, text=True, check=True
+            ).stdout
+            kept = sum(f"k{n} = 1" in listing.splitlines() for n in range(count))
+            failed = sum(status != 0 for status in statuses)
+            print(
+                f"{fmt}: {count} runs together: {kept} of {count} edits kept, "
+                f"{failed} runs failed"
+            )
+
+
+def killed(directory: Path) -> None:
+    path = directory / "large.json"
+    old = json.dumps(
+        {f"k{n}": {"v": n, "s": "x" * 40} for n in range(200_000)}, indent=1
+    )
+    tries = 10 if QUICK else 40
+    outcomes = {"old": 0, "new": 0}
+    left = 0
+    for attempt in range(tries):
+        path.write_text(old)
+        new = subprocess.run(
+            [*COMMAND, path, "--set", "k0.v=-1"], capture_output=True, check=True
+        ).stdout
+        run = subprocess.Popen([*COMMAND, path, "-i", "--set", "k0.v=-1"])
+        time.sleep(random.uniform(0.0, 1.2))
+        stop = signal.SIGTERM if attempt % 4 == 3 else signal.SIGKILL
+        run.send_signal(stop)
+        run.wait()
+        data = path.read_bytes()
+        if data not in (old.encode(), new):
+            raise SystemExit(
+                f"run {attempt}: the file holds neither the old bytes nor the new"
+            )
+        outcomes["new" if data == new else "old"] += 1
+        leftovers = [p for p in directory.iterdir() if TEMPORARY in p.name]
+        if stop == signal.SIGTERM and leftovers:
+            raise SystemExit(f"run {attempt}: SIGTERM left {leftovers}")
+        left += len(leftovers)
+        for leftover in leftovers:
+            leftover.unlink()
+    print(
+        f"killed runs: {tries}, the file old {outcomes['old']} times and new "
+        f"{outcomes['new']} times, never anything else; {left} temporary files "
+        "left by SIGKILL, none by SIGTERM"
+    )
+
+
+def limited(
+    args: list[object], memory: int = 2 * GIB, seconds: int = 10
+) -> tuple[int, float, int]:
+    """(status, seconds, peak KiB) of the command under limits."""
+
+    def limit() -> None:
+        resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
+
+    started = time.perf_counter()
+    process = subprocess.Popen(
+        [*COMMAND, *map(str, args)],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        preexec_fn=limit,
+    )
+    try:
+        _, status, usage = os.wait4(process.pid, 0)
+    except BaseException:
+        process.kill()
+        raise
+    process.returncode = os.waitstatus_to_exitcode(status)
+    elapsed = time.perf_counter() - started
+    if elapsed > seconds:
+        raise SystemExit(f"{args} took {elapsed:.1f} s")
+    return process.returncode, elapsed, usage.ru_maxrss
+
+
+def bombs(directory: Path) -> None:
+    nested_lists = ['a: &a ["lol","lol","lol","lol","lol","lol","lol","lol","lol"]']
+    nested_maps = ["a: &a {x: 1, y: 2}"]
+    for previous, name in zip("abcdefgh", "bcdefghi"):
+        nested_lists.append(
+            f"{name}: &{name} [" + ", ".join([f"*{previous}"] * 9) + "]"
+        )
+        maps = ", ".join(f"k{n}: *{previous}" for n in range(9))
+        nested_maps.append(f"{name}: &{name} {{{maps}}}")
+    files = {
+        "nine levels of nine aliases, lists": "\n".join(nested_lists) + "\n",
+        "nine levels of nine aliases, maps": "\n".join(nested_maps) + "\n",
+        "one anchor, 2,000,000 aliases": "base: &b [x]\nuse:\n"
+        + "  - *b\n" * 2_000_000,
+    }
+    for what, text in files.items():
+        path = directory / "bomb.yaml"
+        path.write_text(text)
+        for args in ([path], [path, "--get", "a"], [path, "--set", "a=1"]):
+            status, elapsed, peak = limited(args)
+            print(
+                f"{what}, {' '.join(map(str, args[1:])) or 'listing'}: status {status} "
+                f"in {elapsed:.2f} s, {peak / 1024:.0f} MiB"
+            )
+
+
+def memory(directory: Path) -> None:
+    import gzip
+
+    import botocore
+    import yaml
+
+    models = sorted(
+        Path(botocore.__file__).parent.glob("data/*/*/service-2.json.gz"),
+        key=lambda f: f.stat().st_size,
+    )
+    largest = [json.loads(gzip.decompress(f.read_bytes())) for f in models[-12:]]
+    dense = json.loads(
+        gzip.decompress(
+            next(f for f in models if f.stat().st_size > 300_000).read_bytes()
+        )
+    )
+    files = {
+        "YAML, one 10 MB scalar": (
+            "yaml",
+            "text: " + json.dumps("x" * 10_000_000) + "\n",
+        ),
+        "YAML, dense, 3 MB": (
+            "yaml",
+            yaml.safe_dump(dense, sort_keys=False, width=80) * 1,
+        ),
+        "JSON, a million keys": (
+            "json",
+            json.dumps({f"key{n}": n for n in range(1_000_000)}),
+        ),
+        "JSON, 18 MB model": ("json", json.dumps(dict(enumerate(largest)), indent=1)),
+        "TOML, 100,000 keys": (
+            "toml",
+            "".join(f"k{n} = {n}\n" for n in range(100_000)),
+        ),
+    }
+    base = {}
+    for fmt, tiny in STARTS.items():
+        path = directory / f"tiny.{fmt}"
+        path.write_text(tiny)
+        base[fmt] = limited([path])[2]
+    for what, (fmt, text) in files.items():
+        if QUICK and "18 MB" in what:
+            continue
+        path = directory / f"big.{fmt}"
+        path.write_text(text)
+        status, elapsed, peak = limited([path], memory=8 * GIB, seconds=120)
+        size = path.stat().st_size
+        above = (peak - base[fmt]) * 1024 / size
+        print(
+            f"{what} ({size / 1e6:.1f} MB): status {status}, {elapsed:.2f} s, "
+            f"{peak / 1024:.0f} MiB peak, {above:.1f} bytes per byte above a tiny file"
+        )
+
+
+def main() -> None:
+    with tempfile.TemporaryDirectory() as directory:
+        for part in (concurrent, killed, bombs, memory):
+            part(Path(directory))
+
+
+if __name__ == "__main__":
+    main()
