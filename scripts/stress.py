@@ -12,6 +12,7 @@
     python scripts/stress.py [--quick]
 """
 
+import itertools
 import json
 import os
 import random
@@ -120,7 +121,7 @@ def limited(
 def bombs(directory: Path) -> None:
     nested_lists = ['a: &a ["lol","lol","lol","lol","lol","lol","lol","lol","lol"]']
     nested_maps = ["a: &a {x: 1, y: 2}"]
-    for previous, name in zip("abcdefgh", "bcdefghi"):
+    for previous, name in itertools.pairwise("abcdefghi"):
         nested_lists.append(
             f"{name}: &{name} [" + ", ".join([f"*{previous}"] * 9) + "]"
         )
