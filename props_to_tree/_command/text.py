@@ -103,11 +103,6 @@ def one_line(text: str, start: int, end: int) -> bool:
     return text.find("\n", start, end) < 0
 
 
-def newline(text: str) -> str:
-    """The line break the text is written with."""
-    return "\r\n" if "\r\n" in text[: text.find("\n") + 1] else "\n"
-
-
 def comment_gap(
     text: str, offset: int, comment: re.Pattern[str]
 ) -> tuple[int, int] | None:
