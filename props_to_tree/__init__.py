@@ -19,7 +19,6 @@ and what is missing there.
 from __future__ import annotations
 
 from props_to_tree import _props_to_tree as _ext
-from props_to_tree._explain import explain_failure
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -63,7 +62,9 @@ def write_back[Tree](props: dict[str, Any], tree: Tree, /) -> Tree:
         return _ext._props_to_tree(props, tree)
     except Exception as exc:
         # The success path stays one native call: only a failure pays for
-        # finding out which entry failed.
+        # finding out which entry failed, and for importing what does it.
+        from props_to_tree._explain import explain_failure
+
         note = explain_failure(props, tree, exc)
         if note is not None:
             exc.add_note(note)

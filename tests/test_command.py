@@ -1,0 +1,163 @@
+"""The command's parts in process: paths, splices, and every edit checked
+against what the format's own reader makes of the result."""
+
+import json
+import tomllib
+
+import pytest
+import yaml
+from hypothesis import given
+from hypothesis import strategies as st
+
+from props_to_tree._command import paths
+from props_to_tree._command import text as texts
+from props_to_tree._command.cli import _load
+from props_to_tree._command.edit import Change, Editor
+from props_to_tree._command.errors import UserError
+from props_to_tree._command.listing import leaves, parse, render
+
+keys = st.text(min_size=0, max_size=8)
+segments = st.lists(st.one_of(keys, st.integers(-3, 30)), min_size=1, max_size=6)
+
+
+@given(segments)
+def test_every_path_reads_back_as_its_segments(path):
+    shown = paths.show(path)
+    assert paths.parse(shown) == path
+    assert paths.split_assignment(f"{shown} = v") == (path, "v")
+    assert paths.split_assignment(f"{shown}=v") == (path, "v")
+
+
+@pytest.mark.parametrize(
+    ("text", "problem"),
+    [
+        ("a[x]", "an item is [N]"),
+        ("a..b", "unexpected '.'"),
+        ("a[0]b", "unexpected 'b'"),
+        ('a["b]', "an item is [N]"),
+        ("", "it is empty"),
+        ("a=b", "a key with '=' is written"),
+    ],
+)
+def test_bad_paths_say_what_is_wrong(text, problem):
+    with pytest.raises(UserError) as raised:
+        paths.parse(text)
+    assert str(raised.value).startswith(f"bad path {text!r}: ")
+    assert problem in str(raised.value)
+
+
+GAP = texts.re.compile(r"(?P<gap>[ \t]+)#")
+
+
+@pytest.mark.parametrize(
+    ("line", "start", "end", "new", "after"),
+    [
+        ("a = 1    # c", 4, 5, "100", "a = 100  # c"),  # the comment keeps its column
+        ("a = 1  # c", 4, 5, "10000", "a = 10000 # c"),  # one space at least
+        ("a = 100  # c", 4, 7, "1", "a = 1    # c"),
+        ("a = 1\t# c", 4, 5, "100", "a = 100\t# c"),  # tabs are left as they are
+        ("a = 1    # c", 4, 5, "[\n1]", "a = [\n1]    # c"),
+    ],
+)
+def test_a_splice_keeps_the_column_of_a_trailing_comment(line, start, end, new, after):
+    gap = texts.comment_gap(line, end, GAP)
+    assert texts.apply(line, [texts.Splice(start, end, new, gap)]) == after
+
+
+def test_splices_that_meet_are_told_apart():
+    first = [texts.Splice(2, 5, "x")]
+    assert texts.overlap(first, [texts.Splice(4, 6, "y")])
+    assert texts.overlap(first, [texts.Splice(0, 3, "")])
+    assert not texts.overlap(first, [texts.Splice(5, 5, "z")])
+    assert texts.overlap([texts.Splice(5, 5, "a")], [texts.Splice(5, 5, "b")])
+
+
+# --- every edit against the format's own reader ----------------------------
+
+scalars = st.one_of(
+    st.integers(-(10**6), 10**6),
+    st.booleans(),
+    st.text(st.characters(codec="utf-8", exclude_categories=["Cs", "Cc"]), max_size=6),
+)
+names = st.text("abcxyz_-. ", min_size=1, max_size=4)
+trees = st.recursive(
+    scalars,
+    lambda inner: st.one_of(
+        st.lists(inner, min_size=1, max_size=3),
+        st.dictionaries(names, inner, min_size=1, max_size=3),
+    ),
+    max_leaves=12,
+)
+documents = st.dictionaries(names, trees, min_size=1, max_size=4)
+
+# Each format in its layouts: several lines, one line, and mixed.
+WRITERS = {
+    "json": lambda tree: json.dumps(tree, indent=2, ensure_ascii=False) + "\n",
+    "json, one line": lambda tree: json.dumps(tree, ensure_ascii=False),
+    "yaml": lambda tree: yaml.safe_dump(tree, sort_keys=False, allow_unicode=True),
+    "yaml, flow": lambda tree: yaml.safe_dump(tree, default_flow_style=None, width=30),
+}
+READERS = {"json": json.loads, "yaml": yaml.safe_load}
+
+
+def _edit(fmt, text, changes):
+    document = _load(fmt, text, "test")
+    editor = Editor(document, document.reload, lambda _: None)
+    editor.apply(changes)
+    return editor.document.text
+
+
+def _expect(tree, path, value):
+    node = tree
+    for segment in path[:-1]:
+        node = node[segment]
+    if value is None:
+        del node[path[-1]]
+    elif isinstance(node, list) and path[-1] == len(node):
+        node.append(value)
+    else:
+        node[path[-1]] = value
+
+
+@pytest.mark.parametrize("layout", WRITERS)
+@given(data=st.data())
+def test_an_edit_reads_back_as_the_tree_changed_so(layout, data):
+    """Set, append, add a key or delete, anywhere in a random document."""
+    fmt = layout.split(",")[0]
+    tree = data.draw(documents)
+    text = WRITERS[layout](tree)
+    found, _ = leaves(tree)
+    where = paths.parse(data.draw(st.sampled_from(found)))
+    value = data.draw(st.integers(-99, 99))
+    parent = tree
+    for segment in where[:-1]:
+        parent = parent[segment]
+    delete = data.draw(st.booleans()) and len(parent) > 1
+    if not delete and data.draw(st.booleans()):
+        # One past the last item, or a key that is not there.
+        where[-1] = len(parent) if isinstance(parent, list) else "new"
+    changed = _edit(fmt, text, [Change(where, None if delete else str(value), "t")])
+    _expect(tree, where, None if delete else value)
+    assert READERS[fmt](changed) == tree
+
+
+@given(documents)
+def test_a_listing_applied_back_changes_nothing(tree):
+    for layout, write in WRITERS.items():
+        fmt = layout.split(",")[0]
+        text = write(tree)
+        document = _load(fmt, text, "test")
+        listing = "".join(render(*leaves(document.tree), document.show_all))
+        changes = [Change(p, v, w) for p, v, w in parse(listing, "listing")]
+        assert _edit(fmt, text, changes) == text
+
+
+@given(st.dictionaries(st.sampled_from(["a", "b", "c.d", "e f"]), scalars, min_size=1))
+def test_toml_keys_added_read_back(values):
+    text = "[t]\nx = 1  # one\n\n# about u\n[u]\n"
+    changes = [
+        Change(["t", k], json.dumps(v, ensure_ascii=False), "t")
+        for k, v in values.items()
+    ]
+    result = tomllib.loads(_edit("toml", text, changes))
+    assert result == {"t": {"x": 1, **values}, "u": {}}
