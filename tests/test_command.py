@@ -5,6 +5,7 @@ import json
 import tomllib
 
 import pytest
+import tomli_w
 import yaml
 from hypothesis import given
 from hypothesis import strategies as st
@@ -96,8 +97,9 @@ WRITERS = {
     "json, one line": lambda tree: json.dumps(tree, ensure_ascii=False),
     "yaml": lambda tree: yaml.safe_dump(tree, sort_keys=False, allow_unicode=True),
     "yaml, flow": lambda tree: yaml.safe_dump(tree, default_flow_style=None, width=30),
+    "toml": tomli_w.dumps,
 }
-READERS = {"json": json.loads, "yaml": yaml.safe_load}
+READERS = {"json": json.loads, "yaml": yaml.safe_load, "toml": tomllib.loads}
 
 
 def _edit(fmt, text, changes):
