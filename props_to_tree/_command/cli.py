@@ -5,12 +5,10 @@ from __future__ import annotations
 
 import argparse
 import atexit
-import contextlib
 import functools
 import gc
 import importlib
 import os
-import signal
 import sys
 
 from props_to_tree import __version__
@@ -277,7 +275,13 @@ def _run(args: argparse.Namespace) -> None:
         _emit(text if output is None else output)
         return
 
+    import signal
+
     from props_to_tree._command.atomic import edit_in_place
+
+    # Stopped, the run removes its temporary file on the way out.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, _stop)
 
     def change(fd: int) -> bytes | None:
         text = _read_all(functools.partial(os.read, fd), args.file, args.max_size)
@@ -303,8 +307,6 @@ def _stop(signum: int, _: object) -> None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command; returns its exit status."""
-    for number in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, _stop)
     # A run is short and makes no garbage cycles worth finding, while a
     # large document makes the collector scan every parsed object, again
     # and again, as it grows.
@@ -344,7 +346,9 @@ def run() -> NoReturn:
     # Where something registered exit work (coverage.py does), it must run.
     if getattr(atexit, "_ncallbacks", lambda: 1)():
         sys.exit(status)
-    with contextlib.suppress(OSError):
+    try:
         sys.stdout.flush()
         sys.stderr.flush()
+    except OSError:
+        pass  # what could not be written was said already
     os._exit(status)
