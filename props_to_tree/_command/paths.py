@@ -15,32 +15,41 @@ if TYPE_CHECKING:
     Segment = str | int
     Path = list[Segment]
 
-# A bare key: no separator, bracket, quote or "=", no line break or other
-# control character, no white space at either end, no "#" first (a listing's
-# comment), and not empty.
-_BARE = re.compile(
-    r"(?![#\s])[^.\[\]\"=\x00-\x1f\x7f\u2028\u2029\ud800-\udfff]+(?<!\s)"
-)
-_SEGMENT = re.compile(
+# Compiled where first needed (the re module keeps them): a listing needs
+# none of them, and their character classes take a while to compile.
+_SEGMENT = (
     r"(?P<bare>[^.\[\]\"=]*[^.\[\]\"=\s])"
     r"|\[(?:(?P<index>-?[0-9]+)|(?P<quoted>\"(?:[^\"\\]|\\.)*\"))\]"
 )
-_BEFORE_VALUE = re.compile(r" *=")
-_SURROGATE = re.compile("[\ud800-\udfff]")
+_BEFORE_VALUE = r" *="
+_SURROGATE = "[\ud800-\udfff]"
 _cache: dict[str, str] = {}
+
+
+def _bare(key: str) -> bool:
+    """Whether `key` can stand bare in a path: not empty, no separator,
+    bracket, quote or "=", nothing that does not print (line breaks, other
+    control characters, lone surrogates, spaces but the plain one), no space
+    at either end, and no "#" first (a listing's comment)."""
+    return (
+        key.isprintable()
+        and key[:1] not in ("", "#", " ")
+        and key[-1] != " "
+        and not any(c in key for c in '.[]"=')
+    )
 
 
 def key_text(key: str) -> str:
     """A key as it follows the path before it: ".key" or '["key"]'."""
     found = _cache.get(key)
     if found is None:
-        if _BARE.fullmatch(key):
+        if _bare(key):
             found = "." + key
         else:
             quoted = json.dumps(key, ensure_ascii=False)
-            found = "[" + _SURROGATE.sub(lambda m: f"\\u{ord(m[0]):04x}", quoted) + "]"
-        if len(_cache) < 65536:
-            _cache[key] = found
+            escape = lambda m: f"\\u{ord(m[0]):04x}"  # noqa: E731
+            found = "[" + re.sub(_SURROGATE, escape, quoted) + "]"
+        _cache[key] = found
     return found
 
 
@@ -54,12 +63,13 @@ def read(text: str, at: int = 0) -> tuple[Path, int]:
     the first "=" outside a quoted key (and the spaces before it), or at the
     end."""
     path: Path = []
-    while at < len(text) and not (path and _BEFORE_VALUE.match(text, at)):
+    before_value, segment_at = re.compile(_BEFORE_VALUE), re.compile(_SEGMENT)
+    while at < len(text) and not (path and before_value.match(text, at)):
         if path and text[at] == ".":
             at += 1
         elif path and text[at] != "[":
             raise UserError(f"bad path {text!r}: {_hint(text, at)}")
-        found = _SEGMENT.match(text, at)
+        found = segment_at.match(text, at)
         if found is None:
             raise UserError(f"bad path {text!r}: {_hint(text, at)}")
         if found["bare"] is not None:
