@@ -26,20 +26,26 @@ if TYPE_CHECKING:
     from props_to_tree._command.paths import Path
 
 _BARE = re.compile(r"[A-Za-z0-9_-]+")
-_KEY = re.compile(r"""[ \t]*([A-Za-z0-9_-]+|"(?:[^"\\\n]|\\.)*"|'[^'\n]*')[ \t]*""")
-_VALUE = re.compile(
+# Compiled where first used (the re module keeps them): a listing reads with
+# tomllib alone.
+_KEY = r"""[ \t]*([A-Za-z0-9_-]+|"(?:[^"\\\n]|\\.)*"|'[^'\n]*')[ \t]*"""
+_VALUE = (
     r'"""(?:[^"\\]|\\.|"(?!""))*"{3,5}'
     r"|'''(?:[^']|'(?!''))*'{3,5}"
     r'|"(?:[^"\\\n]|\\.)*"'
     r"|'[^'\n]*'"
     r"|[0-9]{4}-[0-9]{2}-[0-9]{2}[Tt ][0-9]{2}:[0-9]{2}(?::[0-9]{2}(?:\.[0-9]+)?)?"
     r"(?:[Zz]|[+-][0-9]{2}:[0-9]{2})?"
-    r"|[^\s,\]}#]+",
-    re.DOTALL,
+    r"|[^\s,\]}#]+"
 )
-_SPACE = re.compile(r"(?:[ \t\r\n]+|#[^\n]*)*")
-_GAP = re.compile(r"(?P<gap>[ \t]+)#")
+_SPACE = r"(?:[ \t\r\n]+|#[^\n]*)*"
+_GAP = r"(?P<gap>[ \t]+)#"
 _COMMENT = ("#",)
+
+
+def _skip(text: str, at: int) -> int:
+    """Where the white space and comments from `at` end."""
+    return re.compile(_SPACE).match(text, at).end()  # type: ignore[union-attr]
 
 
 def _key(part: str) -> str:
@@ -141,10 +147,21 @@ class TomlDocument:
     def __init__(self, text: str, tree: dict[str, Any]) -> None:
         self.text = text
         self.tree = tree
-        self.entries: list[_Entry] = []
-        self.headers: list[_Header] = []
+        self._entries: list[_Entry] | None = None  # scanned for an edit only
+        self._headers: list[_Header] = []
         self._paths: dict[tuple[Any, ...], _Entry] | None = None
-        self._scan()
+
+    @property
+    def entries(self) -> list[_Entry]:
+        if self._entries is None:
+            self._entries = []
+            self._scan()
+        return self._entries
+
+    @property
+    def headers(self) -> list[_Header]:
+        self.entries  # noqa: B018 - scanned with them
+        return self._headers
 
     def reload(self, text: str) -> TomlDocument:
         return Toml().load(text)
@@ -154,7 +171,7 @@ class TomlDocument:
     def _dotted(self, at: int) -> tuple[list[str], int]:
         text, parts = self.text, []
         while True:
-            found = _KEY.match(text, at)
+            found = re.compile(_KEY).match(text, at)
             assert found is not None, "tomllib read this key"
             parts.append(_key(found.group(1)))
             at = found.end()
@@ -167,7 +184,7 @@ class TomlDocument:
         text, at, header = self.text, 0, ()
         arrays: dict[tuple[Any, ...], int] = {}
         while True:
-            at = _SPACE.match(text, at).end()  # type: ignore[union-attr]
+            at = _skip(text, at)
             if at >= len(text):
                 return
             line = at
@@ -180,11 +197,11 @@ class TomlDocument:
                     arrays[path] = arrays.get(path, -1) + 1
                     path += (arrays[path],)
                 header = self._resolve(path, arrays)
-                self.headers.append(_Header(header, line, at))
+                self._headers.append(_Header(header, line, at))
                 continue
             parts, at = self._dotted(at)
-            node, at = self._value(_SPACE.match(text, at + 1).end())  # type: ignore[union-attr]
-            self.entries.append(_Entry(header + tuple(parts), line, node, header))
+            node, at = self._value(_skip(text, at + 1))
+            self.entries.append(_Entry((*header, *parts), line, node, header))
 
     @staticmethod
     def _resolve(
@@ -207,21 +224,21 @@ class TomlDocument:
     def _value(self, at: int) -> tuple[_Node, int]:
         text = self.text
         if text[at] not in "[{":
-            end = _VALUE.match(text, at).end()  # type: ignore[union-attr]
+            end = re.compile(_VALUE, re.DOTALL).match(text, at).end()  # type: ignore[union-attr]
             return _Node(at, end, None), end
         closing, members = "]" if text[at] == "[" else "}", []
-        inner = _SPACE.match(text, at + 1).end()  # type: ignore[union-attr]
+        inner = _skip(text, at + 1)
         while text[inner] != closing:
             start, key = inner, None
             if closing == "}":
                 parts, inner = self._dotted(inner)
                 key = ".".join(parts)
-                inner = _SPACE.match(text, inner + 1).end()  # type: ignore[union-attr]
+                inner = _skip(text, inner + 1)
             node, inner = self._value(inner)
-            inner = _SPACE.match(text, inner).end()  # type: ignore[union-attr]
+            inner = _skip(text, inner)
             comma = None
             if text[inner] == ",":
-                comma, inner = inner, _SPACE.match(text, inner + 1).end()  # type: ignore[union-attr]
+                comma, inner = inner, _skip(text, inner + 1)
             members.append(flow.Member(key, start, node.end, comma, node))
         return _Node(at, inner + 1, flow.Flow(at, inner, members)), inner + 1
 
@@ -366,7 +383,10 @@ class TomlDocument:
         new = self._render(value, node)
         return [
             Splice(
-                node.start, node.end, new, texts.comment_gap(self.text, node.end, _GAP)
+                node.start,
+                node.end,
+                new,
+                texts.comment_gap(self.text, node.end, re.compile(_GAP)),
             )
         ]
 

@@ -46,20 +46,34 @@ _INT = re.compile(r"[-+]?[0-9]+|0o[0-7]+|0x[0-9a-fA-F]+")
 _FLOAT = re.compile(r"[-+]?(?:\.[0-9]+|[0-9]+(?:\.[0-9]*)?)(?:[eE][-+]?[0-9]+)?")
 _SPECIAL = {".inf": math.inf, "-.inf": -math.inf, "+.inf": math.inf, ".nan": math.nan}
 _STAMP = re.compile(r"[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:[Tt ][0-9:. +\-Zz]*)?")
+# The patterns kept as text are compiled where first used (the re module
+# keeps them): a listing needs none of them, and compiling takes a while.
 # What a YAML 1.1 reader (Kubernetes, Ansible) takes for more than a string.
-_YAML11 = re.compile(
+_YAML11 = (
     r"(?:y|Y|yes|Yes|YES|n|N|no|No|NO|on|On|ON|off|Off|OFF)"
     r"|[-+]?(?:0b[01_]+|0[0-7_]+|[0-9][0-9_]*(?::[0-5]?[0-9])+(?:\.[0-9_]*)?)"
     r"|[-+]?[0-9][0-9_]*(?:\.[0-9_]*)?(?:[eE][-+]?[0-9]+)?|[-+]?\.[0-9_]+"
     r"|=|<<"
 )
-# Flow indicators, comment and mapping markers, and leading indicators rule
-# a string out of plain style; resolution rules out the rest.
-_PLAIN = re.compile(
-    r"(?![-?:,\[\]{}#&*!|>'\"%@`\s])"
-    r"(?:[^\x00-\x1f\x7f-\x9f\u2028\u2029\ufeff\ud800-\udfff,\[\]{}:#]"
-    r"|:(?=[^\s,\[\]{}])|(?<!\s)#)+(?<!\s)"
-)
+# What can start a plain scalar: not an indicator, nor white space.
+_INDICATORS = frozenset("-?:,[]{}#&*!|>'\"%@`")
+
+
+def _plain(text: str) -> bool:
+    """Whether `text` can be written as a plain scalar, its reading aside:
+    it prints (no line break, control character, byte-order mark or lone
+    surrogate), holds no flow indicator, no ": " or " #", and neither starts
+    with an indicator nor starts or ends with white space."""
+    return (
+        text != ""
+        and text.isprintable()
+        and text[0] not in _INDICATORS
+        and text[0] != " "
+        and text[-1] not in (" ", ":")
+        and not any(c in text for c in ",[]{}")
+        and ": " not in text
+        and " #" not in text
+    )
 
 
 def _plain_value(text: str) -> Any:
@@ -87,7 +101,7 @@ def _plain_value(text: str) -> Any:
 def _show_str(text: str) -> str:
     # Plain where it reads back as this very string, else double-quoted,
     # which JSON's string syntax is a subset of.
-    if _PLAIN.fullmatch(text) and type(_plain_value(text)) is str:
+    if _plain(text) and type(_plain_value(text)) is str:
         return text
     return json.dumps(text, ensure_ascii=False)
 
@@ -114,9 +128,9 @@ def _scalar(node: Any) -> Any:
 
 
 # A node's anchor and tag; a verbatim tag (!<...>) may hold commas.
-_PROPERTIES = re.compile(r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*")
-_TAG = re.compile(r"(?:&\S+\s+)?(!<[^>\s]*>|![^\s,\[\]{}]*)")
-_GAP = re.compile(r"(?P<gap>[ \t]+)#")
+_PROPERTIES = r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*"
+_TAG = r"(?:&\S+\s+)?(!<[^>\s]*>|![^\s,\[\]{}]*)"
+_GAP = r"(?P<gap>[ \t]+)#"
 _COMMENT = ("#",)
 
 
@@ -188,17 +202,17 @@ def _show(text: str, node: Any) -> str:
 
 def _tag(text: str, node: Any) -> str:
     """A node's tag as written."""
-    found = _TAG.match(text, node.start_mark.index)
+    found = re.compile(_TAG).match(text, node.start_mark.index)
     return found.group(1) if found else f"!<{node.tag}>"
 
 
 # How many values reached through aliases a listing shows at most.
 ALIASED = 1_000_000
-_ANCHOR = re.compile(r"(?:![^\s]*\s+)?&([^\s,\[\]{}]+)")
+_ANCHOR = r"(?:![^\s]*\s+)?&([^\s,\[\]{}]+)"
 # Between an item's or value's indicator and an alias, only these.
-_ALIAS = re.compile(r"(?:[\s:,\-]|#[^\n]*)*(\*[^\s,\[\]{}]+)")
-_TO_DASH = re.compile(r"(?:\s|#[^\n]*)*-")
-_TO_ITEM = re.compile(r"(?:[\s,]|#[^\n]*)*")
+_ALIAS = r"(?:[\s:,\-]|#[^\n]*)*(\*[^\s,\[\]{}]+)"
+_TO_DASH = r"(?:\s|#[^\n]*)*-"
+_TO_ITEM = r"(?:[\s,]|#[^\n]*)*"
 
 
 class _Slot:
@@ -257,7 +271,7 @@ class YamlDocument:
             total = sum(aliased.values())
             if total > ALIASED:
                 worst = max(aliased, key=aliased.__getitem__)
-                name = _ANCHOR.match(self.text, worst)
+                name = re.compile(_ANCHOR).match(self.text, worst)
                 anchor = f"&{name[1]}" if name else "an anchor"
                 raise UserError(
                     f"its aliases stand for {total:,} values, more than {ALIASED:,}: "
@@ -340,25 +354,27 @@ class YamlDocument:
                 at = key.end_mark.index
                 alias = value.start_mark.index < at
                 if alias:
-                    found_alias = _ALIAS.match(text, at)
+                    found_alias = re.compile(_ALIAS).match(text, at)
                     assert found_alias is not None, "an alias follows its key"
                     start, end = found_alias.span(1)
                 else:
                     start, end = value.start_mark.index, self._end(value)
                 slots.append(_Slot(key, value, key.start_mark.index, start, end, alias))
         else:
-            at = _PROPERTIES.match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+            at = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
             at += 1 if node.flow_style else 0
             for item in node.value:
                 if node.flow_style:
-                    begin = _TO_ITEM.match(text, at).end()  # type: ignore[union-attr]
+                    begin = re.compile(_TO_ITEM).match(text, at).end()  # type: ignore[union-attr]
                 else:
-                    begin = _TO_DASH.match(text, at).end() - 1  # type: ignore[union-attr]
+                    begin = re.compile(_TO_DASH).match(text, at).end() - 1  # type: ignore[union-attr]
                 alias = item.start_mark.index < at or (
                     not node.flow_style and item.start_mark.index <= begin
                 )
                 if alias:
-                    found_alias = _ALIAS.match(text, begin + (not node.flow_style))
+                    found_alias = re.compile(_ALIAS).match(
+                        text, begin + (not node.flow_style)
+                    )
                     assert found_alias is not None, "an alias is where its item is"
                     start, end = found_alias.span(1)
                 else:
@@ -428,9 +444,8 @@ class YamlDocument:
         if index is not None and depth == len(path) - 1:
             return self._members(node)[index].node
         last = path[-1]
-        merging = isinstance(node, Mapping) and isinstance(last, str)
-        if depth == len(path) - 1 and merging:
-            for merged in _merged(node):
+        if depth == len(path) - 1 and isinstance(last, str):
+            for merged in _merged(node) if isinstance(node, Mapping) else []:
                 found = self._pair(merged, last)
                 if found is not None:
                     return merged.value[found][1]
@@ -531,7 +546,7 @@ class YamlDocument:
     def _flow(self, node: Any) -> flow.Flow:
         """A flow collection as members and commas."""
         text = self.text
-        opening = _PROPERTIES.match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        opening = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
         comma = re.compile(r"\s*(?:#[^\n]*\s*)*,")
         members = []
         for slot in self._members(node):
@@ -550,10 +565,10 @@ class YamlDocument:
     def _replace(self, slot: _Slot, value: Value) -> list[Splice]:
         text, old = self.text, slot.node
         start, end = slot.value, slot.end
-        gap = texts.comment_gap(text, end, _GAP)
+        gap = texts.comment_gap(text, end, re.compile(_GAP))
         if slot.alias:  # an alias: its own value, not its anchor's
             return [Splice(start, end, self._render(value, None), gap)]
-        start = _PROPERTIES.match(text, start).end()  # type: ignore[union-attr]
+        start = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
         if isinstance(old, Scalar) or old.flow_style:
             new = self._render(value, old if isinstance(old, Scalar) else None)
             if start == end:  # an empty value: "key:"
@@ -706,8 +721,8 @@ def _string(data: str, style: str, text: str, old: Any) -> str:
         )
     if style == "'" and "\n" not in data and data.isprintable():
         return "'" + data.replace("'", "''") + "'"
-    plain = _PLAIN.fullmatch(data) and type(_plain_value(data)) is str
-    if not style and plain and not _YAML11.fullmatch(data):
+    plain = _plain(data) and type(_plain_value(data)) is str
+    if not style and plain and not re.compile(_YAML11).fullmatch(data):
         return data
     escapes = (
         old is not None and "\\u" in text[old.start_mark.index : old.end_mark.index]
