@@ -351,14 +351,7 @@ class YamlDocument:
             ]
         elif isinstance(node, Mapping):
             for key, value in node.value:
-                at = key.end_mark.index
-                alias = value.start_mark.index < at
-                if alias:
-                    found_alias = re.compile(_ALIAS).match(text, at)
-                    assert found_alias is not None, "an alias follows its key"
-                    start, end = found_alias.span(1)
-                else:
-                    start, end = value.start_mark.index, self._end(value)
+                start, end, alias = self._value_span(key, value)
                 slots.append(_Slot(key, value, key.start_mark.index, start, end, alias))
         else:
             at = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
@@ -391,7 +384,39 @@ class YamlDocument:
             return int(node.end_mark.index)
         if node.flow_style or not node.value:
             return int(node.end_mark.index)
-        return self._members(node)[-1].end
+        # The last member's end, without the others': a list may hold
+        # millions of aliases.
+        if isinstance(node, Mapping):
+            return self._value_span(*node.value[-1])[1]
+        last, dash = node.value[-1], self._last_dash(node)
+        if last.start_mark.index > dash:
+            return self._end(last)
+        found = re.compile(_ALIAS).match(self.text, dash + 1)
+        assert found is not None, "an alias is where its item is"
+        return found.end(1)
+
+    def _value_span(self, key: Any, value: Any) -> tuple[int, int, bool]:
+        """Where a mapping's value is written, and whether it is an alias."""
+        at = key.end_mark.index
+        if value.start_mark.index < at:  # met before: an alias of it is here
+            found = re.compile(_ALIAS).match(self.text, at)
+            assert found is not None, "an alias follows its key"
+            return found.start(1), found.end(1), True
+        return value.start_mark.index, self._end(value), False
+
+    def _last_dash(self, node: Any) -> int:
+        """The dash of a block list's last item: the last "-" at the column
+        of its first, which is the first thing on its line."""
+        text = self.text
+        first = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        column = first - texts.line_start(text, first)
+        end = node.end_mark.index
+        while (found := text.rfind("\n" + " " * column + "-", first, end)) >= 0:
+            dash = found + 1 + column
+            if text[dash + 1 : dash + 2] in ("", " ", "\t", "\n", "\r"):
+                return dash
+            end = found
+        return first
 
     def _find(self, path: Path) -> tuple[Any, int | None, int]:
         """The container that holds the last segment of `path`, the index of
