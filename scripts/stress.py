@@ -14,7 +14,6 @@
 
 import itertools
 import json
-import os
 import random
 import signal
 import subprocess
@@ -95,24 +94,35 @@ def killed(directory: Path) -> None:
     )
 
 
+# Runs the command with a memory limit and prints its status and peak: a
+# small process forks it, since a child counts the pages of the process it
+# was forked from, and this script holds large files.
+MEASURE = """
+import resource, subprocess, sys
+limit = int(sys.argv[1])
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+quiet = subprocess.DEVNULL
+status = subprocess.call(sys.argv[2:], stdout=quiet, stderr=quiet)
+print(status, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+"""
+
+
 def limited(
     args: list[object], memory: int = 2 * GIB, seconds: int = 10
 ) -> tuple[int, float, int]:
-    """(status, seconds, peak KiB) of the command under limits.  prlimit
-    sets the limit and execs the command, so that the peak is the command's
-    own, not that of this script's pages that a fork would count."""
+    """(status, seconds, peak KiB) of the command under limits."""
     started = time.perf_counter()
-    process = subprocess.Popen(
-        ["prlimit", f"--as={memory}", "--", *COMMAND, *map(str, args)],
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL,
+    measured = subprocess.run(
+        [sys.executable, "-c", MEASURE, str(memory), *COMMAND, *map(str, args)],
+        capture_output=True,
+        text=True,
+        check=True,
     )
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status)
     elapsed = time.perf_counter() - started
     if elapsed > seconds:
         raise SystemExit(f"{args} took {elapsed:.1f} s")
-    return process.returncode, elapsed, usage.ru_maxrss
+    status, peak = map(int, measured.stdout.split())
+    return status, elapsed, peak
 
 
 def bombs(directory: Path) -> None:
