@@ -11,6 +11,8 @@ place is not written at all, so a listing applied back changes nothing.
 
 from __future__ import annotations
 
+import json
+
 from props_to_tree._command import paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.errors import UserError
@@ -153,6 +155,4 @@ class Editor:
 
 
 def _quoted(shown: str) -> str:
-    import json
-
     return json.dumps(shown, ensure_ascii=False)
