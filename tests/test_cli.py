@@ -693,6 +693,7 @@ def test_runs_that_wait_for_the_lock_see_the_previous_runs_file(tmp_path):
         waiting = subprocess.Popen(
             [sys.executable, "-m", "props_to_tree", path, "-i", "--set", "b=2"],
             env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
+            cwd="/",
         )
         time.sleep(0.5)  # it waits on the lock by now, or it will read below
         # The run that holds the lock renames its new file in, then ends.
@@ -782,6 +783,7 @@ def test_input_is_refused_as_soon_as_it_passes_a_bound(args, stdin, message):
         capture_output=True,
         text=True,
         env=dict(os.environ, PYTHONPATH=IMPORT_ROOT),
+        cwd="/",
         timeout=60,
     )
     assert (result.returncode, result.stdout) == (2, "")
