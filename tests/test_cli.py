@@ -540,8 +540,11 @@ BAD_INPUT = [
     (["--format", "json"], "{not json", "standard input: not valid JSON"),
     (["--format", "toml"], "a = = 1", "standard input: not valid TOML"),
     (["--format", "yaml"], "a: [", "standard input: not valid YAML"),
-    (["--format", "jsonc"], '{"a": 1,\n  /* c */ ,}', "not valid JSONC: Expecting"),
-    (["--format", "jsonc"], '{"a": 1,\n  /* c */ ,}', "(line 2, column 12)"),
+    (
+        ["--format", "jsonc"],
+        '{"a": 1 // one\n  /* c */ "b": 2}',
+        "not valid JSONC: Expecting ',' delimiter (line 2, column 11)",
+    ),
     (
         ["--format", "yaml", "--set", "[2].a=1"],
         "a: 1\n---\nb: 2\n",
