@@ -251,10 +251,10 @@ class JsonDocument:
     ) -> list[Splice]:
         """A new member of `found`: an item, or `keys` with tables made for
         all but the last."""
-        text, members = self.text, found.members
+        text, members, unit = self.text, found.members, self._unit()
         new = self._render(value, None, node.start)
         if keys is None:
-            return flow.insert(text, found, new, self._unit(), _COMMENT)
+            return flow.insert(text, found, new, unit, _COMMENT)
         colon = ": "
         if members and members[-1].key is not None:
             last = members[-1]
@@ -265,15 +265,15 @@ class JsonDocument:
         several = not texts.one_line(text, found.open, found.close)
         indent = texts.indentation(text, members[-1].start if members else node.start)
         for depth, key in enumerate(reversed(keys[1:])):
-            inner = indent + self._unit() * (len(keys) - 1 - depth)
+            inner = indent + unit * (len(keys) - 1 - depth)
             member = _string(str(key), escapes=False) + colon + new
             new = (
-                "{\n" + inner + member + "\n" + inner[: -len(self._unit())] + "}"
+                "{\n" + inner + member + "\n" + inner[: -len(unit)] + "}"
                 if several
                 else "{" + member + "}"
             )
         member = _string(str(keys[0]), escapes=False) + colon + new
-        return flow.insert(text, found, member, self._unit(), _COMMENT)
+        return flow.insert(text, found, member, unit, _COMMENT)
 
     def delete(self, path: Path) -> list[Splice]:
         try:
