@@ -584,6 +584,7 @@ BAD_INPUT = [
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
     (["--format", "toml", "--set", "a=null"], "a = 1", "TOML has no null"),
     (["missing.json"], None, "cannot read missing.json: No such file"),
+    (["missing.json", "-i", "--set", "a=1"], None, "cannot read missing.json: No such"),
     (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE"),
     (["--apply", "-"], "{}", "both the document and a listing"),
 ]

@@ -17,7 +17,7 @@ import os
 import tempfile
 import time
 
-from props_to_tree._command.errors import OutputError
+from props_to_tree._command.errors import OutputError, UserError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -37,7 +37,10 @@ def _lock(path: str, wait: float, name: str) -> int:
     deadline = time.monotonic() + wait
     pause = 0.001
     while True:
-        fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
+        except OSError as exc:
+            raise UserError(f"cannot read {name}: {exc.strerror}") from None
         try:
             while True:
                 try:

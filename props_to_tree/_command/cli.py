@@ -291,8 +291,6 @@ def _run(args: argparse.Namespace) -> None:
     try:
         edit_in_place(args.file, change, args.wait)
     except OSError as exc:
-        if exc.filename is not None and not os.path.exists(args.file):
-            raise UserError(f"cannot read {args.file}: {exc.strerror}") from None
         raise OutputError(f"cannot write {args.file}: {exc.strerror}") from None
 
 
