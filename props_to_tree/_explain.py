@@ -51,11 +51,6 @@ def not_a_table(components: list[str], node: object) -> str:
     return f"{_holder(components)} holds a value ({kind.__name__}), not a table"
 
 
-def missing(components: list[str]) -> str:
-    """The last of `components` is not there."""
-    return f"no {components[-1]!r} {_where(components[:-1])}"
-
-
 def _problem(
     tree: Any, key: object, value: object, error: Exception, *, refused: bool
 ) -> str | None:
