@@ -7,12 +7,12 @@ from __future__ import annotations
 
 import itertools
 
+from props_to_tree._command import text as texts
 from props_to_tree._command.text import (
     Splice,
     first_on_line,
     indentation,
     line_end,
-    line_start,
     one_line,
     rest_is_comment,
 )
@@ -29,7 +29,7 @@ class Member:
     __slots__ = ("comma", "end", "key", "start", "value")
 
     def __init__(
-        self, key: str | None, start: int, end: int, comma: int | None, value: Any
+        self, key: Any, start: int, end: int, comma: int | None, value: Any
     ) -> None:
         self.key, self.start, self.end, self.comma, self.value = (
             key,
@@ -101,15 +101,14 @@ def remove(text: str, flow: Flow, index: int, comment: tuple[str, ...]) -> list[
     member = members[index]
     after = member.comma + 1 if member.comma is not None else member.end
     previous = members[index - 1] if index else None
-    own_lines = (
+    alone = (
         not one_line(text, flow.open, flow.close)
         and first_on_line(text, member.start)
         and rest_is_comment(text, after, comment)
         and line_end(text, after) < flow.close
     )
-    if own_lines:
-        start, end = line_start(text, member.start), line_end(text, after) + 1
-        splices = [Splice(start, end, "")]
+    if alone:
+        splices = [Splice(*texts.own_lines(text, member.start, after), "")]
         last = index == len(members) - 1
         if last and member.comma is None and previous and previous.comma is not None:
             splices.insert(0, Splice(previous.comma, previous.comma + 1, ""))

@@ -42,11 +42,16 @@ def overlap(pending: list[Splice], new: list[Splice]) -> bool:
 
 
 def apply(text: str, splices: Iterable[Splice]) -> str:
+    """`text` with `splices` made; the line breaks of the new text are those
+    of the line it follows, so a CRLF file stays one."""
     ordered = sorted(splices, key=lambda s: (s.start, s.end))
     parts, done = [], 0
     for splice in _with_gaps(text, ordered):
         parts.append(text[done : splice.start])
-        parts.append(splice.text)
+        new = splice.text
+        if "\n" in new and ending(text, splice.start) == "\r\n":
+            new = _BREAK.sub("\r\n", new)
+        parts.append(new)
         done = splice.end
     parts.append(text[done:])
     return "".join(parts)
@@ -81,10 +86,46 @@ def line_start(text: str, offset: int) -> int:
 
 
 def line_end(text: str, offset: int) -> int:
-    """The offset of the line break that ends the line of `offset`, or the
-    end of the text."""
+    """The offset of the line break that ends the line of `offset` (its
+    "\r" where it is "\r\n"), or the end of the text."""
     end = text.find("\n", offset)
-    return len(text) if end < 0 else end
+    if end < 0:
+        return len(text)
+    return end - 1 if end and text[end - 1] == "\r" else end
+
+
+def next_line(text: str, offset: int) -> int:
+    """Where the line after that of `offset` starts, or the end of the text."""
+    end = text.find("\n", offset)
+    return len(text) if end < 0 else end + 1
+
+
+_BREAK = re.compile(r"\r?\n")
+
+
+def ending(text: str, offset: int) -> str:
+    """The line break of the line that text inserted at `offset` follows,
+    else that of the file's first line, else "\n"."""
+    at = text.find("\n", max(offset - 1, 0))
+    if at < 0:
+        at = text.find("\n")
+    return "\r\n" if at > 0 and text[at - 1] == "\r" else "\n"
+
+
+def blank(text: str, start: int, end: int) -> bool:
+    return text[start:end].strip(" \t\r\n") == ""
+
+
+def own_lines(text: str, start: int, end: int) -> tuple[int, int]:
+    """The whole lines from that of `start` to that of `end`, breaks
+    included; where a blank line is on both sides, one of them too, so that
+    what stood between two blank lines leaves one."""
+    start, end = line_start(text, start), next_line(text, end)
+    if start and end < len(text) and blank(text, line_start(text, start - 1), start):
+        following = next_line(text, end)
+        if blank(text, end, following):
+            end = following
+    return start, end
 
 
 def indentation(text: str, offset: int) -> str:
