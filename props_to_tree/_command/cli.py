@@ -8,6 +8,7 @@ import atexit
 import functools
 import gc
 import importlib
+import math
 import os
 import sys
 
@@ -58,6 +59,16 @@ def _tagged(kind: str) -> Any:
     return lambda text: (kind, text)
 
 
+def _seconds(text: str) -> float:
+    try:
+        seconds = float(text)
+    except ValueError:
+        seconds = math.nan
+    if not seconds >= 0:  # NaN too
+        raise argparse.ArgumentTypeError(f"must be 0 or more seconds, got {text!r}")
+    return seconds
+
+
 def _formatter(prog: str) -> argparse.HelpFormatter:
     # argparse would import shutil, for the width, on every start.
     try:
@@ -82,7 +93,12 @@ def _parser() -> argparse.ArgumentParser:
         choices=sorted(FORMATS),
         help="the document's format (default: by suffix; JSON for others and stdin)",
     )
-    parser.add_argument("--get", metavar="PATH", help="print the value at PATH")
+    parser.add_argument(
+        "--get",
+        metavar="PATH",
+        action="append",
+        help="print the value at PATH ('.' the whole document; repeatable)",
+    )
     changes = (
         ("--set", "PATH=VALUE", "set the value at PATH (repeatable)"),
         ("--delete", "PATH", "delete the key at PATH (repeatable)"),
@@ -112,7 +128,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--wait",
         metavar="SECONDS",
-        type=float,
+        type=_seconds,
         default=60.0,
         help="how long -i waits for another run's edit of FILE (default: 60)",
     )
@@ -172,7 +188,7 @@ SUFFIXES = {
 }
 
 
-def _load(format_name: str, text: str, name: str) -> Any:
+def _load(format_name: str, text: str, name: str, guessed: bool = False) -> Any:
     module = format_name.removesuffix("c")  # JSONC is JSON's
     try:
         loaded = importlib.import_module(f"props_to_tree._command.{module}")
@@ -186,7 +202,11 @@ def _load(format_name: str, text: str, name: str) -> Any:
     try:
         return kind().load(text)
     except UserError as exc:
-        raise UserError(f"{name}: {exc}") from None
+        hint = ""
+        if guessed and str(exc).startswith("not valid"):
+            why = "" if name == "standard input" else ", for want of a known suffix"
+            hint = f"; it was read as JSON{why}: --format names its format"
+        raise UserError(f"{name}: {exc}{hint}") from None
     except RecursionError:
         raise UserError(f"{name} is nested too deeply") from None
 
@@ -243,15 +263,19 @@ def _run(args: argparse.Namespace) -> None:
 
     suffix = os.path.splitext(args.file)[1].lower()
     kind = args.format or SUFFIXES.get(suffix, "json")
+    guessed = args.format is None and suffix not in SUFFIXES
     if args.get is not None or not args.edits:
+        wanted = [paths.parse(path) for path in args.get or []]
         text, name = _read(args.file, args.max_size)
-        document = _load(kind, text.removeprefix("\ufeff"), name)
+        document = _load(kind, text.removeprefix("\ufeff"), name, guessed)
         try:
-            tree = document.tree  # YAML's aliases may stand for too much
-        except UserError as exc:
+            # All found before any is printed: one missing prints nothing.
+            found = [get(document, path) for path in wanted]
+            tree = None if wanted else document.tree
+        except UserError as exc:  # YAML's aliases may stand for too much
             raise UserError(f"{name}: {exc}") from None
-        if args.get is not None:
-            _emit(get(document, paths.parse(args.get)))
+        if wanted:
+            _emit("".join(found))
             return
         for lines in render(*leaves(tree), document.show_all):
             _emit(lines)
@@ -265,7 +289,7 @@ def _run(args: argparse.Namespace) -> None:
 
         # A byte-order mark is no part of the document, and is kept.
         mark = "\ufeff" if text.startswith("\ufeff") else ""
-        document = _load(kind, text[len(mark) :], name)
+        document = _load(kind, text[len(mark) :], name, guessed)
         editor = Editor(document, document.reload, _warn, args.create)
         return mark + editor.document.text if editor.apply(changes) else None
 

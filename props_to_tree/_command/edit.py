@@ -34,6 +34,7 @@ if TYPE_CHECKING:
         def current(self, path: Path) -> Value | None: ...
         def set(self, path: Path, value: Value, create: bool) -> list[Splice]: ...
         def delete(self, path: Path) -> list[Splice]: ...
+        def shared(self, path: Path) -> tuple[object, str] | None: ...
 
 
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
@@ -50,25 +51,30 @@ class Change:
 class Value:
     """A value in the document or given for it: what it reads as, how it
     shows in a listing, and the text it was given as ("" for text that is
-    no value, hence a string)."""
+    no value, hence a string).  `collection` is "a list" or "a table" where
+    it is one; `refused` says why it cannot be written, where it cannot."""
 
-    __slots__ = ("data", "shown", "text")
+    __slots__ = ("collection", "data", "refused", "shown", "text")
 
-    def __init__(self, data: Any, shown: str, text: str = "") -> None:
+    def __init__(
+        self,
+        data: Any,
+        shown: str,
+        text: str = "",
+        *,
+        collection: str = "",
+        refused: str | None = None,
+    ) -> None:
         self.data, self.shown, self.text = data, shown, text
+        self.collection, self.refused = collection, refused
 
 
 def kind(data: object) -> str | None:
     """The kind of scalar whose change the user is warned of."""
-    if isinstance(data, bool):
-        return "a boolean"
-    if isinstance(data, int | float):
-        return "a number"
-    if isinstance(data, str):
-        return "a string"
-    if hasattr(data, "isoformat"):
-        return "a date"
-    return None
+    if data is None or isinstance(data, dict | list):
+        return None
+    found = paths.kind(data)
+    return None if found == "a value" else found.replace("a time", "a date")
 
 
 def _meets(path: Path, other: Path) -> bool:
@@ -88,6 +94,7 @@ class Editor:
         self._reload = reload
         self._warn = warn
         self._create = create  # make missing tables on the way
+        self._warned: set[object] = set()
 
     def apply(self, changes: Iterable[Change]) -> bool:
         """Makes every change in order; True if the text changed."""
@@ -122,7 +129,13 @@ class Editor:
         warning for a change of kind; None when there is nothing to do."""
         document = self.document
         if change.text is None:
-            return document.delete(path), path[:-1], None
+            if not path:
+                raise UserError(
+                    f"{change.origin}: the top of a document is not deleted"
+                )
+            splices = document.delete(path)
+            self._shared(path)
+            return splices, path[:-1], None
         try:
             value = document.parse(change.text)
         except UserError as exc:
@@ -130,16 +143,33 @@ class Editor:
         old = document.current(path)
         if old is not None and old.shown == value.shown:
             return None
+        if value.refused:
+            raise UserError(f"{change.origin}: {value.refused}")
+        typed = change.text
+        bracketed = typed.startswith(("[", "{"))
+        if old and old.collection and bracketed and not value.collection:
+            # Meant for a list or table and mistyped: not turned into a string.
+            raise UserError(
+                f"{change.origin}: {paths.show(path)!r} holds {old.collection}"
+                f" and {typed!r} is not one; write {_quoted(typed)!r} for a string"
+            )
         warning = None
         if old is not None:
             was, now = kind(old.data), kind(value.data)
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
                 if was == "a string":
-                    keep = _quoted(value.shown)
-                    warning += f"; write {keep!r} to keep a string"
+                    warning += f"; write {_quoted(typed)!r} to keep a string"
         splices = document.set(path, value, self._create)
+        self._shared(path)
         return splices, path if old else path[:-1], warning
+
+    def _shared(self, path: Path) -> None:
+        """Warns, once per shared node, of a change that shows elsewhere."""
+        found = self.document.shared(path)
+        if found is not None and found[0] not in self._warned:
+            self._warned.add(found[0])
+            self._warn(found[1])
 
     def _flush(self, pending: list[Splice], touched: list[Path]) -> None:
         if pending:

@@ -62,8 +62,12 @@ def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
             else:
                 add_path(path)
                 add_value(value)
-    elif tree:
-        walk(tree, prefix)
+    elif type(tree) is list:
+        if tree:
+            walk(tree, prefix)
+    else:  # a document that is one value
+        add_path(".")
+        add_value(tree)
     return found, values
 
 
@@ -86,38 +90,42 @@ def render(
 def get(document: Any, path: paths.Path) -> str:
     """The value at `path` as a line of value syntax, or the lines of the
     list or table there."""
-    node = find(document.tree, path)
+    node = document.lookup(path)
     if isinstance(node, dict | list) and node:
-        return "".join(render(*leaves(node, paths.show(path)), document.show_all))
+        prefix = paths.show(path) if path else ""
+        return "".join(render(*leaves(node, prefix), document.show_all))
     return str(document.show_all([node])[0]) + "\n"
 
 
 def find(tree: Any, path: paths.Path) -> Any:
+    """The value at `path` in a tree of dicts and lists."""
     node = tree
     for depth, segment in enumerate(path):
+        if not isinstance(node, list if isinstance(segment, int) else dict):
+            raise UserError(paths.blocked(node, path, depth))
         if isinstance(segment, int):
-            if not isinstance(node, list):
-                raise UserError(paths.blocked(node, path[:depth]))
             if not -len(node) <= segment < len(node):
                 raise UserError(paths.missing(path[: depth + 1], len(node)))
-            node = node[segment]
-        else:
-            if not isinstance(node, dict):
-                raise UserError(paths.blocked(node, path[:depth]))
-            if segment not in node:
-                raise UserError(paths.missing(path[: depth + 1]))
-            node = node[segment]
+        elif segment not in node:
+            raise UserError(paths.missing(path[: depth + 1]))
+        node = node[segment]  # type: ignore[index]
     return node
 
 
 def parse(text: str, source: str) -> Iterator[tuple[paths.Path, str, str]]:
     """(path, value text, where) for each line of a listing; blank lines and
-    lines starting with "#" are skipped."""
-    for number, line in enumerate(text.splitlines(), 1):
+    lines starting with "#" are skipped.  Lines end at "\n" or "\r\n" only:
+    the listing writes every other line break inside a value escaped or
+    raw, and a raw one is part of the value."""
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    for number, line in enumerate(lines, 1):
+        line = line.removesuffix("\r").rstrip(" \t")
         if not line.strip() or line.startswith("#"):
             continue
         where = f"{source}, line {number}"
-        if SEPARATOR not in line:
+        if SEPARATOR.rstrip() not in line:
             raise UserError(f"{where}: expected 'PATH = VALUE', got {line[:60]!r}")
         try:
             path, value = paths.split_assignment(line)

@@ -54,16 +54,25 @@ def key_text(key: str) -> str:
 
 
 def show(path: Path) -> str:
-    text = "".join(key_text(s) if isinstance(s, str) else f"[{s}]" for s in path)
-    return text[1:] if text.startswith(".") else text
+    """`path` as written: "." for the top."""
+    return _tail(path).removeprefix(".") or "."
+
+
+def _tail(path: Path) -> str:
+    """`path` as it follows a path before it."""
+    return "".join(key_text(s) if isinstance(s, str) else f"[{s}]" for s in path)
 
 
 def read(text: str, at: int = 0) -> tuple[Path, int]:
     """The path that `text` starts with at `at`, and where it ends: before
     the first "=" outside a quoted key (and the spaces before it), or at the
-    end."""
+    end.  "." alone is the top of the document: the empty path."""
     path: Path = []
     before_value, segment_at = re.compile(_BEFORE_VALUE), re.compile(_SEGMENT)
+    if text.startswith(".", at) and (
+        at + 1 == len(text) or before_value.match(text, at + 1)
+    ):
+        return path, at + 1
     while at < len(text) and not (path and before_value.match(text, at)):
         if path and text[at] == ".":
             at += 1
@@ -80,13 +89,15 @@ def read(text: str, at: int = 0) -> tuple[Path, int]:
             path.append(json.loads(found["quoted"]))
         at = found.end()
     if not path:
-        raise UserError(f"bad path {text!r}: it is empty")
+        raise UserError(f"bad path {text!r}: it is empty (the top is '.')")
     return path, at
 
 
 def _hint(text: str, at: int) -> str:
     if text.startswith("[", at):
         return 'an item is [N] (a number, [-1] the last), a quoted key ["key"]'
+    if at == len(text) or text[at] in ".=":
+        return 'a key is empty (an empty key is written [""])'
     return f"unexpected {text[at]!r} at {at + 1}"
 
 
@@ -118,26 +129,48 @@ def missing(path: Path, count: int | None = None) -> str:
     """The last segment of `path` is not there (a list holds `count`)."""
     last, above = path[-1], path[:-1]
     if isinstance(last, int):
-        items = "item" if count == 1 else "items"
         inside = f"in {show(above)!r}" if above else "at the top"
-        return f"no [{last}] {inside} ({count} {items})"
+        return f"no [{last}] {inside} ({_items(count)})"
     return f"no {last!r} {where(above)}"
 
 
-def not_a_list(path: Path) -> str:
-    return f"{show(path) or 'the top'!r} is a table, not a list: its keys have no [N]"
+def _items(count: int | None) -> str:
+    return f"{count} item" + ("" if count == 1 else "s")
 
 
-def not_a_table(path: Path, kind: str) -> str:
-    return f"{show(path) or 'the top'!r} holds {kind}, not a table"
+def kind(data: object) -> str:
+    """What a value is, in words."""
+    if data is None:
+        return "null"
+    if isinstance(data, bool):
+        return "a boolean"
+    if isinstance(data, int | float):
+        return "a number"
+    if isinstance(data, str):
+        return "a string"
+    if isinstance(data, dict):
+        return "a table"
+    if isinstance(data, list):
+        return "a list"
+    if hasattr(data, "isoformat"):
+        return "a date" if hasattr(data, "year") else "a time"
+    return "a value"
 
 
-def blocked(node: object, path: Path) -> str:
-    """Why a path cannot go on from `node`, the value at `path`."""
-    if isinstance(node, dict):
-        return not_a_list(path)
-    if isinstance(node, list):
-        return not_a_table(path, "a list")
-    # By the built-in type it derives from: int, not a parser's own.
-    kind = next(t for t in type(node).__mro__ if t.__module__ == "builtins")
-    return not_a_table(path, f"a value ({kind.__name__})")
+def blocked(node: object, path: Path, depth: int) -> str:
+    """Why `path` cannot go on from `node`, the value at `path[:depth]`:
+    `node` holds a list, a table or a value where `path[depth]` needs the
+    other.  A list counts as a list and a dict as a table whatever the
+    format made of them; a YAML node is given as what it reads as."""
+    above, segment = path[:depth], path[depth]
+    name = show(above) if above else "the top"
+    if isinstance(segment, int) and isinstance(node, dict):
+        return f"{name!r} is a table, not a list: its keys have no [N]"
+    if isinstance(segment, str) and isinstance(node, list):
+        rest = _tail(path[depth:])
+        return (
+            f"no {segment!r} {where(above) if above else 'at the top'}: it is a list "
+            f"({_items(len(node))}); write {_tail(above).removeprefix('.')}[N]{rest}"
+        )
+    wanted = "a list" if isinstance(segment, int) else "a table"
+    return f"{name!r} holds {kind(node)}, not {wanted}"
