@@ -17,7 +17,7 @@ import json.scanner
 import operator
 import re
 
-from props_to_tree._command import flow, paths
+from props_to_tree._command import flow, listing, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
@@ -33,6 +33,7 @@ if TYPE_CHECKING:
 _DECODER = json.JSONDecoder()
 _SCAN = json.scanner.make_scanner(_DECODER)  # type: ignore[arg-type]
 _SCAN_STRING = json.decoder.scanstring  # type: ignore[attr-defined]
+_WHITE = " \t\n\r"  # JSON's white space, and no other
 _SPACE = re.compile(r"[ \t\n\r]*")
 _SPACE_OR_COMMENTS = re.compile(r"(?:[ \t\n\r]+|//[^\n]*|/\*.*?\*/)*", re.DOTALL)
 
@@ -103,7 +104,8 @@ class Json:
 
     def load(self, text: str) -> JsonDocument:
         """The document in `text`; JSON with comments or trailing commas is
-        taken as JSONC."""
+        taken as JSONC.  Nothing but white space (and comments) is an empty
+        document, which lists nothing and takes a first key."""
         if not self.comments:
             try:
                 return JsonDocument(text, text, json.loads(text))
@@ -113,6 +115,8 @@ class Json:
         try:
             data = json.loads(blank)
         except json.JSONDecodeError as exc:
+            if not blank.strip(_WHITE):
+                return JsonDocument(text, blank, {}, empty=True)
             where = f"line {exc.lineno}, column {exc.colno}"
             raise UserError(f"not valid {self.name}: {exc.msg} ({where})") from None
         return JsonDocument(text, blank, data)
@@ -136,10 +140,11 @@ class JsonDocument:
     show = staticmethod(show)
     show_all = staticmethod(show_all)
 
-    def __init__(self, text: str, blank: str, data: Any) -> None:
+    def __init__(self, text: str, blank: str, data: Any, empty: bool = False) -> None:
         self.text = text
         self._blank = blank
         self.tree = data
+        self._empty = empty  # no value at all: white space and comments
         self._flows: dict[int, flow.Flow] = {}
         self._top: _Node | None = None
 
@@ -189,7 +194,7 @@ class JsonDocument:
         node = self._root()
         for depth, segment in enumerate(path):
             if not isinstance(node.value, list if isinstance(segment, int) else dict):
-                raise UserError(paths.blocked(node.value, path[:depth]))
+                raise UserError(paths.blocked(node.value, path, depth))
             found = self._flow(node)
             if isinstance(segment, str):
                 index = found.find(segment)
@@ -210,21 +215,52 @@ class JsonDocument:
 
     # --- changing -----------------------------------------------------------
 
+    def lookup(self, path: Path) -> Any:
+        return listing.find(self.tree, path)
+
+    def shared(self, path: Path) -> None:
+        return None  # JSON shares no values
+
     def parse(self, text: str) -> Value:
+        """A VALUE: exactly one JSON value, nothing around it; other text is
+        a string."""
+        constants: list[str] = []
+
+        def constant(name: str) -> float:
+            constants.append(name)
+            return float(name)
+
+        if not text or text[0] in _WHITE or text[-1] in _WHITE:
+            return Value(text, show(text))
         try:
-            data = json.loads(text)
+            data = json.loads(text, parse_constant=constant)
         except ValueError:
             return Value(text, show(text))
-        return Value(data, show(data), text.strip())
+        refused = None
+        if constants:
+            refused = (
+                f"{constants[0]} is not JSON; write '\"{constants[0]}\"' for a string"
+            )
+        return Value(
+            data, show(data), text, collection=_collection(data), refused=refused
+        )
 
     def current(self, path: Path) -> Value | None:
         try:
-            data = self.get(path)
+            data = self.lookup(path)
         except UserError:
             return None
-        return Value(data, show(data))
+        if self._empty and not path:
+            return None
+        return Value(data, show(data), collection=_collection(data))
 
     def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
+        if self._empty:
+            return self._first(path, value, create)
+        if not path:  # the whole document
+            root = self._root()
+            new = self._render(value, root, root.start)
+            return [Splice(root.start, root.end, new)]
         try:
             node, found, index, depth = self._find(path)
             rest, count = path[depth + 1 :], len(found.members)
@@ -275,7 +311,28 @@ class JsonDocument:
         member = _string(str(keys[0]), escapes=False) + colon + new
         return flow.insert(text, found, member, unit, _COMMENT)
 
+    def _first(self, path: Path, value: Value, create: bool) -> list[Splice]:
+        """A document's first value, in a file of white space or comments:
+        an object in two-space indentation, and a final line break."""
+        if any(isinstance(s, int) for s in path) or (len(path) > 1 and not create):
+            missing = paths.missing(path[:1], 0)
+            raise UserError(f"cannot write {paths.show(path)!r}: {missing}")
+        new = self._render(value, None, 0)
+        for depth in reversed(range(len(path))):
+            indent = "  " * depth
+            key = _string(str(path[depth]), escapes=False)
+            new = "{\n" + indent + "  " + key + ": " + new + "\n" + indent + "}"
+        text = self.text
+        if not text.strip(_WHITE):
+            return [Splice(0, len(text), new + "\n")]
+        lead = "" if text.endswith("\n") else "\n"
+        return [Splice(len(text), len(text), lead + new + "\n")]
+
     def delete(self, path: Path) -> list[Splice]:
+        if self._empty:
+            raise UserError(
+                f"cannot delete {paths.show(path)!r}: the document is empty"
+            )
         try:
             _, found, index, depth = self._find(path)
             if index is None or depth < len(path) - 1:
@@ -302,6 +359,12 @@ class JsonDocument:
         """The file's step of indentation."""
         found = re.search(r"^([ \t]+)\S", self.text, re.MULTILINE)
         return found.group(1) if found else "  "
+
+
+def _collection(data: Any) -> str:
+    if isinstance(data, dict):
+        return "a table"
+    return "a list" if isinstance(data, list) else ""
 
 
 _SURROGATE = re.compile("[\ud800-\udfff]")
