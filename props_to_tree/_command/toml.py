@@ -13,7 +13,7 @@ import math
 import re
 import tomllib
 
-from props_to_tree._command import flow, paths
+from props_to_tree._command import flow, listing, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.edit import Value
 from props_to_tree._command.errors import UserError
@@ -100,10 +100,71 @@ def show_all(values: list[Any]) -> list[str]:
     return list(map(show, values))
 
 
+# Parts a key may reach: its table's header, its dotted key and the inline
+# tables and arrays around it, together.
+LIMIT = 1000
+_STRINGS_AND_COMMENTS = (
+    r'"""(?:[^"\\]|\\.|"(?!""))*"{3,5}'
+    r"|'''(?:[^']|'(?!''))*'{3,5}"
+    r'|"(?:[^"\\\n]|\\.)*"'
+    r"|'[^'\n]*'"
+    r"|#[^\n]*"
+)
+_STRUCTURE = r"[\[\]{}=,\n]"
+
+
+def _too_deep(text: str) -> bool:
+    """Whether a key of `text` reaches LIMIT parts: found by one pass over
+    the text, before tomllib, whose time grows with the square of the parts
+    (a 10 MB file of long headers would keep it busy for minutes)."""
+    if text.count(".") + text.count("[") + text.count("{") < LIMIT - 1:
+        return False  # each part past the first needs one of them
+    text = re.sub(_STRINGS_AND_COMMENTS, "s", text)
+    search = re.compile(_STRUCTURE).search
+    base = 0  # the parts of the current table's header
+    stack: list[tuple[str, int]] = []  # open arrays and inline tables: depth
+    depth = 0  # the parts of the value being read
+    key_from, in_value, at = 0, False, 0
+    while found := search(text, at):
+        at = found.end()
+        mark = found.group()
+        if mark == "=" and not in_value:
+            owner = stack[-1][1] if stack else base
+            depth = owner + text.count(".", key_from, at) + 1
+            in_value = True
+        elif mark == "[" and not stack and not in_value:  # a header
+            end = text.find("\n", at)
+            end = len(text) if end < 0 else end
+            depth = base = text.count(".", at, end) + 1
+            at = end
+        elif mark in "[{":
+            stack.append((mark, depth))
+            if mark == "[":
+                depth += 1
+            else:
+                key_from, in_value = at, False
+        elif mark in "]}":
+            if stack:
+                stack.pop()
+            if stack and stack[-1][0] == "[":
+                depth = stack[-1][1] + 1
+            in_value = True
+        elif mark == "," and stack:
+            if stack[-1][0] == "{":
+                key_from, in_value = at, False
+        elif mark == "\n" and not stack:
+            key_from, in_value = at, False
+        if depth >= LIMIT:
+            return True
+    return False
+
+
 class Toml:
     name = "TOML"
 
     def load(self, text: str) -> TomlDocument:
+        if _too_deep(text):
+            raise UserError(f"nested too deeply: a key of {LIMIT:,} parts or more")
         try:
             tree = tomllib.loads(text)
         except tomllib.TOMLDecodeError as exc:
@@ -181,8 +242,9 @@ class TomlDocument:
             return parts, at
 
     def _scan(self) -> None:
-        text, at, header = self.text, 0, ()
-        arrays: dict[tuple[Any, ...], int] = {}
+        text, at = self.text, 0
+        header: tuple[Any, ...] = ()
+        arrays: dict[tuple[Any, ...], int] = {}  # items so far, by resolved path
         while True:
             at = _skip(text, at)
             if at >= len(text):
@@ -192,11 +254,10 @@ class TomlDocument:
                 array = text.startswith("[[", at)
                 parts, at = self._dotted(at + 1 + array)
                 at = texts.line_end(text, at)
-                path: tuple[Any, ...] = tuple(parts)
+                header = self._resolve(parts, arrays)
                 if array:
-                    arrays[path] = arrays.get(path, -1) + 1
-                    path += (arrays[path],)
-                header = self._resolve(path, arrays)
+                    arrays[header] = arrays.get(header, -1) + 1
+                    header += (arrays[header],)
                 self._headers.append(_Header(header, line, at))
                 continue
             parts, at = self._dotted(at)
@@ -205,19 +266,15 @@ class TomlDocument:
 
     @staticmethod
     def _resolve(
-        path: tuple[Any, ...], arrays: dict[tuple[Any, ...], int]
+        parts: list[str], arrays: dict[tuple[Any, ...], int]
     ) -> tuple[Any, ...]:
         """A header's path with the current item of each array of tables
-        above it: [[a]] then [a.b] is a.<last>.b."""
+        above it: [[a]] then [a.b] is a.<last>.b, and [[a]], [[a.b]], [a.b.c]
+        is a.<last>.b.<last>.c."""
         out: tuple[Any, ...] = ()
-        for part in path:
+        for number, part in enumerate(parts):
             out += (part,)
-            if (
-                isinstance(part, str)
-                and out in arrays
-                and len(out) < len(path)
-                and not isinstance(path[len(out)], int)
-            ):
+            if number < len(parts) - 1 and out in arrays:
                 out += (arrays[out],)
         return out
 
@@ -230,9 +287,9 @@ class TomlDocument:
         inner = _skip(text, at + 1)
         while text[inner] != closing:
             start, key = inner, None
-            if closing == "}":
+            if closing == "}":  # a key of one part or dotted: its parts
                 parts, inner = self._dotted(inner)
-                key = ".".join(parts)
+                key = tuple(parts)
                 inner = _skip(text, inner + 1)
             node, inner = self._value(inner)
             inner = _skip(text, inner)
@@ -249,11 +306,13 @@ class TomlDocument:
             self._paths = {entry.path: entry for entry in self.entries}
         return self._paths.get(path)
 
-    def _find(self, path: Path) -> tuple[Any, Any, int]:
+    def _find(self, path: Path) -> tuple[Any, Any, int, int]:
         """Where `path` leads: the holder of its last segment, ("table",
         path) for a table or an array of tables, ("flow", node) for an
         inline table or array; the index of the last segment in an array or
-        its key (None where it is missing); and how deep the walk got."""
+        its member (None where it is missing); how deep the walk got (past
+        the end where the path names a table made by dotted keys in an
+        inline table); and where the keys of that inline table start."""
         data: Any = self.tree
         prefix: tuple[Any, ...] = ()
         for depth, segment in enumerate(path):
@@ -263,36 +322,41 @@ class TomlDocument:
             segment = self._check(data, path, depth)
             last = depth == len(path) - 1
             if segment is None or (isinstance(segment, str) and segment not in data):
-                return ("table", prefix), None, depth
+                return ("table", prefix), None, depth, depth
             if last:
-                return ("table", prefix), segment, depth
+                return ("table", prefix), segment, depth, depth
             prefix, data = (*prefix, segment), data[segment]
         raise AssertionError("an empty path")  # pragma: no cover
 
-    def _find_inline(self, node: _Node, path: Path, depth: int) -> tuple[Any, Any, int]:
+    def _find_inline(
+        self, node: _Node, path: Path, depth: int
+    ) -> tuple[Any, Any, int, int]:
         """`_find` on from the value at `path[:depth]`, written in the line."""
-        for index in range(depth, len(path)):
+        index = depth
+        while True:
             segment = path[index]
             kind = "{" if isinstance(segment, str) else "["
             if node.flow is None or self.text[node.start] != kind:
-                raise UserError(paths.blocked(self._data(path[:index]), path[:index]))
+                raise UserError(paths.blocked(self._data(path[:index]), path, index))
             members = node.flow.members
             if isinstance(segment, str):
-                position = node.flow.find(segment)
+                position, width = _member(members, path, index)
             else:
                 position = segment + len(members) if segment < 0 else segment
                 position = position if 0 <= position < len(members) else None
-            if index == len(path) - 1 or position is None:
-                return ("flow", node), position, index
-            node = members[position].value
-        raise AssertionError("an empty path")  # pragma: no cover
+                width = 0 if position is None else 1
+            if position is None:
+                return ("flow", node), None, index + width, index
+            if index + width == len(path):
+                return ("flow", node), position, index + width - 1, index
+            node, index = members[position].value, index + width
 
     def _check(self, data: Any, path: Path, depth: int) -> Any:
         """`path[depth]` made fit to index `data`: a key of a table, or an
         item of an array of tables counted from 0; None past the end."""
         segment = path[depth]
         if not isinstance(data, list if isinstance(segment, int) else dict):
-            raise UserError(paths.blocked(data, path[:depth]))
+            raise UserError(paths.blocked(data, path, depth))
         if isinstance(segment, int):
             index = segment + len(data) if segment < 0 else segment
             return index if 0 <= index < len(data) else None
@@ -304,52 +368,71 @@ class TomlDocument:
             data = data[segment]
         return data
 
+    def lookup(self, path: Path) -> Any:
+        return listing.find(self.tree, path)
+
+    def shared(self, path: Path) -> None:
+        return None  # TOML shares no values
+
     # --- changing -----------------------------------------------------------
 
     def parse(self, text: str) -> Value:
-        stripped = text.strip()
-        if stripped == "null":
+        """A VALUE: exactly one TOML value, nothing around it (no comment);
+        other text is a string."""
+        if text == "null":
             raise UserError("TOML has no null (--delete removes a key)")
+        if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
+            return Value(text, show(text))
+        line = f"v = {text}"
         try:
-            data = tomllib.loads(f"v = {stripped}")
+            data = tomllib.loads(line)
         except tomllib.TOMLDecodeError:
             return Value(text, show(text))
-        if list(data) != ["v"]:
-            return Value(text, show(text))
-        return Value(data["v"], show(data["v"]), stripped)
+        if list(data) != ["v"] or TomlDocument(line, data)._value(4)[1] != len(line):
+            return Value(text, show(text))  # another key, or a comment after
+        value = data["v"]
+        return Value(value, show(value), text, collection=_collection(value))
 
     def current(self, path: Path) -> Value | None:
         try:
-            data = self._data(path)
-        except (KeyError, TypeError, IndexError):
+            data = self.lookup(path)
+        except UserError:
             return None
-        return Value(data, show(data))
+        return Value(data, show(data), collection=_collection(data))
 
     def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
+            if not path:
+                raise UserError("the top of a TOML document is a table: set its keys")
+            if len(path) >= LIMIT:
+                raise UserError(f"nested too deeply: {LIMIT:,} parts or more")
             return self._set(path, value, create)
         except UserError as exc:
             raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
 
     def _set(self, path: Path, value: Value, create: bool) -> list[Splice]:
-        (where, holder), found, depth = self._find(path)
-        rest, segment, text = path[depth + 1 :], path[depth], self.text
+        (where, holder), found, depth, first = self._find(path)
+        text = self.text
+        if depth >= len(path):
+            raise UserError(f"{paths.show(path)!r} is a table: delete it first")
+        rest, segment = path[depth + 1 :], path[depth]
         if where == "flow":
             members = holder.flow.members
             if found is not None:
                 return self._replace(members[found].value, value)
+            like = _last_string(text, [m.value for m in members])
             if isinstance(segment, int):
                 if rest or segment != len(members):
                     raise UserError(paths.missing(path[: depth + 1], len(members)))
-                item = self._render(value, None)
+                item = self._render(value, None, like)
                 return flow.insert(text, holder.flow, item, "  ", _COMMENT)
             if rest and not create:
                 raise UserError(paths.missing(path[: depth + 1]))
-            new = self._render(value, None)
+            new = self._render(value, None, like)
             for key in reversed(self._keys(rest, path, depth)):
                 new = f"{{{show_key(key)} = {new}}}"
-            member = f"{show_key(segment)} = {new}"
-            return flow.insert(text, holder.flow, member, "  ", _COMMENT)
+            key = ".".join(show_key(str(s)) for s in path[first : depth + 1])
+            return flow.insert(text, holder.flow, f"{key} = {new}", "  ", _COMMENT)
         whole = (*holder, segment)
         if found is not None and not rest:
             entry = self._entry(whole)
@@ -363,14 +446,17 @@ class TomlDocument:
             return self._append_table(holder, count, value)
         if rest and not create:
             raise UserError(paths.missing(path[: depth + 1]))
-        keys = [segment, *self._keys(rest, path, depth)]
+        keys = [str(segment), *self._keys(rest, path, depth)]
         dotted = any(
             e.path[: len(holder)] == holder and len(e.header) < len(holder)
             for e in self.entries
         )
         if len(keys) > 1 and not dotted:  # a table with a header of its own
             return self._new_table(holder, keys[:-1], keys[-1], value)
-        return self._insert(holder, keys, self._render(value, None))
+        like = _last_string(
+            text, [e.node for e in self.entries if e.path[:-1] == holder]
+        )
+        return self._insert(holder, keys, self._render(value, None, like))
 
     @staticmethod
     def _keys(rest: Path, path: Path, depth: int) -> list[str]:
@@ -407,7 +493,7 @@ class TomlDocument:
             raise UserError("--create does not make tables inside an array of tables")
         under = [h for h in self.headers if h.path[: len(parent)] == parent]
         text = self.text
-        where = self._section_end(under[-1]) if under else len(text.rstrip("\n"))
+        where = self._section_end(under[-1]) if under else len(text.rstrip("\r\n"))
         name = ".".join(map(show_key, (*parent, *tables)))
         lead = "\n\n" if where else ""
         block = f"{lead}[{name}]\n{show_key(key)} = {self._render(value, None)}"
@@ -416,12 +502,11 @@ class TomlDocument:
     def _append_table(
         self, array: tuple[Any, ...], count: int, value: Value
     ) -> list[Splice]:
-        """A new item of an array of tables: its header and keys after the
-        last item's."""
+        """A new item of an array of tables: its header, and its keys as they
+        were typed, after the last item's tables."""
         if not isinstance(value.data, dict):
             raise UserError("an item of an array of tables is a table: {key = value}")
-        last = self._header((*array, count - 1))
-        if last is None or any(isinstance(s, int) for s in array):
+        if self._header((*array, count - 1)) is None:
             raise UserError(
                 f"{paths.show(list(array))!r} is not written as [[...]] headers"
             )
@@ -429,9 +514,11 @@ class TomlDocument:
             h for h in self.headers if h.path[: len(array) + 1] == (*array, count - 1)
         ]
         where = self._section_end(under[-1])
-        parsed = tomllib.loads(f"v = {value.text}")["v"]
-        lines = [f"{show_key(k)} = {show(v)}" for k, v in parsed.items()]
-        name = ".".join(map(show_key, array))
+        line = f"v = {value.text}"
+        typed = TomlDocument(line, {})._value(4)[0].flow
+        assert typed is not None, "an inline table, as parsed"
+        lines = [line[m.start : m.end] for m in typed.members]
+        name = ".".join(show_key(s) for s in array if isinstance(s, str))
         return [Splice(where, where, f"\n\n[[{name}]]\n" + "\n".join(lines))]
 
     def _insert(
@@ -473,7 +560,9 @@ class TomlDocument:
 
     def delete(self, path: Path) -> list[Splice]:
         try:
-            (where, holder), found, depth = self._find(path)
+            (where, holder), found, depth, _ = self._find(path)
+            if depth >= len(path):
+                raise UserError("a table of dotted keys: delete its keys one by one")
             if found is None or depth < len(path) - 1:
                 count = len(holder.flow.members) if where == "flow" else None
                 if (
@@ -495,19 +584,26 @@ class TomlDocument:
                 h.path[: len(whole)] == whole and h.path == entry.header
                 for h in self.headers
             ):
-                end = texts.line_end(text, entry.node.end) + 1
-                splices.append(Splice(entry.line, end, ""))
+                lines = texts.own_lines(text, entry.line, entry.node.end)
+                splices.append(Splice(*lines, ""))
         for header in self.headers:
             if header.path[: len(whole)] == whole:
-                end = self._section_end(header)
-                splices.append(Splice(header.start, min(end + 1, len(text)), ""))
+                lines = texts.own_lines(text, header.start, self._section_end(header))
+                splices.append(Splice(*lines, ""))
         return splices
 
-    def _render(self, value: Value, old: _Node | None) -> str:
+    def _render(
+        self, value: Value, old: _Node | None, like: _Node | None = None
+    ) -> str:
+        """A new value: as typed; a string in the style of the one it
+        replaces, or failing that in the quotes of `like`, a string beside
+        it."""
         data = value.data
         if not isinstance(data, str):
             return value.text
         written = self.text[old.start : old.end] if old else ""
+        if like is not None and not written:
+            written = self.text[like.start]  # its quotes, not its lines
         if written.startswith("'''") and "'''" not in data:
             return "'''" + ("\n" if written.startswith("'''\n") else "") + data + "'''"
         if written.startswith('"""'):
@@ -516,3 +612,36 @@ class TomlDocument:
         if written.startswith("'") and "'" not in data and data.isprintable():
             return f"'{data}'"
         return _basic(data, escapes="\\u" in written or "\\U" in written)
+
+
+def _member(
+    members: list[flow.Member], path: Path, index: int
+) -> tuple[int | None, int]:
+    """The member of an inline table whose key, dotted or not, is the path
+    from `index` on (the last, where there are two), and how many segments
+    its key takes; else None, and how many segments the path shares with a
+    dotted key (the tables those make)."""
+    found, width, shared = None, 1, 0
+    for position, member in enumerate(members):
+        parts = member.key
+        if tuple(path[index : index + len(parts)]) == parts:
+            found, width = position, len(parts)
+            continue
+        common = 0
+        for part, segment in zip(parts, path[index:], strict=False):
+            if part != segment:
+                break
+            common += 1
+        shared = max(shared, common)
+    return (found, width) if found is not None else (None, shared)
+
+
+def _last_string(text: str, nodes: list[_Node]) -> _Node | None:
+    """The last of `nodes` written as a string."""
+    return next((n for n in reversed(nodes) if text[n.start] in "\"'"), None)
+
+
+def _collection(data: Any) -> str:
+    if isinstance(data, dict):
+        return "a table"
+    return "a list" if isinstance(data, list) else ""
