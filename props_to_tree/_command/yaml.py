@@ -179,8 +179,8 @@ def _merged(node: Any) -> list[Any]:
 
 def _key(text: str, node: Any) -> str:
     """A key as its path component: a string as it is, others as shown."""
-    if isinstance(node, Scalar) and not node.tag:
-        data = _scalar(node)
+    if isinstance(node, Scalar) and (not node.tag or node.tag == _STR):
+        data = _scalar(node) if not node.tag else node.value
         if isinstance(data, str):
             return data
     return _show(text, node)
@@ -193,8 +193,10 @@ def _show(text: str, node: Any) -> str:
         shown = "{" + ", ".join(pairs) + "}"
     elif isinstance(node, Sequence):
         shown = "[" + ", ".join(_show(text, v) for v in node.value) + "]"
-    elif node.tag:
-        return f"{_tag(text, node)} {_show_str(node.value)}"
+    elif node.tag:  # the tag says what it is: plain wherever it can be
+        value = node.value
+        shown = value if _plain(value) else json.dumps(value, ensure_ascii=False)
+        return f"{_tag(text, node)} {shown}"
     else:
         return _show_data(_scalar(node))
     return f"{_tag(text, node)} {shown}" if node.tag else shown
@@ -259,38 +261,46 @@ class YamlDocument:
     @property
     def tree(self) -> Any:
         """What the listing walks: mappings as dicts, sequences and streams
-        as lists, scalars as shown.  Merged keys come after a mapping's own.
-        A document whose aliases would show more than ALIASED values is
-        refused: a few hundred bytes of nested aliases can stand for
-        billions of values."""
+        as lists, scalars as shown.  Merged keys come after a mapping's own."""
         if self._tree is None:
-            root = self.root
-            aliased: dict[int, int] = {}
-            for node in root if isinstance(root, list) else [root]:
-                self._size(node, aliased)
-            total = sum(aliased.values())
-            if total > ALIASED:
-                worst = max(aliased, key=aliased.__getitem__)
-                name = re.compile(_ANCHOR).match(self.text, worst)
-                anchor = f"&{name[1]}" if name else "an anchor"
-                raise UserError(
-                    f"its aliases stand for {total:,} values, more than {ALIASED:,}: "
-                    f"{anchor} (line {self.text.count(chr(10), 0, worst) + 1}) "
-                    "is referred to most"
-                )
-            if root is None:
-                self._tree = {}
-            elif isinstance(root, list):
-                self._tree = [self._view(d) for d in root]
-            else:
-                self._tree = self._view(root)
+            self._tree = self.lookup([])
         return self._tree
 
-    def _size(self, node: Any, aliased: dict[int, int] | None = None) -> int:
+    def lookup(self, path: Path) -> Any:
+        """The value at `path` as the listing walks it.  One whose aliases
+        would show more than ALIASED values is refused: a few hundred bytes
+        of nested aliases can stand for billions of values."""
+        node = self.root if not path else self._get(path)
+        if node is None:
+            return {}
+        aliased: dict[int, int] = {}
+        sizes: dict[int, int] = {}
+        for each in node if isinstance(node, list) else [node]:
+            self._size(each, aliased, sizes)
+        total = sum(aliased.values())
+        if total > ALIASED:
+            worst = max(aliased, key=aliased.__getitem__)
+            name = re.compile(_ANCHOR).match(self.text, worst)
+            anchor = f"&{name[1]}" if name else "an anchor"
+            raise UserError(
+                f"its aliases stand for {total:,} values, more than {ALIASED:,}: "
+                f"{anchor} (line {self.text.count(chr(10), 0, worst) + 1}) "
+                "is referred to most"
+            )
+        if isinstance(node, list):
+            return [self._view(d) for d in node]
+        return self._view(node)
+
+    def _size(
+        self,
+        node: Any,
+        aliased: dict[int, int] | None = None,
+        sizes: dict[int, int] | None = None,
+    ) -> int:
         """How many values a listing of `node` shows, aliases followed; in
         `aliased`, by anchor's offset, those reached through an alias: a
         node met again was met first where its anchor is."""
-        sizes = self._sizes
+        sizes = self._sizes if sizes is None else sizes
         found = sizes.get(id(node))
         if found is not None:
             if aliased is not None:
@@ -300,10 +310,10 @@ class YamlDocument:
         if id(node) in self._open:
             raise UserError(f"an alias at line {node.start_mark.line + 1} holds itself")
         self._open.add(id(node))
-        if isinstance(node, Mapping) and not node.tag:
-            size = sum(self._size(v, aliased) for _, v in node.value)
-        elif isinstance(node, Sequence) and not node.tag:
-            size = sum(self._size(item, aliased) for item in node.value)
+        if isinstance(node, Mapping):
+            size = sum(self._size(v, aliased, sizes) for _, v in node.value)
+        elif isinstance(node, Sequence):
+            size = sum(self._size(item, aliased, sizes) for item in node.value)
         else:
             size = 1
         self._open.discard(id(node))
@@ -311,18 +321,95 @@ class YamlDocument:
         return size
 
     def _view(self, node: Any) -> Any:
-        if isinstance(node, Sequence) and not node.tag:
+        """Tagged collections too: their tags stay in the file."""
+        if isinstance(node, Sequence):
             return [self._view(item) for item in node.value]
-        if not isinstance(node, Mapping) or node.tag:
+        if not isinstance(node, Mapping):
             return _show(self.text, node)
         view: dict[str, Any] = {}
-        for key, value in node.value:
-            if not _is_merge(key):
-                view[_key(self.text, key)] = self._view(value)
-        for merged in _merged(node):
-            for key, value in self._view(merged).items():
-                view.setdefault(key, value)
+        for key, value in self._pairs(node):
+            view[key] = self._view(value)
         return view
+
+    def _pairs(self, node: Any) -> list[tuple[str, Any]]:
+        """A mapping's keys and values as a reader sees them: its own, then
+        those it merges that it does not hold itself."""
+        own = {_key(self.text, k): v for k, v in node.value if not _is_merge(k)}
+        pairs = list(own.items())
+        for merged in _merged(node):
+            for key, value in self._pairs(merged):
+                if key not in own:
+                    own[key] = value
+                    pairs.append((key, value))
+        return pairs
+
+    def shared(self, path: Path) -> tuple[object, str] | None:
+        """A warning for a change at `path` that shows at other paths too:
+        the change is made in a node that aliases or merge keys reach by
+        more than one path; and what tells that node among the run's."""
+        if "*" not in self.text or not path:
+            return None  # no alias, no merge: nothing is shared
+        chain: list[Any] = []
+        try:
+            self._find(path, chain)
+        except UserError:  # pragma: no cover - the change was made
+            return None
+        counts = [self._ways(node) for node in chain]
+        total, found = counts[-1]
+        if total < 2:
+            return None
+        outer = next(i for i, (count, _) in enumerate(counts) if count > 1)
+        mine = paths.show(path)
+        suffix = path[len(chain) - 1 :]
+        others = [s for p in found if (s := paths.show([*p, *suffix])) != mine]
+        named = ", ".join(repr(p) for p in others[:5])
+        more = total - 1 - min(len(others), 5)
+        named += f" and {more:,} more" if more > 0 else ""
+        key = frozenset(paths.show(p) for p in counts[outer][1])
+        return (
+            key,
+            f"{mine!r} is shared through an alias or a merge key: "
+            f"the same change shows at {named}",
+        )
+
+    def _ways(self, target: Any) -> tuple[int, list[Path]]:
+        """How many paths lead from the top to `target`, and the first six
+        of them: the change's own and five others."""
+        keep = 6
+        found: list[Path]
+        memo: dict[int, tuple[int, list[Path]]] = {}
+
+        def ways(node: Any) -> tuple[int, list[Path]]:
+            found: list[Path]
+            if node is target:
+                return 1, [[]]
+            known = memo.get(id(node))
+            if known is not None:
+                return known
+            memo[id(node)] = (0, [])  # an alias that holds itself leads nowhere
+            if isinstance(node, Mapping):
+                children: list[tuple[Any, Any]] = self._pairs(node)
+            elif isinstance(node, Sequence):
+                children = list(enumerate(node.value))
+            else:
+                children = []
+            count, found = 0, []
+            for segment, child in children:
+                more, below = ways(child)
+                count += more
+                found += [[segment, *p] for p in below[: keep - len(found)]]
+            memo[id(node)] = count, found
+            return count, found
+
+        root = self.root
+        if isinstance(root, list):
+            total, found = 0, []
+            for number, document in enumerate(root):
+                more, below = ways(document)
+                total += more
+                found += [[number, *p] for p in below[: keep - len(found)]]
+            return total, found
+        return ways(root)
 
     # --- finding ------------------------------------------------------------
 
@@ -352,7 +439,8 @@ class YamlDocument:
         elif isinstance(node, Mapping):
             for key, value in node.value:
                 start, end, alias = self._value_span(key, value)
-                slots.append(_Slot(key, value, key.start_mark.index, start, end, alias))
+                member = _key_start(text, key)
+                slots.append(_Slot(key, value, member, start, end, alias))
         else:
             at = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
             at += 1 if node.flow_style else 0
@@ -418,34 +506,32 @@ class YamlDocument:
             end = found
         return first
 
-    def _find(self, path: Path) -> tuple[Any, int | None, int]:
+    def _find(
+        self, path: Path, chain: list[Any] | None = None
+    ) -> tuple[Any, int | None, int]:
         """The container that holds the last segment of `path`, the index of
         its member there (None where there is none), and how deep the walk
-        got: short of the end where a table on the way is missing."""
+        got: short of the end where a table on the way is missing.  `chain`
+        gets the container of each segment."""
         node = self.root
         for depth, segment in enumerate(path):
+            if chain is not None:
+                chain.append(node)
             if node is None:  # an empty document
                 return None, None, depth
             if isinstance(segment, int):
                 if not isinstance(node, list | Sequence):
-                    raise UserError(self._blocked(node, path[:depth]))
+                    raise UserError(self._blocked(node, path, depth))
                 items = node if isinstance(node, list) else node.value
                 index: int | None = segment + len(items) if segment < 0 else segment
                 if not 0 <= index < len(items):  # type: ignore[operator]
                     index = None
             else:
                 if not isinstance(node, Mapping):
-                    raise UserError(self._blocked(node, path[:depth]))
+                    raise UserError(self._blocked(node, path, depth))
                 index = self._pair(node, segment)
                 if index is None and depth < len(path) - 1:
-                    merged = next(
-                        (
-                            m.value[i][1]
-                            for m in _merged(node)
-                            if (i := self._pair(m, segment)) is not None
-                        ),
-                        None,
-                    )
+                    merged = self._from_merge(node, segment)
                     if merged is not None:
                         node = merged
                         continue
@@ -454,26 +540,35 @@ class YamlDocument:
             node = self._members(node)[index].node
         raise AssertionError("an empty path")  # pragma: no cover
 
-    def _blocked(self, node: Any, path: Path) -> str:
-        if node is None:
-            return paths.missing(path) if path else "the document is empty"
+    def _from_merge(self, node: Any, key: str) -> Any:
+        """The value of `key` that `node` merges from another mapping."""
+        for merged in _merged(node):
+            found = self._pair(merged, key)
+            if found is not None:
+                return merged.value[found][1]
+            deeper = self._from_merge(merged, key)
+            if deeper is not None:
+                return deeper
+        return None
+
+    def _blocked(self, node: Any, path: Path, depth: int) -> str:
         if isinstance(node, Mapping):
-            return paths.not_a_list(path)
-        if isinstance(node, list | Sequence):
-            return paths.not_a_table(path, "a list")
-        data = _scalar(node) if not node.tag else node.value
-        return paths.blocked(data, path)
+            data: Any = {}  # stands for a table: only its kind is said
+        elif isinstance(node, list | Sequence):
+            data = node if isinstance(node, list) else node.value
+        else:
+            data = _scalar(node)
+        return paths.blocked(data, path, depth)
 
     def _get(self, path: Path) -> Any:
         node, index, depth = self._find(path)
         if index is not None and depth == len(path) - 1:
             return self._members(node)[index].node
         last = path[-1]
-        if depth == len(path) - 1 and isinstance(last, str):
-            for merged in _merged(node) if isinstance(node, Mapping) else []:
-                found = self._pair(merged, last)
-                if found is not None:
-                    return merged.value[found][1]
+        if depth == len(path) - 1 and isinstance(last, str) and node is not None:
+            merged = self._from_merge(node, last) if isinstance(node, Mapping) else None
+            if merged is not None:
+                return merged
         raise UserError(self._missing(node, path[: depth + 1]))
 
     def _missing(self, node: Any, path: Path) -> str:
@@ -487,32 +582,30 @@ class YamlDocument:
     # --- changing -----------------------------------------------------------
 
     def parse(self, text: str) -> Value:
-        stripped = text.strip()
-        if stripped:
-            try:
-                node = pyyaml.compose(stripped, Loader=_Loader)
-            except pyyaml.YAMLError:
-                node = None
-            block = isinstance(node, Mapping | Sequence) and not node.flow_style
-            if node is not None and not block:
-                data = (
-                    _scalar(node) if isinstance(node, Scalar) and not node.tag else node
-                )
-                return Value(data, _show(stripped, node), stripped)
-        return Value(text, _show_str(text))
+        """A VALUE: exactly one YAML flow value, nothing around it; other
+        text is a string."""
+        node = _one_value(text)
+        if node is None:
+            return Value(text, _show_str(text))
+        data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
+        return Value(data, _show(text, node), text, collection=_collection(node))
 
     def current(self, path: Path) -> Value | None:
         try:
-            node = self._get(path)
+            node = self.root if not path else self._get(path)
+            if node is None or isinstance(node, list):
+                return None
             if self._size(node) > ALIASED:  # too large to show: never the same
-                return Value(node, f"<{id(node)}>")
+                return Value(node, f"<{id(node)}>", collection=_collection(node))
         except UserError:
             return None
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
-        return Value(data, _show(self.text, node))
+        return Value(data, _show(self.text, node), collection=_collection(node))
 
     def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
+            if not path:
+                return self._set_top(value)
             node, index, depth = self._find(path)
             rest = path[depth + 1 :]
             if index is not None and not rest:
@@ -531,6 +624,19 @@ class YamlDocument:
             return self._insert(node, [segment, *rest], value)  # type: ignore[list-item]
         except UserError as exc:
             raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
+
+    def _set_top(self, value: Value) -> list[Splice]:
+        root, text = self.root, self.text
+        if isinstance(root, list):
+            raise UserError("a stream's documents are set one by one: [N]")
+        if root is None:
+            lead = "" if not text or text.endswith("\n") else "\n"
+            return [
+                Splice(len(text), len(text), lead + self._render(value, None) + "\n")
+            ]
+        return self._replace(
+            _Slot(None, root, -1, root.start_mark.index, self._end(root), False), value
+        )
 
     def delete(self, path: Path) -> list[Splice]:
         try:
@@ -551,13 +657,7 @@ class YamlDocument:
         if node.flow_style:
             return flow.remove(text, self._flow(node), index, _COMMENT)
         if texts.first_on_line(text, slot.start):
-            return [
-                Splice(
-                    texts.line_start(text, slot.start),
-                    texts.line_end(text, slot.end) + 1,
-                    "",
-                )
-            ]
+            return [Splice(*texts.own_lines(text, slot.start, slot.end), "")]
         if index + 1 < len(slots):  # the first key after "- "
             return [Splice(slot.start, slots[index + 1].start, "")]
         return [
@@ -593,39 +693,53 @@ class YamlDocument:
         gap = texts.comment_gap(text, end, re.compile(_GAP))
         if slot.alias:  # an alias: its own value, not its anchor's
             return [Splice(start, end, self._render(value, None), gap)]
-        start = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
+        properties = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
+        tagged = _tagged(value)
+        if tagged:  # the new tag stands where the old one stood
+            kept = re.sub(_TAG_TOKEN, "", text[start:properties])
+        start = properties
         if isinstance(old, Scalar) or old.flow_style:
             new = self._render(value, old if isinstance(old, Scalar) else None)
+            if isinstance(old, Scalar) and old.style in ("|", ">"):
+                new = _with_header_comment(text, start, new)
+            if tagged:
+                return [Splice(slot.value, end, kept + new, gap)]
             if start == end:  # an empty value: "key:"
                 new = " " + new
             return [Splice(start, end, new, gap)]
-        if isinstance(value.data, Mapping | Sequence) and value.data.value:
+        data = value.data
+        if isinstance(data, Mapping | Sequence) and data.value and not tagged:
             indent = texts.indentation(text, start)
             column = start - texts.line_start(text, start)
             lead = " " * column if texts.first_on_line(text, start) else indent + "  "
-            return [Splice(start, end, self._block(value.data, value.text, lead, ""))]
+            return [Splice(start, end, self._block(data, value.text, lead, ""))]
+        new = self._render(value, None)
+        if slot.key is None and slot.start == slot.value:  # a document's top
+            return [Splice(slot.value if tagged else start, end, new)]
         # A block collection gives way to a value on its key's or dash's line.
         at = slot.start if slot.key is None else slot.key.end_mark.index
         line = text[at : texts.line_end(text, at)]
-        kept = re.match(r"[ \t]*[:\-]?[^#]*?(?=[ \t]*(?:#|$))", line)
-        after = at + (kept.end() if kept else 0)
-        return [Splice(after, end, " " + self._render(value, None))]
+        found = re.match(r"[ \t]*[:\-]?[^#]*?(?=[ \t]*(?:#|$))", line)
+        after = at + (found.end() if found else 0)
+        return [Splice(after, end, " " + new)]
 
-    def _render(self, value: Value, old: Any) -> str:
+    def _render(self, value: Value, old: Any, like: Any = None) -> str:
         """A new value: a string in the style of the one it replaces, where
-        that style can hold it; anything else as it was written."""
+        that style can hold it, or failing that in the quotes of `like`, a
+        string beside it; anything else as it was written."""
         if not isinstance(value.data, str):
             return value.text
-        style = old.style if isinstance(old, Scalar) else ""
+        style = old.style if isinstance(old, Scalar) else like.style if like else ""
         return _string(value.data, style or "", self.text, old)
 
     def _append(self, node: Any, value: Value) -> list[Splice]:
         """A new last item, after the last one and before the blank lines and
         comments that end the list, with its dash and indentation."""
         text = self.text
+        like = _last_string(node.value)
         if node.flow_style:
             return flow.insert(
-                text, self._flow(node), self._render(value, None), "  ", _COMMENT
+                text, self._flow(node), self._render(value, None, like), "  ", _COMMENT
             )
         last = self._members(node)[-1]
         indent = (
@@ -643,12 +757,13 @@ class YamlDocument:
         if (
             isinstance(item, Mapping | Sequence)
             and item.value
+            and not _tagged(value)
             and isinstance(last.node, Mapping | Sequence)
             and not last.node.flow_style
         ):
             new = self._block(item, value.text, indent + " " * len(dash), "")
         else:
-            new = self._render(value, None)
+            new = self._render(value, None, like)
         where = texts.line_end(text, last.end)
         return [Splice(where, where, "\n" + indent + dash + new)]
 
@@ -663,33 +778,38 @@ class YamlDocument:
             return [Splice(len(text), len(text), lead + nested + "\n")]
         if not isinstance(mapping, Mapping):
             raise UserError("a stream's documents are not added to")
+        like = _last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
         if mapping.flow_style:
-            new = self._render(value, None)
+            new = self._render(value, None, like)
             for name in reversed(names[1:]):
                 new = f"{{{name}: {new}}}"
             member = f"{names[0]}: {new}"
             return flow.insert(text, self._flow(mapping), member, "  ", _COMMENT)
-        first = mapping.value[0][0]
-        indent = " " * first.start_mark.column
+        first = _key_start(text, mapping.value[0][0])
+        indent = " " * (first - texts.line_start(text, first))
         unit = " " * _mapping_indent(text)
         after = texts.line_end(text, self._members(mapping)[-1].end)
-        return [
-            Splice(
-                after, after, "\n" + indent + self._nested(names, value, indent, unit)
-            )
-        ]
+        nested = self._nested(names, value, indent, unit, like)
+        return [Splice(after, after, "\n" + indent + nested)]
 
-    def _nested(self, names: list[str], value: Value, indent: str, unit: str) -> str:
+    def _nested(
+        self, names: list[str], value: Value, indent: str, unit: str, like: Any = None
+    ) -> str:
         lines = []
         for depth, name in enumerate(names[:-1]):
             lines.append(indent + unit * depth + name + ":")
         inner = indent + unit * (len(names) - 1)
         item = value.data
-        if isinstance(item, Mapping | Sequence) and item.value and len(names) > 1:
+        if (
+            isinstance(item, Mapping | Sequence)
+            and item.value
+            and len(names) > 1
+            and not _tagged(value)
+        ):
             block = self._block(item, value.text, inner + unit, inner + unit)
             lines.append(inner + names[-1] + ":\n" + block)
         else:
-            lines.append(inner + names[-1] + ": " + self._render(value, None))
+            lines.append(inner + names[-1] + ": " + self._render(value, None, like))
         return "\n".join(lines)[len(indent) :]
 
     def _block(self, node: Any, source: str, indent: str, lead: str) -> str:
@@ -777,3 +897,93 @@ def _mapping_indent(text: str) -> int:
         key_only = content.rstrip().endswith(":") and not content.startswith("- ")
         above = depth if key_only else None
     return 2
+
+
+_STR = "tag:yaml.org,2002:str"
+# A tag among a node's properties, with the space after it.
+_TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)\s+"
+
+
+def _one_value(text: str) -> Any:
+    """The node of `text` where it is exactly one YAML flow value: nothing
+    around it (white space, a comment, a document marker or directive), no
+    anchor or alias, no block collection or block scalar, and no line break
+    folded inside a scalar.  None for any other text, which is a string."""
+    if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
+        return None
+    try:
+        events: list[Any] = list(pyyaml.parse(text, Loader=_Loader))
+        node = pyyaml.compose(text, Loader=_Loader)
+    except pyyaml.YAMLError:
+        return None
+    content = events[2:-2]
+    if len(events) < 5 or not isinstance(events[1], pyyaml.DocumentStartEvent):
+        return None
+    if events[1].explicit or events[-2].explicit or events[1].version:
+        return None
+    if (
+        events[1].tags
+        or content[0].start_mark.index
+        or content[-1].end_mark.index != len(text)
+    ):
+        return None
+    if (
+        isinstance(content[0], pyyaml.CollectionStartEvent)
+        and not content[0].flow_style
+    ):
+        return None
+    for event in content:
+        if isinstance(event, pyyaml.AliasEvent) or getattr(event, "anchor", None):
+            return None
+        start, end = event.start_mark.index, event.end_mark.index
+        if isinstance(event, pyyaml.ScalarEvent) and (
+            event.style in ("|", ">") or text.find("\n", start, end) >= 0
+        ):
+            return None
+    return node
+
+
+def _collection(node: Any) -> str:
+    if isinstance(node, Mapping):
+        return "a table"
+    return "a list" if isinstance(node, Sequence) else ""
+
+
+def _tagged(value: Value) -> bool:
+    """Whether a VALUE was given with a tag of its own."""
+    return isinstance(value.data, Node) and bool(value.data.tag)
+
+
+def _with_header_comment(text: str, start: int, new: str) -> str:
+    """`new` in place of the block scalar at `start`, keeping the comment on
+    its header line (`| # note`)."""
+    header = text[start : texts.line_end(text, start)]
+    found = re.match(r"[|>][-+0-9]*([ \t]+#.*)", header)
+    if found is None:
+        return new
+    if new[:1] in ("|", ">"):
+        end = texts.line_end(new, 0)
+        return new[:end] + found[1] + new[end:]
+    return new + found[1]
+
+
+def _last_string(nodes: list[Any]) -> Any:
+    """The last of `nodes` that is a string written plain or in quotes."""
+    for node in reversed(nodes):
+        if not isinstance(node, Scalar) or node.tag:
+            continue
+        if node.style in ("'", '"') or (
+            node.style in ("", None) and type(_plain_value(node.value)) is str
+        ):
+            return node
+    return None
+
+
+def _key_start(text: str, key: Any) -> int:
+    """Where a mapping's member starts: its key, or the "?" before it."""
+    at = int(key.start_mark.index)
+    line = texts.line_start(text, at)
+    before = text[line:at].rstrip()
+    if before.endswith("?") and (len(before) == 1 or before[-2] in " \t-"):
+        return line + len(before) - 1
+    return at
