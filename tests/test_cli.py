@@ -232,7 +232,6 @@ LAYOUTS = [
         ["--set", "t=three"],
         "t: |-\n    three\nn: 1\n",
     ),
-    ("yaml", "a: &x {k: 1}\nb: *x\n", ["--set", "b.k=2"], "a: &x {k: 2}\nb: *x\n"),
     (
         "yaml",
         "a: &x {k: 1}\nb: *x  # c\n",
@@ -252,6 +251,68 @@ LAYOUTS = [
         "m:\n  a:\n    x: 1\nz: 0\n",
         ["--set", "m.a={y: 2, z: [1, 2]}"],
         "m:\n  a:\n    y: 2\n    z:\n      - 1\n      - 2\nz: 0\n",
+    ),
+    # VALUE is a value only when it is exactly one, nothing around it.
+    ("yaml", "k: a  # c\n", ["--set", "k=Fix #42 now"], 'k: "Fix #42 now" # c\n'),
+    ("yaml", "k: a\n", ["--set", "k= padded "], 'k: " padded "\n'),
+    ("yaml", "k: a\n", ["--set", "k=x\ny"], 'k: "x\\ny"\n'),
+    ("yaml", "k: a\n", ["--set", "k=|", "--set", "j=&x y"], 'k: "|"\nj: "&x y"\n'),
+    ("toml", 'k = "x"\n', ["--set", 'k="a" # c'], 'k = "\\"a\\" # c"\n'),
+    (
+        "json",
+        '{"k": 1}',
+        ["--set", "k=2 ", "--set", "v=1.10"],
+        '{"k": "2 ", "v": 1.10}',
+    ),
+    # Tags: one given replaces the old; none given keeps it.
+    ("yaml", "a: !Ref x\n", ["--set", "a=!GetAtt y.z"], "a: !GetAtt y.z\n"),
+    ("yaml", "a: &n !Ref x\n", ["--set", "a=z"], "a: &n !Ref z\n"),
+    ("yaml", "? !!str a\n: !!int 47\n", ["--set", "a=5"], "? !!str a\n: !!int 5\n"),
+    ("yaml", "x: !t\n  a: 1\n", ["--set", "x.a=2"], "x: !t\n  a: 2\n"),
+    ("yaml", "a: | # keep\n  x\n", ["--set", "a=y"], "a: |- # keep\n  y\n"),
+    # A new item or key takes its siblings' quotes.
+    ("yaml", 'l:\n  - "x"\n', ["--set", "l[1]=y1"], 'l:\n  - "x"\n  - "y1"\n'),
+    ("yaml", "m: {a: 'x'}\n", ["--set", "m.b=y"], "m: {a: 'x', b: 'y'}\n"),
+    ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
+    ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
+    # A member between blank lines leaves one.
+    ("yaml", "a: 1\n\nb: 2\n\nc: 3\n", ["--delete", "b"], "a: 1\n\nc: 3\n"),
+    ("toml", "a = 1\n\nb = 2\n\nc = 3\n", ["--delete", "b"], "a = 1\n\nc = 3\n"),
+    (
+        "json",
+        '{\n  "a": 1,\n\n  "b": 2,\n\n  "c": 3\n}\n',
+        ["--delete", "b"],
+        '{\n  "a": 1,\n\n  "c": 3\n}\n',
+    ),
+    # TOML: dotted keys in inline tables, arrays of tables in arrays of tables.
+    (
+        "toml",
+        "t.a = {d.e = 1, f = 2}\n",
+        ["--set", "t.a.d.e=3", "--set", "t.a.d.g=4"],
+        "t.a = {d.e = 3, f = 2, d.g = 4}\n",
+    ),
+    (
+        "toml",
+        "[[a]]\n[[a.b]]\n[a.b.c]\nd = 1\n[[a]]\n[[a.b]]\nm = 2\n",
+        ["--set", "a[0].b[0].c.d=3", "--set", "a[1].b[0].m=4"],
+        "[[a]]\n[[a.b]]\n[a.b.c]\nd = 3\n[[a]]\n[[a.b]]\nm = 4\n",
+    ),
+    (
+        "toml",
+        "[[b]]\nn = 1\n",
+        ["--set", "b[1]={x = 3.10, y = 0x1F}"],
+        "[[b]]\nn = 1\n\n[[b]]\nx = 3.10\ny = 0x1F\n",
+    ),
+    # "." is the top: a document that is one value, an empty one.
+    ("json", "42\n", ["--set", ".=[1]"], "[1]\n"),
+    ("yaml", "~\n", ["--set", ".=x"], "x\n"),
+    ("yaml", "a: 1\n", ["--set", ".=[2]"], "- 2\n"),
+    ("json", " \n", ["--set", "a=1"], '{\n  "a": 1\n}\n'),
+    (
+        "json",
+        "// none yet\n",
+        ["--create", "--set", "a.b=1"],
+        '// none yet\n{\n  "a": {\n    "b": 1\n  }\n}\n',
     ),
     # Lists: items set, appended after the last one and deleted with their
     # lines, in the list's own layout; documents of a stream.
@@ -372,42 +433,79 @@ LAYOUTS = [
 
 
 @pytest.mark.parametrize(("fmt", "document", "args", "after"), LAYOUTS)
-def test_an_edit_changes_the_edited_text_alone(tmp_path, fmt, document, args, after):
+@pytest.mark.parametrize("crlf", [False, True], ids=["lf", "crlf"])
+def test_an_edit_changes_the_edited_text_alone(
+    tmp_path, fmt, document, args, after, crlf
+):
+    if crlf:  # every line break written takes the file's
+        if "\r" in document or "\n" not in document:
+            pytest.skip("no line break to take")
+        document, after = (t.replace("\n", "\r\n") for t in (document, after))
     path = tmp_path / f"document.{fmt}"
     path.write_bytes(document.encode())  # as bytes: line breaks stay as they are
-    assert ok(path, "-i", *args) == ""
+    result = run(path, "-i", *args)
+    assert (result.returncode, result.stdout) == (0, "")
     assert path.read_bytes().decode() == after
 
 
-@pytest.mark.parametrize(
-    ("fmt", "document", "value", "warning"),
-    [
-        (
-            "toml",
-            'version = "2.0"\n',
-            "2.1",
-            "'version' was a string and is now a number"
-            "; write '\"2.1\"' to keep a string",
-        ),
-        (
-            "yaml",
-            "python-version: 3.10\n",
-            "3.11.2",
-            "'python-version' was a number and is now a string",
-        ),
-        (
-            "json",
-            '{"version": true}',
-            "1",
-            "'version' was a boolean and is now a number",
-        ),
-    ],
-)
-def test_a_change_of_kind_is_warned_of(fmt, document, value, warning):
-    key = warning.split("'")[1]
-    result = run("--format", fmt, "--set", f"{key}={value}", stdin=document)
+WARNINGS = [
+    # (format, document, arguments, the one line of warning, output)
+    (
+        "toml",
+        'version = "2.0"\n',
+        ["--set", "version=2.1"],
+        "'version' was a string and is now a number; write '\"2.1\"' to keep a string",
+        "version = 2.1\n",
+    ),
+    (
+        "json",
+        '{"version": "1.0.0"}',
+        ["--set", "version=1.10"],
+        "'version' was a string and is now a number; write '\"1.10\"' to keep a string",
+        '{"version": 1.10}',
+    ),
+    (
+        "yaml",
+        "python-version: 3.10\n",
+        ["--set", "python-version=3.11.2"],
+        "'python-version' was a number and is now a string",
+        "python-version: 3.11.2\n",
+    ),
+    (
+        "json",
+        '{"version": true}',
+        ["--set", "version=1"],
+        "'version' was a boolean and is now a number",
+        '{"version": 1}',
+    ),
+    # A change to a node that aliases or merge keys share, once per node.
+    (
+        "yaml",
+        "a: &x {k: 1, j: 1}\nb: *x\n",
+        ["--set", "b.k=2", "--set", "b.j=2"],
+        "'b.k' is shared through an alias or a merge key: "
+        "the same change shows at 'a.k'",
+        "a: &x {k: 2, j: 2}\nb: *x\n",
+    ),
+    (
+        "yaml",
+        "base: &b\n  x: {y: 1}\np:\n  <<: *b\nq:\n  <<: *b\n",
+        ["--set", "p.x.y=2", "--set", "p.z=1"],
+        "'p.x.y' is shared through an alias or a merge key: "
+        "the same change shows at 'base.x.y', 'q.x.y'",
+        "base: &b\n  x: {y: 2}\np:\n  <<: *b\n  z: 1\nq:\n  <<: *b\n",
+    ),
+]
+
+
+@pytest.mark.parametrize(("fmt", "document", "args", "warning", "out"), WARNINGS)
+def test_changes_that_show_more_than_asked_are_warned_of(
+    fmt, document, args, warning, out
+):
+    result = run("--format", fmt, *args, stdin=document)
     assert result.returncode == 0
     assert result.stderr == f"props-to-tree: warning: {warning}\n"
+    assert result.stdout == out
 
 
 @pytest.mark.parametrize(
@@ -439,6 +537,23 @@ def test_a_change_of_kind_is_warned_of(fmt, document, value, warning):
         ("yaml", "", ""),
         ("json", '{"a\\ud800": {"b": 1}}', '["a\\ud800"].b = 1\n'),
         ("toml", "[[a]]\nb = [{c = 1}]\n[[a]]\n", "a[0].b[0].c = 1\na[1] = {}\n"),
+        # Tagged collections by their members; a document that is a value.
+        ("yaml", "--- !!omap\n- a: 1\n- b: 2\n", "[0].a = 1\n[1].b = 2\n"),
+        ("yaml", "--- !!set\n? a\n", "a = null\n"),
+        ("yaml", "? !!str a\n: !!int 47\n", "a = !!int 47\n"),
+        ("yaml", "~\n", ". = null\n"),
+        ("yaml", "hello\n", ". = hello\n"),
+        ("json", '"ab"', '. = "ab"\n'),
+        ("json", "42", ". = 42\n"),
+        ("json", "", ""),
+        ("jsonc", "// nothing\n", ""),
+        # Lines end at "\n" alone: other breaks stay in the value.
+        (
+            "json",
+            '{"a": "x\u2028y\u0085z", "b": NaN}',
+            'a = "x\u2028y\u0085z"\nb = NaN\n',
+        ),
+        ("yaml", 'a: "x\u2028y"\n', 'a = "x\u2028y"\n'),
     ],
 )
 def test_odd_documents_list_one_line_per_leaf(tmp_path, fmt, document, lines):
@@ -463,7 +578,7 @@ def test_yaml_tags_construct_nothing(tmp_path):
     marker = tmp_path / "ran"
     path = tmp_path / "tags.yaml"
     path.write_text(f'a: !!python/object/apply:os.system ["touch {marker}"]\nb: 1\n')
-    assert listing(path)[0] == f"a = !!python/object/apply:os.system [touch {marker}]"
+    assert listing(path)[0] == f"a[0] = touch {marker}"
     ok(path, "-i", "--set", "b=2")
     assert path.read_text().startswith("a: !!python/object/apply:os.system")
     assert not marker.exists()
@@ -479,12 +594,20 @@ GETS = [
     ("yaml", "- x\n- y\n", "[-1]", "y\n"),
     ("toml", "[[a]]\nb = 1\n", "a[0]", "a[0].b = 1\n"),
     ("json", '{"a": {"b.c": []}}', 'a["b.c"]', "[]\n"),
+    ("json", '"ab"', ".", '"ab"\n'),
+    ("toml", "a = 1\nb = [2]\n", ".", "a = 1\nb[0] = 2\n"),
+    ("yaml", "x: !t\n  a: 1\n", "x.a", "1\n"),
 ]
 
 
 @pytest.mark.parametrize(("fmt", "document", "path", "printed"), GETS)
 def test_get_prints_a_value_or_the_lines_below(fmt, document, path, printed):
     assert ok("--format", fmt, "--get", path, stdin=document) == printed
+
+
+def test_several_gets_print_in_order(example):
+    printed = ok(example, "--get", "db.port", "--get", "db.pool")
+    assert printed == ok(example, "--get", "db.port") + ok(example, "--get", "db.pool")
 
 
 def test_keys_that_cannot_stand_bare_are_quoted_and_read_back(tmp_path):
@@ -507,7 +630,13 @@ def test_keys_that_cannot_stand_bare_are_quoted_and_read_back(tmp_path):
 ERRORS = [
     # (arguments, standard input, what the one line says)
     (["--set", "web.port=1"], None, "cannot write 'web.port': no 'web' at the top"),
-    (["--set", "db.port.x=1"], None, "'db.port' holds a value (int), not a table"),
+    (["--set", "db.port.x=1"], None, "'db.port' holds a number, not a table"),
+    (["--get", "db.port.x"], None, "'db.port' holds a number, not a table"),
+    (["--get", "db.port", "--get", "db.x"], None, "no 'x' under 'db'"),
+    (["--get", "db."], None, "bad path 'db.': a key is empty"),
+    (["--delete", "."], None, "--delete .: the top of a document is not deleted"),
+    (["--set", "service.tags=[a, b"], None, "'service.tags' holds a list and '[a, b'"),
+    (["--wait", "-1", "--set", "a=1"], None, "--wait: must be 0 or more seconds"),
     (["--set", "db.port=1", "--set", "db.x.y=2"], None, "no 'x' under 'db'"),
     (["--delete", "db.nope"], None, "cannot delete 'db.nope': no 'nope' under 'db'"),
     (["--get", "db.nope"], None, "no 'nope' under 'db'"),
@@ -568,8 +697,17 @@ BAD_INPUT = [
     (
         ["--format", "toml", "--set", "a.b=1"],
         "a = [1]",
-        "'a' holds a list, not a table",
+        "no 'b' under 'a': it is a list (1 item); write a[N].b",
     ),
+    (
+        ["--format", "yaml", "--get", "hosts"],
+        "- a\n- b\n",
+        "no 'hosts' at the top: it is a list (2 items); write [N].hosts",
+    ),
+    (["--format", "json", "--set", "a=NaN"], "{}", "NaN is not JSON; write '\"NaN\"'"),
+    (["--format", "toml"], "[" + "a." * 999 + "a]\n", "nested too deeply"),
+    (["--format", "toml", "--set", ".=1"], "a = 1\n", "the top of a TOML document"),
+    ([], "a: 1\n", "it was read as JSON: --format names its format"),
     (
         ["--format", "json", "--get", "a[-3]"],
         '{"a": [1, 2]}',
@@ -758,11 +896,14 @@ def test_aliases_that_stand_for_too_much_are_refused(
     monkeypatch.setattr(yaml_format, "ALIASED", 12)
     path = tmp_path / "bomb.yaml"
     path.write_text(BOMBS[shape])
-    for args in ([], ["--get", "c"]):
+    for args in ([], ["--get", "."]):
         assert _cli.main([str(path), *args]) == 2
         error = capfd.readouterr().err
         assert error.startswith(f"props-to-tree: error: {path}: its aliases stand")
         assert error.endswith("&b (line 2) is referred to most\n")
+    # A part that stands for little is read.
+    assert _cli.main([str(path), "--get", "a"]) == 0
+    assert capfd.readouterr().out.startswith("a")
     # A change needs no listing of the whole.
     assert _cli.main([str(path), "-i", "--set", "c=1", "--set", change]) == 0
     assert "c: &c 1\n" in path.read_text()

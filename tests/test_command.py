@@ -21,9 +21,9 @@ keys = st.text(min_size=0, max_size=8)
 segments = st.lists(st.one_of(keys, st.integers(-3, 30)), min_size=1, max_size=6)
 
 
-@given(segments)
+@given(st.one_of(segments, st.just([])))
 def test_every_path_reads_back_as_its_segments(path):
-    shown = paths.show(path)
+    shown = paths.show(path)  # "." for the top
     assert paths.parse(shown) == path
     assert paths.split_assignment(f"{shown} = v") == (path, "v")
     assert paths.split_assignment(f"{shown}=v") == (path, "v")
@@ -33,10 +33,13 @@ def test_every_path_reads_back_as_its_segments(path):
     ("text", "problem"),
     [
         ("a[x]", "an item is [N]"),
-        ("a..b", "unexpected '.'"),
+        ("a..b", "a key is empty"),
+        ("a.", "a key is empty"),
+        (".a", "a key is empty"),
+        ("a.=", "a key is empty"),
         ("a[0]b", "unexpected 'b'"),
         ('a["b]', "an item is [N]"),
-        ("", "it is empty"),
+        ("", "it is empty (the top is '.')"),
         ("a=b", "a key with '=' is written"),
     ],
 )
@@ -91,7 +94,8 @@ trees = st.recursive(
 )
 documents = st.dictionaries(names, trees, min_size=1, max_size=4)
 
-# Each format in its layouts: several lines, one line, and mixed.
+# Each format in its layouts: several lines, one line, and mixed; and with
+# Windows line breaks, which every line written must take.
 WRITERS = {
     "json": lambda tree: json.dumps(tree, indent=2, ensure_ascii=False) + "\n",
     "json, one line": lambda tree: json.dumps(tree, ensure_ascii=False),
@@ -99,6 +103,18 @@ WRITERS = {
     "yaml, flow": lambda tree: yaml.safe_dump(tree, default_flow_style=None, width=30),
     "toml": tomli_w.dumps,
 }
+WRITERS |= {
+    f"{layout}, crlf": lambda tree, write=write: write(tree).replace("\n", "\r\n")
+    for layout, write in list(WRITERS.items())
+    if "one line" not in layout
+}
+# Text that is never one value: it ends in white space, and holds what a
+# reader could take for syntax.
+awkward = st.builds(
+    "{}{} ".format,
+    st.sampled_from(["", " ", "\t", "\n", "- ", "? ", "# "]),
+    st.text(" #:,'\"[]{}|>&*!-\nab1", max_size=8),
+)
 READERS = {"json": json.loads, "yaml": yaml.safe_load, "toml": tomllib.loads}
 
 
@@ -130,7 +146,7 @@ def test_an_edit_reads_back_as_the_tree_changed_so(layout, data):
     text = WRITERS[layout](tree)
     found, _ = leaves(tree)
     where = paths.parse(data.draw(st.sampled_from(found)))
-    value = data.draw(st.integers(-99, 99))
+    value = data.draw(st.one_of(st.integers(-99, 99), awkward))
     parent = tree
     for segment in where[:-1]:
         parent = parent[segment]
@@ -141,6 +157,8 @@ def test_an_edit_reads_back_as_the_tree_changed_so(layout, data):
     changed = _edit(fmt, text, [Change(where, None if delete else str(value), "t")])
     _expect(tree, where, None if delete else value)
     assert READERS[fmt](changed) == tree
+    if "crlf" in layout:
+        assert "\n" not in changed.replace("\r\n", "")
 
 
 @given(documents)
