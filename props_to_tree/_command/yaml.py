@@ -327,8 +327,15 @@ class YamlDocument:
         if not isinstance(node, Mapping):
             return _show(self.text, node)
         view: dict[str, Any] = {}
-        for key, value in self._pairs(node):
-            view[key] = self._view(value)
+        text, merges = self.text, False
+        for key, value in node.value:
+            if _is_merge(key):
+                merges = True
+            else:
+                view[_key(text, key)] = self._view(value)
+        for merged in _merged(node) if merges else ():
+            for key, shown in self._view(merged).items():
+                view.setdefault(key, shown)
         return view
 
     def _pairs(self, node: Any) -> list[tuple[str, Any]]:
