@@ -3,9 +3,11 @@
 
 - K = 8, 20 and 50 runs of `-i --set kN=1` started together on one file, in
   each format: how many of the K edits the file keeps;
-- runs of `-i` on a large file killed (SIGKILL) at random moments: the file
-  always holds the old bytes or the new ones, and the temporary files that
-  such runs leave are counted (a SIGTERM leaves none);
+- runs of `-i` on a large file killed (SIGKILL) at random moments, then more
+  killed while they write: the file always holds the old bytes or the new
+  ones; the temporary files that such runs leave are counted (a SIGTERM
+  leaves none), and those still there once one more run of `-i` has written
+  the file (it removes them);
 - alias bombs, with a time and a memory limit: refused, and how fast;
 - peak memory of a listing, per byte of input, above that of a tiny file.
 
@@ -59,7 +61,6 @@ def killed(directory: Path) -> None:
     )
     tries = 10 if QUICK else 40
     outcomes = {"old": 0, "new": 0}
-    left = 0
     path.write_text(old)
     new = subprocess.run(
         [*COMMAND, path, "--set", "k0.v=-1"], capture_output=True, check=True
@@ -67,31 +68,63 @@ def killed(directory: Path) -> None:
     started = time.perf_counter()
     subprocess.run([*COMMAND, path, "-i", "--set", "k0.v=-1"], check=True)
     whole = time.perf_counter() - started  # a run from start to end
+    # Left in place: a later run that writes the file removes them.
+    left: set[str] = set()
     for attempt in range(tries):
-        path.write_text(old)
-        run = subprocess.Popen([*COMMAND, path, "-i", "--set", "k0.v=-1"])
+        run = start(path, old)
         # Anywhere in the run: reading, writing, renaming, or done.
         time.sleep(random.uniform(0.0, 1.2 * whole))
         stop = signal.SIGTERM if attempt % 4 == 3 else signal.SIGKILL
-        run.send_signal(stop)
-        run.wait()
-        data = path.read_bytes()
-        if data not in (old.encode(), new):
-            raise SystemExit(
-                f"run {attempt}: the file holds neither the old bytes nor the new"
-            )
-        outcomes["new" if data == new else "old"] += 1
-        leftovers = [p for p in directory.iterdir() if TEMPORARY in p.name]
-        if stop == signal.SIGTERM and leftovers:
-            raise SystemExit(f"run {attempt}: SIGTERM left {leftovers}")
-        left += len(leftovers)
-        for leftover in leftovers:
-            leftover.unlink()
+        outcomes[stopped(run, stop, path, old, new)] += 1
+        added = temporaries(directory) - left
+        if stop == signal.SIGTERM and added:
+            raise SystemExit(f"run {attempt}: SIGTERM left {sorted(added)}")
+        left |= added
+    at_random = len(left)
+    # The moments above seldom fall in the write: these runs are killed in it.
+    writing = 3 if QUICK else 10
+    for _ in range(writing):
+        run = start(path, old)
+        while run.poll() is None and not temporaries(directory) - left:
+            time.sleep(0.001)  # until its temporary file appears
+        stopped(run, signal.SIGKILL, path, old, new)
+        left |= temporaries(directory)
+    there = len(temporaries(directory))
+    path.write_text(old)  # so that it writes
+    subprocess.run([*COMMAND, path, "-i", "--set", "k0.v=-1"], check=True)
+    if path.read_bytes() != new:
+        raise SystemExit("the run after the killed ones did not write the file")
+    after = temporaries(directory)
     print(
         f"killed runs: {tries}, the file old {outcomes['old']} times and new "
-        f"{outcomes['new']} times, never anything else; {left} temporary files "
-        "left by SIGKILL, none by SIGTERM"
+        f"{outcomes['new']} times, never anything else; {at_random} temporary "
+        f"files left by SIGKILL, none by SIGTERM; {writing} more killed as their "
+        f"temporary file appeared left {len(left) - at_random}; {there} there "
+        f"after the last kill, {len(after)} after one more run of -i"
     )
+    for leftover in after:
+        (directory / leftover).unlink()
+
+
+def start(path: Path, old: str) -> subprocess.Popen[bytes]:
+    path.write_text(old)
+    return subprocess.Popen([*COMMAND, path, "-i", "--set", "k0.v=-1"])
+
+
+def stopped(
+    run: subprocess.Popen[bytes], stop: int, path: Path, old: str, new: bytes
+) -> str:
+    """What the file holds, "old" or "new", once `run` has been sent `stop`."""
+    run.send_signal(stop)
+    run.wait()
+    data = path.read_bytes()
+    if data not in (old.encode(), new):
+        raise SystemExit("the file holds neither the old bytes nor the new")
+    return "new" if data == new else "old"
+
+
+def temporaries(directory: Path) -> set[str]:
+    return {p.name for p in directory.iterdir() if TEMPORARY in p.name}
 
 
 # Runs the command with a memory limit and prints its status and peak: a
