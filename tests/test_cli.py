@@ -222,6 +222,8 @@ LAYOUTS = [
     ),
     ("yaml", "a: 'q'     # kept\n", ["--set", "a=new"], "a: 'new'   # kept\n"),
     ("yaml", "a: 'q'\n", ["--set", "a=it's"], "a: 'it''s'\n"),
+    ("yaml", "c: [ab, d]    # c\n", ["--set", "c[0]=abc"], "c: [abc, d]   # c\n"),
+    ("json", '{"a": [1, 2]}  // c', ["--set", "a[0]=100"], '{"a": [100, 2]} // c'),
     ("yaml", "a: q\n", ["--set", "a=not: plain"], 'a: "not: plain"\n'),
     ("yaml", "a: q\n", ["--set", "a=on"], 'a: "on"\n'),
     ("yaml", "a: q\n", ["--set", "a="], 'a: ""\n'),

@@ -44,7 +44,10 @@ def _space(text: str, at: int) -> int:
 
 
 _COMMENT = ("//", "/*")
-_GAP = re.compile(r",?(?P<gap>[ \t]+)(?://|/\*)")
+# The spaces before a comment that ends the line, where no string stands
+# between it and the value: what follows the value on its line may be more
+# members (a flow list) as long as nothing in them could hide a "//".
+_GAP = re.compile(r"[^\"'/\n]*?(?P<gap>[ \t]+)(?://|/\*)")
 
 _ENCODER = json.JSONEncoder(ensure_ascii=False)
 _ENCODE_STR = json.encoder.encode_basestring

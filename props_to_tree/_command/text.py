@@ -147,8 +147,8 @@ def one_line(text: str, start: int, end: int) -> bool:
 def comment_gap(
     text: str, offset: int, comment: re.Pattern[str]
 ) -> tuple[int, int] | None:
-    """The spaces between `offset` and a trailing comment, where the rest of
-    the line is (an optional comma,) spaces and that comment."""
+    """The spaces before the comment that ends the line of `offset`, where
+    `comment` finds one."""
     found = comment.match(text, offset)
     if found is None:
         return None

@@ -39,7 +39,8 @@ _VALUE = (
     r"|[^\s,\]}#]+"
 )
 _SPACE = r"(?:[ \t\r\n]+|#[^\n]*)*"
-_GAP = r"(?P<gap>[ \t]+)#"
+# The spaces before the line's comment, past no string: see json.py.
+_GAP = r"[^\"'#\n]*?(?P<gap>[ \t]+)#"
 _COMMENT = ("#",)
 
 

@@ -130,7 +130,8 @@ def _scalar(node: Any) -> Any:
 # A node's anchor and tag; a verbatim tag (!<...>) may hold commas.
 _PROPERTIES = r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*"
 _TAG = r"(?:&\S+\s+)?(!<[^>\s]*>|![^\s,\[\]{}]*)"
-_GAP = r"(?P<gap>[ \t]+)#"
+# The spaces before the line's comment, past no string: see json.py.
+_GAP = r"[^\"'#\n]*?(?P<gap>[ \t]+)#"
 _COMMENT = ("#",)
 
 
