@@ -1,29 +1,74 @@
 """How faithfully the command edits real files: every JSON, TOML and YAML file
-that the machine's installed packages ship, in two checks.
+that the machine's installed packages ship, each read once, checked as it is
+and as a CRLF copy (its text with every "\\n" made "\\r\\n"; a file that holds
+"\\r" already has no CRLF copy).
 
-- round trip: the file's listing applied back to it changes nothing;
-- one edit: setting one short value, at any depth, changes exactly that
-  value's line, and in it only the value's text (and the spaces before a
-  trailing comment);
-- lists: an item appended to a list of short values adds one line (or
-  changes the one line of a list written in brackets), and deleting its last
-  item takes one line.
+Every check makes its change with a fresh editor over the one document loaded
+from the text, and then asks two things: did exactly the expected lines
+change, and does the new text, read by the format's own reader, hold what was
+asked for.  The readers are the standard library's `json.loads` (for JSON with
+comments, which it cannot read, the command's own reading of the text) and
+`tomllib.loads`, and PyYAML's composer with its safe loader's resolver, which
+reads plain scalars as YAML 1.1 does (Kubernetes, Ansible): a string written
+plain must read as a string there too.
 
-An edit that fails counts as a failure, not as a skipped file.
+- round trip: the file's listing applied back to it changes nothing.
+- one edit: the first short value (a boolean, a small integer or a word) set
+  to another changes one line, and in it only the value's text.
+- list append: in the last list of two or more items with a short value, an
+  item appended adds one line, or changes the one line of a list written in
+  brackets; the list reads back as before with the new item after the last.
+- list delete: that short item deleted takes its one line (a JSON comma
+  dropped from the item before it aside), or changes the one line of a list
+  in brackets; the list reads back as before without it.
+- awkward values, each set on the first short string value of the file (a
+  word), as a user types it after `--set PATH=`:
+  `Fix #42 now`, ` padded `, `a<line break>b` and `a: b` must read back as
+  that very string; `1.10` as the number 1.1, written `1.10`; in a YAML file
+  that uses a tag, `<that tag> y` as "y" with that tag.
+  Expected, here and for one edit: the value's own line is the one line
+  that changes, and in it what stands before the value and what follows it
+  stay, but for the spaces before a trailing comment, which shrink or grow
+  so that the comment keeps its column (one space where the value outgrows
+  it).  The value with a line break may be written over several lines (a
+  block): its one line then gives way to one or more lines, the first
+  starting with what stood before the value, the last ending with what
+  followed it.  One edit must read back as the value set, too.
+- on the CRLF copy every check again; the text after the change must have
+  no line break but "\\r\\n", and be the text that the same change made to
+  the file as it is, its line breaks made "\\r\\n": the same lines change.
 
-    python scripts/fidelity.py [ROOT ...]    (default: /usr and sys.base_prefix)
+A check passes only where both hold.  One that raises an error, the command's
+own or not, fails.  Files that do not parse are skipped, as are the checks
+for which a file has no suitable value (no short value, no string, no list of
+two, no tag); both are counted apart from the failures.  The first few
+failures of each check are shown on standard error, with the reason.
+
+    python scripts/fidelity.py [--jobs N] [--examples N] [ROOT ...]
+        (default roots: /usr and sys.base_prefix)
 """
 
-import difflib
-import itertools
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import math
+import multiprocessing
 import os
 import re
 import signal
 import sys
 import time
-from collections import Counter
+import tomllib
+import traceback
+from collections import Counter, defaultdict
+from collections.abc import Callable, Iterator
+from functools import partial
 from pathlib import Path
 from typing import Any
+
+import yaml
 
 from props_to_tree._command import paths
 from props_to_tree._command.cli import SUFFIXES, _load
@@ -31,91 +76,29 @@ from props_to_tree._command.edit import Change, Editor
 from props_to_tree._command.errors import UserError
 from props_to_tree._command.listing import find, leaves, parse, render
 
-
-def new_value(shown: str) -> tuple[str, str] | None:
-    """A change to a short value, in listing syntax, and the text that the
-    file should then hold in place of the old one."""
-    if shown in ("true", "false"):
-        flipped = "false" if shown == "true" else "true"
-        return flipped, flipped
-    if re.fullmatch(r"[0-9]{1,9}", shown):
-        return str(int(shown) + 1), str(int(shown) + 1)
-    if re.fullmatch(r'"?[A-Za-z][A-Za-z0-9_]{0,30}"?', shown):
-        bare = shown.strip('"')
-        return bare + "x", bare + "x"
-    return None
-
-
-def _edited(editor: Editor, text: str, change: Change) -> list[str]:
-    """The lines that `change` alone takes away (-) and adds (+)."""
-    editor.apply([change])
-    after = editor.document.text.splitlines()
-    return [
-        line for line in difflib.ndiff(text.splitlines(), after) if line[:1] in "+-"
-    ]
+LIMIT = 60  # seconds all the checks of one file may take
+WORD = r"[A-Za-z][A-Za-z0-9_]{0,30}"
+# The awkward VALUEs, set on a string: what is typed, and what must be read.
+AWKWARD: dict[str, tuple[str, Any]] = {
+    "value ' #'": ("Fix #42 now", "Fix #42 now"),
+    "value padded": (" padded ", " padded "),
+    "value line break": ("a\nb", "a\nb"),
+    "value ': '": ("a: b", "a: b"),
+    "value 1.10": ("1.10", 1.1),
+}
+CHECKS = [
+    "round trip",
+    "one edit",
+    "list append",
+    "list delete",
+    *AWKWARD,
+    "value tag",
+]
+# Tags whose values cannot be the word "y": a tag of these is not borrowed.
+CORE = re.compile(r"!!(?:int|float|bool|null|timestamp|binary|map|seq|set|omap|pairs)")
 
 
-def check(path: Path, fmt: str) -> str:
-    text = path.read_text("utf-8")
-    document = _load(fmt, text, path.name)  # a file that does not load is skipped
-    try:
-        return _edits(text, document)
-    except UserError as exc:
-        return f"FAILED: {exc}"
-
-
-def _edits(text: str, document: Any) -> str:
-    found, values = leaves(document.tree)
-    listing = "".join(render(found, values, document.show_all))
-    changes = [Change(p, v, w) for p, v, w in parse(listing, "listing")]
-
-    def editor() -> Editor:
-        return Editor(document, document.reload, lambda _: None)
-
-    if editor().apply(changes):
-        return "FAILED: the round trip changed the document"
-    shown = document.show_all(values)
-    edits = ((p, new_value(v)) for p, v in zip(found, shown, strict=True))
-    edit = next(((p, e) for p, e in edits if e), None)
-    if edit is None:
-        return "skipped: no short scalar value"
-    where, (value, written) = edit
-    diff = _edited(editor(), text, Change(paths.parse(where), value, "edit"))
-    if len(diff) != 2 or diff[0][0] != "-" or diff[1][0] != "+":
-        return f"FAILED: an edit changed {len(diff)} lines"
-    if written not in diff[1] or diff[0].split() == diff[1].split():
-        return "FAILED: the line changed but not as asked"
-    # A list of two or more short scalars: an item appended, and one deleted.
-    lists = [
-        (p, e)
-        for p, v in zip(found, shown, strict=True)
-        if p.endswith("]") and not p.startswith("[") and (e := new_value(v))
-    ]
-    where, (value, _) = lists[-1] if lists else ("", ("", ""))
-    items = paths.parse(where) if where else []
-    if len(items) < 2 or len(find(document.tree, items[:-1])) < 2:
-        return "one line"
-    appended = [*items[:-1], len(find(document.tree, items[:-1]))]
-    for change in (Change(appended, value, "append"), Change(items, None, "delete")):
-        diff = _commas_aside(_edited(editor(), text, change))
-        alone = len(diff) == 1 and diff[0][0] == ("+" if change.text else "-")
-        if not alone and not (len(diff) == 2 and diff[0][0] == "-"):
-            return f"FAILED: {change.origin} changed {len(diff)} lines"
-    return "one line, and a list appended to and deleted from"
-
-
-def _commas_aside(diff: list[str]) -> list[str]:
-    """`diff` without the line before an item that gains or loses its comma:
-    JSON has no comma after its last item."""
-    for old, new in itertools.product(diff, diff):
-        before, after = old[2:].rstrip(), new[2:].rstrip()
-        bare = before.rstrip(",")
-        if (old[0], new[0]) == ("-", "+") and {before, after} == {bare, bare + ","}:
-            return [line for line in diff if line not in (old, new)]
-    return diff
-
-
-LIMIT = 60  # seconds a file may take
+HOLDS_CR = "skipped: the file holds \\r, so it has no CRLF copy"
 
 
 class TooSlow(Exception):
@@ -126,44 +109,654 @@ def _too_slow(*_: object) -> None:
     raise TooSlow(f"over {LIMIT} s")
 
 
-def main() -> None:
-    roots = sys.argv[1:] or ["/usr", sys.base_prefix]
-    files = sorted(
-        {
-            Path(directory, name)
-            for root in roots
-            for directory, _, names in os.walk(root)
-            for name in names
-            if Path(name).suffix in SUFFIXES
-        }
+class Failed(Exception):
+    """A check's change was made, but not as expected."""
+
+
+# --- reading the text back ---------------------------------------------------
+
+
+def read_back(fmt: str, text: str, document: Any) -> Any:
+    """What the format's own reader makes of `text`: data for JSON and TOML,
+    nodes for YAML (a stream of two or more documents as a list of them, as
+    the command lists it).  JSON with comments is the command's own reading,
+    `document`'s, since the standard library cannot read it."""
+    if fmt == "json":
+        return json.loads(text)
+    if fmt == "jsonc":
+        return document.tree
+    if fmt == "toml":
+        return tomllib.loads(text)
+    # Composed, not constructed: a tag is read, never acted on.
+    nodes = list(yaml.compose_all(text, Loader=yaml.CSafeLoader))
+    nodes = [n for n in nodes if not _empty(n)]
+    return nodes[0] if len(nodes) == 1 else nodes or None
+
+
+def _empty(node: Any) -> bool:
+    return (
+        isinstance(node, yaml.ScalarNode)
+        and node.value == ""
+        and node.style in ("", None)
+        and node.start_mark.index == node.end_mark.index
     )
-    outcomes: dict[str, Counter[str]] = {}
-    signal.signal(signal.SIGALRM, _too_slow)
-    for path in files:
-        fmt = SUFFIXES[path.suffix]
-        started = time.perf_counter()
-        signal.alarm(LIMIT)
+
+
+def at(fmt: str, root: Any, path: paths.Path) -> Any:
+    """The value (for YAML the node) at `path`; LookupError if none."""
+    if fmt != "yaml":
+        node = root
+        for segment in path:
+            node = node[segment]
+        return node
+    node = root
+    for segment in path:
+        if isinstance(node, list):
+            node = node[segment]
+        elif isinstance(node, yaml.SequenceNode) and isinstance(segment, int):
+            node = node.value[segment]
+        elif isinstance(node, yaml.MappingNode) and isinstance(segment, str):
+            node = _member(node, segment)
+        else:
+            raise LookupError(segment)
+    return node
+
+
+def _member(mapping: Any, key: str, depth: int = 0) -> Any:
+    """A key's value, the mapping's own (the last) or else a merged one's."""
+    found = [v for k, v in mapping.value if _key(k) == key]
+    if found:
+        return found[-1]
+    if depth < 50:
+        for k, v in mapping.value:
+            if _key(k) == "<<" and k.tag.endswith(":merge"):
+                for merged in v.value if isinstance(v, yaml.SequenceNode) else [v]:
+                    if isinstance(merged, yaml.MappingNode):
+                        try:
+                            return _member(merged, key, depth + 1)
+                        except LookupError:
+                            pass
+    raise LookupError(key)
+
+
+def _key(node: Any) -> str | None:
+    return node.value if isinstance(node, yaml.ScalarNode) else None
+
+
+def comparable(fmt: str, value: Any, depth: int = 0) -> Any:
+    """A value read back, as something `==` compares by type as well: 1,
+    1.0 and True differ, and a YAML scalar is its tag and its text."""
+    if depth > 100:
+        return "..."
+    if fmt != "yaml":
+        if isinstance(value, list):
+            return ("list", [comparable(fmt, v, depth + 1) for v in value])
+        if isinstance(value, dict):
+            pairs = [(k, comparable(fmt, v, depth + 1)) for k, v in value.items()]
+            return ("table", pairs)
+        if isinstance(value, float) and math.isnan(value):
+            return ("float", "nan")
+        return (type(value).__name__, value)
+    if isinstance(value, yaml.ScalarNode):
+        return (value.tag, value.value)
+    if isinstance(value, yaml.SequenceNode):
+        return (value.tag, [comparable(fmt, v, depth + 1) for v in value.value])
+    if isinstance(value, yaml.MappingNode):
+        pairs = [
+            (comparable(fmt, k, depth + 1), comparable(fmt, v, depth + 1))
+            for k, v in value.value
+        ]
+        return (value.tag, pairs)
+    if isinstance(value, list):
+        return ("stream", [comparable(fmt, v, depth + 1) for v in value])
+    return ("none", None)
+
+
+def expected(fmt: str, data: Any, text: str) -> Any:
+    """What a scalar given as `text`, meaning `data`, reads back as."""
+    if fmt != "yaml":
+        return comparable(fmt, data)
+    kind = {bool: "bool", int: "int", float: "float"}.get(type(data), "str")
+    return (f"tag:yaml.org,2002:{kind}", text if kind != "str" else data)
+
+
+def _said(value: Any) -> str:
+    """A value read back, for a message: its text and its type."""
+    kind, data = value
+    return f"{_clip(data)} ({kind})"
+
+
+def _clip(text: Any, width: int = 72) -> str:
+    shown = repr(text)
+    return shown if len(shown) <= width else shown[: width - 4] + "..."
+
+
+# --- what changed ------------------------------------------------------------
+
+
+def changed_lines(old: str, new: str) -> tuple[list[str], list[str]]:
+    """The lines of `old` that `new` replaces, and those it puts in their
+    place: the run between the lines both start with and those both end
+    with.  Lines are split at "\\n" alone, so a CRLF line keeps its "\\r"."""
+    before, after = old.split("\n"), new.split("\n")
+    shorter = min(len(before), len(after))
+    start = 0
+    while start < shorter and before[start] == after[start]:
+        start += 1
+    end = 0
+    while end < shorter - start and before[-1 - end] == after[-1 - end]:
+        end += 1
+    return before[start : len(before) - end], after[start : len(after) - end]
+
+
+def _shown_change(removed: list[str], added: list[str]) -> str:
+    lines = [f"-{_clip(line)}" for line in removed[:2]]
+    lines += [f"+{_clip(line)}" for line in added[:3]]
+    return " ".join(lines)
+
+
+def _spellings(shown: str, line: str) -> list[str]:
+    """How a short value that lists as `shown` may be written on `line`:
+    a string in any quotes, with escapes too; a YAML null as nothing."""
+    if shown in ("true", "false"):
+        return [shown, shown.capitalize(), shown.upper()]
+    if shown == "null":
+        return ["null", "Null", "NULL", "~", ""]
+    bare = shown.strip('"')
+    escaped = [
+        quoted
+        for quoted in _QUOTED.findall(line)
+        if _decoded(quoted) == bare and quoted != f'"{bare}"'
+    ]
+    return [f'"""{bare}"""', f"'''{bare}'''", f'"{bare}"', f"'{bare}'", *escaped, bare]
+
+
+_QUOTED = re.compile(r'"(?:[^"\\]|\\.)*"')
+
+
+def _decoded(quoted: str) -> str | None:
+    try:
+        return json.loads(quoted)
+    except ValueError:
+        return None
+
+
+_COMMENT_GAP = re.compile(r"[ \t]+(?=#|//|/\*)")
+
+
+def _rest_kept(new: str, rest: str, column: int) -> tuple[int | None, str | None]:
+    """Where in `new` the text that followed the old value (`rest`, which
+    started at `column` of its line) starts, if `new` ends with it; and what
+    is wrong with the spaces before a trailing comment, which shrink or grow
+    so that the comment keeps its column, or are one where the value
+    outgrows it."""
+    # The spaces before a comment first: the value's end is where they start.
+    for gap in _COMMENT_GAP.finditer(rest):
+        before, after = rest[: gap.start()], rest[gap.end() :]
+        pattern = re.escape(before) + r"([ \t]+)" + re.escape(after) + r"\Z"
+        found = re.search(pattern, new)
+        if found is None:
+            continue
+        old_gap, new_gap = gap.group(), found.group(1)
+        at = found.start(1)
+        now = at - (new.rfind("\n", 0, at) + 1)
+        was = column + gap.start()
+        # The command resizes spaces alone.
+        spaces = " " * max(1, was + len(old_gap) - now)
+        wanted = old_gap if "\t" in old_gap else spaces
+        problem = None
+        if new_gap != wanted:
+            problem = (
+                f"the comment moved from column {was + len(old_gap) + 1} to "
+                f"{now + len(new_gap) + 1}: {_clip(new)}"
+            )
+        return found.start(), problem
+    return (len(new) - len(rest) if new.endswith(rest) else None), None
+
+
+def value_in_place(
+    removed: list[str], added: list[str], shown: str, lines: bool
+) -> str:
+    """The new value's text, where the change is the old value's one line
+    with its value (listed as `shown`) replaced, and what stood before and
+    after it kept, a comment at its column; with `lines`, the new value may
+    take several lines.  Raises Failed otherwise."""
+    if len(removed) != 1 or not added or (len(added) > 1 and not lines):
+        raise Failed(
+            f"changed {len(removed)} lines into {len(added)}: "
+            + _shown_change(removed, added)
+        )
+    old, new = removed[0], "\n".join(added)
+    problem = None
+    for spelling in _spellings(shown, old):
+        start = old.find(spelling)
+        while start >= 0:
+            before, rest = old[:start], old[start + len(spelling) :]
+            if new.startswith(before):
+                end, wrong = _rest_kept(new, rest, start + len(spelling))
+                if end is not None and end > len(before):
+                    if wrong is None:
+                        return new[len(before) : end]
+                    problem = problem or wrong
+            start = old.find(spelling, start + 1)
+    if problem:
+        raise Failed(problem)
+    if not any(s in old for s in _spellings(shown, old) if s):
+        raise Failed(f"the old value is not on the changed line: {_clip(old)}")
+    raise Failed(f"the line changed outside the value: {_shown_change(removed, added)}")
+
+
+def _commas_aside(removed: list[str], added: list[str]) -> tuple[list[str], list[str]]:
+    """The lines without the one before an item that gains or loses its
+    comma: JSON has no comma after its last item."""
+    for old in removed:
+        for new in added:
+            before, after = old.rstrip(), new.rstrip()
+            bare = before.rstrip(",")
+            if {before, after} == {bare, bare + ","} and before != after:
+                return [r for r in removed if r is not old], [
+                    a for a in added if a is not new
+                ]
+    return removed, added
+
+
+# --- the values to change ----------------------------------------------------
+
+
+def new_value(shown: str) -> tuple[str, Any] | None:
+    """A change to a short value, as typed after `--set PATH=`, and what
+    the file should then hold there."""
+    if shown in ("true", "false"):
+        return ("false", False) if shown == "true" else ("true", True)
+    if re.fullmatch(r"[0-9]{1,9}", shown):
+        return str(int(shown) + 1), int(shown) + 1
+    if re.fullmatch(rf'"?{WORD}"?', shown):
+        bare = shown.strip('"') + "x"
+        return bare, bare
+    return None
+
+
+def _is_word_string(fmt: str, value: Any, shown: str) -> bool:
+    if fmt == "yaml":
+        quoted = re.fullmatch(rf'"{WORD}"', shown)
+        plain = re.fullmatch(WORD, shown) and shown not in ("true", "false", "null")
+        return bool(quoted or plain)
+    return isinstance(value, str) and re.fullmatch(rf'"{WORD}"', shown) is not None
+
+
+class Targets:
+    """What the checks change, found once in the file's listing: the first
+    short value, the first short string, the last short item of a list of
+    two or more, and a tag the file uses (YAML)."""
+
+    def __init__(self, fmt: str, document: Any, root: Any) -> None:
+        self.fmt = fmt
+        found, values = leaves(document.tree)
+        shown = document.show_all(values)
+        self.short: tuple[paths.Path, str, tuple[str, Any]] | None = None
+        self.string: tuple[paths.Path, str] | None = None
+        self.item: tuple[paths.Path, str, tuple[str, Any]] | None = None
+        self.tag: tuple[str, str] | None = None
+        for where, value, text in zip(found, values, shown, strict=True):
+            change = new_value(text)
+            if change and self.short is None:
+                self.short = (paths.parse(where), text, change)
+            if change and where.endswith("]") and not where.startswith("["):
+                self.item = (paths.parse(where), text, change)
+            if self.string is None and _is_word_string(fmt, value, text):
+                self.string = (paths.parse(where), text)
+            if self.tag is None and fmt == "yaml" and text.startswith("!"):
+                written = text.split(" ", 1)[0]
+                try:
+                    node = at(fmt, root, paths.parse(where))
+                except LookupError:
+                    continue
+                if not CORE.fullmatch(written):
+                    self.tag = (written, node.tag)
+        if self.item is not None:
+            items = self.item[0]
+            if len(items) < 2 or len(find(document.tree, items[:-1])) < 2:
+                self.item = None
+
+
+# --- the checks --------------------------------------------------------------
+
+
+class Case:
+    """One text of a file (as it is, or its CRLF copy), loaded once: every
+    check makes its change with an editor of its own over this document."""
+
+    def __init__(
+        self, fmt: str, text: str, document: Any, lf: Case | None = None
+    ) -> None:
+        """`lf`: the case of the file as it is, where this is its CRLF copy."""
+        self.fmt, self.text, self.document, self.lf = fmt, text, document, lf
+        self.root = read_back(fmt, text, document)
+        self.made: dict[str, str] = {}  # the new text of each check's change
+
+    def edit(self, change: Change) -> tuple[str, list[str], list[str], Any]:
+        """The new text, the lines it changed, and how it reads back.  On a
+        CRLF copy, every line break must be "\\r\\n", and the change must be
+        the one made to the file as it is."""
+        editor = Editor(self.document, self.document.reload, lambda _: None)
+        editor.apply([change])
+        new = self.made[change.origin] = editor.document.text
+        if self.lf is not None:
+            bare = re.search(r"(?<!\r)\n", new)
+            if bare:
+                line = new.count("\n", 0, bare.start()) + 1
+                raise Failed(f"a bare \\n ends line {line}: {_clip(_line(new, line))}")
+            twin = self.lf.made.get(change.origin)
+            if twin is not None and new.replace("\r\n", "\n") != twin:
+                removed, added = changed_lines(twin, new.replace("\r\n", "\n"))
+                raise Failed(
+                    "not the change made without CRLF: " + _shown_change(removed, added)
+                )
         try:
-            outcome = check(path, fmt)
-        except (UserError, UnicodeDecodeError, RecursionError, OSError) as exc:
-            outcome = f"skipped: unreadable ({type(exc).__name__})"
-        except Exception as exc:
-            outcome = f"FAILED: {type(exc).__name__}: {exc}"
-        finally:
-            signal.alarm(0)
-        if time.perf_counter() - started > 2:
-            print(f"{path}: {time.perf_counter() - started:.1f} s", file=sys.stderr)
-        if outcome.startswith("FAILED"):
-            print(f"{path}: {outcome}", file=sys.stderr)
-        kind = outcome if outcome.startswith("skipped") else outcome.split(":")[0]
-        outcomes.setdefault(fmt, Counter())[kind] += 1
-    for fmt, counts in sorted(outcomes.items()):
-        edited = sum(n for k, n in counts.items() if not k.startswith("skipped"))
-        ok = sum(n for k, n in counts.items() if k.startswith("one line"))
-        share = f"{ok / edited:.1%}" if edited else "n/a"
-        print(f"{fmt}: {ok} of {edited} edited files changed one line ({share})")
-        for outcome, n in counts.most_common():
-            print(f"  {n:5} {outcome}")
+            root = read_back(self.fmt, new, editor.document)
+        except (ValueError, yaml.YAMLError) as exc:
+            error = " ".join(str(exc).split())[:120]
+            raise Failed(f"the new text does not read: {error}") from None
+        removed, added = changed_lines(self.text, new)
+        return new, removed, added, root
+
+    def value(self, root: Any, path: paths.Path) -> Any:
+        try:
+            return comparable(self.fmt, at(self.fmt, root, path))
+        except (LookupError, TypeError):
+            raise Failed(f"nothing at {paths.show(path)!r} in the new text") from None
+
+
+def _line(text: str, number: int) -> str:
+    return text.split("\n", number)[number - 1]
+
+
+def round_trip(case: Case) -> None:
+    document = case.document
+    found, values = leaves(document.tree)
+    listing = "".join(render(found, values, document.show_all))
+    changes = [Change(p, v, w) for p, v, w in parse(listing, "listing")]
+    editor = Editor(document, document.reload, lambda _: None)
+    if editor.apply(changes) or editor.document.text != case.text:
+        removed, added = changed_lines(case.text, editor.document.text)
+        raise Failed(
+            f"the listing applied back changed {_shown_change(removed, added)}"
+        )
+
+
+def one_edit(case: Case, targets: Targets) -> None:
+    assert targets.short is not None
+    path, shown, (typed, data) = targets.short
+    _set(case, path, shown, typed, expected(case.fmt, data, typed))
+
+
+def _set(case: Case, path: paths.Path, shown: str, typed: str, wanted: Any) -> str:
+    """Sets `typed` at `path` (a short value listed as `shown`): the value's
+    line alone changes, and the new text holds `wanted` there."""
+    _, removed, added, root = case.edit(Change(path, typed, f"--set {typed!r}"))
+    written = value_in_place(removed, added, shown, "\n" in typed)
+    got = case.value(root, path)
+    if got != wanted:
+        raise Failed(
+            f"{typed!r} written as {_clip(written)} reads back as {_said(got)}"
+        )
+    return written
+
+
+def awkward(case: Case, targets: Targets, name: str) -> None:
+    assert targets.string is not None
+    path, shown = targets.string
+    typed, data = AWKWARD[name]
+    written = _set(case, path, shown, typed, expected(case.fmt, data, typed))
+    if typed == "1.10" and written != "1.10":
+        raise Failed(f"1.10 written as {_clip(written)}")
+
+
+def tagged(case: Case, targets: Targets) -> None:
+    assert targets.string is not None
+    assert targets.tag is not None
+    path, shown = targets.string
+    written, tag = targets.tag
+    _set(case, path, shown, f"{written} y", (tag, "y"))
+
+
+def list_change(case: Case, targets: Targets, append: bool) -> None:
+    assert targets.item is not None
+    path, _, (typed, data) = targets.item
+    above = path[:-1]
+    before = case.value(case.root, above)
+    kind, items = before
+    if append:
+        change = Change([*above, len(items)], typed, "append")
+        wanted = (kind, [*items, expected(case.fmt, data, typed)])
+    else:
+        change = Change(path, None, "delete")
+        index = path[-1]
+        assert isinstance(index, int)
+        wanted = (kind, items[:index] + items[index + 1 :])
+    _, removed, added, root = case.edit(change)
+    removed, added = _commas_aside(removed, added)
+    alone = (
+        (removed, len(added)) == ([], 1) if append else (len(removed), added) == (1, [])
+    )
+    in_brackets = len(removed) == 1 and len(added) == 1
+    if not (alone or in_brackets):
+        raise Failed(
+            f"changed {len(removed)} lines into {len(added)}: "
+            + _shown_change(removed, added)
+        )
+    got = case.value(root, above)
+    if got != wanted:
+        what = "an appended" if append else "a deleted"
+        raise Failed(f"the list after {what} item reads {_clip(str(got[1]), 160)}")
+
+
+def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str]]:
+    """Each check, or why the file has nothing for it."""
+    yield "round trip", round_trip
+    short, item, string = targets.short, targets.item, targets.string
+    yield "one edit", partial(one_edit, targets=targets) if short else "no short value"
+    for name, append in (("list append", True), ("list delete", False)):
+        run = partial(list_change, targets=targets, append=append)
+        yield name, run if item else "no list of two short items"
+    for name in AWKWARD:
+        run = partial(awkward, targets=targets, name=name)
+        yield name, run if string else "no short string"
+    if targets.fmt == "yaml":
+        run = partial(tagged, targets=targets)
+        why = "no tag in the file" if string else "no short string"
+        yield "value tag", run if string and targets.tag else why
+
+
+# --- one file ----------------------------------------------------------------
+
+
+def check_file(name: str) -> tuple[str, str, list[tuple[str, str]], float]:
+    """(file, format, [(check, outcome)], seconds): an outcome is "ok",
+    "skipped: why" or "FAILED: why"; ("file", ...) for the file as a whole."""
+    started = time.perf_counter()
+    fmt = SUFFIXES[Path(name).suffix]
+    results: list[tuple[str, str]] = []
+    gc.disable()  # a check makes no cycles worth the collector's scans
+    signal.alarm(LIMIT)
+    try:
+        fmt = _check_file(name, fmt, results)
+    except TooSlow:
+        results.append(("file", f"FAILED: over {LIMIT} s"))
+    except Exception as exc:
+        results.append(("file", f"FAILED: {_reason(exc)}"))
+    finally:
+        signal.alarm(0)
+        gc.enable()
+    return name, fmt, results, time.perf_counter() - started
+
+
+def _check_file(name: str, fmt: str, results: list[tuple[str, str]]) -> str:
+    """Runs every check of the file, adding to `results`; its format, where
+    a JSON file turns out to hold comments "jsonc"."""
+    try:
+        # As bytes: read_text would turn each "\r\n" into "\n".
+        text = Path(name).read_bytes().decode("utf-8").removeprefix("\ufeff")
+        document = _load(fmt, text, Path(name).name)
+    except (UserError, UnicodeDecodeError, RecursionError, OSError) as exc:
+        results.append(("file", f"skipped: unreadable ({type(exc).__name__})"))
+        return fmt
+    if fmt == "json":
+        try:
+            json.loads(text)
+        except ValueError:
+            fmt = "jsonc"
+    try:
+        root = read_back(fmt, text, document)
+    except (ValueError, yaml.YAMLError, RecursionError) as exc:
+        why = f"the format's own reader refuses it ({type(exc).__name__})"
+        results.append(("file", f"skipped: {why}"))
+        return fmt
+    try:
+        targets = Targets(fmt, document, root)
+    except (UserError, RecursionError) as exc:  # aliases that stand for too much
+        results.append(("file", f"skipped: unreadable ({type(exc).__name__})"))
+        return fmt
+    slow = False
+    lf: Case | None = None
+    for crlf in (False, True):
+        case: Case | None = None
+        setup: str | None = None
+        if crlf and "\r" in text:
+            setup = HOLDS_CR
+        elif not slow:
+            try:
+                if crlf:
+                    copy = text.replace("\n", "\r\n")
+                    document = _load(fmt, copy, Path(name).name)
+                    case = Case(fmt, copy, document, lf)
+                else:
+                    case = lf = Case(fmt, text, document)
+            except TooSlow:
+                slow = True
+            except Exception as exc:
+                setup = f"FAILED: the copy does not load: {_reason(exc)}"
+        for check, run in checks(targets):
+            if slow:
+                outcome = f"FAILED: not run, the file took over {LIMIT} s"
+            elif setup is not None:
+                outcome = setup
+            elif isinstance(run, str):
+                outcome = f"skipped: {run}"
+            else:
+                try:
+                    run(case)  # type: ignore[arg-type]
+                    outcome = "ok"
+                except Failed as exc:
+                    outcome = f"FAILED: {exc}"
+                except TooSlow:
+                    slow = True
+                    outcome = f"FAILED: over {LIMIT} s"
+                except Exception as exc:
+                    outcome = f"FAILED: {_reason(exc)}"
+            results.append((check + (" (CRLF)" if crlf else ""), outcome))
+    return fmt
+
+
+def _reason(exc: BaseException) -> str:
+    """An error in one line; where it was raised, unless it is one of the
+    command's own, which name what went wrong in words."""
+    said = " ".join(str(exc).split())[:200]
+    if isinstance(exc, UserError):
+        return f"UserError: {said}"
+    last = traceback.extract_tb(exc.__traceback__)[-1]
+    return f"{type(exc).__name__}: {said} ({Path(last.filename).name}:{last.lineno})"
+
+
+def _start_worker() -> None:
+    signal.signal(signal.SIGALRM, _too_slow)
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the parent stops the pool
+
+
+# --- the report --------------------------------------------------------------
+
+
+def main() -> None:
+    options = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    options.add_argument("roots", nargs="*", default=["/usr", sys.base_prefix])
+    options.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    options.add_argument(
+        "--examples", type=int, default=5, help="failing files shown per check"
+    )
+    args = options.parse_args()
+    started = time.perf_counter()
+    files = {
+        str(Path(directory, name))
+        for root in args.roots
+        for directory, _, names in os.walk(root)
+        for name in names
+        if Path(name).suffix in SUFFIXES
+    }
+
+    def size(name: str) -> int:
+        try:
+            return os.stat(name).st_size
+        except OSError:
+            return 0
+
+    # The largest first, so that no worker is left with one at the end.
+    order = sorted(files, key=lambda name: (-size(name), name))
+    context = multiprocessing.get_context("fork")
+    with context.Pool(args.jobs, initializer=_start_worker) as pool:
+        done = sorted(pool.imap_unordered(check_file, order, chunksize=1))
+
+    counts: dict[tuple[str, str], Counter[str]] = defaultdict(Counter)
+    failures: dict[tuple[str, str], list[str]] = defaultdict(list)
+    for name, fmt, results, seconds in done:
+        if seconds > LIMIT / 3:
+            print(f"{name}: {seconds:.1f} s", file=sys.stderr)
+        for check, outcome in results:
+            kind = "passed" if outcome == "ok" else outcome
+            if outcome.startswith("FAILED"):
+                kind = "failed"
+                reason = outcome.removeprefix("FAILED: ")
+                failures[fmt, check].append(f"{name}: {reason}")
+            counts[fmt, check][kind] += 1
+
+    for (fmt, check), lines in sorted(failures.items(), key=lambda kv: _order(*kv[0])):
+        print(f"--- {fmt}, {check}: {len(lines)} failed", file=sys.stderr)
+        for line in lines[: args.examples]:
+            print(f"  {line}", file=sys.stderr)
+
+    print(f"{'format':7} {'check':26} {'passed':>7} {'of':>7} {'share':>7}")
+    for fmt, check in sorted(counts, key=lambda key: _order(*key)):
+        tally = counts[fmt, check]
+        passed, of = tally["passed"], tally["passed"] + tally["failed"]
+        if of or check != "file":
+            share = f"{passed / of:.1%}" if of else "n/a"
+            print(f"{fmt:7} {check:26} {passed:7} {of:7} {share:>7}")
+    print("\nskipped (not counted in 'of'), as it is and as a CRLF copy:")
+    by_format = Counter(fmt for _, fmt, _, _ in done)
+    for fmt in sorted(by_format):
+        whole = counts.get((fmt, "file"), Counter())
+        unread = sum(n for why, n in whole.items() if why.startswith("skipped"))
+        print(f"  {fmt}: {by_format[fmt]} files, {by_format[fmt] - unread} read")
+        for why, n in sorted(whole.items()):
+            if why.startswith("skipped"):
+                print(f"    {n:6}         {why.removeprefix('skipped: ')}")
+        held = counts[fmt, "round trip (CRLF)"][HOLDS_CR]
+        if held:
+            print(f"           {held:6}  {HOLDS_CR.removeprefix('skipped: ')}")
+        for check in [c for c in CHECKS if (fmt, c) in counts]:
+            crlf = counts.get((fmt, f"{check} (CRLF)"), Counter())
+            reasons = {*counts[fmt, check], *crlf} - {HOLDS_CR}
+            for why in sorted(r for r in reasons if r.startswith("skipped")):
+                n, m = counts[fmt, check][why], crlf[why]
+                print(f"    {n:6} {m:6}  {check}: {why.removeprefix('skipped: ')}")
+    elapsed = time.perf_counter() - started
+    print(f"\n{len(files)} files in {elapsed:.0f} s with {args.jobs} processes")
+
+
+def _order(fmt: str, check: str) -> tuple[str, bool, int]:
+    """Formats in turn; in each, the checks in order, then on the CRLF copy."""
+    name = check.removesuffix(" (CRLF)")
+    index = CHECKS.index(name) if name in CHECKS else -1
+    return fmt, check.endswith("(CRLF)"), index
 
 
 if __name__ == "__main__":
