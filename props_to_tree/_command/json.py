@@ -210,19 +210,13 @@ class JsonDocument:
             node = found.members[index].value
         raise AssertionError("an empty path")  # pragma: no cover
 
-    def get(self, path: Path) -> Any:
-        _, found, index, depth = self._find(path)
-        if index is None or depth < len(path) - 1:
-            raise UserError(paths.missing(path[: depth + 1], len(found.members)))
-        return found.members[index].value.value
-
-    # --- changing -----------------------------------------------------------
-
     def lookup(self, path: Path) -> Any:
         return listing.find(self.tree, path)
 
     def shared(self, path: Path) -> None:
         return None  # JSON shares no values
+
+    # --- changing -----------------------------------------------------------
 
     def parse(self, text: str) -> Value:
         """A VALUE: exactly one JSON value, nothing around it; other text is
