@@ -54,6 +54,8 @@ _YAML11 = (
     r"|[-+]?(?:0b[01_]+|0[0-7_]+|[0-9][0-9_]*(?::[0-5]?[0-9])+(?:\.[0-9_]*)?)"
     r"|[-+]?[0-9][0-9_]*(?:\.[0-9_]*)?(?:[eE][-+]?[0-9]+)?|[-+]?\.[0-9_]+"
     r"|=|<<"
+    r"|[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:(?:[Tt]|[ \t]+)[0-9]{1,2}:[0-9]{2}:[0-9]{2}"
+    r"(?:\.[0-9]*)?(?:[ \t]*(?:Z|[-+][0-9]{1,2}(?::[0-9]{2})?))?)?"
 )
 # What can start a plain scalar: not an indicator, nor white space.
 _INDICATORS = frozenset("-?:,[]{}#&*!|>'\"%@`")
@@ -99,11 +101,25 @@ def _plain_value(text: str) -> Any:
 
 
 def _show_str(text: str) -> str:
-    # Plain where it reads back as this very string, else double-quoted,
-    # which JSON's string syntax is a subset of.
+    # Plain where it reads back as this very string, else double-quoted.
     if _plain(text) and type(_plain_value(text)) is str:
         return text
-    return json.dumps(text, ensure_ascii=False)
+    return _quoted(text)
+
+
+# What JSON leaves raw in a string and YAML may not hold so: DEL, C1 controls
+# (U+0085 a line break among them), line and paragraph separators, lone
+# surrogates and the two non-characters.
+_UNPRINTABLE = "[\x7f-\x9f\u2028\u2029\ud800-\udfff\ufffe\uffff]"
+
+
+def _quoted(text: str, escapes: bool = False) -> str:
+    """A double-quoted scalar: JSON's string syntax is a subset of it, and
+    what YAML would read otherwise is escaped."""
+    written = json.dumps(text, ensure_ascii=escapes)
+    if escapes:
+        return written
+    return re.sub(_UNPRINTABLE, lambda m: f"\\u{ord(m[0]):04x}", written)
 
 
 def _show_data(data: Any) -> str:
@@ -179,11 +195,10 @@ def _merged(node: Any) -> list[Any]:
 
 
 def _key(text: str, node: Any) -> str:
-    """A key as its path component: a string as it is, others as shown."""
+    """A key as its path component: a string as it is, a plain number or
+    boolean as written (`0x10`, `yes`), others as shown."""
     if isinstance(node, Scalar) and (not node.tag or node.tag == _STR):
-        data = _scalar(node) if not node.tag else node.value
-        if isinstance(data, str):
-            return data
+        return str(node.value)
     return _show(text, node)
 
 
@@ -196,7 +211,7 @@ def _show(text: str, node: Any) -> str:
         shown = "[" + ", ".join(_show(text, v) for v in node.value) + "]"
     elif node.tag:  # the tag says what it is: plain wherever it can be
         value = node.value
-        shown = value if _plain(value) else json.dumps(value, ensure_ascii=False)
+        shown = value if _plain(value) else _quoted(value)
         return f"{_tag(text, node)} {shown}"
     else:
         return _show_data(_scalar(node))
@@ -351,24 +366,28 @@ class YamlDocument:
                     pairs.append((key, value))
         return pairs
 
-    def shared(self, path: Path) -> tuple[object, str] | None:
-        """A warning for a change at `path` that shows at other paths too:
-        the change is made in a node that aliases or merge keys reach by
-        more than one path; and what tells that node among the run's."""
+    def shared(self, path: Path, whole: bool) -> tuple[object, str] | None:
+        """A warning for a change at `path` that shows at other paths too,
+        and what tells the node it is made in among the run's: the value at
+        `path` where it is replaced `whole` (but an alias, which stands
+        alone), else the mapping or list that holds it, reached by more than
+        one path through aliases or merge keys."""
         if "*" not in self.text or not path:
             return None  # no alias, no merge: nothing is shared
         chain: list[Any] = []
-        try:
-            self._find(path, chain)
-        except UserError:  # pragma: no cover - the change was made
-            return None
-        counts = [self._ways(node) for node in chain]
+        node, index, depth = self._find(path, chain)
+        suffix = path[len(chain) - 1 :]
+        if whole and index is not None and depth == len(path) - 1:
+            slot = self._members(node)[index]
+            if not slot.alias:
+                chain.append(slot.node)
+                suffix = []
+        counts = [self._ways(each) for each in chain]
         total, found = counts[-1]
         if total < 2:
             return None
         outer = next(i for i, (count, _) in enumerate(counts) if count > 1)
         mine = paths.show(path)
-        suffix = path[len(chain) - 1 :]
         others = [s for p in found if (s := paths.show([*p, *suffix])) != mine]
         named = ", ".join(repr(p) for p in others[:5])
         more = total - 1 - min(len(others), 5)
@@ -396,7 +415,10 @@ class YamlDocument:
                 return known
             memo[id(node)] = (0, [])  # an alias that holds itself leads nowhere
             if isinstance(node, Mapping):
+                # What a mapping merges shows at its own path: a key added
+                # to the merged one shows there too.
                 children: list[tuple[Any, Any]] = self._pairs(node)
+                children += [(None, m) for m in _merged(node) if m is target]
             elif isinstance(node, Sequence):
                 children = list(enumerate(node.value))
             else:
@@ -405,7 +427,8 @@ class YamlDocument:
             for segment, child in children:
                 more, below = ways(child)
                 count += more
-                found += [[segment, *p] for p in below[: keep - len(found)]]
+                head = [] if segment is None else [segment]
+                found += [[*head, *p] for p in below[: keep - len(found)]]
             memo[id(node)] = count, found
             return count, found
 
@@ -498,7 +521,10 @@ class YamlDocument:
             found = re.compile(_ALIAS).match(self.text, at)
             assert found is not None, "an alias follows its key"
             return found.start(1), found.end(1), True
-        return value.start_mark.index, self._end(value), False
+        start, end = value.start_mark.index, self._end(value)
+        if start == end and ":" not in self.text[at:start]:
+            return at, at, False  # "? key" with no ":": no value is written
+        return start, end, False
 
     def _last_dash(self, node: Any) -> int:
         """The dash of a block list's last item: the last "-" at the column
@@ -642,9 +668,8 @@ class YamlDocument:
             return [
                 Splice(len(text), len(text), lead + self._render(value, None) + "\n")
             ]
-        return self._replace(
-            _Slot(None, root, -1, root.start_mark.index, self._end(root), False), value
-        )
+        at = root.start_mark.index  # no key, no dash: where it starts
+        return self._replace(_Slot(None, root, at, at, self._end(root), False), value)
 
     def delete(self, path: Path) -> list[Splice]:
         try:
@@ -658,8 +683,9 @@ class YamlDocument:
             raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
         text, slots = self.text, self._members(node)
         slot = slots[index]
-        if len(slots) == 1 and len(path) > 1 and not node.flow_style:
-            # The last member of a block collection: it becomes empty.
+        if len(slots) == 1 and not node.flow_style:
+            # The last member of a block collection: it becomes empty, at the
+            # top of a document too, which would otherwise read as null.
             empty = "{}" if isinstance(node, Mapping) else "[]"
             return self.set(path[:-1], Value({} if empty == "{}" else [], empty, empty))
         if node.flow_style:
@@ -701,35 +727,59 @@ class YamlDocument:
         gap = texts.comment_gap(text, end, re.compile(_GAP))
         if slot.alias:  # an alias: its own value, not its anchor's
             return [Splice(start, end, self._render(value, None), gap)]
-        properties = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
-        tagged = _tagged(value)
-        if tagged:  # the new tag stands where the old one stood
-            kept = re.sub(_TAG_TOKEN, "", text[start:properties])
-        start = properties
+        after = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
+        properties = text[start : min(after, end)]
+        # A tag given stands where the old one stood; a null's goes with it.
+        retag = _tagged(value) or getattr(old, "tag", "") == _NULL_TAG
+        kept = re.sub(_TAG_TOKEN, "", properties) if retag else properties
+        start += len(properties)
         if isinstance(old, Scalar) or old.flow_style:
             new = self._render(value, old if isinstance(old, Scalar) else None)
             if isinstance(old, Scalar) and old.style in ("|", ">"):
                 new = _with_header_comment(text, start, new)
-            if tagged:
-                return [Splice(slot.value, end, kept + new, gap)]
-            if start == end:  # an empty value: "key:"
-                new = " " + new
-            return [Splice(start, end, new, gap)]
-        data = value.data
+                if new[1:2] == "+":  # it keeps its line breaks: the blank
+                    # lines after the old one would be added to them
+                    blank = re.compile(r"(?:[ \t\r]*\n)*")
+                    after = blank.match(text, texts.next_line(text, end)).end()  # type: ignore[union-attr]
+                    end = texts.line_end(text, max(after - 1, end))
+            if start == end == slot.value:  # no value yet
+                explicit = slot.key is not None and start == slot.key.end_mark.index
+                indent = " " * (slot.start - texts.line_start(text, slot.start))
+                new = f"\n{indent}: {new}" if explicit else " " + new  # "? key"
+            elif kept and not kept[-1].isspace():
+                kept += " "  # a tag or anchor alone: "key: !!str"
+            return [Splice(slot.value, end, kept + new, gap)]
+        # A block collection: its members go, and the comment on the last.
+        if texts.rest_is_comment(text, end, _COMMENT):
+            end = texts.line_end(text, end)
+        data, tagged = value.data, _tagged(value)
+        column = start - texts.line_start(text, start)
+        inline = not texts.first_on_line(text, start)  # "- a: 1", "- - x"
         if isinstance(data, Mapping | Sequence) and data.value and not tagged:
-            indent = texts.indentation(text, start)
-            column = start - texts.line_start(text, start)
-            lead = " " * column if texts.first_on_line(text, start) else indent + "  "
-            return [Splice(start, end, self._block(data, value.text, lead, ""))]
+            width = column
+            if not inline and isinstance(data, Mapping) and slot.key is not None:
+                # A mapping's members stand right of its key, as a list's
+                # items need not.
+                key = slot.start - texts.line_start(text, slot.start)
+                width = max(width, key + _mapping_indent(text))
+            lead = "" if inline else " " * (width - column)
+            return [
+                Splice(start, end, self._block(data, value.text, " " * width, lead))
+            ]
         new = self._render(value, None)
-        if slot.key is None and slot.start == slot.value:  # a document's top
-            return [Splice(slot.value if tagged else start, end, new)]
-        # A block collection gives way to a value on its key's or dash's line.
-        at = slot.start if slot.key is None else slot.key.end_mark.index
-        line = text[at : texts.line_end(text, at)]
-        found = re.match(r"[ \t]*[:\-]?[^#]*?(?=[ \t]*(?:#|$))", line)
-        after = at + (found.end() if found else 0)
-        return [Splice(after, end, " " + new)]
+        if inline or (slot.key is None and slot.start == slot.value):
+            return [Splice(slot.value, end, kept + new)]  # in place, as a whole
+        # A block collection below its key or dash gives way to a value on
+        # that line, after its anchor and tag and before its comment.
+        at = slot.start
+        if slot.key is not None:
+            at = text.rfind(":", slot.key.end_mark.index, slot.value)
+            at = slot.key.end_mark.index if at < 0 else at
+        head = re.compile(r"[ \t]*[:\-]?").match(text, at).end()  # type: ignore[union-attr]
+        comment = re.search(r"[ \t]+#.*", text[head : texts.line_end(text, head)])
+        words = " ".join(kept.split())
+        new = " " + (words + " " if words else "") + new
+        return [Splice(head, end, new + (comment.group() if comment else ""))]
 
     def _render(self, value: Value, old: Any, like: Any = None) -> str:
         """A new value: a string in the style of the one it replaces, where
@@ -861,7 +911,7 @@ def _string(data: str, style: str, text: str, old: Any) -> str:
     """A string in `style` (the old value's), where that style can hold it,
     else double-quoted.  A plain string that a YAML 1.1 reader takes for
     something else is quoted too."""
-    if style in ("|", ">") and data.strip() and not data[0].isspace():
+    if style in ("|", ">") and _blockable(data):
         body = _content_indent(text, old)
         chomp = "-" if not data.endswith("\n") else "+" if data.endswith("\n\n") else ""
         lines = (data[:-1] if data.endswith("\n") else data).split("\n")
@@ -880,7 +930,17 @@ def _string(data: str, style: str, text: str, old: Any) -> str:
     escapes = (
         old is not None and "\\u" in text[old.start_mark.index : old.end_mark.index]
     )
-    return json.dumps(data, ensure_ascii=escapes)
+    return _quoted(data, escapes)
+
+
+def _blockable(data: str) -> bool:
+    """Whether a block scalar can hold `data`: text that prints, in lines,
+    not starting with white space."""
+    return (
+        bool(data.strip())
+        and not data[0].isspace()
+        and all(line.isprintable() for line in data.split("\n"))
+    )
 
 
 def _content_indent(text: str, old: Any) -> str:
@@ -907,9 +967,12 @@ def _mapping_indent(text: str) -> int:
     return 2
 
 
+# What a YAML reader takes for a line break, and folds in a scalar.
+_BREAKS = "[\r\n\x85\u2028\u2029]"
 _STR = "tag:yaml.org,2002:str"
+_NULL_TAG = "tag:yaml.org,2002:null"
 # A tag among a node's properties, with the space after it.
-_TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)\s+"
+_TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
 
 
 def _one_value(text: str) -> Any:
@@ -945,7 +1008,9 @@ def _one_value(text: str) -> Any:
             return None
         start, end = event.start_mark.index, event.end_mark.index
         if isinstance(event, pyyaml.ScalarEvent) and (
-            event.style in ("|", ">") or text.find("\n", start, end) >= 0
+            event.style in ("|", ">")
+            or re.search(_BREAKS, text[start:end])
+            or (event.tag and not event.value and not event.style)  # "!" alone
         ):
             return None
     return node
