@@ -213,7 +213,7 @@ class JsonDocument:
     def lookup(self, path: Path) -> Any:
         return listing.find(self.tree, path)
 
-    def shared(self, path: Path) -> None:
+    def shared(self, path: Path, whole: bool) -> None:
         return None  # JSON shares no values
 
     # --- changing -----------------------------------------------------------
@@ -336,7 +336,15 @@ class JsonDocument:
                 raise UserError(paths.missing(path[: depth + 1], len(found.members)))
         except UserError as exc:
             raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
-        return flow.remove(self.text, found, index, _COMMENT)
+        splices = flow.remove(self.text, found, index, _COMMENT)
+        key = path[-1]
+        if sum(member.key == key for member in found.members) < 2:
+            return splices
+        # A key written twice: readers take the last, and with it gone they
+        # would take the one before.  Every one goes.
+        rest = self.reload(texts.apply(self.text, splices))
+        after = texts.apply(rest.text, rest.delete(path))
+        return [texts.difference(self.text, after)]
 
     def _render(self, value: Value, old: _Node | None, at: int) -> str:
         data, text = value.data, self.text

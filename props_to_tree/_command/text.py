@@ -8,7 +8,7 @@ import re
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Iterable
+    from collections.abc import Callable, Iterable
 
 
 class Splice:
@@ -79,6 +79,30 @@ def _with_gaps(text: str, ordered: list[Splice]) -> list[Splice]:
             out.append(Splice(gap[0], gap[1], " " * max(1, width - grown)))
     out.sort(key=lambda s: (s.start, s.end))
     return out
+
+
+def difference(old: str, new: str) -> Splice:
+    """One splice that makes `new` of `old`: what stands between the start
+    and the end they share."""
+    shortest = min(len(old), len(new))
+    head = _longest(lambda n: old[:n] == new[:n], shortest)
+    tail = _longest(
+        lambda n: old[len(old) - n :] == new[len(new) - n :], shortest - head
+    )
+    return Splice(head, len(old) - tail, new[head : len(new) - tail])
+
+
+def _longest(holds: Callable[[int], bool], limit: int) -> int:
+    """The largest n up to `limit` for which `holds(n)`, which holds up to
+    some n and not past it; by halving, each test a comparison run in C."""
+    low, high = 0, limit
+    while low < high:
+        middle = (low + high + 1) // 2
+        if holds(middle):
+            low = middle
+        else:
+            high = middle - 1
+    return low
 
 
 def line_start(text: str, offset: int) -> int:
