@@ -6,6 +6,7 @@ last) and a closing bracket, on one line or several."""
 from __future__ import annotations
 
 import itertools
+import re
 
 from props_to_tree._command import text as texts
 from props_to_tree._command.text import (
@@ -89,9 +90,15 @@ def insert(
 
 def _space_after_comma(text: str, members: list[Member]) -> str:
     for member, following in itertools.pairwise(members):
-        if member.comma is not None and one_line(text, member.comma, following.start):
-            return text[member.comma + 1 : following.start]
-    return " "
+        space = text[member.comma + 1 : following.start] if member.comma else "\n"
+        if not space.strip(" \t"):  # spaces alone: no line break, no comment
+            return space
+    # None to copy: none where the collection shows a comma or colon
+    # written without one after it ({"c":[1,2]}).
+    inner = re.sub(
+        r"\"(?:[^\"\\]|\\.)*\"|'[^']*'", "''", text[members[0].start : members[-1].end]
+    )
+    return "" if re.search(r"[,:][^\s\]}]", inner) else " "
 
 
 def remove(text: str, flow: Flow, index: int, comment: tuple[str, ...]) -> list[Splice]:
@@ -114,7 +121,11 @@ def remove(text: str, flow: Flow, index: int, comment: tuple[str, ...]) -> list[
             splices.insert(0, Splice(previous.comma, previous.comma + 1, ""))
         return splices
     if index + 1 < len(members):
-        return [Splice(member.start, members[index + 1].start, "")]
+        end = members[index + 1].start
+        between = text[member.comma + 1 : end] if member.comma is not None else ""
+        if between.strip():  # a comment before the next member stays
+            end -= len(between.lstrip(" \t"))
+        return [Splice(member.start, end, "")]
     if previous is not None:
         if member.comma is not None and previous.comma is not None:
             return [Splice(previous.comma + 1, after, "")]
