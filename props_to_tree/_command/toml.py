@@ -372,7 +372,7 @@ class TomlDocument:
     def lookup(self, path: Path) -> Any:
         return listing.find(self.tree, path)
 
-    def shared(self, path: Path) -> None:
+    def shared(self, path: Path, whole: bool) -> None:
         return None  # TOML shares no values
 
     # --- changing -----------------------------------------------------------
@@ -591,6 +591,10 @@ class TomlDocument:
             if header.path[: len(whole)] == whole:
                 lines = texts.own_lines(text, header.start, self._section_end(header))
                 splices.append(Splice(*lines, ""))
+        if isinstance(found, int) and len(self._data(list(holder))) == 1:
+            # An array of tables that loses its last item stays, empty.
+            *parent, name = holder
+            splices += self._insert(tuple(parent), [name], "[]")
         return splices
 
     def _render(
