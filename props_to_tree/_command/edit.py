@@ -35,7 +35,7 @@ if TYPE_CHECKING:
         def set(self, path: Path, value: Value, create: bool) -> list[Splice]: ...
         def delete(self, path: Path) -> list[Splice]: ...
         def lookup(self, path: Path) -> Any: ...
-        def shared(self, path: Path) -> tuple[object, str] | None: ...
+        def shared(self, path: Path, whole: bool) -> tuple[object, str] | None: ...
 
 
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
@@ -135,7 +135,7 @@ class Editor:
                     f"{change.origin}: the top of a document is not deleted"
                 )
             splices = document.delete(path)
-            self._shared(path)
+            self._shared(path, whole=False)
             return splices, path[:-1], None
         try:
             value = document.parse(change.text)
@@ -162,12 +162,12 @@ class Editor:
                 if was == "a string":
                     warning += f"; write {_quoted(typed)!r} to keep a string"
         splices = document.set(path, value, self._create)
-        self._shared(path)
+        self._shared(path, whole=True)
         return splices, path if old else path[:-1], warning
 
-    def _shared(self, path: Path) -> None:
+    def _shared(self, path: Path, whole: bool) -> None:
         """Warns, once per shared node, of a change that shows elsewhere."""
-        found = self.document.shared(path)
+        found = self.document.shared(path, whole)
         if found is not None and found[0] not in self._warned:
             self._warned.add(found[0])
             self._warn(found[1])

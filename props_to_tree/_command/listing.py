@@ -116,12 +116,13 @@ def parse(text: str, source: str) -> Iterator[tuple[paths.Path, str, str]]:
     """(path, value text, where) for each line of a listing; blank lines and
     lines starting with "#" are skipped.  Lines end at "\n" or "\r\n" only:
     the listing writes every other line break inside a value escaped or
-    raw, and a raw one is part of the value."""
-    lines = text.split("\n")
+    raw, and a raw one is part of the value.  Spaces and tabs around a line
+    are dropped: a key with them at an end is written quoted."""
+    lines = text.removeprefix("\ufeff").split("\n")
     if lines[-1] == "":
         lines.pop()
     for number, line in enumerate(lines, 1):
-        line = line.removesuffix("\r").rstrip(" \t")
+        line = line.removesuffix("\r").strip(" \t")
         if not line.strip() or line.startswith("#"):
             continue
         where = f"{source}, line {number}"

@@ -18,7 +18,7 @@ if TYPE_CHECKING:
 # Compiled where first needed (the re module keeps them): a listing needs
 # none of them, and their character classes take a while to compile.
 _SEGMENT = (
-    r"(?P<bare>[^.\[\]\"=]*[^.\[\]\"=\s])"
+    r"(?P<bare>[^.\[\]\"=\s](?:[^.\[\]\"=]*[^.\[\]\"=\s])?)"
     r"|\[(?:(?P<index>-?[0-9]+)|(?P<quoted>\"(?:[^\"\\]|\\.)*\"))\]"
 )
 _BEFORE_VALUE = r" *="
@@ -63,10 +63,12 @@ def _tail(path: Path) -> str:
     return "".join(key_text(s) if isinstance(s, str) else f"[{s}]" for s in path)
 
 
-def read(text: str, at: int = 0) -> tuple[Path, int]:
+def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Path, int]:
     """The path that `text` starts with at `at`, and where it ends: before
     the first "=" outside a quoted key (and the spaces before it), or at the
-    end.  "." alone is the top of the document: the empty path."""
+    end.  "." alone is the top of the document: the empty path.  Errors
+    call the path `shown`, by default the whole of `text`."""
+    shown = text if shown is None else shown
     path: Path = []
     before_value, segment_at = re.compile(_BEFORE_VALUE), re.compile(_SEGMENT)
     if text.startswith(".", at) and (
@@ -77,19 +79,23 @@ def read(text: str, at: int = 0) -> tuple[Path, int]:
         if path and text[at] == ".":
             at += 1
         elif path and text[at] != "[":
-            raise UserError(f"bad path {text!r}: {_hint(text, at)}")
+            raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
         found = segment_at.match(text, at)
         if found is None:
-            raise UserError(f"bad path {text!r}: {_hint(text, at)}")
+            raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
         if found["bare"] is not None:
             path.append(found["bare"])
         elif found["index"] is not None:
             path.append(int(found["index"]))
         else:
-            path.append(json.loads(found["quoted"]))
+            try:
+                path.append(json.loads(found["quoted"]))
+            except ValueError as exc:  # an escape JSON has not
+                problem = str(exc).partition(":")[0]
+                raise UserError(f"bad path {shown!r}: {problem} in a key") from None
         at = found.end()
     if not path:
-        raise UserError(f"bad path {text!r}: it is empty (the top is '.')")
+        raise UserError(f"bad path {shown!r}: it is empty (the top is '.')")
     return path, at
 
 
@@ -98,6 +104,8 @@ def _hint(text: str, at: int) -> str:
         return 'an item is [N] (a number, [-1] the last), a quoted key ["key"]'
     if at == len(text) or text[at] in ".=":
         return 'a key is empty (an empty key is written [""])'
+    if text[at].isspace():
+        return 'a key with white space at an end is written [" key"]'
     return f"unexpected {text[at]!r} at {at + 1}"
 
 
@@ -110,7 +118,8 @@ def parse(text: str) -> Path:
 
 def split_assignment(text: str, what: str = "--set") -> tuple[Path, str]:
     """PATH=VALUE, or a listing's line PATH = VALUE."""
-    path, at = read(text)
+    # A message shows the path without the value, as far as it can tell.
+    path, at = read(text, shown=text if '"' in text else text.partition("=")[0])
     if at == len(text):
         raise UserError(f"{what} needs PATH=VALUE, got {text!r}")
     spaced = text[at] == " "
@@ -163,9 +172,9 @@ def blocked(node: object, path: Path, depth: int) -> str:
     other.  A list counts as a list and a dict as a table whatever the
     format made of them; a YAML node is given as what it reads as."""
     above, segment = path[:depth], path[depth]
-    name = show(above) if above else "the top"
+    name = repr(show(above)) if above else "the top"
     if isinstance(segment, int) and isinstance(node, dict):
-        return f"{name!r} is a table, not a list: its keys have no [N]"
+        return f"{name} is a table, not a list: its keys have no [N]"
     if isinstance(segment, str) and isinstance(node, list):
         rest = _tail(path[depth:])
         return (
@@ -173,4 +182,4 @@ def blocked(node: object, path: Path, depth: int) -> str:
             f"({_items(len(node))}); write {_tail(above).removeprefix('.')}[N]{rest}"
         )
     wanted = "a list" if isinstance(segment, int) else "a table"
-    return f"{name!r} holds {kind(node)}, not {wanted}"
+    return f"{name} holds {kind(node)}, not {wanted}"
