@@ -316,6 +316,56 @@ LAYOUTS = [
         ["--create", "--set", "a.b=1"],
         '// none yet\n{\n  "a": {\n    "b": 1\n  }\n}\n',
     ),
+    # A block collection that loses its last member, or gives way to a value.
+    (
+        "yaml",
+        "steps:\n  - uses: a # c\n  - name: b\n",
+        ["--delete", "steps[0].uses"],
+        "steps:\n  - {}\n  - name: b\n",
+    ),
+    ("yaml", "c:\n- - 3\n", ["--delete", "c[0][0]"], "c:\n- []\n"),
+    ("yaml", "a: 1 # c\n", ["--delete", "a"], "{}\n"),
+    (
+        "yaml",
+        "a: # c\n  - 1\nx:\n  k: v # c\n",
+        ["--delete", "a[0]", "--delete", "x.k"],
+        "a: [] # c\nx: {}\n",
+    ),
+    (
+        "yaml",
+        "key:\n- a\nnext: 1\n",
+        ["--set", "key={a: 1}"],
+        "key:\n  a: 1\nnext: 1\n",
+    ),
+    # Explicit keys with no value, a null's tag, kept line breaks.
+    ("yaml", "? a\n? b\nc: 1\n", ["--delete", "a"], "? b\nc: 1\n"),
+    ("yaml", "? a\n? b\n", ["--set", "b=2"], "? a\n? b\n: 2\n"),
+    ("yaml", "d: !!null\ne: 1\n", ["--set", "d=1"], "d: 1\ne: 1\n"),
+    ("yaml", "a: |+\n  x\n\nb: 1\n", ["--set", "a=y\n\n"], "a: |+\n  y\n\nb: 1\n"),
+    # What YAML would fold or refuse raw is escaped; YAML 1.1 dates quoted.
+    ("yaml", "k: a\n", ["--set", "k=x\ry\u2028z"], 'k: "x\\ry\\u2028z"\n'),
+    (
+        "yaml",
+        "k: a\n",
+        ["--set", "k=2001-12-14 21:59:43 -5"],
+        'k: "2001-12-14 21:59:43 -5"\n',
+    ),
+    # JSON: a key written twice goes whole; comments and spacing in brackets.
+    ("json", '{"a":1,"b":{},"a":2}', ["--delete", "a"], '{"b":{}}'),
+    ("json", '{"a":1,"b":{"c":1}}', ["--set", "b.d=2"], '{"a":1,"b":{"c":1,"d":2}}'),
+    (
+        "jsonc",
+        '{"i": ["s", /* c */ "t",]}',
+        ["--set", "i[2]=x", "--delete", "i[0]"],
+        '{"i": [/* c */ "t", "x",]}',
+    ),
+    # TOML: an array of tables that loses its last item stays, empty.
+    (
+        "toml",
+        "x = 1\n\n[[arr]]\nn = 1\n",
+        ["--delete", "arr[0]"],
+        "x = 1\narr = []\n\n",
+    ),
     # Lists: items set, appended after the last one and deleted with their
     # lines, in the list's own layout; documents of a stream.
     ("json", '{"a": [1, 2]}', ["--set", "a[2]=3", "--delete", "a[0]"], '{"a": [2, 3]}'),
@@ -497,6 +547,21 @@ WARNINGS = [
         "the same change shows at 'base.x.y', 'q.x.y'",
         "base: &b\n  x: {y: 2}\np:\n  <<: *b\n  z: 1\nq:\n  <<: *b\n",
     ),
+    (
+        "yaml",
+        "d: &d {a: 1}\ne: &e {t: 1}\nx: {<<: [*d, *e]}\ny: {<<: *d, a: 2}\n",
+        ["--set", "d.a=3"],
+        "'d.a' is shared through an alias or a merge key: "
+        "the same change shows at 'x.a'",
+        "d: &d {a: 3}\ne: &e {t: 1}\nx: {<<: [*d, *e]}\ny: {<<: *d, a: 2}\n",
+    ),
+    (
+        "yaml",
+        "k: &v x\nl: *v\n",
+        ["--set", "k=y1", "--set", "l=z1"],
+        "'k' is shared through an alias or a merge key: the same change shows at 'l'",
+        "k: &v y1\nl: z1\n",
+    ),
 ]
 
 
@@ -545,6 +610,7 @@ def test_changes_that_show_more_than_asked_are_warned_of(
         ("yaml", "? !!str a\n: !!int 47\n", "a = !!int 47\n"),
         ("yaml", "~\n", ". = null\n"),
         ("yaml", "hello\n", ". = hello\n"),
+        ("yaml", "0x10: b\n+1: c\n~: d\n", "0x10 = b\n+1 = c\n~ = d\n"),
         ("json", '"ab"', '. = "ab"\n'),
         ("json", "42", ". = 42\n"),
         ("json", "", ""),
@@ -555,7 +621,7 @@ def test_changes_that_show_more_than_asked_are_warned_of(
             '{"a": "x\u2028y\u0085z", "b": NaN}',
             'a = "x\u2028y\u0085z"\nb = NaN\n',
         ),
-        ("yaml", 'a: "x\u2028y"\n', 'a = "x\u2028y"\n'),
+        ("yaml", 'a: "x\u2028y"\n', 'a = "x\\u2028y"\n'),  # YAML folds it raw
     ],
 )
 def test_odd_documents_list_one_line_per_leaf(tmp_path, fmt, document, lines):
@@ -689,7 +755,7 @@ BAD_INPUT = [
     (
         ["--format", "json", "--set", "[1][x]=1"],
         "[1, 2]",
-        "bad path '[1][x]=1': an item is [N]",
+        "bad path '[1][x]': an item is [N]",
     ),
     (
         ["--format", "json", "--set", "a[0]=1"],
@@ -710,6 +776,8 @@ BAD_INPUT = [
     (["--format", "toml"], "[" + "a." * 999 + "a]\n", "nested too deeply"),
     (["--format", "toml", "--set", ".=1"], "a = 1\n", "the top of a TOML document"),
     ([], "a: 1\n", "it was read as JSON: --format names its format"),
+    (["--format", "json", "--get", '["\\x"]'], "{}", "bad path '[\"\\\\x\"]': Invalid"),
+    (["--format", "json", "--set", " a=1"], "{}", "white space at an end is written"),
     (
         ["--format", "json", "--get", "a[-3]"],
         '{"a": [1, 2]}',

@@ -50,6 +50,20 @@ def test_bad_paths_say_what_is_wrong(text, problem):
     assert problem in str(raised.value)
 
 
+@pytest.mark.parametrize(
+    ("listing", "changes"),
+    [
+        ("\ufeffa = 1\r\n  # note\n\t b = x \n", [(["a"], "1"), (["b"], "x")]),
+        ('a = "x\u2028y"\nb = 2', [(["a"], '"x\u2028y"'), (["b"], "2")]),
+        ("a = x\ry\n", [(["a"], "x\ry")]),
+    ],
+)
+def test_a_listing_is_read_a_line_at_a_time(listing, changes):
+    # Lines end at "\n" and "\r\n" alone; spaces around a line and a
+    # byte-order mark are no part of it.
+    assert [(p, v) for p, v, _ in parse(listing, "l")] == changes
+
+
 GAP = texts.re.compile(r"(?P<gap>[ \t]+)#")
 
 
