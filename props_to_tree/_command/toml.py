@@ -438,7 +438,10 @@ class TomlDocument:
         if found is not None and not rest:
             entry = self._entry(whole)
             if entry is None:
-                raise UserError(f"{paths.show(path)!r} is a table: delete it first")
+                written = "a table"
+                if isinstance(self._data(list(whole)), list):
+                    written = "an array of tables ([[...]])"
+                raise UserError(f"{paths.show(path)!r} is {written}: delete it first")
             return self._replace(entry.node, value)
         if isinstance(segment, int):
             count = len(self._data(list(holder)))
