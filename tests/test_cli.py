@@ -1,8 +1,10 @@
-"""The command, end to end in a subprocess, on the examples' three formats."""
+"""The command, end to end in a subprocess, on the examples' three formats;
+the long tables in process."""
 
 import difflib
 import fcntl
 import importlib
+import io
 import json
 import os
 import shutil
@@ -57,6 +59,29 @@ def run(*args, stdin=None, cwd="/", stdout=subprocess.PIPE):
 
 def ok(*args, **kwargs):
     result = run(*args, **kwargs)
+    assert (result.returncode, result.stderr) == (0, "")
+    return result.stdout
+
+
+@pytest.fixture
+def command(capfd, monkeypatch):
+    """`run` in this process: a table of many rows would spend its time
+    starting interpreters."""
+
+    def call(*args, stdin=None, cwd="/"):
+        monkeypatch.chdir(cwd)
+        if stdin is not None:
+            data = io.BytesIO(stdin.encode("utf-8", "surrogatepass"))
+            monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(data))
+        capfd.readouterr()
+        status = _cli.main(list(map(str, args)))
+        out, err = capfd.readouterr()
+        return subprocess.CompletedProcess(args, status, out, err)
+
+    return call
+
+
+def succeeded(result):
     assert (result.returncode, result.stderr) == (0, "")
     return result.stdout
 
@@ -487,7 +512,7 @@ LAYOUTS = [
 @pytest.mark.parametrize(("fmt", "document", "args", "after"), LAYOUTS)
 @pytest.mark.parametrize("crlf", [False, True], ids=["lf", "crlf"])
 def test_an_edit_changes_the_edited_text_alone(
-    tmp_path, fmt, document, args, after, crlf
+    tmp_path, capfd, fmt, document, args, after, crlf
 ):
     if crlf:  # every line break written takes the file's
         if "\r" in document or "\n" not in document:
@@ -495,8 +520,9 @@ def test_an_edit_changes_the_edited_text_alone(
         document, after = (t.replace("\n", "\r\n") for t in (document, after))
     path = tmp_path / f"document.{fmt}"
     path.write_bytes(document.encode())  # as bytes: line breaks stay as they are
-    result = run(path, "-i", *args)
-    assert (result.returncode, result.stdout) == (0, "")
+    # In process: a table this long would spend its time starting interpreters.
+    assert _cli.main([str(path), "-i", *args]) == 0
+    assert capfd.readouterr().out == ""
     assert path.read_bytes().decode() == after
 
 
@@ -567,9 +593,9 @@ WARNINGS = [
 
 @pytest.mark.parametrize(("fmt", "document", "args", "warning", "out"), WARNINGS)
 def test_changes_that_show_more_than_asked_are_warned_of(
-    fmt, document, args, warning, out
+    command, fmt, document, args, warning, out
 ):
-    result = run("--format", fmt, *args, stdin=document)
+    result = command("--format", fmt, *args, stdin=document)
     assert result.returncode == 0
     assert result.stderr == f"props-to-tree: warning: {warning}\n"
     assert result.stdout == out
@@ -624,12 +650,12 @@ def test_changes_that_show_more_than_asked_are_warned_of(
         ("yaml", 'a: "x\u2028y"\n', 'a = "x\\u2028y"\n'),  # YAML folds it raw
     ],
 )
-def test_odd_documents_list_one_line_per_leaf(tmp_path, fmt, document, lines):
+def test_odd_documents_list_one_line_per_leaf(tmp_path, command, fmt, document, lines):
     path = tmp_path / f"odd.{fmt}"
     path.write_text(document)
-    assert ok(path) == lines
+    assert succeeded(command(path)) == lines
     # Every line reads back as the value in place.
-    assert ok(path, "--apply", "-", stdin=lines) == document
+    assert succeeded(command(path, "--apply", "-", stdin=lines)) == document
 
 
 def test_split_table_lists_and_edits_every_part(tmp_path):
@@ -669,8 +695,8 @@ GETS = [
 
 
 @pytest.mark.parametrize(("fmt", "document", "path", "printed"), GETS)
-def test_get_prints_a_value_or_the_lines_below(fmt, document, path, printed):
-    assert ok("--format", fmt, "--get", path, stdin=document) == printed
+def test_get_prints_a_value_or_the_lines_below(command, fmt, document, path, printed):
+    assert succeeded(command("--format", fmt, "--get", path, stdin=document)) == printed
 
 
 def test_several_gets_print_in_order(example):
@@ -718,12 +744,12 @@ ERRORS = [
 
 @pytest.mark.parametrize(("args", "stdin", "message"), ERRORS)
 def test_bad_changes_are_one_line_status_2_and_write_nothing(
-    example, args, stdin, message
+    command, example, args, stdin, message
 ):
     before = example.read_bytes()
-    runs = [run(example, *args, stdin=stdin)]
+    runs = [command(example, *args, stdin=stdin)]
     if "--get" not in args:
-        runs.append(run(example, "-i", *args, stdin=stdin))
+        runs.append(command(example, "-i", *args, stdin=stdin))
     for result in runs:
         assert result.returncode == 2
         assert result.stdout == ""
@@ -799,8 +825,8 @@ BAD_INPUT = [
 
 
 @pytest.mark.parametrize(("args", "stdin", "message"), BAD_INPUT)
-def test_bad_input_is_one_line_and_status_2(tmp_path, args, stdin, message):
-    result = run(*args, stdin=stdin, cwd=tmp_path)
+def test_bad_input_is_one_line_and_status_2(tmp_path, command, args, stdin, message):
+    result = command(*args, stdin=stdin, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1
     assert message in result.stderr
