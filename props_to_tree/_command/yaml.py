@@ -51,7 +51,7 @@ _STAMP = re.compile(r"[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:[Tt ][0-9:. +\-Zz]*)?")
 # What a YAML 1.1 reader (Kubernetes, Ansible) takes for more than a string.
 _YAML11 = (
     r"(?:y|Y|yes|Yes|YES|n|N|no|No|NO|on|On|ON|off|Off|OFF)"
-    r"|[-+]?(?:0b[01_]+|0[0-7_]+|[0-9][0-9_]*(?::[0-5]?[0-9])+(?:\.[0-9_]*)?)"
+    r"|[-+]?(?:0b[01_]+|0x[0-9a-fA-F_]+|0[0-7_]+|[0-9][0-9_]*(?::[0-5]?[0-9])+(?:\.[0-9_]*)?)"
     r"|[-+]?[0-9][0-9_]*(?:\.[0-9_]*)?(?:[eE][-+]?[0-9]+)?|[-+]?\.[0-9_]+"
     r"|=|<<"
     r"|[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:(?:[Tt]|[ \t]+)[0-9]{1,2}:[0-9]{2}:[0-9]{2}"
@@ -61,18 +61,19 @@ _YAML11 = (
 _INDICATORS = frozenset("-?:,[]{}#&*!|>'\"%@`")
 
 
-def _plain(text: str) -> bool:
+def _plain(text: str, flow: bool = True) -> bool:
     """Whether `text` can be written as a plain scalar, its reading aside:
     it prints (no line break, control character, byte-order mark or lone
-    surrogate), holds no flow indicator, no ": " or " #", and neither starts
-    with an indicator nor starts or ends with white space."""
+    surrogate), holds no ": " or " #" (nor, inside a flow collection, a flow
+    indicator: `${{ x }}` is plain in a block), and neither starts with an
+    indicator nor starts or ends with white space."""
     return (
         text != ""
         and text.isprintable()
         and text[0] not in _INDICATORS
         and text[0] != " "
         and text[-1] not in (" ", ":")
-        and not any(c in text for c in ",[]{}")
+        and not (flow and any(c in text for c in ",[]{}"))
         and ": " not in text
         and " #" not in text
     )
@@ -117,8 +118,12 @@ def _quoted(text: str, escapes: bool = False) -> str:
     """A double-quoted scalar: JSON's string syntax is a subset of it, and
     what YAML would read otherwise is escaped."""
     written = json.dumps(text, ensure_ascii=escapes)
-    if escapes:
-        return written
+    if escapes:  # YAML writes a character beyond the BMP as one escape
+        return re.sub(
+            r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})",
+            lambda m: f"\\U{_astral(int(m[1], 16), int(m[2], 16)):08x}",
+            written,
+        )
     return re.sub(_UNPRINTABLE, lambda m: f"\\u{ord(m[0]):04x}", written)
 
 
@@ -239,11 +244,19 @@ class _Slot:
     dash), and where its value is written: an alias's own text for an alias,
     and to the end of its last content, not of what follows it."""
 
-    __slots__ = ("alias", "end", "key", "node", "start", "value")
+    __slots__ = ("alias", "end", "flow", "key", "node", "start", "value")
 
     def __init__(
-        self, key: Any, node: Any, start: int, value: int, end: int, alias: bool
+        self,
+        key: Any,
+        node: Any,
+        start: int,
+        value: int,
+        end: int,
+        alias: bool,
+        flow: bool = False,
     ) -> None:
+        self.flow = flow  # in a flow collection
         self.key = key
         self.node = node
         self.start = start
@@ -471,7 +484,9 @@ class YamlDocument:
             for key, value in node.value:
                 start, end, alias = self._value_span(key, value)
                 member = _key_start(text, key)
-                slots.append(_Slot(key, value, member, start, end, alias))
+                slots.append(
+                    _Slot(key, value, member, start, end, alias, node.flow_style)
+                )
         else:
             at = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
             at += 1 if node.flow_style else 0
@@ -491,7 +506,9 @@ class YamlDocument:
                     start, end = found_alias.span(1)
                 else:
                     start, end = item.start_mark.index, self._end(item)
-                slots.append(_Slot(None, item, begin, start, end, alias))
+                slots.append(
+                    _Slot(None, item, begin, start, end, alias, node.flow_style)
+                )
                 at = end
         self._slots[id(node)] = slots
         return slots
@@ -499,7 +516,7 @@ class YamlDocument:
     def _end(self, node: Any) -> int:
         if isinstance(node, Scalar):
             if node.style in ("|", ">"):
-                return len(self.text[: node.end_mark.index].rstrip())
+                return self._block_end(node)
             return int(node.end_mark.index)
         if node.flow_style or not node.value:
             return int(node.end_mark.index)
@@ -513,6 +530,19 @@ class YamlDocument:
         found = re.compile(_ALIAS).match(self.text, dash + 1)
         assert found is not None, "an alias is where its item is"
         return found.end(1)
+
+    def _block_end(self, node: Any) -> int:
+        """Where a block scalar's text ends: its last content, or where it
+        keeps its line breaks (`|+`), the start of its last blank line."""
+        text, limit = self.text, int(node.end_mark.index)
+        end = len(text[:limit].rstrip())
+        header = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        if "+" in re.compile(r"[|>][-+0-9]*").match(text, header)[0]:  # type: ignore[index]
+            last = text.rfind("\n", end, limit)
+            before = text.rfind("\n", end, last)
+            if before >= 0:
+                return before + 1
+        return end
 
     def _value_span(self, key: Any, value: Any) -> tuple[int, int, bool]:
         """Where a mapping's value is written, and whether it is an alias."""
@@ -643,7 +673,10 @@ class YamlDocument:
             node, index, depth = self._find(path)
             rest = path[depth + 1 :]
             if index is not None and not rest:
-                return self._replace(self._members(node)[index], value)
+                slot = self._members(node)[index]
+                if slot.key is not None and _is_merge(slot.key):
+                    raise UserError("'<<' merges mappings: set their keys instead")
+                return self._replace(slot, value)
             segment = path[depth]
             if isinstance(segment, int):
                 count = len(node.value) if isinstance(node, Sequence) else -1
@@ -660,14 +693,11 @@ class YamlDocument:
             raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
 
     def _set_top(self, value: Value) -> list[Splice]:
-        root, text = self.root, self.text
+        root = self.root
         if isinstance(root, list):
             raise UserError("a stream's documents are set one by one: [N]")
         if root is None:
-            lead = "" if not text or text.endswith("\n") else "\n"
-            return [
-                Splice(len(text), len(text), lead + self._render(value, None) + "\n")
-            ]
+            return self._into_empty(self._render(value, None))
         at = root.start_mark.index  # no key, no dash: where it starts
         return self._replace(_Slot(None, root, at, at, self._end(root), False), value)
 
@@ -681,6 +711,16 @@ class YamlDocument:
                 raise UserError("a document of a stream is not removed")
         except UserError as exc:
             raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
+        text = self.text
+        if isinstance(node, Mapping):
+            twice = sum(_key(text, k) == path[-1] for k, _ in node.value) > 1
+            if twice:  # readers take the last, and then the one before: all go
+                rest = self.reload(texts.apply(text, self._delete(node, index, path)))
+                after = texts.apply(rest.text, rest.delete(path))
+                return [texts.difference(text, after)]
+        return self._delete(node, index, path)
+
+    def _delete(self, node: Any, index: int, path: Path) -> list[Splice]:
         text, slots = self.text, self._members(node)
         slot = slots[index]
         if len(slots) == 1 and not node.flow_style:
@@ -726,7 +766,7 @@ class YamlDocument:
         start, end = slot.value, slot.end
         gap = texts.comment_gap(text, end, re.compile(_GAP))
         if slot.alias:  # an alias: its own value, not its anchor's
-            return [Splice(start, end, self._render(value, None), gap)]
+            return [Splice(start, end, self._render(value, None, flow=slot.flow), gap)]
         after = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
         properties = text[start : min(after, end)]
         # A tag given stands where the old one stood; a null's goes with it.
@@ -734,7 +774,8 @@ class YamlDocument:
         kept = re.sub(_TAG_TOKEN, "", properties) if retag else properties
         start += len(properties)
         if isinstance(old, Scalar) or old.flow_style:
-            new = self._render(value, old if isinstance(old, Scalar) else None)
+            scalar = old if isinstance(old, Scalar) else None
+            new = self._render(value, scalar, flow=slot.flow)
             if isinstance(old, Scalar) and old.style in ("|", ">"):
                 new = _with_header_comment(text, start, new)
                 if new[1:2] == "+":  # it keeps its line breaks: the blank
@@ -766,7 +807,7 @@ class YamlDocument:
             return [
                 Splice(start, end, self._block(data, value.text, " " * width, lead))
             ]
-        new = self._render(value, None)
+        new = self._render(value, None, flow=slot.flow)
         if inline or (slot.key is None and slot.start == slot.value):
             return [Splice(slot.value, end, kept + new)]  # in place, as a whole
         # A block collection below its key or dash gives way to a value on
@@ -781,14 +822,16 @@ class YamlDocument:
         new = " " + (words + " " if words else "") + new
         return [Splice(head, end, new + (comment.group() if comment else ""))]
 
-    def _render(self, value: Value, old: Any, like: Any = None) -> str:
+    def _render(
+        self, value: Value, old: Any, like: Any = None, flow: bool = False
+    ) -> str:
         """A new value: a string in the style of the one it replaces, where
         that style can hold it, or failing that in the quotes of `like`, a
         string beside it; anything else as it was written."""
         if not isinstance(value.data, str):
             return value.text
         style = old.style if isinstance(old, Scalar) else like.style if like else ""
-        return _string(value.data, style or "", self.text, old)
+        return _string(value.data, style or "", self.text, old, flow)
 
     def _append(self, node: Any, value: Value) -> list[Splice]:
         """A new last item, after the last one and before the blank lines and
@@ -797,7 +840,11 @@ class YamlDocument:
         like = _last_string(node.value)
         if node.flow_style:
             return flow.insert(
-                text, self._flow(node), self._render(value, None, like), "  ", _COMMENT
+                text,
+                self._flow(node),
+                self._render(value, None, like, flow=True),
+                "  ",
+                _COMMENT,
             )
         last = self._members(node)[-1]
         indent = (
@@ -821,24 +868,24 @@ class YamlDocument:
         ):
             new = self._block(item, value.text, indent + " " * len(dash), "")
         else:
-            new = self._render(value, None, like)
+            new = self._render(value, None, like)  # in a block list
         where = texts.line_end(text, last.end)
-        return [Splice(where, where, "\n" + indent + dash + new)]
+        splices = [Splice(where, where, "\n" + indent + dash + new)]
+        return self._stripped_at_end(where) + splices
 
     def _insert(self, mapping: Any, keys: list[str], value: Value) -> list[Splice]:
         """`keys` in `mapping`, the tables of all but the last made new: in
         flow style inside a flow mapping, else in block style."""
         text = self.text
-        names = [_string(key, "", text, None) for key in keys]
+        in_flow = isinstance(mapping, Mapping) and bool(mapping.flow_style)
+        names = [_string(key, "", text, None, in_flow) for key in keys]
         if mapping is None:  # an empty document
-            lead = "" if not text or text.endswith("\n") else "\n"
-            nested = self._nested(names, value, "", "  ")
-            return [Splice(len(text), len(text), lead + nested + "\n")]
+            return self._into_empty(self._nested(names, value, "", "  "))
         if not isinstance(mapping, Mapping):
             raise UserError("a stream's documents are not added to")
         like = _last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
         if mapping.flow_style:
-            new = self._render(value, None, like)
+            new = self._render(value, None, like, flow=True)
             for name in reversed(names[1:]):
                 new = f"{{{name}: {new}}}"
             member = f"{names[0]}: {new}"
@@ -848,7 +895,37 @@ class YamlDocument:
         unit = " " * _mapping_indent(text)
         after = texts.line_end(text, self._members(mapping)[-1].end)
         nested = self._nested(names, value, indent, unit, like)
-        return [Splice(after, after, "\n" + indent + nested)]
+        splices = [Splice(after, after, "\n" + indent + nested)]
+        return self._stripped_at_end(after) + splices
+
+    def _into_empty(self, new: str) -> list[Splice]:
+        """`new` as the content of an empty document: at the end, or before
+        the `...` that ends it."""
+        text = self.text
+        end = re.search(r"^\.\.\.(?:[ \t]+#[^\n]*)?\s*\Z", text, re.MULTILINE)
+        at = end.start() if end else len(text)
+        lead = "" if not text[:at] or text[:at].endswith("\n") else "\n"
+        return [Splice(at, at, lead + new + "\n")]
+
+    def _stripped_at_end(self, where: int) -> list[Splice]:
+        """Where text goes at the very end of a file with no final line
+        break, after a block scalar: that scalar, which had no line break to
+        end it, must not gain one, so it strips its breaks (`|-`)."""
+        text, node = self.text, self.root
+        if where < len(text) or text.endswith("\n") or isinstance(node, list):
+            return []
+        while isinstance(node, Mapping | Sequence) and node.value:
+            last = self._members(node)[-1]
+            if last.alias:
+                return []
+            node = last.node
+        if not isinstance(node, Scalar) or node.style not in ("|", ">"):
+            return []
+        header = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        indicators = re.compile(r"[|>]([-+0-9]*)").match(text, header)
+        assert indicators is not None, "a block scalar's header"
+        chomp = indicators[1].replace("+", "").replace("-", "") + "-"
+        return [Splice(indicators.start(1), indicators.end(1), chomp)]
 
     def _nested(
         self, names: list[str], value: Value, indent: str, unit: str, like: Any = None
@@ -907,10 +984,10 @@ def _is_merge(key: Any) -> bool:
     return isinstance(key, Scalar) and key.value == "<<" and not key.style
 
 
-def _string(data: str, style: str, text: str, old: Any) -> str:
+def _string(data: str, style: str, text: str, old: Any, flow: bool = True) -> str:
     """A string in `style` (the old value's), where that style can hold it,
-    else double-quoted.  A plain string that a YAML 1.1 reader takes for
-    something else is quoted too."""
+    else double-quoted; `flow` if it stands in a flow collection.  A plain
+    string that a YAML 1.1 reader takes for something else is quoted too."""
     if style in ("|", ">") and _blockable(data):
         body = _content_indent(text, old)
         chomp = "-" if not data.endswith("\n") else "+" if data.endswith("\n\n") else ""
@@ -924,7 +1001,7 @@ def _string(data: str, style: str, text: str, old: Any) -> str:
         )
     if style == "'" and "\n" not in data and data.isprintable():
         return "'" + data.replace("'", "''") + "'"
-    plain = _plain(data) and type(_plain_value(data)) is str
+    plain = _plain(data, flow) and type(_plain_value(data)) is str
     if not style and plain and not re.compile(_YAML11).fullmatch(data):
         return data
     escapes = (
@@ -933,13 +1010,17 @@ def _string(data: str, style: str, text: str, old: Any) -> str:
     return _quoted(data, escapes)
 
 
+def _astral(high: int, low: int) -> int:
+    return 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF)
+
+
 def _blockable(data: str) -> bool:
     """Whether a block scalar can hold `data`: text that prints, in lines,
     not starting with white space."""
     return (
         bool(data.strip())
         and not data[0].isspace()
-        and all(line.isprintable() for line in data.split("\n"))
+        and all(line.replace("\t", " ").isprintable() for line in data.split("\n"))
     )
 
 
