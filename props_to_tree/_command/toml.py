@@ -455,7 +455,12 @@ class TomlDocument:
             e.path[: len(holder)] == holder and len(e.header) < len(holder)
             for e in self.entries
         )
-        if len(keys) > 1 and not dotted:  # a table with a header of its own
+        implied = (  # by headers below it alone: [a.b] makes a
+            holder
+            and self._header(holder) is None
+            and not any(isinstance(s, int) for s in holder)
+        )
+        if not dotted and (len(keys) > 1 or implied):  # a header of its own
             return self._new_table(holder, keys[:-1], keys[-1], value)
         like = _last_string(
             text, [e.node for e in self.entries if e.path[:-1] == holder]
@@ -552,11 +557,10 @@ class TomlDocument:
         member = ".".join(map(show_key, (*table[len(above) :], *keys))) + " = " + value
         if last is None:
             first = self.headers[0].start if self.headers else len(text)
-            return [
-                Splice(
-                    first, first, member + "\n" + ("\n" if first < len(text) else "")
-                )
-            ]
+            # Not on the line of a comment that ends the file unbroken.
+            lead = "\n" if first == len(text) and text[-1:] not in ("\n", "") else ""
+            after = "\n" if first < len(text) else ""
+            return [Splice(first, first, lead + member + "\n" + after)]
         where = texts.line_end(text, last.node.end)
         return [
             Splice(where, where, "\n" + texts.indentation(text, last.line) + member)
@@ -582,23 +586,42 @@ class TomlDocument:
         if where == "flow":
             return flow.remove(text, holder.flow, found, _COMMENT)
         whole = (*holder, found)
-        splices = []
-        for entry in self.entries:
-            if entry.path[: len(whole)] == whole and not any(
+        # What goes: keys (dotted, or of the table), then tables' headers.
+        keys = [
+            entry
+            for entry in self.entries
+            if entry.path[: len(whole)] == whole
+            and not any(
                 h.path[: len(whole)] == whole and h.path == entry.header
                 for h in self.headers
-            ):
-                lines = texts.own_lines(text, entry.line, entry.node.end)
-                splices.append(Splice(*lines, ""))
+            )
+        ]
+        dotted = [Splice(*texts.own_lines(text, e.line, e.node.end), "") for e in keys]
+        tables = []
         for header in self.headers:
             if header.path[: len(whole)] == whole:
                 lines = texts.own_lines(text, header.start, self._section_end(header))
-                splices.append(Splice(*lines, ""))
-        if isinstance(found, int) and len(self._data(list(holder))) == 1:
+                tables.append(Splice(*lines, ""))
+        splices = dotted + tables
+        if not holder or len(self._data(list(holder))) > 1:
+            return splices
+        if isinstance(found, int):
             # An array of tables that loses its last item stays, empty.
             *parent, name = holder
-            splices += self._insert(tuple(parent), [name], "[]")
-        return splices
+            return splices + self._insert(tuple(parent), [name], "[]")
+        if self._header(holder) is not None or any(isinstance(s, int) for s in holder):
+            return splices
+        # A table that only what goes made, by a dotted key or a header below
+        # it, stays: its first key gives way to `table = {}`, or its first
+        # header to the table's own.
+        if keys:
+            first = keys[0]
+            new = ".".join(map(show_key, holder[len(first.header) :])) + " = {}"
+            return [Splice(first.line, first.node.end, new), *splices[1:]]
+        gone = text[splices[0].start : splices[0].end]
+        own = "[" + ".".join(map(show_key, holder)) + "]"
+        own += gone[len(gone.rstrip("\r\n")) :]  # its line break
+        return [Splice(splices[0].start, splices[0].end, own), *splices[1:]]
 
     def _render(
         self, value: Value, old: _Node | None, like: _Node | None = None
@@ -612,12 +635,15 @@ class TomlDocument:
         written = self.text[old.start : old.end] if old else ""
         if like is not None and not written:
             written = self.text[like.start]  # its quotes, not its lines
-        if written.startswith("'''") and "'''" not in data:
-            return "'''" + ("\n" if written.startswith("'''\n") else "") + data + "'''"
+        # A line break right after the opening quotes is dropped by readers:
+        # one written there is the file's style, or keeps the text's own.
+        lead = "\n" if written[3:4] == "\n" or data.startswith("\n") else ""
+        if written.startswith("'''") and _literal(data, "'''"):
+            return "'''" + lead + data + "'''"
         if written.startswith('"""'):
             inner = _basic(data, escapes="\\u" in written)[1:-1].replace("\\n", "\n")
-            return '"""' + ("\n" if written.startswith('"""\n') else "") + inner + '"""'
-        if written.startswith("'") and "'" not in data and data.isprintable():
+            return '"""' + lead + inner + '"""'
+        if written.startswith("'") and _literal(data, "'"):
             return f"'{data}'"
         return _basic(data, escapes="\\u" in written or "\\U" in written)
 
@@ -642,6 +668,16 @@ def _member(
             common += 1
         shared = max(shared, common)
     return (found, width) if found is not None else (None, shared)
+
+
+def _literal(data: str, quotes: str) -> bool:
+    """Whether a literal string in `quotes` can hold `data`: no escapes, so
+    nothing that does not print but a tab (and in three quotes a line feed,
+    which a carriage return before it would not survive), and no quotes."""
+    lines = data.split("\n") if len(quotes) == 3 else [data]
+    return quotes not in data and all(
+        line.replace("\t", " ").isprintable() for line in lines
+    )
 
 
 def _last_string(text: str, nodes: list[_Node]) -> _Node | None:
