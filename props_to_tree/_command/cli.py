@@ -215,6 +215,7 @@ def _changes(edits: list[tuple[str, str]], limit: int) -> Iterator[Change]:
     from props_to_tree._command.edit import Change
 
     for kind, text in edits:
+        _utf8(text, f"--{kind}")
         if kind == "delete":
             yield Change(paths.parse(text), None, f"--delete {text}")
         elif kind == "set":
@@ -224,6 +225,16 @@ def _changes(edits: list[tuple[str, str]], limit: int) -> Iterator[Change]:
             listing, name = _read(text, limit)
             for path, value, where in parse(listing, name):
                 yield Change(path, value, where)
+
+
+def _utf8(text: str, what: str) -> None:
+    """Refuses an argument that held bytes that are not UTF-8: Python keeps
+    them as lone surrogates, which no file could be written with."""
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError as exc:
+        at = exc.start
+        raise UserError(f"{what} {text[:at]!r}...: not UTF-8 text") from None
 
 
 def _emit(text: str) -> None:
@@ -265,6 +276,8 @@ def _run(args: argparse.Namespace) -> None:
     kind = args.format or SUFFIXES.get(suffix, "json")
     guessed = args.format is None and suffix not in SUFFIXES
     if args.get is not None or not args.edits:
+        for path in args.get or []:
+            _utf8(path, "--get")
         wanted = [paths.parse(path) for path in args.get or []]
         text, name = _read(args.file, args.max_size)
         document = _load(kind, text.removeprefix("\ufeff"), name, guessed)
@@ -291,7 +304,18 @@ def _run(args: argparse.Namespace) -> None:
         mark = "\ufeff" if text.startswith("\ufeff") else ""
         document = _load(kind, text[len(mark) :], name, guessed)
         editor = Editor(document, document.reload, _warn, args.create)
-        return mark + editor.document.text if editor.apply(changes) else None
+        if not editor.apply(changes):
+            return None
+        output = editor.document.text
+        try:
+            output.encode("utf-8")
+        except UnicodeEncodeError as exc:  # a key or value of a lone surrogate
+            where = output.count("\n", 0, exc.start) + 1
+            raise UserError(
+                f"the changes would write a lone surrogate ({output[exc.start]!a}) "
+                f"at line {where}, which {name} cannot hold as UTF-8"
+            ) from None
+        return mark + output
 
     if not args.in_place:
         text, name = _read(args.file, args.max_size)

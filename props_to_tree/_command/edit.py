@@ -155,7 +155,13 @@ class Editor:
                 f" and {typed!r} is not one; write {_quoted(typed)!r} for a string"
             )
         warning = None
-        if old is not None:
+        if old is not None and old.collection and not value.collection:
+            # A whole list or table gone for a value: a typo, perhaps.
+            shown = paths.show(path)
+            warning = (
+                f"{shown!r} was {old.collection} and is now {paths.kind(value.data)}"
+            )
+        elif old is not None:
             was, now = kind(old.data), kind(value.data)
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
