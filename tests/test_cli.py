@@ -375,6 +375,32 @@ LAYOUTS = [
         ["--set", "k=2001-12-14 21:59:43 -5"],
         'k: "2001-12-14 21:59:43 -5"\n',
     ),
+    # What follows a block scalar must not change it.
+    ("yaml", "a: |+\n  keep\n\n", ["--set", "b=x"], "a: |+\n  keep\n\nb: x\n"),
+    ("yaml", "a: |\n  x", ["--set", "b=1"], "a: |-\n  x\nb: 1"),
+    ("yaml", "r: |\n  x\n", ["--set", "r=a\tb"], "r: |-\n  a\tb\n"),
+    # Plain in a block where a flow collection could not hold it plain.
+    ("yaml", "os: ${{ a }}\n", ["--set", "os=${{ b }}"], "os: ${{ b }}\n"),
+    ("yaml", 'a: "caf\\u00e9"\n', ["--set", "a=\U0001f600"], 'a: "\\U0001f600"\n'),
+    ("yaml", "a: {x: 1}\na: {y: 2}\nb: 1\n", ["--delete", "a"], "b: 1\n"),
+    ("yaml", "--- # c\n...\n", ["--set", "c=2"], "--- # c\nc: 2\n...\n"),
+    # TOML: a leading line break kept, tables that lose their last key stay.
+    ("toml", 'a = """x"""\n', ["--set", "a=\ny"], 'a = """\n\ny"""\n'),
+    ("toml", "b = '''\nm\n'''\n", ["--set", "b=x\x7fy"], 'b = "x\\u007fy"\n'),
+    ("toml", "# only", ["--set", "a=1"], "# only\na = 1\n"),
+    (
+        "toml",
+        "a.b.c = 1  # c\nz = 2\n",
+        ["--delete", "a.b.c"],
+        "a.b = {}  # c\nz = 2\n",
+    ),
+    ("toml", "x = 1\n[a.b]\ny = 1\n", ["--delete", "a.b"], "x = 1\n[a]\n"),
+    (
+        "toml",
+        "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n",
+        ["--set", "t.p.g.n=3"],
+        "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n\n[t.p.g]\nn = 3\n",
+    ),
     # JSON: a key written twice goes whole; comments and spacing in brackets.
     ("json", '{"a":1,"b":{},"a":2}', ["--delete", "a"], '{"b":{}}'),
     ("json", '{"a":1,"b":{"c":1}}', ["--set", "b.d=2"], '{"a":1,"b":{"c":1,"d":2}}'),
@@ -580,6 +606,13 @@ WARNINGS = [
         "'d.a' is shared through an alias or a merge key: "
         "the same change shows at 'x.a'",
         "d: &d {a: 3}\ne: &e {t: 1}\nx: {<<: [*d, *e]}\ny: {<<: *d, a: 2}\n",
+    ),
+    (
+        "json",
+        '{"m": {"a": 1}}',
+        ["--set", "m=web"],
+        "'m' was a table and is now a string",
+        '{"m": "web"}',
     ),
     (
         "yaml",
@@ -804,6 +837,17 @@ BAD_INPUT = [
     ([], "a: 1\n", "it was read as JSON: --format names its format"),
     (["--format", "json", "--get", '["\\x"]'], "{}", "bad path '[\"\\\\x\"]': Invalid"),
     (["--format", "json", "--set", " a=1"], "{}", "white space at an end is written"),
+    (["--format", "json", "--set", "a\udcff=1"], "{}", "--set 'a'...: not UTF-8 text"),
+    (
+        ["--format", "toml", "--set", '["\\ud800"]=1'],
+        "",
+        "a lone surrogate ('\\ud800')",
+    ),
+    (
+        ["--format", "yaml", "--set", 'c["<<"]=1'],
+        "b: &b {x: 1}\nc:\n  <<: *b\n",
+        "'<<' merges mappings: set their keys instead",
+    ),
     (
         ["--format", "json", "--get", "a[-3]"],
         '{"a": [1, 2]}',
