@@ -401,8 +401,9 @@ class Targets:
             change = new_value(text)
             if change and self.short is None:
                 self.short = (paths.parse(where), text, change)
-            if change and where.endswith("]") and not where.startswith("["):
-                self.item = (paths.parse(where), text, change)
+            path = paths.parse(where)
+            if change and isinstance(path[-1], int) and not isinstance(path[0], int):
+                self.item = (path, text, change)
             if self.string is None and _is_word_string(fmt, value, text):
                 self.string = (paths.parse(where), text)
             if self.tag is None and fmt == "yaml" and text.startswith("!"):

@@ -670,6 +670,7 @@ def test_changes_that_show_more_than_asked_are_warned_of(
         ("yaml", "~\n", ". = null\n"),
         ("yaml", "hello\n", ". = hello\n"),
         ("yaml", "0x10: b\n+1: c\n~: d\n", "0x10 = b\n+1 = c\n~ = d\n"),
+        ("yaml", '? \n: 1\n"": 2\n', 'null = 1\n[""] = 2\n'),
         ("json", '"ab"', '. = "ab"\n'),
         ("json", "42", ". = 42\n"),
         ("json", "", ""),

@@ -203,7 +203,7 @@ def _key(text: str, node: Any) -> str:
     """A key as its path component: a string as it is, a plain number or
     boolean as written (`0x10`, `yes`), others as shown."""
     if isinstance(node, Scalar) and (not node.tag or node.tag == _STR):
-        return str(node.value)
+        return str(node.value) or ("" if node.style else "null")  # "? : x"
     return _show(text, node)
 
 
