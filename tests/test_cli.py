@@ -417,6 +417,20 @@ LAYOUTS = [
         ["--delete", "arr[0]"],
         "x = 1\narr = []\n\n",
     ),
+    # Changes through an alias or a merge key act on the one node they share.
+    (
+        "yaml",
+        "a: &x\n  s:\n    - 1\n    - 2\nb: *x\n",
+        ["--delete", "b.s[0]", "--set", "a.s[1]=3"],
+        "a: &x\n  s:\n    - 2\n    - 3\nb: *x\n",
+    ),
+    ("yaml", "a: &x\n  k: 1\nb: *x\n", ["--delete", "b.k"], "a: &x {}\nb: *x\n"),
+    (
+        "yaml",
+        "b: &b\n  e:\n    A: 1\nd:\n  <<: *b\n",
+        ["--delete", "d.e.A"],
+        "b: &b\n  e: {}\nd:\n  <<: *b\n",
+    ),
     # Lists: items set, appended after the last one and deleted with their
     # lines, in the list's own layout; documents of a stream.
     ("json", '{"a": [1, 2]}', ["--set", "a[2]=3", "--delete", "a[0]"], '{"a": [2, 3]}'),
@@ -606,6 +620,14 @@ WARNINGS = [
         "'d.a' is shared through an alias or a merge key: "
         "the same change shows at 'x.a'",
         "d: &d {a: 3}\ne: &e {t: 1}\nx: {<<: [*d, *e]}\ny: {<<: *d, a: 2}\n",
+    ),
+    (
+        "yaml",
+        "on:\n  push: [main]\n",
+        ["--set", "on.push[0]=[skip ci]"],
+        "'on.push[0]' was a string and is now a list; "
+        "write '\"[skip ci]\"' to keep a string",
+        "on:\n  push: [[skip ci]]\n",
     ),
     (
         "json",
@@ -838,6 +860,12 @@ BAD_INPUT = [
     ([], "a: 1\n", "it was read as JSON: --format names its format"),
     (["--format", "json", "--get", '["\\x"]'], "{}", "bad path '[\"\\\\x\"]': Invalid"),
     (["--format", "json", "--set", " a=1"], "{}", "white space at an end is written"),
+    (
+        ["--format", "yaml", "--set", "a=!!int abc"],
+        "a: 1\n",
+        "is not what its tag says",
+    ),
+    (["dir.yaml", "-i", "--set", "a=1"], None, "cannot read dir.yaml: Is a directory"),
     (["--format", "json", "--set", "a\udcff=1"], "{}", "--set 'a'...: not UTF-8 text"),
     (
         ["--format", "toml", "--set", '["\\ud800"]=1'],
@@ -871,6 +899,7 @@ BAD_INPUT = [
 
 @pytest.mark.parametrize(("args", "stdin", "message"), BAD_INPUT)
 def test_bad_input_is_one_line_and_status_2(tmp_path, command, args, stdin, message):
+    (tmp_path / "dir.yaml").mkdir()
     result = command(*args, stdin=stdin, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1

@@ -332,7 +332,10 @@ def _run(args: argparse.Namespace) -> None:
         signal.signal(number, _stop)
 
     def change(fd: int) -> bytes | None:
-        text = _read_all(functools.partial(os.read, fd), args.file, args.max_size)
+        try:
+            text = _read_all(functools.partial(os.read, fd), args.file, args.max_size)
+        except OSError as exc:  # a directory opens, and only then fails
+            raise UserError(f"cannot read {args.file}: {exc.strerror}") from None
         output = edited(text, args.file)
         return None if output is None else output.encode("utf-8")
 

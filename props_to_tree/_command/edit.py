@@ -120,6 +120,10 @@ class Editor:
             pending += splices
             touched.append(mark)
             changed = True
+            if self._shared(path, whole=change.text is not None):
+                # Other paths reach what changed: the changes after this one
+                # must see it changed, whichever path they take.
+                self._flush(pending, touched)
         self._flush(pending, touched)
         return changed
 
@@ -134,9 +138,7 @@ class Editor:
                 raise UserError(
                     f"{change.origin}: the top of a document is not deleted"
                 )
-            splices = document.delete(path)
-            self._shared(path, whole=False)
-            return splices, path[:-1], None
+            return document.delete(path), path[:-1], None
         try:
             value = document.parse(change.text)
         except UserError as exc:
@@ -155,28 +157,28 @@ class Editor:
                 f" and {typed!r} is not one; write {_quoted(typed)!r} for a string"
             )
         warning = None
-        if old is not None and old.collection and not value.collection:
-            # A whole list or table gone for a value: a typo, perhaps.
-            shown = paths.show(path)
-            warning = (
-                f"{shown!r} was {old.collection} and is now {paths.kind(value.data)}"
+        if old is not None:
+            # A change of kind may be a typo: a list or table gone for a
+            # value, a string turned into a number or a list.
+            was = old.collection or kind(old.data)
+            now = value.collection or (
+                paths.kind(value.data) if old.collection else kind(value.data)
             )
-        elif old is not None:
-            was, now = kind(old.data), kind(value.data)
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
                 if was == "a string":
                     warning += f"; write {_quoted(typed)!r} to keep a string"
         splices = document.set(path, value, self._create)
-        self._shared(path, whole=True)
         return splices, path if old else path[:-1], warning
 
-    def _shared(self, path: Path, whole: bool) -> None:
-        """Warns, once per shared node, of a change that shows elsewhere."""
+    def _shared(self, path: Path, whole: bool) -> bool:
+        """Whether the change at `path` is made in a node that other paths
+        reach too; warns of it once per such node."""
         found = self.document.shared(path, whole)
         if found is not None and found[0] not in self._warned:
             self._warned.add(found[0])
             self._warn(found[1])
+        return found is not None
 
     def _flush(self, pending: list[Splice], touched: list[Path]) -> None:
         if pending:

@@ -395,6 +395,17 @@ class YamlDocument:
             if not slot.alias:
                 chain.append(slot.node)
                 suffix = []
+        anchor = re.compile(_ANCHOR)
+        anchored = any(
+            isinstance(each, Node) and anchor.match(self.text, each.start_mark.index)
+            for each in chain
+        )
+        merged = any(  # a key found through a merge, the merged node unseen
+            isinstance(node, Mapping) and self._pair(node, str(segment)) is None
+            for node, segment in zip(chain[:-1], path, strict=False)
+        )
+        if not anchored and not merged:
+            return None  # only an anchored node, or one within it, is shared
         counts = [self._ways(each) for each in chain]
         total, found = counts[-1]
         if total < 2:
@@ -652,7 +663,16 @@ class YamlDocument:
         if node is None:
             return Value(text, _show_str(text))
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
-        return Value(data, _show(text, node), text, collection=_collection(node))
+        refused = None
+        if not _readable(text, node):
+            refused = f"{text!r} is not what its tag says, to a YAML reader"
+        return Value(
+            data,
+            _show(text, node),
+            text,
+            collection=_collection(node),
+            refused=refused,
+        )
 
     def current(self, path: Path) -> Value | None:
         try:
@@ -727,7 +747,10 @@ class YamlDocument:
             # The last member of a block collection: it becomes empty, at the
             # top of a document too, which would otherwise read as null.
             empty = "{}" if isinstance(node, Mapping) else "[]"
-            return self.set(path[:-1], Value({} if empty == "{}" else [], empty, empty))
+            value = Value({} if empty == "{}" else [], empty, empty)
+            if node is self.root:
+                return self._set_top(value)
+            return self._replace(self._holding(path[:-1], node), value)
         if node.flow_style:
             return flow.remove(text, self._flow(node), index, _COMMENT)
         if texts.first_on_line(text, slot.start):
@@ -741,6 +764,24 @@ class YamlDocument:
                 "{}" if slot.key is not None else "[]",
             )
         ]
+
+    def _holding(self, path: Path, node: Any) -> _Slot:
+        """The member that holds `node`, which `path` leads to: its own, or,
+        where `path` reaches it through an alias or a merge, the anchor's."""
+        parent, index, depth = self._find(path)
+        if index is not None and depth == len(path) - 1:
+            slot = self._members(parent)[index]
+            if slot.node is node and not slot.alias:
+                return slot
+        todo: list[Any] = [self.root]
+        while todo:  # where the anchor is, then: the first place it stands
+            container = todo.pop()
+            for slot in self._members(container):
+                if slot.node is node and not slot.alias:
+                    return slot
+                if isinstance(slot.node, Mapping | Sequence) and not slot.alias:
+                    todo.append(slot.node)
+        raise AssertionError("a node stands somewhere")  # pragma: no cover
 
     def _flow(self, node: Any) -> flow.Flow:
         """A flow collection as members and commas."""
@@ -1095,6 +1136,27 @@ def _one_value(text: str) -> Any:
         ):
             return None
     return node
+
+
+def _readable(text: str, node: Any) -> bool:
+    """Whether readers can make what the standard tags in a VALUE say of
+    it (`!!int abc` they cannot).  Other tags are the reader's own affair."""
+    tags, todo = set(), [node]
+    while todo:
+        each = todo.pop()
+        tags.add(each.tag)
+        if isinstance(each, Mapping):
+            todo += [part for pair in each.value for part in pair]
+        elif isinstance(each, Sequence):
+            todo += each.value
+    tags.discard("")
+    if not tags or not all(tag.startswith("tag:yaml.org,2002:") for tag in tags):
+        return True
+    try:
+        pyyaml.load(text, Loader=getattr(pyyaml, "CSafeLoader", pyyaml.SafeLoader))
+    except Exception:  # whatever the reader objects to
+        return False
+    return True
 
 
 def _collection(node: Any) -> str:
