@@ -426,8 +426,6 @@ class YamlDocument:
     def _ways(self, target: Any) -> tuple[int, list[Path]]:
         """How many paths lead from the top to `target`, and the first six
         of them: the change's own and five others."""
-        keep = 6
-        found: list[Path]
         memo: dict[int, tuple[int, list[Path]]] = {}
 
         def ways(node: Any) -> tuple[int, list[Path]]:
@@ -438,33 +436,26 @@ class YamlDocument:
             if known is not None:
                 return known
             memo[id(node)] = (0, [])  # an alias that holds itself leads nowhere
+            children: list[tuple[Any, Any]] = []
             if isinstance(node, Mapping):
                 # What a mapping merges shows at its own path: a key added
                 # to the merged one shows there too.
-                children: list[tuple[Any, Any]] = self._pairs(node)
+                children = [*self._pairs(node)]
                 children += [(None, m) for m in _merged(node) if m is target]
-            elif isinstance(node, Sequence):
-                children = list(enumerate(node.value))
-            else:
-                children = []
+            elif isinstance(node, Sequence | list):  # a list, or a stream
+                children = list(
+                    enumerate(node.value if isinstance(node, Node) else node)
+                )
             count, found = 0, []
             for segment, child in children:
                 more, below = ways(child)
                 count += more
                 head = [] if segment is None else [segment]
-                found += [[*head, *p] for p in below[: keep - len(found)]]
+                found += [[*head, *p] for p in below[: 6 - len(found)]]
             memo[id(node)] = count, found
             return count, found
 
-        root = self.root
-        if isinstance(root, list):
-            total, found = 0, []
-            for number, document in enumerate(root):
-                more, below = ways(document)
-                total += more
-                found += [[number, *p] for p in below[: keep - len(found)]]
-            return total, found
-        return ways(root)
+        return ways(self.root)
 
     # --- finding ------------------------------------------------------------
 
