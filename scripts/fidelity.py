@@ -476,7 +476,7 @@ def round_trip(case: Case) -> None:
     document = case.document
     found, values = leaves(document.tree)
     listing = "".join(render(found, values, document.show_all))
-    changes = [Change(p, v, w) for p, v, w in parse(listing, "listing")]
+    changes = [Change(p, v, w, listed=True) for p, v, w in parse(listing, "listing")]
     editor = Editor(document, document.reload, lambda _: None)
     if editor.apply(changes) or editor.document.text != case.text:
         removed, added = changed_lines(case.text, editor.document.text)

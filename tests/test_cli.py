@@ -401,6 +401,12 @@ LAYOUTS = [
         ["--set", "t.p.g.n=3"],
         "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n\n[t.p.g]\nn = 3\n",
     ),
+    (
+        "toml",
+        '[[i]]\nn = "a"\nsub.z = 1\n',
+        ["--delete", "i[0].sub.z"],
+        '[[i]]\nn = "a"\nsub = {}\n',
+    ),
     # JSON: a key written twice goes whole; comments and spacing in brackets.
     ("json", '{"a":1,"b":{},"a":2}', ["--delete", "a"], '{"b":{}}'),
     ("json", '{"a":1,"b":{"c":1}}', ["--set", "b.d=2"], '{"a":1,"b":{"c":1,"d":2}}'),
@@ -714,6 +720,21 @@ def test_odd_documents_list_one_line_per_leaf(tmp_path, command, fmt, document, 
     assert succeeded(command(path, "--apply", "-", stdin=lines)) == document
 
 
+def test_an_edited_listing_changes_a_shared_value_once(tmp_path, command):
+    # The listing shows a shared value at every path to it: the line edited
+    # changes it, the lines left as they were are no changes back.
+    path = tmp_path / "shared.yaml"
+    path.write_text("base: &b\n  m: {k: 1}\nprod:\n  <<: *b\nalias: *b\n")
+    listed = succeeded(command(path))
+    assert listed == "base.m.k = 1\nprod.m.k = 1\nalias.m.k = 1\n"
+    for edited in ("base.m.k = 5", "prod.m.k = 5", "alias.m.k = 5"):
+        lines = tmp_path / "edited.txt"
+        lines.write_text(listed.replace(edited.replace("5", "1"), edited))
+        result = command(path, "--apply", lines)
+        assert result.returncode == 0
+        assert result.stdout == ("base: &b\n  m: {k: 5}\nprod:\n  <<: *b\nalias: *b\n")
+
+
 def test_split_table_lists_and_edits_every_part(tmp_path):
     # Only the last part of a table split around an array of tables is in
     # the document's dict storage.
@@ -860,6 +881,11 @@ BAD_INPUT = [
     ([], "a: 1\n", "it was read as JSON: --format names its format"),
     (["--format", "json", "--get", '["\\x"]'], "{}", "bad path '[\"\\\\x\"]': Invalid"),
     (["--format", "json", "--set", " a=1"], "{}", "white space at an end is written"),
+    (
+        ["--format", "yaml", "--set", "b=3"],
+        "b: &b\n  x: 1\np:\n  <<: *b\n",
+        "would break the document: a merge key ('<<') would merge what is no mapping",
+    ),
     (
         ["--format", "yaml", "--set", "a=!!int abc"],
         "a: 1\n",

@@ -182,7 +182,9 @@ def test_a_listing_applied_back_changes_nothing(tree):
         text = write(tree)
         document = _load(fmt, text, "test")
         listing = "".join(render(*leaves(document.tree), document.show_all))
-        changes = [Change(p, v, w) for p, v, w in parse(listing, "listing")]
+        changes = [
+            Change(p, v, w, listed=True) for p, v, w in parse(listing, "listing")
+        ]
         assert _edit(fmt, text, changes) == text
 
 

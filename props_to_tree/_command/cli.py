@@ -224,7 +224,7 @@ def _changes(edits: list[tuple[str, str]], limit: int) -> Iterator[Change]:
         else:
             listing, name = _read(text, limit)
             for path, value, where in parse(listing, name):
-                yield Change(path, value, where)
+                yield Change(path, value, where, listed=True)
 
 
 def _utf8(text: str, what: str) -> None:
@@ -303,8 +303,13 @@ def _run(args: argparse.Namespace) -> None:
         # A byte-order mark is no part of the document, and is kept.
         mark = "\ufeff" if text.startswith("\ufeff") else ""
         document = _load(kind, text[len(mark) :], name, guessed)
-        editor = Editor(document, document.reload, _warn, args.create)
-        if not editor.apply(changes):
+        # Said once the changes are made: a run that fails says only why.
+        warnings: list[str] = []
+        editor = Editor(document, document.reload, warnings.append, args.create)
+        changed = editor.apply(changes)
+        for warning in warnings:
+            _warn(warning)
+        if not changed:
             return None
         output = editor.document.text
         try:

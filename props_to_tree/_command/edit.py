@@ -41,12 +41,16 @@ if TYPE_CHECKING:
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
 class Change:
     """--set, --delete or a listing's line: `text` is the value in the
-    format's syntax, None to delete; `origin` says where it was asked for."""
+    format's syntax, None to delete; `origin` says where it was asked for.
+    A `listed` line says what the document held where it came from: it
+    changes the document only where the document read held otherwise."""
 
-    __slots__ = ("origin", "path", "text")
+    __slots__ = ("listed", "origin", "path", "text")
 
-    def __init__(self, path: Path, text: str | None, origin: str) -> None:
-        self.path, self.text, self.origin = path, text, origin
+    def __init__(
+        self, path: Path, text: str | None, origin: str, listed: bool = False
+    ) -> None:
+        self.path, self.text, self.origin, self.listed = path, text, origin, listed
 
 
 class Value:
@@ -95,6 +99,7 @@ class Editor:
         self._reload = reload
         self._warn = warn
         self._create = create  # make missing tables on the way
+        self._read = document  # as read: what a listing's lines are held to
         self._warned: set[object] = set()
 
     def apply(self, changes: Iterable[Change]) -> bool:
@@ -144,6 +149,13 @@ class Editor:
         except UserError as exc:
             raise UserError(f"{change.origin}: {exc}") from None
         old = document.current(path)
+        if change.listed:
+            # The line of a value that a listing shows at several paths
+            # (through aliases or merge keys) changes it only if edited: the
+            # lines of its other paths, left as they were, are no changes.
+            read = self._read.current(path) if self._read is not document else old
+            if read is not None and read.shown == value.shown:
+                return None
         if old is not None and old.shown == value.shown:
             return None
         if value.refused:

@@ -609,7 +609,7 @@ class TomlDocument:
             # An array of tables that loses its last item stays, empty.
             *parent, name = holder
             return splices + self._insert(tuple(parent), [name], "[]")
-        if self._header(holder) is not None or any(isinstance(s, int) for s in holder):
+        if self._header(holder) is not None:
             return splices
         # A table that only what goes made, by a dotted key or a header below
         # it, stays: its first key gives way to `table = {}`, or its first
@@ -618,6 +618,8 @@ class TomlDocument:
             first = keys[0]
             new = ".".join(map(show_key, holder[len(first.header) :])) + " = {}"
             return [Splice(first.line, first.node.end, new), *splices[1:]]
+        if any(isinstance(s, int) for s in holder):
+            return splices  # [a.b] under [[x]] has no header of its own to take
         gone = text[splices[0].start : splices[0].end]
         own = "[" + ".".join(map(show_key, holder)) + "]"
         own += gone[len(gone.rstrip("\r\n")) :]  # its line break

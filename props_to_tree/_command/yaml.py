@@ -277,7 +277,34 @@ class YamlDocument:
         self._open: set[int] = set()
 
     def reload(self, text: str) -> YamlDocument:
-        return Yaml().load(text)
+        new = Yaml().load(text)
+        if new._bad_merges() > self._bad_merges():
+            raise UserError("a merge key ('<<') would merge what is no mapping")
+        return new
+
+    def _bad_merges(self) -> int:
+        """How many merge keys merge what is no mapping, which readers refuse
+        though libyaml's parser takes it: `<<: *b` where b became 3."""
+        if "<<" not in self.text:
+            return 0
+        bad, seen = 0, set()
+        todo = list(self.root) if isinstance(self.root, list) else [self.root]
+        while todo:
+            node = todo.pop()
+            if id(node) in seen:
+                continue
+            seen.add(id(node))
+            if isinstance(node, Mapping):
+                for key, value in node.value:
+                    items = value.value if isinstance(value, Sequence) else [value]
+                    if _is_merge(key) and not all(
+                        isinstance(item, Mapping) for item in items
+                    ):
+                        bad += 1
+                    todo.append(value)
+            elif isinstance(node, Sequence):
+                todo += node.value
+        return bad
 
     # The listing's tree holds values as shown already.
     @staticmethod
