@@ -407,6 +407,12 @@ LAYOUTS = [
         ["--delete", "i[0].sub.z"],
         '[[i]]\nn = "a"\nsub = {}\n',
     ),
+    (
+        "toml",
+        "t = {id = 1, sub.z = 1}\n",
+        ["--delete", "t.sub.z"],
+        "t = {id = 1, sub = {}}\n",
+    ),
     # JSON: a key written twice goes whole; comments and spacing in brackets.
     ("json", '{"a":1,"b":{},"a":2}', ["--delete", "a"], '{"b":{}}'),
     ("json", '{"a":1,"b":{"c":1}}', ["--set", "b.d=2"], '{"a":1,"b":{"c":1,"d":2}}'),
@@ -634,6 +640,13 @@ WARNINGS = [
         "'on.push[0]' was a string and is now a list; "
         "write '\"[skip ci]\"' to keep a string",
         "on:\n  push: [[skip ci]]\n",
+    ),
+    (
+        "yaml",
+        'b: "x"\n',
+        ["--set", "b=!!int 5"],
+        "'b' was a string and is now a number",
+        "b: !!int 5\n",
     ),
     (
         "json",

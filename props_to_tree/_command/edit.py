@@ -57,9 +57,10 @@ class Value:
     """A value in the document or given for it: what it reads as, how it
     shows in a listing, and the text it was given as ("" for text that is
     no value, hence a string).  `collection` is "a list" or "a table" where
-    it is one; `refused` says why it cannot be written, where it cannot."""
+    it is one; `kind` the kind of scalar where `data` does not say it (a
+    tag does); `refused` says why it cannot be written, where it cannot."""
 
-    __slots__ = ("collection", "data", "refused", "shown", "text")
+    __slots__ = ("collection", "data", "kind", "refused", "shown", "text")
 
     def __init__(
         self,
@@ -68,10 +69,11 @@ class Value:
         text: str = "",
         *,
         collection: str = "",
+        kind: str | None = None,
         refused: str | None = None,
     ) -> None:
         self.data, self.shown, self.text = data, shown, text
-        self.collection, self.refused = collection, refused
+        self.collection, self.kind, self.refused = collection, kind, refused
 
 
 def kind(data: object) -> str | None:
@@ -172,13 +174,14 @@ class Editor:
         if old is not None:
             # A change of kind may be a typo: a list or table gone for a
             # value, a string turned into a number or a list.
-            was = old.collection or kind(old.data)
-            now = value.collection or (
+            was = old.collection or old.kind or kind(old.data)
+            now = value.collection or value.kind
+            now = now or (
                 paths.kind(value.data) if old.collection else kind(value.data)
             )
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
-                if was == "a string":
+                if was == "a string" and value.kind is None:  # not a tag's doing
                     warning += f"; write {_quoted(typed)!r} to keep a string"
         splices = document.set(path, value, self._create)
         return splices, path if old else path[:-1], warning

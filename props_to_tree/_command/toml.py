@@ -584,6 +584,14 @@ class TomlDocument:
             raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
         text = self.text
         if where == "flow":
+            members = holder.flow.members
+            member = members[found]
+            table = member.key[:-1] if member.key else ()  # items have none
+            if table and not any(
+                m.key[: len(table)] == table for m in members if m is not member
+            ):  # `sub.z = 1` alone made sub: it stays, empty
+                new = ".".join(map(show_key, table)) + " = {}"
+                return [Splice(member.start, member.end, new)]
             return flow.remove(text, holder.flow, found, _COMMENT)
         whole = (*holder, found)
         # What goes: keys (dotted, or of the table), then tables' headers.

@@ -689,6 +689,7 @@ class YamlDocument:
             _show(text, node),
             text,
             collection=_collection(node),
+            kind=_TAGGED_KINDS.get(node.tag),
             refused=refused,
         )
 
@@ -702,7 +703,12 @@ class YamlDocument:
         except UserError:
             return None
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
-        return Value(data, _show(self.text, node), collection=_collection(node))
+        return Value(
+            data,
+            _show(self.text, node),
+            collection=_collection(node),
+            kind=_TAGGED_KINDS.get(node.tag),
+        )
 
     def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
@@ -1110,6 +1116,17 @@ def _mapping_indent(text: str) -> int:
 # What a YAML reader takes for a line break, and folds in a scalar.
 _BREAKS = "[\r\n\x85\u2028\u2029]"
 _STR = "tag:yaml.org,2002:str"
+# What a scalar tagged with a standard tag is, for the warning of a change.
+_TAGGED_KINDS = {
+    f"tag:yaml.org,2002:{tag}": kind
+    for tag, kind in (
+        ("str", "a string"),
+        ("int", "a number"),
+        ("float", "a number"),
+        ("bool", "a boolean"),
+        ("timestamp", "a date"),
+    )
+}
 _NULL_TAG = "tag:yaml.org,2002:null"
 # A tag among a node's properties, with the space after it.
 _TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
