@@ -124,7 +124,7 @@ def test_lists_one_line_per_leaf_in_document_order(example):
     ("path", "toml", "yaml"),
     [
         ("db.port", "5432\n", "5432\n"),
-        ("service.name", '"inventory"\n', "inventory\n"),
+        ("service.name", "inventory\n", None),  # a string's text, unquoted
         ("db.pool", "db.pool.min = 2\ndb.pool.max = 20\n", None),
     ],
 )
@@ -768,6 +768,35 @@ def test_yaml_tags_construct_nothing(tmp_path):
     assert not marker.exists()
 
 
+COMPOSE = """\
+services:
+  web:
+    image: nginx:1.25  # pinned
+    ports: ["80:80"]
+  db:
+    image: postgres:16
+  "*": odd
+"""
+PEOPLE = '[{"name": "Ann", "age": 30}, {"name": "Bo"}, 7]'
+MANIFESTS = """\
+kind: Deployment
+metadata: {name: web}
+spec:
+  replicas: 2
+---
+kind: Service
+metadata: {name: web}
+"""
+CARGO = """\
+[[bin]]
+name = "server"
+path = "src/main.rs"
+
+[[bin]]
+name = "cli"
+path = "src/cli.rs"
+"""
+
 GETS = [
     (
         "yaml",
@@ -778,7 +807,28 @@ GETS = [
     ("yaml", "- x\n- y\n", "[-1]", "y\n"),
     ("toml", "[[a]]\nb = 1\n", "a[0]", "a[0].b = 1\n"),
     ("json", '{"a": {"b.c": []}}', 'a["b.c"]', "[]\n"),
-    ("json", '"ab"', ".", '"ab"\n'),
+    ("json", '"ab"', ".", "ab\n"),
+    # A string prints as its text: escapes read, line breaks its own.
+    ("json", '{"a": "x\\"y\\\\ \\u00e9\\n z"}', "a", 'x"y\\ \u00e9\n z\n'),
+    ("toml", "a = '''\nx\n  y'''\nb = 1979-05-27\n", "a", "x\n  y\n"),
+    ("toml", "b = 1979-05-27\n", "b", "1979-05-27\n"),
+    ("yaml", "a: |\n  x\n  y\nb: !!str 80\nc: '80'\n", "a", "x\ny\n\n"),
+    ("yaml", "b: !!str 80\nc: '80'\nd: ~\n", "b", "80\n"),
+    ("yaml", "b: !!str 80\nc: '80'\nd: ~\n", "d", "null\n"),
+    # Every match in document order: a value a line, a table as its lines.
+    ("yaml", COMPOSE, "services.*.image", "nginx:1.25\npostgres:16\n"),
+    ("yaml", COMPOSE, "services[\"*\"]", "odd\n"),
+    ("yaml", COMPOSE, "services.*.ports[*]", "80:80\n"),
+    ("json", PEOPLE, "[age=30].name", "Ann\n"),
+    ("json", PEOPLE, "[*]", '[0].name = "Ann"\n[0].age = 30\n[1].name = "Bo"\n7\n'),
+    ("json", PEOPLE, "[name^=B]", '[1].name = "Bo"\n'),
+    ("json", PEOPLE, '[age="30"].name', None),  # the string "30" is no number
+    ("yaml", "a: &x {n: 1}\nb: [*x, *x, {n: 2}]\n", "b[*].n", "1\n2\n"),
+    ("yaml", MANIFESTS, "[kind=Service].metadata.name", "web\n"),
+    ("yaml", MANIFESTS.split("---")[0], "[kind=Deployment].spec.replicas", "2\n"),
+    ("yaml", "- kind: a\n- kind: b\n", "[kind=b]", "[1].kind = b\n"),
+    ("toml", CARGO, "bin[name=cli].path", "src/cli.rs\n"),
+    ("toml", "a = [1, 1.0, true, '1']\n", "a[.=1]", "1\n1.0\n"),
     ("toml", "a = 1\nb = [2]\n", ".", "a = 1\nb[0] = 2\n"),
     ("yaml", "x: !t\n  a: 1\n", "x.a", "1\n"),
 ]
@@ -786,7 +836,12 @@ GETS = [
 
 @pytest.mark.parametrize(("fmt", "document", "path", "printed"), GETS)
 def test_get_prints_a_value_or_the_lines_below(command, fmt, document, path, printed):
-    assert succeeded(command("--format", fmt, "--get", path, stdin=document)) == printed
+    result = command("--format", fmt, "--get", path, stdin=document)
+    if printed is None:
+        assert result.returncode == 2
+        assert "no item with" in result.stderr
+    else:
+        assert succeeded(result) == printed
 
 
 def test_several_gets_print_in_order(example):

@@ -13,7 +13,7 @@ from __future__ import annotations
 
 import json
 
-from props_to_tree._command import paths
+from props_to_tree._command import matches, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.errors import UserError
 
@@ -22,7 +22,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterable
     from typing import Any, Protocol
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._command.paths import Path, Pattern, Segment
     from props_to_tree._command.text import Splice
 
     class Document(Protocol):
@@ -36,6 +36,10 @@ if TYPE_CHECKING:
         def delete(self, path: Path) -> list[Splice]: ...
         def lookup(self, path: Path) -> Any: ...
         def shared(self, path: Path, whole: bool) -> tuple[object, str] | None: ...
+        def members(self, path: Path) -> list[str] | int | None: ...
+        def place(self, path: Path) -> object: ...
+        @property
+        def streamed(self) -> int | None: ...
 
 
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
@@ -48,7 +52,7 @@ class Change:
     __slots__ = ("listed", "origin", "path", "text")
 
     def __init__(
-        self, path: Path, text: str | None, origin: str, listed: bool = False
+        self, path: Pattern, text: str | None, origin: str, listed: bool = False
     ) -> None:
         self.path, self.text, self.origin, self.listed = path, text, origin, listed
 
@@ -84,6 +88,10 @@ def kind(data: object) -> str | None:
     return None if found == "a value" else found.replace("a time", "a date")
 
 
+def _plain(segment: object) -> bool:
+    return isinstance(segment, str | int)
+
+
 def _meets(path: Path, other: Path) -> bool:
     shorter = min(len(path), len(other))
     return path[:shorter] == other[:shorter]
@@ -105,34 +113,80 @@ class Editor:
         self._warned: set[object] = set()
 
     def apply(self, changes: Iterable[Change]) -> bool:
-        """Makes every change in order; True if the text changed."""
+        """Makes every change in order, at every place its path matches;
+        True if the text changed."""
         pending: list[Splice] = []
         touched: list[Path] = []
         changed = False
         for change in changes:
-            path = change.path
-            if any(_meets(path, other) for other in touched):
-                self._flush(pending, touched)
-            planned = self._plan(change, path)
-            if planned is None:
-                continue
-            if texts.overlap(pending, planned[0]):
-                self._flush(pending, touched)
+            places = self._places(change, pending, touched)
+            # Places of one change never hold one another, and are changed
+            # last first: a deleted item moves none of those before it.
+            before = len(touched)
+            for path, alone in places:
+                if alone or any(_meets(path, other) for other in touched[:before]):
+                    self._flush(pending, touched)
+                    before = 0
                 planned = self._plan(change, path)
-                if planned is None:  # pragma: no cover - the text is as it was
+                if planned is None:
                     continue
-            splices, mark, warning = planned
-            if warning:
-                self._warn(warning)
-            pending += splices
-            touched.append(mark)
-            changed = True
-            if self._shared(path, whole=change.text is not None):
-                # Other paths reach what changed: the changes after this one
-                # must see it changed, whichever path they take.
-                self._flush(pending, touched)
+                if texts.overlap(pending, planned[0]):
+                    self._flush(pending, touched)
+                    before = 0
+                    planned = self._plan(change, path)
+                    if planned is None:  # pragma: no cover - the text is as it was
+                        continue
+                splices, mark, warning = planned
+                if warning:
+                    self._warn(warning)
+                pending += splices
+                touched.append(mark)
+                changed = True
+                if self._shared(path, whole=change.text is not None):
+                    # Other paths reach what changed: the changes after this
+                    # one must see it changed, whichever path they take.
+                    self._flush(pending, touched)
+                    before = 0
         self._flush(pending, touched)
         return changed
+
+    def _places(
+        self, change: Change, pending: list[Splice], touched: list[Path]
+    ) -> list[tuple[Path, bool]]:
+        """The places `change` is made at, last first for a deletion, each
+        with whether the changes before it must be made first."""
+        pattern = change.path
+        if not paths.selects(pattern):
+            return [(pattern, False)]  # type: ignore[list-item]
+        fixed = pattern[: next(i for i, s in enumerate(pattern) if not _plain(s))]
+        if any(_meets(fixed, other) for other in touched):  # type: ignore[arg-type]
+            self._flush(
+                pending, touched
+            )  # what is matched must show the changes so far
+        try:
+            places = matches.expand(self.document, pattern, change.text is not None)
+        except UserError as exc:
+            verb = "delete" if change.text is None else "write"
+            raise UserError(f"cannot {verb} {paths.show(pattern)!r}: {exc}") from None
+        if change.text is not None:
+            return [(path, False) for path in places]
+        # The last member of a list or table goes with what keeps it one
+        # ("[]"): its deletion must see the others gone.
+        held: dict[tuple[Segment, ...], int] = {}
+        for path in places:
+            held[tuple(path[:-1])] = held.get(tuple(path[:-1]), 0) + 1
+        emptied = set()
+        for parent, count in held.items():
+            members = self.document.members(list(parent))
+            if count == (members if isinstance(members, int) else len(members or ())):
+                emptied.add(parent)
+        ordered: list[tuple[Path, bool]] = []
+        for path in reversed(places):
+            parent = tuple(path[:-1])
+            held[parent] -= 1
+            last = parent in emptied and held[parent] == 0 and len(places) > 1
+            ordered.append((path, last))
+        return ordered
 
     def _plan(
         self, change: Change, path: Path

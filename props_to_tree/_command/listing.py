@@ -87,13 +87,23 @@ def render(
         yield "".join(parts)
 
 
-def get(document: Any, path: paths.Path) -> str:
-    """The value at `path` as a line of value syntax, or the lines of the
-    list or table there."""
+def get(document: Any, path: paths.Pattern) -> str:
+    """What --get prints for `path`: for each place it matches, a scalar's
+    value on a line (a string's own text, every other value as the listing
+    shows it), or the lines of the list or table there."""
+    from props_to_tree._command.matches import expand
+
+    return "".join(_get(document, place) for place in expand(document, path))
+
+
+def _get(document: Any, path: paths.Path) -> str:
     node = document.lookup(path)
     if isinstance(node, dict | list) and node:
         prefix = paths.show(path) if path else ""
         return "".join(render(*leaves(node, prefix), document.show_all))
+    value = document.current(path)
+    if value is not None and isinstance(value.data, str) and not value.collection:
+        return value.data + "\n"
     return str(document.show_all([node])[0]) + "\n"
 
 
@@ -112,7 +122,7 @@ def find(tree: Any, path: paths.Path) -> Any:
     return node
 
 
-def parse(text: str, source: str) -> Iterator[tuple[paths.Path, str, str]]:
+def parse(text: str, source: str) -> Iterator[tuple[paths.Pattern, str, str]]:
     """(path, value text, where) for each line of a listing; blank lines and
     lines starting with "#" are skipped.  Lines end at "\n" or "\r\n" only:
     the listing writes every other line break inside a value escaped or

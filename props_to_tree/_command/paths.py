@@ -1,19 +1,27 @@
 """Paths: keys joined by ".", a list's item as [N] right after its key
 (`spec.containers[0].image`, `[-1]` the last), and a key that cannot stand
 bare as a JSON string in brackets (`labels["app.kubernetes.io/name"]`).  Every
-path a listing writes reads back as the keys it came from."""
+path a listing writes reads back as the keys it came from.
+
+A path given for a change or a read may also select: `*` every key of a
+table, `[*]` every item of a list, `[SUB=VALUE]` and `[SUB^=VALUE]` the items
+that hold a matching scalar at SUB (`.` the item itself)."""
 
 from __future__ import annotations
 
 import json
 import re
+from json.decoder import scanstring as _SCAN_STRING  # type: ignore[attr-defined]
 
 from props_to_tree._command.errors import UserError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Sequence
+
     Segment = str | int
     Path = list[Segment]
+    Pattern = list["Segment | Selector"]
 
 # Compiled where first needed (the re module keeps them): a listing needs
 # none of them, and their character classes take a while to compile.
@@ -26,15 +34,63 @@ _SURROGATE = "[\ud800-\udfff]"
 _cache: dict[str, str] = {}
 
 
+class Selector:
+    """A segment that stands for every place it matches: `*` the keys of a
+    table ("keys"), `[*]` the items of a list ("items"), `[SUB=VALUE]` or
+    `[SUB^=VALUE]` the items holding a scalar at SUB ("where"): `value` is
+    VALUE as a string, `quoted` where it was written as a JSON string."""
+
+    __slots__ = ("kind", "op", "quoted", "sub", "value")
+
+    def __init__(
+        self,
+        kind: str,
+        sub: Path | None = None,
+        op: str = "",
+        value: str = "",
+        quoted: bool = False,
+    ) -> None:
+        self.kind, self.sub, self.op = kind, sub or [], op
+        self.value, self.quoted = value, quoted
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Selector) and self.text() == other.text()
+
+    def __hash__(self) -> int:
+        return hash(self.text())
+
+    def __repr__(self) -> str:
+        return f"Selector({self.text()!r})"
+
+    def condition(self) -> str:
+        """SUB, the operator and VALUE as written: `name=web`."""
+        sub = "." if not self.sub else show(self.sub)
+        if self.op == "=" and sub.endswith("^"):  # not to read as "^="
+            before = show(self.sub[:-1]) if len(self.sub) > 1 else ""
+            sub = f"{before}[{json.dumps(self.sub[-1])}]"
+        value = (
+            json.dumps(self.value, ensure_ascii=False) if self.quoted else self.value
+        )
+        return f"{sub}{self.op}{value}"
+
+    def text(self) -> str:
+        """As it follows a path before it."""
+        if self.kind == "keys":
+            return ".*"
+        return "[*]" if self.kind == "items" else f"[{self.condition()}]"
+
+
 def _bare(key: str) -> bool:
     """Whether `key` can stand bare in a path: not empty, no separator,
     bracket, quote or "=", nothing that does not print (line breaks, other
     control characters, lone surrogates, spaces but the plain one), no space
-    at either end, and no "#" first (a listing's comment)."""
+    at either end, no "#" first (a listing's comment), and not "*", which
+    stands for every key."""
     return (
         key.isprintable()
         and key[:1] not in ("", "#", " ")
         and key[-1] != " "
+        and key != "*"
         and not any(c in key for c in '.[]"=')
     )
 
@@ -53,38 +109,73 @@ def key_text(key: str) -> str:
     return found
 
 
-def show(path: Path) -> str:
+def show(path: Sequence[Segment | Selector]) -> str:
     """`path` as written: "." for the top."""
     return _tail(path).removeprefix(".") or "."
 
 
-def _tail(path: Path) -> str:
+def _tail(path: Sequence[Segment | Selector]) -> str:
     """`path` as it follows a path before it."""
-    return "".join(key_text(s) if isinstance(s, str) else f"[{s}]" for s in path)
+    return "".join(
+        key_text(s)
+        if isinstance(s, str)
+        else s.text()
+        if isinstance(s, Selector)
+        else f"[{s}]"
+        for s in path
+    )
 
 
-def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Path, int]:
+def selects(path: Pattern) -> bool:
+    """Whether `path` may stand for more places than one."""
+    return any(isinstance(s, Selector) for s in path)
+
+
+def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Pattern, int]:
     """The path that `text` starts with at `at`, and where it ends: before
-    the first "=" outside a quoted key (and the spaces before it), or at the
+    the first "=" outside brackets (and the spaces before it), or at the
     end.  "." alone is the top of the document: the empty path.  Errors
     call the path `shown`, by default the whole of `text`."""
     shown = text if shown is None else shown
-    path: Path = []
-    before_value, segment_at = re.compile(_BEFORE_VALUE), re.compile(_SEGMENT)
     if text.startswith(".", at) and (
-        at + 1 == len(text) or before_value.match(text, at + 1)
+        at + 1 == len(text) or re.compile(_BEFORE_VALUE).match(text, at + 1)
     ):
-        return path, at + 1
-    while at < len(text) and not (path and before_value.match(text, at)):
+        return [], at + 1
+    path, at = _segments(text, at, shown, _BEFORE_VALUE)
+    if not path:
+        raise UserError(f"bad path {shown!r}: it is empty (the top is '.')")
+    return path, at
+
+
+def _segments(
+    text: str, at: int, shown: str, stop: str, inner: bool = False
+) -> tuple[Pattern, int]:
+    """The segments from `at` up to where `stop` matches after one of them,
+    or the end; `inner` for a selector's SUB, which holds keys and [N] only."""
+    path: Pattern = []
+    ends, segment_at = re.compile(stop), re.compile(_SEGMENT)
+    while at < len(text) and not (path and ends.match(text, at)):
         if path and text[at] == ".":
             at += 1
         elif path and text[at] != "[":
             raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
         found = segment_at.match(text, at)
+        if found is None and text.startswith("[", at) and not inner:
+            selector, at = _selector(text, at, shown)
+            path.append(selector)
+            continue
         if found is None:
             raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
-        if found["bare"] is not None:
-            path.append(found["bare"])
+        bare = found["bare"]
+        if bare is not None:
+            if inner and bare.endswith("^") and text.startswith("=", found.end()):
+                bare = bare[:-1]  # "^=" is the operator's
+                if not bare:
+                    raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
+                path.append(bare)
+                at = found.end() - 1
+                continue
+            path.append(Selector("keys") if bare == "*" and not inner else bare)
         elif found["index"] is not None:
             path.append(int(found["index"]))
         else:
@@ -94,14 +185,52 @@ def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Path, int]:
                 problem = str(exc).partition(":")[0]
                 raise UserError(f"bad path {shown!r}: {problem} in a key") from None
         at = found.end()
-    if not path:
-        raise UserError(f"bad path {shown!r}: it is empty (the top is '.')")
     return path, at
+
+
+def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
+    """The selector that starts with the "[" at `at`, and where it ends."""
+    if text.startswith("[*]", at):
+        return Selector("items"), at + 3
+    start, at = at, at + 1
+    sub: Pattern = []
+    if not (text.startswith(".=", at) or text.startswith(".^=", at)):
+        try:
+            sub, at = _segments(text, at, shown, r"\^?=", inner=True)
+        except UserError:
+            sub = []
+        if not sub or not text.startswith(("=", "^="), at):
+            raise UserError(f"bad path {shown!r}: {_hint(text, start)}")
+    else:
+        at += 1
+    op = "^=" if text.startswith("^", at) else "="
+    at += len(op)
+    if text.startswith('"', at):
+        try:
+            value, at = _SCAN_STRING(text, at + 1)
+        except ValueError as exc:
+            problem = str(exc).partition(":")[0]
+            raise UserError(f"bad path {shown!r}: {problem} in a VALUE") from None
+        if not text.startswith("]", at):
+            raise UserError(
+                f"bad path {shown!r}: a quoted VALUE ends its selector with ']'"
+            )
+        quoted = True
+    else:
+        close = text.find("]", at)
+        if close < 0:
+            raise UserError(f"bad path {shown!r}: a selector ends with ']'")
+        value, at, quoted = text[at:close], close, False
+    keys: Path = [s for s in sub if not isinstance(s, Selector)]
+    return Selector("where", keys, op, value, quoted), at + 1
 
 
 def _hint(text: str, at: int) -> str:
     if text.startswith("[", at):
-        return 'an item is [N] (a number, [-1] the last), a quoted key ["key"]'
+        return (
+            'an item is [N] (a number, [-1] the last), a quoted key ["key"], '
+            "a selector [*], [SUB=VALUE] or [SUB^=VALUE]"
+        )
     if at == len(text) or text[at] in ".=":
         return 'a key is empty (an empty key is written [""])'
     if text[at].isspace():
@@ -109,22 +238,37 @@ def _hint(text: str, at: int) -> str:
     return f"unexpected {text[at]!r} at {at + 1}"
 
 
-def parse(text: str) -> Path:
+def parse(text: str) -> Pattern:
     path, end = read(text)
     if end != len(text):
         raise UserError(f"bad path {text!r}: a key with '=' is written [\"...\"]")
     return path
 
 
-def split_assignment(text: str, what: str = "--set") -> tuple[Path, str]:
+def split_assignment(text: str, what: str = "--set") -> tuple[Pattern, str]:
     """PATH=VALUE, or a listing's line PATH = VALUE."""
-    # A message shows the path without the value, as far as it can tell.
-    path, at = read(text, shown=text if '"' in text else text.partition("=")[0])
+    path, at = read(text, shown=_before_value(text))
     if at == len(text):
         raise UserError(f"{what} needs PATH=VALUE, got {text!r}")
     spaced = text[at] == " "
     value = text[text.index("=", at) + 1 :]
     return path, value[1:] if spaced and value.startswith(" ") else value
+
+
+def _before_value(text: str) -> str:
+    """The path of PATH=VALUE as far as a message can tell: up to the first
+    "=" outside brackets and quotes."""
+    depth, quoted, escaped = 0, False, False
+    for at, c in enumerate(text):
+        if quoted:
+            quoted, escaped = (c != '"' or escaped), (c == "\\" and not escaped)
+        elif c == '"':
+            quoted = True
+        elif c in "[]":
+            depth += 1 if c == "[" else -1
+        elif c == "=" and depth <= 0:
+            return text[:at].rstrip(" ")
+    return text
 
 
 # --- what stops a path, in words ---------------------------------------------

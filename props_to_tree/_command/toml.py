@@ -372,6 +372,24 @@ class TomlDocument:
     def lookup(self, path: Path) -> Any:
         return listing.find(self.tree, path)
 
+    streamed = None  # no stream: a selector at the start picks the top list's items
+
+    def members(self, path: Path) -> list[str] | int | None:
+        """The keys of the table at `path`, the length of the list there, or
+        None for a value."""
+        data = listing.find(self.tree, path)
+        return (
+            list(data)
+            if isinstance(data, dict)
+            else len(data)
+            if isinstance(data, list)
+            else None
+        )
+
+    @staticmethod
+    def place(path: Path) -> object:
+        return tuple(path)  # TOML shares no values: every path is its own place
+
     def shared(self, path: Path, whole: bool) -> None:
         return None  # TOML shares no values
 

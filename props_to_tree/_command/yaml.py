@@ -347,6 +347,36 @@ class YamlDocument:
             return [self._view(d) for d in node]
         return self._view(node)
 
+    @property
+    def streamed(self) -> int | None:
+        """How many documents a selector at the start of a path chooses
+        among: a stream's, or the one document, unless its top is a list."""
+        root = self.root
+        if isinstance(root, list):
+            return len(root)
+        return 0 if root is None else None if isinstance(root, Sequence) else 1
+
+    def members(self, path: Path) -> list[str] | int | None:
+        """The keys of the mapping at `path` as a reader sees them, the
+        length of the list or stream there, or None for a scalar."""
+        node = self.root if not path else self._get(path)
+        if node is None:
+            return []
+        if isinstance(node, list | Sequence):
+            return len(node if isinstance(node, list) else node.value)
+        if isinstance(node, Mapping):
+            return [key for key, _ in self._pairs(node)]
+        return None
+
+    def place(self, path: Path) -> object:
+        """What tells the place at `path` from the others: the same member
+        of the same node, whichever alias leads there."""
+        if path:
+            node, index, depth = self._find(path)
+            if node is not None and depth == len(path) - 1:
+                return id(node), path[-1] if index is None else index
+        return tuple(path)
+
     def _size(
         self,
         node: Any,
@@ -703,6 +733,8 @@ class YamlDocument:
         except UserError:
             return None
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
+        if isinstance(node, Scalar) and node.tag == _STR:
+            data = node.value  # a string still, to a selector's "^="
         return Value(
             data,
             _show(self.text, node),

@@ -1,0 +1,196 @@
+"""Where a path with selectors leads: every place it matches, in document
+order, each once.
+
+A path is followed a segment at a time from every place reached so far.
+Below a selector, a place where the rest of the path is missing, or is not
+what the rest needs, is dropped: `steps[*].name` finds the steps that have a
+name.  Only a path that matches nowhere is an error, which says where the
+last places reached were and what none of them held.
+"""
+
+from __future__ import annotations
+
+from props_to_tree._command import paths
+from props_to_tree._command.errors import UserError
+from props_to_tree._command.paths import Selector
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    from props_to_tree._command.edit import Value
+    from props_to_tree._command.paths import Path, Pattern, Segment
+
+
+def expand(document: Any, pattern: Pattern, setting: bool = False) -> list[Path]:
+    """The places `pattern` matches in `document`.  When `setting`, the
+    segments after the last selector are not matched but kept: at every
+    match, a --set makes its last key, or says which table is missing."""
+    if not paths.selects(pattern):
+        return [pattern]  # type: ignore[list-item]  # no selector in it
+    last = max(i for i, s in enumerate(pattern) if isinstance(s, Selector))
+    matched = pattern[: last + 1] if setting else pattern
+    live: list[Path] = [[]]
+    for depth, segment in enumerate(matched):
+        step = _Step(document, segment, depth == 0)
+        found: list[Path] = []
+        for place in live:
+            found += step.follow(place)
+        if not found:
+            raise UserError(step.nowhere(pattern[:depth], live))
+        live = found
+    rest: Path = pattern[len(matched) :]  # type: ignore[assignment]
+    places: list[Path] = []
+    seen: set[object] = set()
+    for place in live:
+        path = place + rest
+        # A node that aliases reach again is one place.
+        mark = document.place(path)
+        if mark not in seen:
+            seen.add(mark)
+            places.append(path)
+    return places
+
+
+class _Step:
+    """One segment of a pattern, followed from any place."""
+
+    def __init__(self, document: Any, segment: Segment | Selector, first: bool) -> None:
+        self.document = document
+        self.segment = segment
+        # At the start of a YAML path, a selector chooses among documents.
+        self.documents: int | None = None
+        if first and isinstance(segment, Selector) and segment.kind != "keys":
+            self.documents = document.streamed
+        self.wanted: Value | str | None = None
+        self.sub: Path = []
+        self.prefix = False  # "^=": a string that starts with VALUE
+        if isinstance(segment, Selector) and segment.kind == "where":
+            self.wanted = _wanted(document, segment)
+            self.sub, self.prefix = segment.sub, segment.op == "^="
+
+    def follow(self, place: Path) -> list[Path]:
+        segment, held = self.segment, self.document.members(place)
+        if isinstance(segment, str):
+            return (
+                [[*place, segment]]
+                if isinstance(held, list) and segment in held
+                else []
+            )
+        if isinstance(segment, int):
+            if not isinstance(held, int):
+                return []
+            index = segment + held if segment < 0 else segment
+            return [[*place, index]] if 0 <= index < held else []
+        if segment.kind == "keys":
+            return [[*place, key] for key in held] if isinstance(held, list) else []
+        if self.documents == 1 and not isinstance(held, int):  # a document alone
+            return [place] if segment.kind == "items" or self._holds(place) else []
+        if not isinstance(held, int):
+            return []
+        if segment.kind == "items":
+            return [[*place, index] for index in range(held)]
+        return [item for index in range(held) if self._holds(item := [*place, index])]
+
+    def _holds(self, item: Path) -> bool:
+        """Whether `item` holds at SUB a scalar that the selector wants."""
+        at = item + self.sub
+        try:
+            if self.document.members(at) is not None:
+                return False  # a list or a table
+        except UserError:
+            return False  # no SUB there
+        found = self.document.current(at)
+        if found is None or found.collection:
+            return False
+        data, wanted = found.data, self.wanted
+        if isinstance(wanted, str) and self.prefix:
+            return isinstance(data, str) and data.startswith(wanted)
+        if isinstance(wanted, str):  # a JSON string: a string, whatever the format
+            return isinstance(data, str) and data == wanted
+        assert wanted is not None
+        if found.shown == wanted.shown:
+            return True
+        return _number(data) and _number(wanted.data) and data == wanted.data
+
+    def nowhere(self, before: Pattern, live: list[Path]) -> str:
+        """Why no place in `live` goes on by this segment."""
+        segment = self.segment
+        if len(live) > 1:
+            return (
+                f"none of the {len(live):,} matches of {paths.show(before)!r} "
+                f"holds {_what(segment)}"
+            )
+        place = live[0]
+        held = self.document.members(place)
+        name = repr(paths.show(place)) if place else "the top"
+        if isinstance(segment, str | int):
+            if isinstance(held, list if isinstance(segment, str) else int):
+                count = held if isinstance(held, int) else None
+                return paths.missing([*place, segment], count)
+            return paths.blocked(
+                self._stand_in(place, held), [*place, segment], len(place)
+            )
+        if self.documents is not None:
+            what = f" with {segment.condition()}" if segment.kind == "where" else ""
+            return f"no document{what} ({_count(self.documents, 'document')})"
+        inside = f"in {name}" if place else "at the top"
+        if segment.kind == "keys":
+            if isinstance(held, list):  # holding no key at all
+                return f"no key {inside} (an empty table)"
+            if isinstance(held, int):
+                return f"{name} is a list: a list's items are [*]"
+            return f"{name} holds {self._kind(place)}, not a table"
+        if isinstance(held, int):
+            size = _count(held, "item") if held else "an empty list"
+            return f"no {_what(segment).removeprefix('an ')} {inside} ({size})"
+        if isinstance(held, list):
+            return f"{name} is a table, not a list: a table's keys are *"
+        return f"{name} holds {self._kind(place)}, not a list"
+
+    def _kind(self, place: Path) -> str:
+        return paths.kind(self._stand_in(place, None))
+
+    def _stand_in(self, place: Path, held: list[str] | int | None) -> Any:
+        """What `paths.blocked` is told of the value at `place`."""
+        if isinstance(held, list):
+            return {}
+        if isinstance(held, int):
+            return [None] * held
+        found = self.document.current(place)
+        return None if found is None else found.data
+
+
+def _wanted(document: Any, selector: Selector) -> Value | str | None:
+    """VALUE as the format reads it; a JSON string is a string."""
+    if selector.op == "^=" or selector.quoted:
+        return selector.value
+    value: Value = document.parse(selector.value)
+    if value.collection:
+        raise UserError(
+            f"[{selector.condition()}] compares scalars: {selector.value!r} is "
+            f"{value.collection}"
+        )
+    if value.refused:
+        raise UserError(f"[{selector.condition()}]: {value.refused}")
+    return value
+
+
+def _what(segment: Segment | Selector) -> str:
+    if isinstance(segment, str):
+        return repr(segment)
+    if isinstance(segment, int):
+        return f"[{segment}]"
+    if segment.kind == "keys":
+        return "a key"
+    if segment.kind == "items":
+        return "an item"
+    return f"an item with {segment.condition()}"
+
+
+def _count(count: int, what: str) -> str:
+    return f"{count:,} {what}" + ("" if count == 1 else "s")
+
+
+def _number(data: object) -> bool:
+    return isinstance(data, int | float) and not isinstance(data, bool)
