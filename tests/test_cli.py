@@ -173,6 +173,63 @@ def test_listing_applied_back_gives_the_file_byte_for_byte(example):
 
 
 # (format, document, arguments, the document after them): exactly.
+COMPOSE = """\
+services:
+  web:
+    image: nginx:1.25  # pinned
+    ports: ["80:80"]
+  db:
+    image: postgres:16
+  "*": odd
+"""
+PEOPLE = '[{"name": "Ann", "age": 30}, {"name": "Bo"}, 7]'
+MANIFESTS = """\
+kind: Deployment
+metadata: {name: web}
+spec:
+  replicas: 2
+---
+kind: Service
+metadata: {name: web}
+"""
+CARGO = """\
+[[bin]]
+name = "server"
+path = "src/main.rs"
+
+[[bin]]
+name = "cli"
+path = "src/cli.rs"
+"""
+WORKFLOW = """\
+jobs:
+  test:
+    runs-on: ubuntu-22.04
+    steps:
+      - uses: actions/checkout@v3  # fetch
+      - uses: actions/setup-python@v5
+        with: {python-version: '3.12'}
+  lint:
+    runs-on: ubuntu-22.04
+    steps: [{uses: actions/checkout@v3}, {run: ruff check}]
+"""
+PYPROJECT = """\
+[project]
+dependencies = [
+    "requests>=2.31",  # http
+    "requests-oauthlib>=1.3",
+]
+"""
+PACKAGES = """\
+{
+  "packages": [
+    {"name": "a", "version": "1.0.0", "private": true},
+    {"name": "b", "version": "1.0.0"},
+    {"name": "c", "version": "2.0.0"}
+  ]
+}
+"""
+
 LAYOUTS = [
     # JSON: the value's text alone changes, in the file's own layout.
     (
@@ -558,6 +615,97 @@ LAYOUTS = [
         "[a]\nb.y = 2\n[a.c]\n",
     ),
     ("toml", "x = [\n  1,\n  2, # two\n]\ny = 0\n", ["--delete", "x"], "y = 0\n"),
+    # Selectors: every match changes, and nothing else.
+    (
+        "yaml",
+        MANIFESTS,
+        ["--set", "[kind=Service].metadata.name=api", "--set", "[*].spec.replicas=3"]
+        + ["--create"],
+        MANIFESTS.replace("replicas: 2", "replicas: 3").replace(
+            "Service\nmetadata: {name: web}\n",
+            "Service\nmetadata: {name: api}\nspec:\n  replicas: 3\n",
+        ),
+    ),
+    (
+        "yaml",
+        MANIFESTS,
+        ["--set", "[metadata.name=web].metadata.labels.tier=web", "--create"],
+        MANIFESTS.replace("{name: web}", "{name: web, labels: {tier: web}}"),
+    ),
+    (
+        "yaml",
+        MANIFESTS.split("---")[0],
+        ["--set", "[kind=Deployment].spec.replicas=5"],
+        MANIFESTS.split("---")[0].replace("2", "5"),
+    ),
+    (
+        "yaml",
+        WORKFLOW,
+        ["--set", "jobs.*.steps[uses^=actions/checkout@].uses=actions/checkout@v4"],
+        WORKFLOW.replace("checkout@v3", "checkout@v4"),
+    ),
+    (
+        "yaml",
+        WORKFLOW,
+        ["--delete", "jobs.*.steps[*].with", "--set", "jobs.*.runs-on=ubuntu-24.04"],
+        WORKFLOW.replace("        with: {python-version: '3.12'}\n", "").replace(
+            "ubuntu-22.04", "ubuntu-24.04"
+        ),
+    ),
+    (
+        "yaml",
+        COMPOSE.replace('  "*": odd\n', ""),
+        ["--set", "services.*.restart=always"],
+        COMPOSE.replace('  "*": odd\n', "")
+        .replace("]\n", "]\n    restart: always\n")
+        .replace("16\n", "16\n    restart: always\n"),
+    ),
+    (
+        "toml",
+        CARGO,
+        ["--set", "bin[name=cli].path=cli.rs"],
+        CARGO.replace("src/cli", "cli"),
+    ),
+    (
+        "toml",
+        CARGO,
+        ["--delete", "bin[name=cli]"],
+        CARGO.split('[[bin]]\nname = "cli')[0],
+    ),
+    (
+        "toml",
+        PYPROJECT,
+        ["--delete", 'project.dependencies[.^="requests>="]'],
+        PYPROJECT.replace('    "requests>=2.31",  # http\n', ""),
+    ),
+    (
+        "toml",
+        "a = [1, 2, 1, 3, 1]  # ones\n",
+        ["--delete", "a[.=1]"],
+        "a = [2, 3]  # ones\n",
+    ),
+    (
+        "json",
+        PACKAGES,
+        ["--set", "packages[private=true].version=2.0.0"],
+        PACKAGES.replace('"1.0.0", "private"', '"2.0.0", "private"'),
+    ),
+    (
+        "json",
+        PACKAGES,
+        ["--delete", 'packages[version="1.0.0"]', "--set", "packages[*].port=81"],
+        '{\n  "packages": [\n    {"name": "c", "version": "2.0.0", "port": 81}\n  ]\n}\n',
+    ),
+    ("json", '{"a": [1, 2, 1]}', ["--delete", "a[.=1]"], '{"a": [2]}'),
+    ("json", '{"a": [1, 1]}', ["--delete", "a[*]"], '{"a": []}'),
+    ("yaml", "a:\n- 1\n- 1\nb: 0\n", ["--delete", "a[.=1]"], "a: []\nb: 0\n"),
+    ("yaml", "a:\n  x: 1\n  y: 2\nb: 0\n", ["--delete", "a.*"], "a: {}\nb: 0\n"),
+    (  # a place that aliases reach twice changes once
+        "yaml",
+        "x: &x {n: 1}\nl: [*x, *x, {n: 1}]\n",
+        ["--delete", "l[n=1].n"],
+        "x: &x {}\nl: [*x, *x, {}]\n",
+    ),
 ]
 
 
@@ -768,35 +916,6 @@ def test_yaml_tags_construct_nothing(tmp_path):
     assert not marker.exists()
 
 
-COMPOSE = """\
-services:
-  web:
-    image: nginx:1.25  # pinned
-    ports: ["80:80"]
-  db:
-    image: postgres:16
-  "*": odd
-"""
-PEOPLE = '[{"name": "Ann", "age": 30}, {"name": "Bo"}, 7]'
-MANIFESTS = """\
-kind: Deployment
-metadata: {name: web}
-spec:
-  replicas: 2
----
-kind: Service
-metadata: {name: web}
-"""
-CARGO = """\
-[[bin]]
-name = "server"
-path = "src/main.rs"
-
-[[bin]]
-name = "cli"
-path = "src/cli.rs"
-"""
-
 GETS = [
     (
         "yaml",
@@ -817,7 +936,7 @@ GETS = [
     ("yaml", "b: !!str 80\nc: '80'\nd: ~\n", "d", "null\n"),
     # Every match in document order: a value a line, a table as its lines.
     ("yaml", COMPOSE, "services.*.image", "nginx:1.25\npostgres:16\n"),
-    ("yaml", COMPOSE, "services[\"*\"]", "odd\n"),
+    ("yaml", COMPOSE, 'services["*"]', "odd\n"),
     ("yaml", COMPOSE, "services.*.ports[*]", "80:80\n"),
     ("json", PEOPLE, "[age=30].name", "Ann\n"),
     ("json", PEOPLE, "[*]", '[0].name = "Ann"\n[0].age = 30\n[1].name = "Bo"\n7\n'),
@@ -884,6 +1003,30 @@ ERRORS = [
     (["--apply", "missing.txt"], None, "cannot read missing.txt"),
     (["--get", "db.port", "--set", "a=1"], None, "--get does not go with changes"),
     (["--bogus"], None, "unrecognized arguments: --bogus"),
+    # A selector that matches nowhere says where it stopped, on every path.
+    (
+        ["--set", "service.tags[.=web]=x"],
+        None,
+        "cannot write 'service.tags[.=web]': no item with .=web in 'service.tags' (2",
+    ),
+    (["--delete", "db.*.x"], None, "none of the 3 matches of 'db.*' holds 'x'"),
+    (["--get", "db.pool.*.x"], None, "none of the 2 matches of 'db.pool.*' holds 'x'"),
+    (
+        ["--get", "service.tags.*"],
+        None,
+        "'service.tags' is a list: a list's items are [*]",
+    ),
+    (["--get", "db[*]"], None, "'db' is a table, not a list: a table's keys are *"),
+    (["--get", "db.port[*]"], None, "'db.port' holds a number, not a list"),
+    (["--get", "db.pool[min=2]"], None, "'db.pool' is a table, not a list"),
+    (["--get", "service.tags[.={}]"], None, "[.={}] compares scalars"),
+    (
+        ["--apply", "-"],
+        "service.tags[.=x] = y",
+        "line 1: cannot write 'service.tags[.=x]'",
+    ),
+    (["--set", "db[name=x"], None, "bad path 'db[name=x': a selector ends with ']'"),
+    (["--get", "db[=x]"], None, "bad path 'db[=x]': an item is [N]"),
 ]
 
 

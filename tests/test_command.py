@@ -18,7 +18,28 @@ from props_to_tree._command.errors import UserError
 from props_to_tree._command.listing import leaves, parse, render
 
 keys = st.text(min_size=0, max_size=8)
-segments = st.lists(st.one_of(keys, st.integers(-3, 30)), min_size=1, max_size=6)
+plain = st.lists(st.one_of(keys, st.integers(-3, 30)), max_size=3)
+selectors = st.one_of(
+    st.sampled_from([paths.Selector("keys"), paths.Selector("items")]),
+    st.builds(
+        paths.Selector,
+        st.just("where"),
+        plain,
+        st.sampled_from(["=", "^="]),
+        keys,
+        st.just(True),
+    ),
+    st.builds(  # bare text: any but "]", and no quote first
+        paths.Selector,
+        st.just("where"),
+        plain,
+        st.sampled_from(["=", "^="]),
+        keys.filter(lambda t: "]" not in t and not t.startswith('"')),
+    ),
+)
+segments = st.lists(
+    st.one_of(keys, st.integers(-3, 30), selectors), min_size=1, max_size=6
+)
 
 
 @given(st.one_of(segments, st.just([])))
@@ -27,6 +48,16 @@ def test_every_path_reads_back_as_its_segments(path):
     assert paths.parse(shown) == path
     assert paths.split_assignment(f"{shown} = v") == (path, "v")
     assert paths.split_assignment(f"{shown}=v") == (path, "v")
+
+    # What a selector compares is kept as written.
+    def compared(path):
+        return [
+            (s.sub, s.op, s.value)
+            for s in path
+            if isinstance(s, paths.Selector) and s.kind == "where"
+        ]
+
+    assert compared(paths.parse(shown)) == compared(path)
 
 
 @pytest.mark.parametrize(

@@ -111,44 +111,57 @@ class Editor:
         self._create = create  # make missing tables on the way
         self._read = document  # as read: what a listing's lines are held to
         self._warned: set[object] = set()
+        self._changed = False
 
     def apply(self, changes: Iterable[Change]) -> bool:
         """Makes every change in order, at every place its path matches;
         True if the text changed."""
         pending: list[Splice] = []
         touched: list[Path] = []
-        changed = False
+        self._changed = False
         for change in changes:
-            places = self._places(change, pending, touched)
-            # Places of one change never hold one another, and are changed
-            # last first: a deleted item moves none of those before it.
-            before = len(touched)
-            for path, alone in places:
-                if alone or any(_meets(path, other) for other in touched[:before]):
-                    self._flush(pending, touched)
-                    before = 0
-                planned = self._plan(change, path)
-                if planned is None:
-                    continue
-                if texts.overlap(pending, planned[0]):
-                    self._flush(pending, touched)
-                    before = 0
-                    planned = self._plan(change, path)
-                    if planned is None:  # pragma: no cover - the text is as it was
-                        continue
-                splices, mark, warning = planned
-                if warning:
-                    self._warn(warning)
-                pending += splices
-                touched.append(mark)
-                changed = True
-                if self._shared(path, whole=change.text is not None):
-                    # Other paths reach what changed: the changes after this
-                    # one must see it changed, whichever path they take.
-                    self._flush(pending, touched)
-                    before = 0
+            try:
+                self._change(change, pending, touched)
+            except UserError as exc:
+                said = str(exc)
+                if change.listed and not said.startswith(change.origin):
+                    said = f"{change.origin}: {said}"  # which line of the listing
+                raise UserError(said) from None
         self._flush(pending, touched)
-        return changed
+        return self._changed
+
+    def _change(
+        self, change: Change, pending: list[Splice], touched: list[Path]
+    ) -> None:
+        """Makes `change` at every place its path matches."""
+        places = self._places(change, pending, touched)
+        # Places of one change never hold one another, and are changed
+        # last first: a deleted item moves none of those before it.
+        before = len(touched)
+        for path, alone in places:
+            if alone or any(_meets(path, other) for other in touched[:before]):
+                self._flush(pending, touched)
+                before = 0
+            planned = self._plan(change, path)
+            if planned is None:
+                continue
+            if texts.overlap(pending, planned[0]):
+                self._flush(pending, touched)
+                before = 0
+                planned = self._plan(change, path)
+                if planned is None:  # pragma: no cover - the text is as it was
+                    continue
+            splices, mark, warning = planned
+            if warning:
+                self._warn(warning)
+            pending += splices
+            touched.append(mark)
+            self._changed = True
+            if self._shared(path, whole=change.text is not None):
+                # Other paths reach what changed: the changes after this
+                # one must see it changed, whichever path they take.
+                self._flush(pending, touched)
+                before = 0
 
     def _places(
         self, change: Change, pending: list[Splice], touched: list[Path]
