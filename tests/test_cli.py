@@ -619,8 +619,10 @@ LAYOUTS = [
     (
         "yaml",
         MANIFESTS,
-        ["--set", "[kind=Service].metadata.name=api", "--set", "[*].spec.replicas=3"]
-        + ["--create"],
+        [
+            *("--set", "[kind=Service].metadata.name=api"),
+            *("--set", "[*].spec.replicas=3", "--create"),
+        ],
         MANIFESTS.replace("replicas: 2", "replicas: 3").replace(
             "Service\nmetadata: {name: web}\n",
             "Service\nmetadata: {name: api}\nspec:\n  replicas: 3\n",
@@ -694,7 +696,9 @@ LAYOUTS = [
         "json",
         PACKAGES,
         ["--delete", 'packages[version="1.0.0"]', "--set", "packages[*].port=81"],
-        '{\n  "packages": [\n    {"name": "c", "version": "2.0.0", "port": 81}\n  ]\n}\n',
+        PACKAGES.replace('"2.0.0"}', '"2.0.0", "port": 81}').replace(
+            PACKAGES.splitlines(True)[2] + PACKAGES.splitlines(True)[3], ""
+        ),
     ),
     ("json", '{"a": [1, 2, 1]}', ["--delete", "a[.=1]"], '{"a": [2]}'),
     ("json", '{"a": [1, 1]}', ["--delete", "a[*]"], '{"a": []}'),
