@@ -51,8 +51,10 @@ demo: venv ## list the examples, edit copies in place, apply a listing back
 	$(CLI) $(DEMO)/service.yaml -i --set db.port=5433 --delete service.replicas
 	$(CLI) $(DEMO)/tsconfig.jsonc -i --set compilerOptions.target=ES2022 \
 		--set compilerOptions.noEmit=true
-	$(CLI) $(DEMO)/deployment.yaml -i --set '[0].spec.template.spec.containers[0].image=nginx:1.27' \
-		--set '[1].spec.ports[1]={port: 443, targetPort: 443}'
+	$(CLI) $(DEMO)/deployment.yaml -i \
+		--set '[kind=Deployment].spec.template.spec.containers[name=web].image=nginx:1.27' \
+		--set '[kind=Service].spec.ports[1]={port: 443, targetPort: 443}'
+	test "$$($(CLI) $(DEMO)/deployment.yaml --get '[*].spec.template.spec.containers[*].image')" = nginx:1.27
 	for f in service.toml service.yaml tsconfig.jsonc deployment.yaml; do \
 		diff -u examples/$$f $(DEMO)/$$f; test $$? = 1 || exit 1; done
 	for f in examples/*; do $(CLI) $$f | $(CLI) $$f --apply - | cmp - $$f || exit 1; done

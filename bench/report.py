@@ -80,6 +80,23 @@ def tables(path):
         + table(["command", "data", "props-to-tree", "gron", "jq", "yq"], rows)
     )
 
+    rows = [
+        [
+            data,
+            f"{plain * 1000:.0f} ms",
+            f"{chosen * 1000:.0f} ms",
+            f"{chosen / plain:.2f}x",
+        ]
+        for (task, data, _), plain in commands.items()
+        if task == "edit [N]" and (chosen := commands.get(("edit [K=V]", data, _)))
+    ]
+    if rows:
+        yield (
+            "One value set by its index (`errors[1].shape`) and by a selector "
+            "(`errors[shape=...].shape`), each run a process of its own:\n\n"
+            + table(["data", "by index", "by selector", "ratio"], rows)
+        )
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])

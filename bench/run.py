@@ -204,14 +204,38 @@ def commands():
                 "yq",
                 [str(Path(sys.executable).with_name("yq")), "-c", ".", str(path)],
             )
-        key = ("0." if name.startswith("18") else "") + "metadata.serviceId"
-        edit = [ours, str(path), "--set", f"{key}=changed"]
-        before = path.read_text().splitlines()
-        after = subprocess.run(edit, capture_output=True, text=True, check=True).stdout
-        changed = set(before) ^ set(after.splitlines())
-        if len(changed) != 2:
-            raise SystemExit(f"one edit of {name} changed {len(changed)} lines")
+        top = "0." if name.startswith("18") else ""
+        edit = [ours, str(path), "--set", f"{top}metadata.serviceId=changed"]
+        _one_line(edit, path, name)
         yield "edit", name, "props-to-tree", edit
+        if name.endswith("JSON"):
+            # The same value by its index and by a selector.
+            operation, error = _an_error(path, top)
+            item = f"{top}operations.{operation}.errors"
+            by_index = [ours, str(path), "--set", f"{item}[1].shape=changed"]
+            by_selector = [*by_index[:-1], f"{item}[shape={error}].shape=changed"]
+            for task, command in (("edit [N]", by_index), ("edit [K=V]", by_selector)):
+                _one_line(command, path, name)
+                yield task, name, "props-to-tree", command
+
+
+def _one_line(command, path, name):
+    before = path.read_text().splitlines()
+    after = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    changed = set(before) ^ set(after.splitlines())
+    if len(changed) != 2:
+        raise SystemExit(f"{command[-1]} on {name} changed {len(changed)} lines")
+
+
+def _an_error(path, top):
+    """The first operation with two errors or more, and its second error."""
+    model = json.loads(path.read_text())
+    model = model["0"] if top else model
+    for operation, about in model["operations"].items():
+        errors = [e["shape"] for e in about.get("errors", [])]
+        if len(errors) > 1 and errors.count(errors[1]) == 1:
+            return operation, errors[1]
+    raise SystemExit("no operation with two errors")
 
 
 def main():

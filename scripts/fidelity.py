@@ -34,6 +34,14 @@ plain must read as a string there too.
   block): its one line then gives way to one or more lines, the first
   starting with what stood before the value, the last ending with what
   followed it.  One edit must read back as the value set, too.
+- selector edit: in a list of two or more tables, an item found by a short
+  value of its own (a key whose value no other item of the list holds) and
+  a short value of that item set through `LIST[KEY=VALUE].KEY2`: exactly
+  that one line changes, as for one edit, and reads back as the value set.
+- every item: in a list of two or more tables each holding the same key
+  with a short value, `LIST[*].KEY` set to one new value: each line of an
+  item whose value differs changes, in it only the value's text, and no
+  other line.
 - on the CRLF copy every check again; the text after the change must have
   no line break but "\\r\\n", and be the text that the same change made to
   the file as it is, its line breaks made "\\r\\n": the same lines change.
@@ -93,6 +101,8 @@ CHECKS = [
     "list delete",
     *AWKWARD,
     "value tag",
+    "selector edit",
+    "every item",
 ]
 # Tags whose values cannot be the word "y": a tag of these is not borrowed.
 CORE = re.compile(r"!!(?:int|float|bool|null|timestamp|binary|map|seq|set|omap|pairs)")
@@ -418,6 +428,74 @@ class Targets:
             items = self.item[0]
             if len(items) < 2 or len(find(document.tree, items[:-1])) < 2:
                 self.item = None
+        self.chosen, self.every = _lists_of_tables(fmt, document, root, found, shown)
+
+
+Short = tuple[str, tuple[str, Any]]  # a value as listed, and a change to it
+
+
+def _lists_of_tables(
+    fmt: str, document: Any, root: Any, found: list[str], shown: list[str]
+) -> tuple[Any, Any]:
+    """For the selector checks, in the first list of two or more tables that
+    has what each needs: (the list, the index of an item, a key whose value
+    tells it from the others, that value as listed, a key of a short value
+    of the item and its change); and (the list, a key every item holds a
+    short value at, the change)."""
+    keys: dict[tuple[paths.Segment, ...], dict[int, dict[str, Short]]] = {}
+    for where, text in zip(found, shown, strict=True):
+        path = paths.parse(where)
+        change = new_value(text)
+        if (
+            change is None
+            or len(path) < 2
+            or not isinstance(path[-2], int)
+            or not isinstance(path[-1], str)
+            or "]" in text
+        ):
+            continue
+        items = keys.setdefault(tuple(path[:-2]), {})
+        items.setdefault(path[-2], {})[path[-1]] = (text, change)  # type: ignore[index]
+    chosen = every = None
+    for above, items in keys.items():
+        listed = list(above)
+        try:
+            count = len(find(document.tree, listed))
+        except UserError:
+            continue
+        if count < 2 or not _own_items(fmt, root, listed, count):
+            continue
+        if every is None and len(items) == count:
+            common = set.intersection(*(set(held) for held in items.values()))
+            key = next((k for k in items[0] if k in common), None)
+            if key is not None:
+                every = (listed, key, items[0][key][1])
+        if chosen is None:
+            for index, held in items.items():
+                for key, (text, _) in held.items():
+                    same = [i for i, h in items.items() if h.get(key, ("",))[0] == text]
+                    if same == [index]:
+                        other = next((k for k in held if k != key), key)
+                        chosen = (listed, index, key, text, other, held[other][1])
+                        break
+                if chosen is not None:
+                    break
+        if chosen is not None and every is not None:
+            break
+    return chosen, every
+
+
+def _own_items(fmt: str, root: Any, above: paths.Path, count: int) -> bool:
+    """Whether a YAML list's items are its own: no alias stands for an item
+    of another, which a change made through one would change twice."""
+    if fmt != "yaml":
+        return True
+    try:
+        node = at(fmt, root, above)
+    except LookupError:
+        return False
+    items = node if isinstance(node, list) else getattr(node, "value", [])
+    return len({id(item) for item in items}) == count == len(items)
 
 
 # --- the checks --------------------------------------------------------------
@@ -552,6 +630,50 @@ def list_change(case: Case, targets: Targets, append: bool) -> None:
         raise Failed(f"the list after {what} item reads {_clip(str(got[1]), 160)}")
 
 
+def selector_edit(case: Case, targets: Targets) -> None:
+    assert targets.chosen is not None
+    above, index, key, text, other, (typed, data) = targets.chosen
+    selector = paths.Selector("where", [key], "=", text)
+    pattern = [*above, selector, other]
+    _, removed, added, root = case.edit(Change(pattern, typed, "selector"))
+    shown = _listed(case, [*above, index, other])
+    value_in_place(removed, added, shown, False)
+    got = case.value(root, [*above, index, other])
+    if got != expected(case.fmt, data, typed):
+        raise Failed(
+            f"{typed!r} through {paths.show(pattern)!r} reads back as {_said(got)}"
+        )
+
+
+def _listed(case: Case, path: paths.Path) -> str:
+    return str(case.document.show_all([find(case.document.tree, path)])[0])
+
+
+def every_item(case: Case, targets: Targets) -> None:
+    assert targets.every is not None
+    above, key, (typed, data) = targets.every
+    pattern = [*above, paths.Selector("items"), key]
+    count = len(find(case.document.tree, above))
+    new, _, _, root = case.edit(Change(pattern, typed, "every item"))
+    before, after = case.text.split("\n"), new.split("\n")
+    if len(before) != len(after):
+        raise Failed(f"{len(before)} lines became {len(after)}")
+    changed = [(b, a) for b, a in zip(before, after, strict=True) if b != a]
+    # A value that reads as the new one already may be written another way.
+    wanted = expected(case.fmt, data, typed)
+    differ = [
+        i for i in range(count) if case.value(case.root, [*above, i, key]) != wanted
+    ]
+    if len(changed) != len(differ):
+        raise Failed(f"{len(changed)} lines changed for {len(differ)} items")
+    for (old, line), i in zip(changed, differ, strict=True):
+        value_in_place([old], [line], _listed(case, [*above, i, key]), False)
+    for i in range(count):
+        got = case.value(root, [*above, i, key])
+        if got != wanted:
+            raise Failed(f"item {i} reads back as {_said(got)}")
+
+
 def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str]]:
     """Each check, or why the file has nothing for it."""
     yield "round trip", round_trip
@@ -563,6 +685,10 @@ def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str
     for name in AWKWARD:
         run = partial(awkward, targets=targets, name=name)
         yield name, run if string else "no short string"
+    run = partial(selector_edit, targets=targets)
+    yield "selector edit", run if targets.chosen else "no list of tables told apart"
+    run = partial(every_item, targets=targets)
+    yield "every item", run if targets.every else "no list of tables with a common key"
     if targets.fmt == "yaml":
         run = partial(tagged, targets=targets)
         why = "no tag in the file" if string else "no short string"
