@@ -41,7 +41,8 @@ plain must read as a string there too.
 - every item: in a list of two or more tables each holding the same key
   with a short value, `LIST[*].KEY` set to one new value: each line of an
   item whose value differs changes, in it only the value's text, and no
-  other line.
+  other line (where items share a line, the text is the one that the
+  changes by index `LIST[N].KEY` make in turn).
 - on the CRLF copy every check again; the text after the change must have
   no line break but "\\r\\n", and be the text that the same change made to
   the file as it is, its line breaks made "\\r\\n": the same lines change.
@@ -664,10 +665,15 @@ def every_item(case: Case, targets: Targets) -> None:
     differ = [
         i for i in range(count) if case.value(case.root, [*above, i, key]) != wanted
     ]
-    if len(changed) != len(differ):
-        raise Failed(f"{len(changed)} lines changed for {len(differ)} items")
-    for (old, line), i in zip(changed, differ, strict=True):
-        value_in_place([old], [line], _listed(case, [*above, i, key]), False)
+    if len(changed) == len(differ):
+        for (old, line), i in zip(changed, differ, strict=True):
+            value_in_place([old], [line], _listed(case, [*above, i, key]), False)
+    else:  # items that share a line: the change of each by its index, in turn
+        editor = Editor(case.document, case.document.reload, lambda _: None)
+        editor.apply(Change([*above, i, key], typed, f"[{i}]") for i in differ)
+        if editor.document.text != new or len(changed) > len(differ):
+            removed, added = changed_lines(editor.document.text, new)
+            raise Failed(f"not the changes by index: {_shown_change(removed, added)}")
     for i in range(count):
         got = case.value(root, [*above, i, key])
         if got != wanted:
