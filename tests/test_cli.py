@@ -702,6 +702,12 @@ LAYOUTS = [
     ),
     ("json", '{"a": [1, 2, 1]}', ["--delete", "a[.=1]"], '{"a": [2]}'),
     ("json", '{"a": [1, 1]}', ["--delete", "a[*]"], '{"a": []}'),
+    (
+        "yaml",
+        "a: x\nb: [-x]\n",
+        ["--set", "a=--fix", "--set", "b[0]=-y"],
+        "a: --fix\nb: [-y]\n",
+    ),
     ("yaml", "a:\n- 1\n- 1\nb: 0\n", ["--delete", "a[.=1]"], "a: []\nb: 0\n"),
     ("yaml", "a:\n  x: 1\n  y: 2\nb: 0\n", ["--delete", "a.*"], "a: {}\nb: 0\n"),
     (  # a place that aliases reach twice changes once
@@ -952,6 +958,9 @@ GETS = [
     ("yaml", "- kind: a\n- kind: b\n", "[kind=b]", "[1].kind = b\n"),
     ("toml", CARGO, "bin[name=cli].path", "src/cli.rs\n"),
     ("toml", "a = [1, 1.0, true, '1']\n", "a[.=1]", "1\n1.0\n"),
+    ("json", '{"a": {"x": {}, "y": [], "z": 1}}', "a.*", "a.x = {}\na.y = []\n1\n"),
+    ("json", '[{"k^": 1, "k": 2}]', '[["k^"]=1].k', "2\n"),
+    ("json", '[{"k^": 1, "k": 2}]', '["k^"=1].k', "2\n"),
     ("toml", "a = 1\nb = [2]\n", ".", "a = 1\nb[0] = 2\n"),
     ("yaml", "x: !t\n  a: 1\n", "x.a", "1\n"),
 ]
@@ -973,10 +982,13 @@ def test_several_gets_print_in_order(example):
 
 
 def test_keys_that_cannot_stand_bare_are_quoted_and_read_back(tmp_path):
-    document = '{"x": {"a.b": 1, "[k]": 2, " s": 3, "#": 4, "=": 5}, "c": {"d": 6}}'
+    document = (
+        '{"x": {"a.b": 1, "[k]": 2, " s": 3, "#": 4, "=": 5, "*": 0}, "c": {"d": 6}}'
+    )
     listed = ok("--format", "json", stdin=document)
     assert listed == (
-        'x["a.b"] = 1\nx["[k]"] = 2\nx[" s"] = 3\nx["#"] = 4\nx["="] = 5\nc.d = 6\n'
+        'x["a.b"] = 1\nx["[k]"] = 2\nx[" s"] = 3\nx["#"] = 4\nx["="] = 5\n'
+        'x["*"] = 0\nc.d = 6\n'
     )
     path = tmp_path / "keys.json"
     path.write_text(document)
@@ -1020,7 +1032,8 @@ ERRORS = [
         None,
         "'service.tags' is a list: a list's items are [*]",
     ),
-    (["--get", "db[*]"], None, "'db' is a table, not a list: a table's keys are *"),
+    (["--get", "db[*]"], None, "'db' is a table, not a list: [*] picks a list's"),
+    (["--get", "db[a!=1]"], None, "compares with = or ^=; a key that ends in '!'"),
     (["--get", "db.port[*]"], None, "'db.port' holds a number, not a list"),
     (["--get", "db.pool[min=2]"], None, "'db.pool' is a table, not a list"),
     (["--get", "service.tags[.={}]"], None, "[.={}] compares scalars"),

@@ -235,7 +235,7 @@ class Editor:
             # Meant for a list or table and mistyped: not turned into a string.
             raise UserError(
                 f"{change.origin}: {paths.show(path)!r} holds {old.collection}"
-                f" and {typed!r} is not one; write {_quoted(typed)!r} for a string"
+                f" and {typed!r} is not one; write '{_quoted(typed)}' for a string"
             )
         warning = None
         if old is not None:
@@ -249,7 +249,7 @@ class Editor:
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
                 if was == "a string" and value.kind is None:  # not a tag's doing
-                    warning += f"; write {_quoted(typed)!r} to keep a string"
+                    warning += f"; write '{_quoted(typed)}' to keep a string"
         splices = document.set(path, value, self._create)
         return splices, path if old else path[:-1], warning
 

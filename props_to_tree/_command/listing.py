@@ -93,12 +93,15 @@ def get(document: Any, path: paths.Pattern) -> str:
     shows it), or the lines of the list or table there."""
     from props_to_tree._command.matches import expand
 
-    return "".join(_get(document, place) for place in expand(document, path))
+    # Where a path selects, an empty list or table is a line of the listing,
+    # which says where it is.
+    lines = paths.selects(path)
+    return "".join(_get(document, place, lines) for place in expand(document, path))
 
 
-def _get(document: Any, path: paths.Path) -> str:
+def _get(document: Any, path: paths.Path, lines: bool) -> str:
     node = document.lookup(path)
-    if isinstance(node, dict | list) and node:
+    if isinstance(node, dict | list) and (node or lines):
         prefix = paths.show(path) if path else ""
         return "".join(render(*leaves(node, prefix), document.show_all))
     value = document.current(path)

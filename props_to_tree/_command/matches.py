@@ -145,7 +145,11 @@ class _Step:
             size = _count(held, "item") if held else "an empty list"
             return f"no {_what(segment).removeprefix('an ')} {inside} ({size})"
         if isinstance(held, list):
-            return f"{name} is a table, not a list: a table's keys are *"
+            picks = f"[{segment.condition()}]" if segment.kind == "where" else "[*]"
+            return (
+                f"{name} is a table, not a list: {picks} picks a list's items, "
+                "* a table's keys"
+            )
         return f"{name} holds {self._kind(place)}, not a list"
 
     def _kind(self, place: Path) -> str:

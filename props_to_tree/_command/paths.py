@@ -65,7 +65,7 @@ class Selector:
     def condition(self) -> str:
         """SUB, the operator and VALUE as written: `name=web`."""
         sub = "." if not self.sub else show(self.sub)
-        if self.op == "=" and sub.endswith("^"):  # not to read as "^="
+        if self.op == "=" and sub[-1] in "^" + _NOT_OPERATORS:  # not an operator
             before = show(self.sub[:-1]) if len(self.sub) > 1 else ""
             sub = f"{before}[{json.dumps(self.sub[-1])}]"
         value = (
@@ -159,6 +159,10 @@ def _segments(
             at += 1
         elif path and text[at] != "[":
             raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
+        if inner and text.startswith('"', at):  # a quoted key needs no brackets here
+            key, at = _string(text, at, shown, "a key")
+            path.append(key)
+            continue
         found = segment_at.match(text, at)
         if found is None and text.startswith("[", at) and not inner:
             selector, at = _selector(text, at, shown)
@@ -168,6 +172,16 @@ def _segments(
             raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
         bare = found["bare"]
         if bare is not None:
+            if (
+                inner
+                and bare[-1] in _NOT_OPERATORS
+                and text.startswith("=", found.end())
+            ):
+                raise _Operator(
+                    f"bad path {shown!r}: a selector compares with = or ^=; "
+                    f"a key that ends in {bare[-1]!r} is written quoted, "
+                    f"{json.dumps(bare)}"
+                )
             if inner and bare.endswith("^") and text.startswith("=", found.end()):
                 bare = bare[:-1]  # "^=" is the operator's
                 if not bare:
@@ -197,6 +211,8 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
     if not (text.startswith(".=", at) or text.startswith(".^=", at)):
         try:
             sub, at = _segments(text, at, shown, r"\^?=", inner=True)
+        except _Operator:
+            raise
         except UserError:
             sub = []
         if not sub or not text.startswith(("=", "^="), at):
@@ -206,11 +222,7 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
     op = "^=" if text.startswith("^", at) else "="
     at += len(op)
     if text.startswith('"', at):
-        try:
-            value, at = _SCAN_STRING(text, at + 1)
-        except ValueError as exc:
-            problem = str(exc).partition(":")[0]
-            raise UserError(f"bad path {shown!r}: {problem} in a VALUE") from None
+        value, at = _string(text, at, shown, "a VALUE")
         if not text.startswith("]", at):
             raise UserError(
                 f"bad path {shown!r}: a quoted VALUE ends its selector with ']'"
@@ -223,6 +235,24 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
         value, at, quoted = text[at:close], close, False
     keys: Path = [s for s in sub if not isinstance(s, Selector)]
     return Selector("where", keys, op, value, quoted), at + 1
+
+
+class _Operator(UserError):
+    """A selector with an operator of another tool's."""
+
+
+# Other tools' operators, which a key before "=" may not end in unquoted.
+_NOT_OPERATORS = "!~$*<>|="
+
+
+def _string(text: str, at: int, shown: str, what: str) -> tuple[str, int]:
+    """The JSON string that starts at `at`, and where it ends."""
+    try:
+        found: tuple[str, int] = _SCAN_STRING(text, at + 1)
+    except ValueError as exc:
+        problem = str(exc).partition(":")[0]
+        raise UserError(f"bad path {shown!r}: {problem} in {what}") from None
+    return found
 
 
 def _hint(text: str, at: int) -> str:

@@ -67,10 +67,14 @@ def _plain(text: str, flow: bool = True) -> bool:
     surrogate), holds no ": " or " #" (nor, inside a flow collection, a flow
     indicator: `${{ x }}` is plain in a block), and neither starts with an
     indicator nor starts or ends with white space."""
+    # "-x" is plain anywhere, "?x" and ":x" in a block: an indicator is one
+    # only before a space.
+    lead = text[:1] == "-" or (not flow and text[:1] in "?:")
     return (
         text != ""
         and text.isprintable()
-        and text[0] not in _INDICATORS
+        and (text[0] not in _INDICATORS or (lead and text[1:2] not in ("", " ")))
+        and not text.startswith(("---", "..."))  # a document's marker
         and text[0] != " "
         and text[-1] not in (" ", ":")
         and not (flow and any(c in text for c in ",[]{}"))
@@ -371,10 +375,12 @@ class YamlDocument:
     def place(self, path: Path) -> object:
         """What tells the place at `path` from the others: the same member
         of the same node, whichever alias leads there."""
-        if path:
-            node, index, depth = self._find(path)
-            if node is not None and depth == len(path) - 1:
-                return id(node), path[-1] if index is None else index
+        try:
+            node, index, depth = self._find(path) if path else (None, None, 0)
+        except UserError:  # blocked: the change there will say so
+            return tuple(path)
+        if node is not None and depth == len(path) - 1:
+            return id(node), path[-1] if index is None else index
         return tuple(path)
 
     def _size(
