@@ -209,12 +209,13 @@ def commands():
         _one_line(edit, path, name)
         yield "edit", name, "props-to-tree", edit
         if name.endswith("JSON"):
-            # The same value by its index and by a selector.
-            operation, error = _an_error(path, top)
-            item = f"{top}operations.{operation}.errors"
-            by_index = [ours, str(path), "--set", f"{item}[1].shape=changed"]
-            by_selector = [*by_index[:-1], f"{item}[shape={error}].shape=changed"]
-            for task, command in (("edit [N]", by_index), ("edit [K=V]", by_selector)):
+            # The same value by its index and by a selector, the last item
+            # of the model's longest list, which the selector reads through.
+            where, items = _longest_enum(path, several=bool(top))
+            last = json.dumps(items[-1])
+            by_index = [ours, str(path), "--set", f"{where}[{len(items) - 1}]=changed"]
+            by_selector = [*by_index[:-1], f"{where}[.={last}]=changed"]
+            for task, command in (("edit [N]", by_index), ("edit [.=V]", by_selector)):
                 _one_line(command, path, name)
                 yield task, name, "props-to-tree", command
 
@@ -227,15 +228,20 @@ def _one_line(command, path, name):
         raise SystemExit(f"{command[-1]} on {name} changed {len(changed)} lines")
 
 
-def _an_error(path, top):
-    """The first operation with two errors or more, and its second error."""
+def _longest_enum(path, several):
+    """The longest list of values of the models' shapes: the path to it."""
     model = json.loads(path.read_text())
-    model = model["0"] if top else model
-    for operation, about in model["operations"].items():
-        errors = [e["shape"] for e in about.get("errors", [])]
-        if len(errors) > 1 and errors.count(errors[1]) == 1:
-            return operation, errors[1]
-    raise SystemExit("no operation with two errors")
+    found = []
+    for top, each in model.items() if several else [("", model)]:
+        shapes = each["shapes"]
+        for shape, about in shapes.items():
+            prefix = f"{top}." if several else ""
+            found.append((len(about.get("enum", ())), f"{prefix}shapes.{shape}.enum"))
+    _, where = max(found)
+    items = model
+    for key in where.split("."):
+        items = items[key]
+    return where, items
 
 
 def main():
