@@ -107,21 +107,9 @@ def edit_in_place(
 
 def _replace(target: str, data: bytes, read: tuple[int, int, int, int]) -> bool:
     """Rename `data` over `target` if it is still the file that was read."""
-    directory, name = os.path.split(target)
-    status = os.stat(target)
-    _sweep(directory, name)
-    fd, temporary = _temporary(directory, name)
+    fd, temporary = _written(target, data)
     try:
         try:
-            # Not closed with the file object: that would drop the lock.
-            with os.fdopen(fd, "wb", closefd=False) as file:
-                file.write(data)
-                file.flush()
-                # The owner first: a change of owner clears the set-id bits.
-                with contextlib.suppress(OSError):
-                    os.fchown(fd, status.st_uid, status.st_gid)
-                os.fchmod(fd, status.st_mode & 0o7777)
-                os.fsync(fd)
             if _identity(os.stat(target)) != read:
                 os.unlink(temporary)
                 return False
@@ -134,13 +122,158 @@ def _replace(target: str, data: bytes, read: tuple[int, int, int, int]) -> bool:
         # The lock goes only once the name is gone: to a run that sweeps, an
         # unlocked temporary file is a killed run's.
         os.close(fd)
-    # The rename is durable only once the directory entry is on the disk.
-    directory_fd = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+    _sync_directory(target)
+    return True
+
+
+def _written(target: str, data: bytes) -> tuple[int, str]:
+    """A temporary file beside `target` holding `data`, on the disk with the
+    target's permission bits (and owner, where allowed); its descriptor,
+    which holds its lock, and its name."""
+    directory, name = os.path.split(target)
+    status = os.stat(target)
+    _sweep(directory, name)
+    fd, temporary = _temporary(directory, name)
+    try:
+        # Not closed with the file object: that would drop the lock.
+        with os.fdopen(fd, "wb", closefd=False) as file:
+            file.write(data)
+            file.flush()
+            # The owner first: a change of owner clears the set-id bits.
+            with contextlib.suppress(OSError):
+                os.fchown(fd, status.st_uid, status.st_gid)
+            os.fchmod(fd, status.st_mode & 0o7777)
+            os.fsync(fd)
+    except BaseException:
+        os.close(fd)
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+    return fd, temporary
+
+
+def _sync_directory(target: str) -> None:
+    # A rename is durable only once the directory entry is on the disk.
+    directory_fd = os.open(os.path.dirname(target), os.O_RDONLY | os.O_DIRECTORY)
     try:
         os.fsync(directory_fd)
     finally:
         os.close(directory_fd)
-    return True
+
+
+class _Busy(Exception):
+    """A file that another run holds, or renamed while it was being locked."""
+
+
+def edit_many(
+    paths: list[str], change: Callable[[int, str], bytes | None], wait: float = 60.0
+) -> list[str]:
+    """`edit_in_place` for several files, all or none: each file is read and
+    changed before any is written, every new file is on the disk before the
+    first rename, and a file that another program changed meanwhile has every
+    change worked out again.  The same file named twice, or through a link,
+    is changed once.  Returns the names of the files written.
+
+    Every file is locked, in the order of their real paths, without waiting:
+    where one is held, all are let go and taken again after a pause, so that
+    two runs naming the same files in any order never wait on each other."""
+    targets: dict[str, str] = {}
+    inodes: set[tuple[int, int]] = set()
+    for path in paths:
+        real = os.path.realpath(path)
+        try:
+            status = os.stat(real)
+        except OSError as exc:
+            raise UserError(f"cannot read {path}: {exc.strerror}") from None
+        if (status.st_dev, status.st_ino) not in inodes:
+            inodes.add((status.st_dev, status.st_ino))
+            targets.setdefault(real, path)
+    deadline = time.monotonic() + wait
+    for _ in range(TRIES):
+        fds = _lock_all(targets, deadline, wait)
+        try:
+            reads = {real: _identity(os.fstat(fd)) for real, fd in fds.items()}
+            outputs = {real: change(fd, targets[real]) for real, fd in fds.items()}
+            done = _replace_all(targets, outputs, reads)
+            if done is not None:
+                return done
+        finally:
+            for fd in fds.values():
+                os.close(fd)
+    raise OutputError("the files kept changing while they were edited: nothing written")
+
+
+def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str, int]:
+    pause = 0.001
+    while True:
+        fds: dict[str, int] = {}
+        try:
+            for real in sorted(targets):
+                try:
+                    fds[real] = fd = os.open(real, os.O_RDONLY | os.O_CLOEXEC)
+                except OSError as exc:
+                    raise UserError(
+                        f"cannot read {targets[real]}: {exc.strerror}"
+                    ) from None
+                try:
+                    fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                except BlockingIOError:
+                    raise _Busy(real) from None
+                # The run that held the lock may have renamed a new file in.
+                if os.stat(real).st_ino != os.fstat(fd).st_ino:
+                    raise _Busy(real)
+            return fds
+        except _Busy as busy:
+            for fd in fds.values():
+                os.close(fd)
+            if time.monotonic() >= deadline:
+                raise OutputError(
+                    f"{targets[str(busy)]} is being edited by another run: "
+                    f"waited {wait:g} s for it"
+                ) from None
+            time.sleep(pause)
+            pause = min(pause * 2, 0.05)
+        except BaseException:
+            for fd in fds.values():
+                os.close(fd)
+            raise
+
+
+def _replace_all(
+    targets: dict[str, str],
+    outputs: dict[str, bytes | None],
+    reads: dict[str, tuple[int, int, int, int]],
+) -> list[str] | None:
+    """Every new file written, then renamed over its file; None, writing
+    nothing, where a file is no longer the one read."""
+    temporaries: dict[str, tuple[int, str]] = {}
+    renamed: list[str] = []
+    try:
+        for real, data in outputs.items():
+            if data is not None:
+                temporaries[real] = _written(real, data)
+        if any(_identity(os.stat(real)) != reads[real] for real in temporaries):
+            return None
+        for real, (_, temporary) in temporaries.items():
+            try:
+                os.replace(temporary, real)
+            except OSError as exc:
+                written = ", ".join(targets[r] for r in renamed) or "none"
+                left = [targets[r] for r in temporaries if r not in renamed]
+                raise OutputError(
+                    f"cannot write {targets[real]}: {exc.strerror}; "
+                    f"written: {written}; not written: {', '.join(left)}"
+                ) from None
+            renamed.append(real)
+        for real in renamed:
+            _sync_directory(real)
+        return [targets[real] for real in renamed]
+    finally:
+        for real, (fd, temporary) in temporaries.items():
+            if real not in renamed:
+                with contextlib.suppress(OSError):
+                    os.unlink(temporary)
+            os.close(fd)
 
 
 def _temporary(directory: str, name: str) -> tuple[int, str]:

@@ -23,7 +23,7 @@ if TYPE_CHECKING:
     from typing import Any, Protocol
 
     from props_to_tree._command.paths import Path, Pattern, Segment
-    from props_to_tree._command.text import Splice
+    from props_to_tree._command.text import Changed, Span, Splice
 
     class Document(Protocol):
         """A parsed document of one format, over its text."""
@@ -112,6 +112,9 @@ class Editor:
         self._read = document  # as read: what a listing's lines are held to
         self._warned: set[object] = set()
         self._changed = False
+        # What differs from the text as read: (start, end) there and in the
+        # text now, for a diff.
+        self.changed: list[Changed] = []
 
     def apply(self, changes: Iterable[Change]) -> bool:
         """Makes every change in order, at every place its path matches;
@@ -264,7 +267,9 @@ class Editor:
 
     def _flush(self, pending: list[Splice], touched: list[Path]) -> None:
         if pending:
-            text = texts.apply(self.document.text, pending)
+            made: list[Span] = []
+            text = texts.apply(self.document.text, pending, made)
+            self.changed = texts.track(self.changed, made)
             try:
                 self.document = self._reload(text)
             except UserError as exc:  # a fault of this program's: write nothing

@@ -9,6 +9,10 @@ import re
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterable
+    from typing import Any
+
+    Span = tuple[int, int, int]  # a splice made: start, end, new length
+    Changed = tuple[int, int, int, int]  # first start, end; current start, end
 
 
 class Splice:
@@ -41,9 +45,11 @@ def overlap(pending: list[Splice], new: list[Splice]) -> bool:
     return False
 
 
-def apply(text: str, splices: Iterable[Splice]) -> str:
+def apply(text: str, splices: Iterable[Splice], made: list[Span] | None = None) -> str:
     """`text` with `splices` made; the line breaks of the new text are those
-    of the line it follows, so a CRLF file stays one."""
+    of the line it follows, so a CRLF file stays one.  `made`, where given,
+    gets where each splice was made: its start and end in `text`, and the
+    length of what it put there."""
     ordered = sorted(splices, key=lambda s: (s.start, s.end))
     parts, done = [], 0
     for splice in _with_gaps(text, ordered):
@@ -53,8 +59,45 @@ def apply(text: str, splices: Iterable[Splice]) -> str:
             new = _BREAK.sub("\r\n", new)
         parts.append(new)
         done = splice.end
+        if made is not None:
+            made.append((splice.start, splice.end, len(new)))
     parts.append(text[done:])
     return "".join(parts)
+
+
+def track(changed: list[Changed], made: list[Span]) -> list[Changed]:
+    """What differs between a text as first read and a text made of it by
+    splices: `changed` holds (start, end) in the first and (start, end) in
+    the current text of each stretch that differs, in order; `made` the
+    splices then made to the current text, as `apply` gives them.  The
+    stretches after them, those that meet merged into one."""
+    events = sorted(
+        [(c[2], c[3], c) for c in changed] + [(s, e, (s, e, n)) for s, e, n in made],
+        key=lambda event: (event[0], event[1]),
+    )
+    groups: list[list[Any]] = []
+    for start, end, what in events:
+        if groups and start <= groups[-1][1]:
+            groups[-1][1] = max(groups[-1][1], end)
+            groups[-1][2].append(what)
+        else:
+            groups.append([start, end, [what]])
+    out: list[Changed] = []
+    drift = 0  # current minus first, before the group
+    grown = 0  # what the splices before the group added
+    for start, end, members in groups:
+        spans = [m for m in members if len(m) == 4]
+        first = start - drift
+        if spans and spans[0][2] == start:
+            first = spans[0][0]
+        after = drift + sum((c - b) - (a - o) for o, a, b, c in spans)
+        last = end - after
+        if spans and max(s[3] for s in spans) == end:
+            last = max(s[1] for s in spans)
+        added = sum(n - (e - s) for s, e, n in (m for m in members if len(m) == 3))
+        out.append((first, last, start + grown, end + grown + added))
+        drift, grown = after, grown + added
+    return out
 
 
 def _with_gaps(text: str, ordered: list[Splice]) -> list[Splice]:
