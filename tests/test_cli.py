@@ -7,6 +7,7 @@ import importlib
 import io
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -1536,3 +1537,175 @@ def test_an_entry_put_at_a_leftovers_name_while_it_is_swept_stays(
         assert os.readlink(leftover) == "c.json"
     else:
         assert leftover.read_text() == "new"
+
+
+# --- many files, --diff, colour ------------------------------------------------
+
+
+def _packages(tmp_path, count=3):
+    files = []
+    for n in range(count):
+        path = tmp_path / f"p{n}" / "package.json"
+        path.parent.mkdir()
+        path.write_text(f'{{\n  "name": "p{n}",\n  "version": "1.0.0"\n}}\n')
+        files.append(path.relative_to(tmp_path))
+    return files
+
+
+def test_several_files_are_listed_and_read_with_their_names(tmp_path, command):
+    files = _packages(tmp_path, 2)
+    (tmp_path / "chart.yaml").write_text("version: 1.2.3\n")
+    (tmp_path / "bad.toml").write_text("a = = 1\n")
+    result = command(*files, "chart.yaml", cwd=tmp_path)
+    assert succeeded(result).splitlines()[-1] == "chart.yaml:version = 1.2.3"
+    got = command(
+        *files,
+        "bad.toml",
+        "missing.json",
+        "chart.yaml",
+        "--get",
+        "version",
+        cwd=tmp_path,
+    )
+    assert got.returncode == 2
+    assert (
+        got.stdout == "p0/package.json:1.0.0\np1/package.json:1.0.0\nchart.yaml:1.2.3\n"
+    )
+    assert got.stderr.count("\n") == 2
+    assert "bad.toml: not valid TOML" in got.stderr
+    assert "cannot read missing.json" in got.stderr
+
+
+def test_changes_to_several_files_are_all_or_nothing(tmp_path, command):
+    files = _packages(tmp_path)
+    for path in files[:2]:  # the third has no "private" to delete
+        (tmp_path / path).write_text('{"private": true, "version": "1.0.0"}\n')
+    before = [(tmp_path / f).read_text() for f in files]
+    args = ["-i", "--set", "version=2.0.0", "--delete", "private"]
+    result = command(*files, *args, cwd=tmp_path)
+    assert result.returncode == 2
+    assert "p2/package.json: cannot delete 'private'" in result.stderr
+    assert [(tmp_path / f).read_text() for f in files] == before
+    assert sorted(p.name for p in tmp_path.rglob("*")) == sorted(
+        ["p0", "p1", "p2"] + ["package.json"] * 3
+    )
+    refused = command(*files, "--set", "version=2", cwd=tmp_path)
+    assert (refused.returncode, refused.stdout) == (2, "")
+    assert "need -i or --diff" in refused.stderr
+
+
+def test_a_file_named_twice_or_through_a_link_is_changed_once(tmp_path, command):
+    (first,) = _packages(tmp_path, 1)
+    (tmp_path / "link.json").symlink_to(first)
+    (tmp_path / "other.toml").write_text("list = [1, 2]  # two\n")
+    args = ["-i", "--set", "list[-1]=3", "--set", "version=2"]
+    result = command(first, "link.json", first, "other.toml", *args, cwd=tmp_path)
+    # Each file is read by its suffix; the JSON file has no list, and the
+    # TOML file no version: made with --create neither, so both fail.
+    assert result.returncode == 2
+    ok_args = ["-i", "--set", "name=x"]
+    assert succeeded(command(first, "link.json", first, *ok_args, cwd=tmp_path)) == ""
+    assert (tmp_path / first).read_text().count('"x"') == 1
+    assert (tmp_path / "link.json").is_symlink()
+
+
+DIFFS = [
+    # (format, document, changes): --diff applied by patch makes the change
+    (
+        "yaml",
+        "".join(f"k{n}: {n}\n" for n in range(40)),
+        ["--set", "k0=10", "--set", "k7=70"],
+    ),
+    (
+        "yaml",
+        "".join(f"k{n}: {n}\n" for n in range(40)),
+        ["--set", "k3=30", "--set", "k39=0"],
+    ),
+    ("yaml", "a: 1\nb:\n  - 1\n  - 2\n", ["--delete", "b[*]", "--set", "c=3"]),
+    ("json", '{"a": 1}', ["--set", "b=2"]),  # no final line break
+    ("toml", "a = 1\r\nb = [1, 2]\r\nc = 3", ["--set", "b[*]=0", "--set", "c=4"]),
+    ("json", '\ufeff{\n  "a": 1\n}\n', ["--set", "a=2"]),
+]
+
+
+@pytest.mark.parametrize(("fmt", "document", "args"), DIFFS)
+def test_diff_applied_by_patch_makes_the_change(tmp_path, command, fmt, document, args):
+    name = f"doc.{fmt}"
+    (tmp_path / name).write_bytes(document.encode())
+    changed_text = succeeded(command(name, *args, cwd=tmp_path))
+    patch = succeeded(command(name, "--diff", *args, cwd=tmp_path))
+    assert patch.startswith(f"--- {name}\n+++ {name}\n@@ ")
+    assert (tmp_path / name).read_bytes() == document.encode()  # nothing written
+    copy = tmp_path / "copy"
+    copy.mkdir()
+    (copy / name).write_bytes(document.encode())
+    subprocess.run(["patch", "-s", "-p0"], input=patch.encode(), cwd=copy, check=True)
+    assert (copy / name).read_bytes() == changed_text.encode()
+    # With -i the file is replaced and the same diff printed.
+    assert succeeded(command(name, "-i", "--diff", *args, cwd=tmp_path)) == patch
+    assert (tmp_path / name).read_bytes() == changed_text.encode()
+    # A change that changes nothing prints no diff.
+    (tmp_path / "listing").write_text(succeeded(command(name, cwd=tmp_path)))
+    assert succeeded(command(name, "--diff", "--apply", "listing", cwd=tmp_path)) == ""
+
+
+ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        ["--get", "service"],
+        ["--get", "service.name"],
+        [],
+        ["--diff", "--set", "db.port=1"],
+    ],
+)
+def test_colour_takes_nothing_away(example, command, args):
+    plain = succeeded(command(example, *args))
+    coloured = succeeded(command(example, "--color", "always", *args))
+    assert coloured != plain
+    assert ESCAPES.sub("", coloured) == plain
+    two = succeeded(command(example, example, "--color=always", *args))
+    assert ESCAPES.sub("", two) == succeeded(command(example, example, *args))
+
+
+@pytest.mark.parametrize(
+    ("environment", "coloured"),
+    [
+        ({}, True),
+        ({"NO_COLOR": "1"}, False),
+        ({"NO_COLOR": ""}, True),
+        ({"TERM": "dumb"}, False),
+    ],
+)
+def test_colour_by_default_on_a_terminal_alone(example, environment, coloured):
+    import pty
+
+    env = dict(os.environ, PYTHONPATH=IMPORT_ROOT, TERM="xterm")
+    env.pop("NO_COLOR", None)
+    env.update(environment)
+    leader, follower = pty.openpty()
+    process = subprocess.Popen(
+        [sys.executable, "-m", "props_to_tree", str(example), "--get", "db.port"],
+        stdout=follower,
+        env=env,
+        cwd="/",
+    )
+    os.close(follower)
+    out = b""
+    while chunk := _read_pty(leader):
+        out += chunk
+    os.close(leader)
+    assert process.wait() == 0
+    assert (b"\x1b[" in out) == coloured
+    assert ESCAPES.sub("", out.decode()).replace("\r\n", "\n") == "5432\n"
+    # Into a pipe, never.
+    assert "\x1b" not in ok(example, "--get", "db.port")
+
+
+def _read_pty(fd):
+    try:
+        return os.read(fd, 4096)
+    except OSError:  # the other end is closed
+        return b""

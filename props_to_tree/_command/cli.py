@@ -24,6 +24,7 @@ if TYPE_CHECKING:
     from typing import Any, NoReturn
 
     from props_to_tree._command.edit import Change
+    from props_to_tree._command.text import Changed
 
 PROG = "props-to-tree"
 CHUNK = 1 << 20
@@ -90,7 +91,10 @@ def _parser() -> argparse.ArgumentParser:
         formatter_class=_formatter,
     )
     parser.add_argument(
-        "file", nargs="?", default="-", help="the document; - or none: standard input"
+        "files",
+        nargs="*",
+        metavar="FILE",
+        help="the documents; - or none: standard input",
     )
     parser.add_argument(
         "--format",
@@ -128,7 +132,21 @@ def _parser() -> argparse.ArgumentParser:
         "-i",
         "--in-place",
         action="store_true",
-        help="replace FILE instead of printing the changed document",
+        help="replace each FILE instead of printing the changed document",
+    )
+    parser.add_argument(
+        "--diff",
+        action="store_true",
+        help="print a unified diff of each change instead of the document "
+        "(with -i, as well as replacing FILE)",
+    )
+    parser.add_argument(
+        "--color",
+        metavar="WHEN",
+        choices=("auto", "always", "never"),
+        default="auto",
+        help="colour the listing, --get and --diff: auto (on a terminal, "
+        "unless NO_COLOR is set), always or never",
     )
     parser.add_argument(
         "--wait",
@@ -268,91 +286,192 @@ def _warn(message: str) -> None:
     print(f"{PROG}: warning: {message}", file=sys.stderr)
 
 
-def _run(args: argparse.Namespace) -> None:
-    if args.get is not None and (args.edits or args.in_place):
-        raise UserError("--get does not go with changes or --in-place")
-    if args.in_place and (args.file == "-" or not args.edits):
-        raise UserError("--in-place needs a FILE and a change to make")
-    applies_stdin = ("apply", "-") in args.edits
-    if applies_stdin and args.file == "-":
-        raise UserError("standard input cannot be both the document and a listing")
+def _run(args: argparse.Namespace) -> int:
+    files = args.files or ["-"]
+    args.paint = None
+    # A printed document is never coloured: it is the file's text.
+    printing = args.edits and not args.in_place and not args.diff
+    if not printing and _coloured(args.color):
+        from props_to_tree._command import colour
 
-    suffix = os.path.splitext(args.file)[1].lower()
-    kind = args.format or SUFFIXES.get(suffix, "json")
-    guessed = args.format is None and suffix not in SUFFIXES
+        args.paint = colour
+    if args.get is not None and (args.edits or args.in_place or args.diff):
+        raise UserError("--get does not go with changes, --in-place or --diff")
+    if args.in_place and ("-" in files or not args.edits):
+        raise UserError("--in-place needs a FILE and a change to make")
+    if args.diff and not args.edits:
+        raise UserError("--diff needs a change to make")
+    if files.count("-") > 1:
+        raise UserError("standard input can be read once: - is named twice")
+    if ("apply", "-") in args.edits and "-" in files:
+        raise UserError("standard input cannot be both the document and a listing")
+    several = len(files) > 1
+    if several and args.edits and not (args.in_place or args.diff):
+        raise UserError("changes to two or more files need -i or --diff")
     if args.get is not None or not args.edits:
-        for path in args.get or []:
-            _utf8(path, "--get")
-        wanted = [paths.parse(path) for path in args.get or []]
-        text, name = _read(args.file, args.max_size)
-        document = _load(kind, text.removeprefix("\ufeff"), name, guessed)
-        try:
-            # All found before any is printed: one missing prints nothing.
-            found = [get(document, path) for path in wanted]
-            tree = None if wanted else document.tree
-        except UserError as exc:  # YAML's aliases may stand for too much
-            raise UserError(f"{name}: {exc}") from None
-        if wanted:
-            _emit("".join(found))
-            return
-        for lines in render(*leaves(tree), document.show_all):
-            _emit(lines)
-        return
+        return _show(args, files)
+
+    from props_to_tree._command import diff
 
     # Listings are read first: standard input is not read under the lock.
     changes = list(_changes(args.edits, args.max_size))
-
-    def edited(text: str, name: str) -> str | None:
-        from props_to_tree._command.edit import Editor
-
-        # A byte-order mark is no part of the document, and is kept.
-        mark = "\ufeff" if text.startswith("\ufeff") else ""
-        document = _load(kind, text[len(mark) :], name, guessed)
-        # Said once the changes are made: a run that fails says only why.
-        warnings: list[str] = []
-        editor = Editor(document, document.reload, warnings.append, args.create)
-        changed = editor.apply(changes)
-        for warning in warnings:
-            _warn(warning)
-        if not changed:
-            return None
-        output = editor.document.text
-        try:
-            output.encode("utf-8")
-        except UnicodeEncodeError as exc:  # a key or value of a lone surrogate
-            where = output.count("\n", 0, exc.start) + 1
-            raise UserError(
-                f"the changes would write a lone surrogate ({output[exc.start]!a}) "
-                f"at line {where}, which {name} cannot hold as UTF-8"
-            ) from None
-        return mark + output
-
     if not args.in_place:
-        text, name = _read(args.file, args.max_size)
-        output = edited(text, name)
-        _emit(text if output is None else output)
-        return
+        # All worked out before anything is printed.
+        found = [
+            _edited(args, file, *_read(file, args.max_size), changes) for file in files
+        ]
+        if not args.diff:
+            ((text, output, _),) = found
+            _emit(text if output is None else output)
+            return 0
+        for file, (text, output, changed) in zip(files, found, strict=True):
+            if output is not None:
+                _emit(_painted(args, diff.unified(text, output, changed, file)))
+        return 0
 
     import signal
 
-    from props_to_tree._command.atomic import edit_in_place
+    from props_to_tree._command import atomic
 
-    # Stopped, the run removes its temporary file on the way out.
+    # Stopped, the run removes its temporary files on the way out.
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
+    diffs: dict[str, str] = {}
 
-    def change(fd: int) -> bytes | None:
+    def change(fd: int, file: str) -> bytes | None:
         try:
-            text = _read_all(functools.partial(os.read, fd), args.file, args.max_size)
+            text = _read_all(functools.partial(os.read, fd), file, args.max_size)
         except OSError as exc:  # a directory opens, and only then fails
-            raise UserError(f"cannot read {args.file}: {exc.strerror}") from None
-        output = edited(text, args.file)
-        return None if output is None else output.encode("utf-8")
+            raise UserError(f"cannot read {file}: {exc.strerror}") from None
+        _, output, changed = _edited(args, file, text, file, changes)
+        if output is None:
+            return None
+        if args.diff:
+            diffs[file] = diff.unified(text, output, changed, file)
+        return output.encode("utf-8")
 
     try:
-        edit_in_place(args.file, change, args.wait)
+        if several:
+            atomic.edit_many(files, change, args.wait)
+        else:
+            atomic.edit_in_place(
+                files[0], functools.partial(change, file=files[0]), args.wait
+            )
     except OSError as exc:
-        raise OutputError(f"cannot write {args.file}: {exc.strerror}") from None
+        raise OutputError(
+            f"cannot write {exc.filename or files[0]}: {exc.strerror}"
+        ) from None
+    for file in dict.fromkeys(files):
+        if file in diffs:
+            _emit(_painted(args, diffs.pop(file)))
+    return 0
+
+
+def _coloured(when: str) -> bool:
+    """Whether to colour: "always", "never", or for "auto" where standard
+    output is a terminal, NO_COLOR is unset or empty and TERM is not dumb."""
+    if when != "auto":
+        return when == "always"
+    if os.environ.get("NO_COLOR") or os.environ.get("TERM") == "dumb":
+        return False
+    try:
+        return os.isatty(sys.stdout.fileno())
+    except (AttributeError, ValueError, OSError):  # no standard output
+        return False
+
+
+def _show(args: argparse.Namespace, files: list[str]) -> int:
+    """The listing or the --get of each file; one that cannot be read is an
+    error said in its turn, the others still shown."""
+    for path in args.get or []:
+        _utf8(path, "--get")
+    wanted = [paths.parse(path) for path in args.get or []]
+    several, status = len(files) > 1, 0
+    for file in files:
+        try:
+            chunks = _shown(args, file, wanted)
+        except UserError as exc:
+            if not several:
+                raise
+            print(f"{PROG}: error: {exc}", file=sys.stderr)
+            status = 2
+            continue
+        prefix = f"{file}:" if several else ""
+        if prefix and args.paint:
+            prefix = args.paint.prefix(file)
+        for chunk in chunks:
+            if prefix and chunk:
+                chunk = prefix + chunk[:-1].replace("\n", "\n" + prefix) + "\n"
+            _emit(chunk)
+    return status
+
+
+def _shown(
+    args: argparse.Namespace, file: str, wanted: list[paths.Pattern]
+) -> Iterator[str]:
+    """What is printed of `file`: its listing, or what --get finds, all found
+    before any is printed (one missing prints nothing)."""
+    kind, guessed = _kind(args, file)
+    text, name = _read(file, args.max_size)
+    document = _load(kind, text.removeprefix("\ufeff"), name, guessed)
+    try:
+        found = [get(document, path, args.paint) for path in wanted]
+        tree = None if wanted else document.tree
+    except UserError as exc:  # YAML's aliases may stand for too much
+        raise UserError(f"{name}: {exc}") from None
+    if wanted:
+        return iter(found)
+    return render(*leaves(tree), document.show_all, paint=args.paint)
+
+
+def _painted(args: argparse.Namespace, text: str) -> str:
+    return text if args.paint is None or not text else str(args.paint.diff(text))
+
+
+def _kind(args: argparse.Namespace, file: str) -> tuple[str, bool]:
+    """The format to read `file` in, and whether it was guessed."""
+    suffix = os.path.splitext(file)[1].lower()
+    kind = args.format or SUFFIXES.get(suffix, "json")
+    return kind, args.format is None and suffix not in SUFFIXES
+
+
+def _edited(
+    args: argparse.Namespace, file: str, text: str, name: str, changes: list[Change]
+) -> tuple[str, str | None, list[Changed]]:
+    """`text` as read, the text the changes make of it (None where they
+    change nothing), and the stretches that differ."""
+    from props_to_tree._command.edit import Editor
+
+    kind, guessed = _kind(args, file)
+    # A byte-order mark is no part of the document, and is kept.
+    mark = "\ufeff" if text.startswith("\ufeff") else ""
+    document = _load(kind, text[len(mark) :], name, guessed)
+    # Said once the changes are made: a run that fails says only why.
+    warnings: list[str] = []
+    editor = Editor(document, document.reload, warnings.append, args.create)
+    several = len(args.files) > 1
+    try:
+        changed = editor.apply(changes)
+    except UserError as exc:
+        raise UserError(f"{file}: {exc}" if several else str(exc)) from None
+    for warning in warnings:
+        _warn(f"{file}: {warning}" if several else warning)
+    if not changed:
+        return text, None, []
+    output = editor.document.text
+    try:
+        output.encode("utf-8")
+    except UnicodeEncodeError as exc:  # a key or value of a lone surrogate
+        where = output.count("\n", 0, exc.start) + 1
+        raise UserError(
+            f"the changes would write a lone surrogate ({output[exc.start]!a}) "
+            f"at line {where}, which {name} cannot hold as UTF-8"
+        ) from None
+    shift = len(mark)
+    stretches = [
+        (a + shift, b + shift, c + shift, d + shift) for a, b, c, d in editor.changed
+    ]
+    return text, mark + output, stretches
 
 
 class _Stopped(BaseException):
@@ -371,7 +490,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     # and again, as it grows.
     gc.disable()
     try:
-        _run(_parser().parse_args(argv))
+        status = _run(_parser().parse_args(argv))
     except UserError as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 2
@@ -394,7 +513,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 1
     finally:
         gc.enable()
-    return 0
+    return status
 
 
 def run() -> NoReturn:

@@ -72,22 +72,33 @@ def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
 
 
 def render(
-    found: list[str], values: list[Any], show_all: ShowAll, chunk: int = 4096
+    found: list[str],
+    values: list[Any],
+    show_all: ShowAll,
+    chunk: int = 4096,
+    paint: Any = None,
 ) -> Iterator[str]:
     """The listing's lines, `chunk` at a time: a print per line would cost
     more than parsing and flattening together, and one string for all of
-    them would be copied whole from one fresh buffer to the next."""
+    them would be copied whole from one fresh buffer to the next.  `paint`,
+    where given, is the colour module."""
     for start in range(0, len(found), chunk):
         shown = show_all(values[start : start + chunk])
+        keys = found[start : start + chunk]
+        separator = SEPARATOR
+        if paint is not None:
+            keys = [paint.path(key) for key in keys]
+            shown = [paint.value(value) for value in shown]
+            separator = paint.equals(SEPARATOR)
         # Slices keep the loop in C.
-        parts = [SEPARATOR] * (4 * len(shown))
-        parts[0::4] = found[start : start + chunk]
+        parts = [separator] * (4 * len(shown))
+        parts[0::4] = keys
         parts[2::4] = shown
         parts[3::4] = itertools.repeat("\n", len(shown))
         yield "".join(parts)
 
 
-def get(document: Any, path: paths.Pattern) -> str:
+def get(document: Any, path: paths.Pattern, paint: Any = None) -> str:
     """What --get prints for `path`: for each place it matches, a scalar's
     value on a line (a string's own text, every other value as the listing
     shows it), or the lines of the list or table there."""
@@ -96,18 +107,21 @@ def get(document: Any, path: paths.Pattern) -> str:
     # Where a path selects, an empty list or table is a line of the listing,
     # which says where it is.
     lines = paths.selects(path)
-    return "".join(_get(document, place, lines) for place in expand(document, path))
+    places = expand(document, path)
+    return "".join(_get(document, place, lines, paint) for place in places)
 
 
-def _get(document: Any, path: paths.Path, lines: bool) -> str:
+def _get(document: Any, path: paths.Path, lines: bool, paint: Any) -> str:
     node = document.lookup(path)
     if isinstance(node, dict | list) and (node or lines):
         prefix = paths.show(path) if path else ""
-        return "".join(render(*leaves(node, prefix), document.show_all))
+        return "".join(render(*leaves(node, prefix), document.show_all, paint=paint))
     value = document.current(path)
     if value is not None and isinstance(value.data, str) and not value.collection:
-        return value.data + "\n"
-    return str(document.show_all([node])[0]) + "\n"
+        text = value.data
+        return (text if paint is None else paint.string(text)) + "\n"
+    shown = str(document.show_all([node])[0])
+    return (shown if paint is None else paint.value(shown)) + "\n"
 
 
 def find(tree: Any, path: paths.Path) -> Any:
