@@ -55,7 +55,10 @@ demo: venv ## list the examples, edit copies in place, apply a listing back
 		--set '[kind=Deployment].spec.template.spec.containers[name=web].image=nginx:1.27' \
 		--set '[kind=Service].spec.ports[1]={port: 443, targetPort: 443}'
 	test "$$($(CLI) $(DEMO)/deployment.yaml --get '[*].spec.template.spec.containers[*].image')" = nginx:1.27
-	for f in service.toml service.yaml tsconfig.jsonc deployment.yaml; do \
+	$(CLI) examples/service.toml --diff --set db.port=5433 --set service.replicas=4
+	$(CLI) $(DEMO)/service.json $(DEMO)/service.yaml -i --set logging.level=debug
+	$(CLI) $(DEMO)/service.json $(DEMO)/service.yaml --get logging.level
+	for f in service.toml service.yaml tsconfig.jsonc deployment.yaml service.json; do \
 		diff -u examples/$$f $(DEMO)/$$f; test $$? = 1 || exit 1; done
 	for f in examples/*; do $(CLI) $$f | $(CLI) $$f --apply - | cmp - $$f || exit 1; done
 	@echo "every listing applied back: the same bytes"

@@ -208,6 +208,8 @@ def commands():
         edit = [ours, str(path), "--set", f"{top}metadata.serviceId=changed"]
         _one_line(edit, path, name)
         yield "edit", name, "props-to-tree", edit
+        if name.startswith("18"):
+            yield "edit --diff", name, "props-to-tree", [*edit, "--diff"]
         if name.endswith("JSON"):
             # The same value by its index and by a selector, the last item
             # of the model's longest list, which the selector reads through.
@@ -218,6 +220,27 @@ def commands():
             for task, command in (("edit [N]", by_index), ("edit [.=V]", by_selector)):
                 _one_line(command, path, name)
                 yield task, name, "props-to-tree", command
+
+    # One run over 100 files against a shell loop of 100 runs; each sets the
+    # version and back, so that every run writes its file.
+    files = _packages(100)
+    change = ["-i", "--set", "version=2.0.0", "--set", "version=1.0.0"]
+    yield "edit 100 files", "package.json", "props-to-tree", [ours, *change, *files]
+    loop = f'for f in "$@"; do "{ours}" {" ".join(change)} "$f"; done'
+    shell = ["sh", "-c", loop, "sh", *files]
+    yield "edit 100 files", "package.json", "a loop of runs", shell
+
+
+def _packages(count):
+    folder = ROOT / "build" / "bench-data" / "packages"
+    files = []
+    for n in range(count):
+        path = folder / f"p{n:03}" / "package.json"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        text = f'{{\n  "name": "p{n}",\n  "version": "1.0.0",\n  "private": true\n}}\n'
+        path.write_text(text)
+        files.append(str(path))
+    return files
 
 
 def _one_line(command, path, name):
