@@ -3,6 +3,9 @@
 
 - K = 8, 20 and 50 runs of `-i --set kN=1` started together on one file, in
   each format: how many of the K edits the file keeps;
+- K = 6, 12 and 30 runs of `-i --set kN=1` on the same three files (one of
+  each format), each naming them in another order, started together: none
+  may hang, and each file must keep every edit;
 - runs of `-i` on a large file killed (SIGKILL) at random moments, then more
   killed while they write: the file always holds the old bytes or the new
   ones; the temporary files that such runs leave are counted (a SIGTERM
@@ -52,6 +55,41 @@ def concurrent(directory: Path) -> None:
                 f"{fmt}: {count} runs together: {kept} of {count} edits kept, "
                 f"{failed} runs failed"
             )
+
+
+def crossed(directory: Path) -> None:
+    """Runs that each edit the same three files, named in different orders,
+    started together: none may hang, and every edit must be kept in every
+    file (each run locks all three before it writes any)."""
+    files = [directory / name for name in ("x.json", "y.toml", "z.yaml")]
+    for count in (6, 12) if QUICK else (6, 12, 30):
+        for path in files:
+            path.write_text(STARTS[path.suffix[1:]])
+        orders = itertools.cycle(itertools.permutations(files))
+        started = time.monotonic()
+        runs = [
+            subprocess.Popen([*COMMAND, "-i", "--set", f"k{n}=1", *next(orders)])
+            for n in range(count)
+        ]
+        try:
+            statuses = [run.wait(timeout=120) for run in runs]
+        except subprocess.TimeoutExpired:
+            raise SystemExit(f"{count} runs over three files: one hangs") from None
+        seconds = time.monotonic() - started
+        kept = []
+        for path in files:
+            listing = subprocess.run(
+                [*COMMAND, path], capture_output=True, text=True, check=True
+            ).stdout.splitlines()
+            kept.append(sum(f"k{n} = 1" in listing for n in range(count)))
+        failed = sum(status != 0 for status in statuses)
+        print(
+            f"{count} runs over three files in different orders: "
+            f"{'/'.join(map(str, kept))} of {count} edits kept, {failed} runs "
+            f"failed, {seconds:.1f} s"
+        )
+        if failed or kept != [count] * 3:
+            raise SystemExit("an edit was lost")
 
 
 def killed(directory: Path) -> None:
@@ -240,7 +278,7 @@ def memory(directory: Path) -> None:
 
 def main() -> None:
     with tempfile.TemporaryDirectory() as directory:
-        for part in (concurrent, killed, bombs, memory):
+        for part in (concurrent, crossed, killed, bombs, memory):
             part(Path(directory))
 
 
