@@ -40,8 +40,9 @@ every item, * every key; changes and --get then act at every match.
 VALUE and the values of a listing are in the document's own syntax: JSON for
 JSON, TOML values for TOML, YAML flow values for YAML; text that is not a value
 is a string.  Changes apply in the order given, all or none: if one fails,
-nothing is written.  Exit status: 0 on success, 2 for a usage or input error,
-1 when the output cannot be written.
+nothing is written, in any FILE.  With several FILEs each line printed starts
+with FILE:, and changes need -i or --diff.  Exit status: 0 on success, 2 for a
+usage or input error, 1 when the output cannot be written.
 
 examples:
   props-to-tree config.toml                       list every value
@@ -51,6 +52,8 @@ examples:
   props-to-tree compose.yaml -i --set 'services.*.restart=always'
   props-to-tree Cargo.toml -i --create --set profile.release.lto=true
   props-to-tree a.json | sed s/5432/5433/ | props-to-tree a.json -i --apply -
+  props-to-tree -i --set version=2.0.0 packages/*/package.json
+  props-to-tree values.yaml --diff --set image.tag=1.27
 """
 
 
