@@ -1635,6 +1635,8 @@ def test_diff_applied_by_patch_makes_the_change(tmp_path, command, fmt, document
     changed_text = succeeded(command(name, *args, cwd=tmp_path))
     patch = succeeded(command(name, "--diff", *args, cwd=tmp_path))
     assert patch.startswith(f"--- {name}\n+++ {name}\n@@ ")
+    piped = succeeded(command("--format", fmt, "--diff", *args, stdin=document))
+    assert piped == patch.replace(name, "-", 2)
     assert (tmp_path / name).read_bytes() == document.encode()  # nothing written
     copy = tmp_path / "copy"
     copy.mkdir()
