@@ -1625,18 +1625,27 @@ DIFFS = [
     ("json", '{"a": 1}', ["--set", "b=2"]),  # no final line break
     ("toml", "a = 1\r\nb = [1, 2]\r\nc = 3", ["--set", "b[*]=0", "--set", "c=4"]),
     ("json", '\ufeff{\n  "a": 1\n}\n', ["--set", "a=2"]),
+    # Two changes on one line, and changes to neighbours.
+    ("yaml", "a: 1\nb: 2\nx: [1, 2, 3]\n", ["--delete", "x[0]", "--set", "x[2]=6"]),
+    ("json", '{"a": 1, "b": 2, "c": 3}\n', ["--delete", "a", "--delete", "c"]),
+    ("json", '{"a": 1,\n "b": 2,\n "c": 3}', ["--set", "a=5", "--delete", "c"]),
+    ("toml", '[d]\r\ns = "1"\r\n\r\n[x]\r\n', ["--set", "d.t=1", "--delete", "x"]),
 ]
 
 
 @pytest.mark.parametrize(("fmt", "document", "args"), DIFFS)
 def test_diff_applied_by_patch_makes_the_change(tmp_path, command, fmt, document, args):
-    name = f"doc.{fmt}"
+    name = f"a doc.{fmt}"  # a space: the header's name ends with a tab
     (tmp_path / name).write_bytes(document.encode())
     changed_text = succeeded(command(name, *args, cwd=tmp_path))
     patch = succeeded(command(name, "--diff", *args, cwd=tmp_path))
-    assert patch.startswith(f"--- {name}\n+++ {name}\n@@ ")
+    assert patch.startswith(f"--- {name}\t\n+++ {name}\t\n@@ ")
     piped = succeeded(command("--format", fmt, "--diff", *args, stdin=document))
-    assert piped == patch.replace(name, "-", 2)
+    assert piped == patch.replace(f"{name}\t", "-", 2)
+    (tmp_path / "link").symlink_to(name)  # one file, one diff
+    assert (
+        succeeded(command(name, "link", name, "--diff", *args, cwd=tmp_path)) == patch
+    )
     assert (tmp_path / name).read_bytes() == document.encode()  # nothing written
     copy = tmp_path / "copy"
     copy.mkdir()

@@ -319,6 +319,7 @@ def _run(args: argparse.Namespace) -> int:
     # Listings are read first: standard input is not read under the lock.
     changes = list(_changes(args.edits, args.max_size))
     if not args.in_place:
+        files = _distinct(files)  # a file named twice has one diff
         # All worked out before anything is printed.
         found = [
             _edited(args, file, *_read(file, args.max_size), changes) for file in files
@@ -368,6 +369,24 @@ def _run(args: argparse.Namespace) -> int:
         if file in diffs:
             _emit(_painted(args, diffs.pop(file)))
     return 0
+
+
+def _distinct(files: list[str]) -> list[str]:
+    """`files` but those that name a file named before, by another name or
+    through a link."""
+    seen: set[tuple[int, int]] = set()
+    out = []
+    for file in files:
+        try:
+            status = os.stat(file) if file != "-" else None
+        except OSError:
+            status = None  # said when it is read
+        if status is not None:
+            if (status.st_dev, status.st_ino) in seen:
+                continue
+            seen.add((status.st_dev, status.st_ino))
+        out.append(file)
+    return out
 
 
 def _coloured(when: str) -> bool:

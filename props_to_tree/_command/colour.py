@@ -50,7 +50,12 @@ def value(shown: str) -> str:
 
 
 def string(text: str) -> str:
-    return f"{KINDS['string']}{text}{RESET}"
+    """A string's text, each of its lines coloured: a FILE: prefix may come
+    before each."""
+    colour = KINDS["string"]
+    return "\n".join(
+        f"{colour}{line}{RESET}" if line else "" for line in text.split("\n")
+    )
 
 
 def path(shown: str) -> str:

@@ -17,20 +17,13 @@ def unified(old: str, new: str, changed: list[Changed], name: str) -> str:
     alone; "" where they are the same."""
     lines = _Lines(old), _Lines(new)
     runs: list[list[int]] = []  # first line and line count, in old and in new
-    for first, last, start, end in changed:
-        if old[first:last] == new[start:end]:
-            continue  # a change undone by a later one
+    for first, last, start, end in _on_lines(old, new, changed):
         old_lines, new_lines = _whole_lines(old, new, first, last, start, end)
-        run = [*lines[0].span(*old_lines), *lines[1].span(*new_lines)]
-        if runs and run[0] <= runs[-1][0] + runs[-1][1]:  # on a line it shares
-            top = runs[-1]
-            run = [top[0], run[0] + run[1] - top[0], top[2], run[2] + run[3] - top[2]]
-            runs[-1] = run
-        else:
-            runs.append(run)
+        runs.append([*lines[0].span(*old_lines), *lines[1].span(*new_lines)])
     if not runs:
         return ""
-    out = [f"--- {name}\n+++ {name}\n"]
+    shown = _name(name)
+    out = [f"--- {shown}\n+++ {shown}\n"]
     hunk: list[list[int]] = []
     for run in runs:
         if hunk and run[0] - (hunk[-1][0] + hunk[-1][1]) > 2 * CONTEXT:
@@ -41,22 +34,48 @@ def unified(old: str, new: str, changed: list[Changed], name: str) -> str:
     return "".join(out)
 
 
+def _on_lines(old: str, new: str, changed: list[Changed]) -> list[Changed]:
+    """The stretches that differ, those on one line merged: between two,
+    the text they leave alone holds a line break."""
+    merged: list[Changed] = []
+    for stretch in changed:
+        first, last, start, end = stretch
+        if old[first:last] == new[start:end]:
+            continue  # a change undone by a later one
+        if merged and "\n" not in old[merged[-1][1] : first]:
+            merged[-1] = (merged[-1][0], last, merged[-1][2], end)
+        else:
+            merged.append(_lined_up(old, new, stretch))
+    return merged
+
+
+def _lined_up(old: str, new: str, stretch: Changed) -> Changed:
+    """A stretch that starts with a line break and is followed by one, as
+    the lines it puts in or takes out (`a\n|\nb|\n` as `a\n\n|b\n|`): a
+    diff then shows those lines alone, not the line before them as well."""
+    first, last, start, end = stretch
+    for brk in ("\n", "\r\n"):
+        width = len(brk)
+        if (
+            old[last : last + width] == brk
+            and old[first:last][:width] in ("", brk)
+            and new[start:end][:width] in ("", brk)
+        ):
+            return first + width, last + width, start + width, end + width
+    return stretch
+
+
 def _whole_lines(
     old: str, new: str, first: int, last: int, start: int, end: int
 ) -> tuple[tuple[int, int], tuple[int, int]]:
-    """The stretches widened to whole lines: what stands before and after
-    them on their lines is the same text in both."""
+    """A stretch widened to whole lines: what stands before and after it on
+    its lines is text no change touched, the same in both."""
     head = first - (old.rfind("\n", 0, first) + 1)
-    head = min(head, start - (new.rfind("\n", 0, start) + 1))
     first, start = first - head, start - head
-    if old[first:last] and new[start:end]:
-        at_end = old[last - 1] == "\n" and new[end - 1] == "\n"
-    else:  # an insertion or a deletion of whole lines ends where it started
-        at_end = (last == first or old[last - 1] == "\n") and (
-            end == start or new[end - 1] == "\n"
-        )
-        at_end = at_end and head == 0
-    if not at_end:
+    whole = (last == first or old[last - 1] == "\n") and (
+        end == start or new[end - 1] == "\n"
+    )
+    if head or not whole:
         found = old.find("\n", last)
         tail = (len(old) if found < 0 else found + 1) - last
         last, end = last + tail, end + tail
@@ -156,3 +175,13 @@ def _range(first: int, count: int) -> str:
     empty one), and its length where it is not 1."""
     start = first + 1 if count else first
     return str(start) if count == 1 else f"{start},{count}"
+
+
+def _name(name: str) -> str:
+    """A file's name as patch reads it from a header: quoted with escapes
+    where it holds a tab, a line break, a quote or a backslash, and ended
+    by a tab where it holds a space."""
+    if any(c in name for c in '\t\n"\\'):
+        escaped = name.replace("\\", "\\\\").replace('"', '\\"')
+        return '"' + escaped.replace("\t", "\\t").replace("\n", "\\n") + '"'
+    return name + "\t" if " " in name else name
