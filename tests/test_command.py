@@ -10,7 +10,7 @@ import yaml
 from hypothesis import given
 from hypothesis import strategies as st
 
-from props_to_tree._command import paths
+from props_to_tree._command import diff, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.cli import _load
 from props_to_tree._command.edit import Change, Editor
@@ -228,3 +228,60 @@ def test_toml_keys_added_read_back(values):
     ]
     result = tomllib.loads(_edit("toml", text, changes))
     assert result == {"t": {"x": 1, **values}, "u": {}}
+
+
+def _patched(old, patch):
+    """`old` with a unified diff applied, its context and removed lines
+    checked against `old`."""
+    lines = old.split("\n")
+    before = [line + "\n" for line in lines[:-1]] + ([lines[-1]] if lines[-1] else [])
+    out, at = [], 0
+    body = patch.split("\n")[2:-1]
+    for number, line in enumerate(body):
+        if line.startswith("@@"):
+            start, _, count = line.split()[1].lstrip("-").partition(",")
+            start, count = int(start), int(count or 1)
+            first = start - 1 if count else start
+            out += before[at:first]
+            at = first
+            continue
+        if line.startswith("\\"):
+            continue
+        text = line[1:] + (
+            ""
+            if body[number + 1 : number + 2] == ["\\ No newline at end of file"]
+            else "\n"
+        )
+        if line[0] in " -":
+            assert before[at] == text, (at, before[at], text)
+            at += 1
+        if line[0] in " +":
+            out.append(text)
+    return "".join(out + before[at:])
+
+
+@pytest.mark.parametrize("layout", WRITERS)
+@given(data=st.data())
+def test_a_diff_applied_gives_the_changed_text(layout, data):
+    """Several changes anywhere in a random document: the diff made of the
+    stretches they changed, applied to the text, gives the text they made."""
+    fmt = layout.split(",")[0]
+    tree = data.draw(documents)
+    text = WRITERS[layout](tree)
+    found, _ = leaves(tree)
+    changes = []
+    for where in data.draw(st.lists(st.sampled_from(found), min_size=1, max_size=4)):
+        value = data.draw(st.one_of(st.integers(-99, 99), awkward, st.none()))
+        if value is None and where.endswith("]"):
+            continue  # an index moves as items go: a set, not a delete
+        changes.append(
+            Change(paths.parse(where), None if value is None else str(value), "t")
+        )
+    document = _load(fmt, text, "test")
+    editor = Editor(document, document.reload, lambda _: None)
+    try:
+        editor.apply(changes)
+    except UserError:
+        return  # a deleted key set again below it
+    new = editor.document.text
+    assert _patched(text, diff.unified(text, new, editor.changed, "f")) == new
