@@ -1720,3 +1720,27 @@ def _read_pty(fd):
         return os.read(fd, 4096)
     except OSError:  # the other end is closed
         return b""
+
+
+def test_a_rename_that_fails_among_several_names_what_was_written(
+    tmp_path, monkeypatch, capsys
+):
+    files = [str(tmp_path / f) for f in _packages(tmp_path)]
+    renamed = []
+    real_replace = os.replace
+
+    def second_fails(source, target):
+        if renamed:
+            raise OSError(28, "No space left on device")
+        renamed.append(target)
+        real_replace(source, target)
+
+    monkeypatch.setattr(os, "replace", second_fails)
+    status = _cli.main([*files, "-i", "--set", 'version="2"'])
+    assert status == 1
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1
+    assert f"cannot write {files[1]}: No space left on device" in err
+    assert f"written: {files[0]}; not written: {files[1]}, {files[2]}" in err
+    assert ['"2"' in Path(f).read_text() for f in files] == [True, False, False]
+    assert not [p for p in tmp_path.rglob("*.tmp")]
