@@ -88,6 +88,7 @@ class _Lines:
     def __init__(self, text: str) -> None:
         self.text = text
         self.at, self.line = 0, 0  # an offset and the number of its line
+        self._total = -1
 
     def number(self, offset: int) -> int:
         """The number (from 0) of the line that starts at `offset`."""
@@ -118,9 +119,11 @@ class _Lines:
         return _split(self.text[start:end])
 
     def total(self) -> int:
-        return self.text.count("\n") + (
-            not self.text.endswith("\n") and self.text != ""
-        )
+        """How many lines the text has, counted once."""
+        if self._total < 0:
+            text = self.text
+            self._total = text.count("\n") + (text[-1:] not in ("", "\n"))
+        return self._total
 
     def _offset(self, line: int) -> int:
         """Where line `line` starts."""
