@@ -19,7 +19,14 @@ def unified(old: str, new: str, changed: list[Changed], name: str) -> str:
     runs: list[list[int]] = []  # first line and line count, in old and in new
     for first, last, start, end in _on_lines(old, new, changed):
         old_lines, new_lines = _whole_lines(old, new, first, last, start, end)
-        runs.append([*lines[0].span(*old_lines), *lines[1].span(*new_lines)])
+        runs.append(
+            [
+                *lines[0].span(*old_lines),
+                *lines[1].span(*new_lines),
+                *old_lines,
+                *new_lines,
+            ]
+        )
     if not runs:
         return ""
     shown = _name(name)
@@ -27,10 +34,10 @@ def unified(old: str, new: str, changed: list[Changed], name: str) -> str:
     hunk: list[list[int]] = []
     for run in runs:
         if hunk and run[0] - (hunk[-1][0] + hunk[-1][1]) > 2 * CONTEXT:
-            out.append(_hunk(lines, hunk))
+            out.append(_hunk(old, new, hunk))
             hunk = []
         hunk.append(run)
-    out.append(_hunk(lines, hunk))
+    out.append(_hunk(old, new, hunk))
     return "".join(out)
 
 
@@ -88,7 +95,6 @@ class _Lines:
     def __init__(self, text: str) -> None:
         self.text = text
         self.at, self.line = 0, 0  # an offset and the number of its line
-        self._total = -1
 
     def number(self, offset: int) -> int:
         """The number (from 0) of the line that starts at `offset`."""
@@ -107,37 +113,6 @@ class _Lines:
             count += 1  # the last line, which has no line break
         return first, count
 
-    def get(self, first: int, count: int) -> list[str]:
-        """Lines `first` to `first + count`, each with its line break."""
-        if count <= 0:
-            return []
-        start = self._offset(first)
-        end = start
-        for _ in range(count):
-            found = self.text.find("\n", end)
-            end = len(self.text) if found < 0 else found + 1
-        return _split(self.text[start:end])
-
-    def total(self) -> int:
-        """How many lines the text has, counted once."""
-        if self._total < 0:
-            text = self.text
-            self._total = text.count("\n") + (text[-1:] not in ("", "\n"))
-        return self._total
-
-    def _offset(self, line: int) -> int:
-        """Where line `line` starts."""
-        at = self.at
-        current = self.number(at)
-        while current > line:
-            at = self.text.rfind("\n", 0, at - 1) + 1
-            current -= 1
-        while current < line:
-            at = self.text.find("\n", at) + 1
-            current += 1
-        self.number(at)
-        return at
-
 
 def _split(text: str) -> list[str]:
     """Lines ending at "\\n" alone, each with it."""
@@ -148,19 +123,28 @@ def _split(text: str) -> list[str]:
     return lines
 
 
-def _hunk(lines: tuple[_Lines, _Lines], runs: list[list[int]]) -> str:
-    before, after = lines
-    first_old = max(0, runs[0][0] - CONTEXT)
+def _hunk(old: str, new: str, runs: list[list[int]]) -> str:
+    """One hunk: its runs of changed lines, the lines between them, and up
+    to CONTEXT lines before the first and after the last."""
+    start = runs[0][4]
+    for _ in range(CONTEXT):
+        if start == 0:
+            break
+        start = old.rfind("\n", 0, start - 1) + 1
+    first_old = runs[0][0] - old.count("\n", start, runs[0][4])
     first_new = runs[0][2] - (runs[0][0] - first_old)
     body: list[str] = []
-    at = first_old
-    for old_first, old_count, new_first, new_count in runs:
-        body += [" " + line for line in before.get(at, old_first - at)]
-        body += ["-" + line for line in before.get(old_first, old_count)]
-        body += ["+" + line for line in after.get(new_first, new_count)]
-        at = old_first + old_count
-    total = before.total()
-    body += [" " + line for line in before.get(at, min(CONTEXT, total - at))]
+    at = start
+    for run in runs:
+        body += [" " + line for line in _split(old[at : run[4]])]
+        body += ["-" + line for line in _split(old[run[4] : run[5]])]
+        body += ["+" + line for line in _split(new[run[6] : run[7]])]
+        at = run[5]
+    end = at
+    for _ in range(CONTEXT):
+        found = old.find("\n", end)
+        end = len(old) if found < 0 else found + 1
+    body += [" " + line for line in _split(old[at:end])]
     old_count = sum(1 for line in body if line[0] in " -")
     new_count = sum(1 for line in body if line[0] in " +")
     text = "".join(
