@@ -1147,7 +1147,8 @@ BAD_INPUT = [
     (["--format", "toml", "--set", "a=null"], "a = 1", "TOML has no null"),
     (["missing.json"], None, "cannot read missing.json: No such file"),
     (["missing.json", "-i", "--set", "a=1"], None, "cannot read missing.json: No such"),
-    (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE"),
+    (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE: standard input is"),
+    (["x.json", "-i"], None, "--in-place needs a change to make"),
     (["--apply", "-"], "{}", "both the document and a listing"),
 ]
 

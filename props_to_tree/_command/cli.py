@@ -300,8 +300,10 @@ def _run(args: argparse.Namespace) -> int:
         args.paint = colour
     if args.get is not None and (args.edits or args.in_place or args.diff):
         raise UserError("--get does not go with changes, --in-place or --diff")
-    if args.in_place and ("-" in files or not args.edits):
-        raise UserError("--in-place needs a FILE and a change to make")
+    if args.in_place and "-" in files:
+        raise UserError("--in-place needs a FILE: standard input is not replaced")
+    if args.in_place and not args.edits:
+        raise UserError("--in-place needs a change to make")
     if args.diff and not args.edits:
         raise UserError("--diff needs a change to make")
     if files.count("-") > 1:
