@@ -1745,3 +1745,18 @@ def test_a_rename_that_fails_among_several_names_what_was_written(
     assert f"written: {files[0]}; not written: {files[1]}, {files[2]}" in err
     assert ['"2"' in Path(f).read_text() for f in files] == [True, False, False]
     assert not [p for p in tmp_path.rglob("*.tmp")]
+
+
+def test_several_files_wait_for_a_held_one_and_take_none_meanwhile(tmp_path, capsys):
+    files = [str(tmp_path / f) for f in _packages(tmp_path)]
+    before = [Path(f).read_text() for f in files]
+    with open(files[1]) as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        status = _cli.main([*files, "-i", "--wait", "0.2", "--set", "name=x"])
+        assert status == 1
+        assert f"{files[1]} is being edited by another run" in capsys.readouterr().err
+        assert [Path(f).read_text() for f in files] == before
+        # The others were let go: another run can take them meanwhile.
+        assert _cli.main([files[0], "-i", "--wait", "0", "--set", "name=y"]) == 0
+    assert _cli.main([*files, "-i", "--wait", "0", "--set", "name=x"]) == 0
+    assert all('"x"' in Path(f).read_text() for f in files)
