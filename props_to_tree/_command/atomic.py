@@ -60,13 +60,7 @@ def _lock(path: str, wait: float, name: str) -> int:
                     fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
                     break
                 except BlockingIOError:
-                    if time.monotonic() >= deadline:
-                        raise OutputError(
-                            f"{name} is being edited by another run: "
-                            f"waited {wait:g} s for it"
-                        ) from None
-                    time.sleep(pause)
-                    pause = min(pause * 2, 0.05)
+                    pause = _pause(pause, deadline, wait, name)
             # The run that held the lock may have renamed a new file in.
             if os.stat(path).st_ino == os.fstat(fd).st_ino:
                 return fd
@@ -74,6 +68,18 @@ def _lock(path: str, wait: float, name: str) -> int:
             os.close(fd)
             raise
         os.close(fd)
+
+
+def _pause(pause: float, deadline: float, wait: float, name: str) -> float:
+    """Sleeps before the next try of a lock another run holds, each pause
+    twice the last, up to 50 ms; the pause after it.  Past `deadline`, the
+    run gives up, naming the file it waited for."""
+    if time.monotonic() >= deadline:
+        raise OutputError(
+            f"{name} is being edited by another run: waited {wait:g} s for it"
+        ) from None
+    time.sleep(pause)
+    return min(pause * 2, 0.05)
 
 
 def edit_in_place(
@@ -226,13 +232,7 @@ def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str
         except _Busy as busy:
             for fd in fds.values():
                 os.close(fd)
-            if time.monotonic() >= deadline:
-                raise OutputError(
-                    f"{targets[str(busy)]} is being edited by another run: "
-                    f"waited {wait:g} s for it"
-                ) from None
-            time.sleep(pause)
-            pause = min(pause * 2, 0.05)
+            pause = _pause(pause, deadline, wait, targets[str(busy)])
         except BaseException:
             for fd in fds.values():
                 os.close(fd)

@@ -216,16 +216,7 @@ class JsonDocument:
     streamed = None  # no stream: a selector at the start picks the top list's items
 
     def members(self, path: Path) -> list[str] | int | None:
-        """The keys of the table at `path`, the length of the list there, or
-        None for a value."""
-        data = listing.find(self.tree, path)
-        return (
-            list(data)
-            if isinstance(data, dict)
-            else len(data)
-            if isinstance(data, list)
-            else None
-        )
+        return listing.members(self.tree, path)
 
     @staticmethod
     def place(path: Path) -> object:

@@ -139,6 +139,15 @@ def find(tree: Any, path: paths.Path) -> Any:
     return node
 
 
+def members(tree: Any, path: paths.Path) -> list[str] | int | None:
+    """The keys of the table at `path` in a tree of dicts and lists, the
+    length of the list there, or None for a value."""
+    data = find(tree, path)
+    if isinstance(data, dict):
+        return list(data)
+    return len(data) if isinstance(data, list) else None
+
+
 def parse(text: str, source: str) -> Iterator[tuple[paths.Pattern, str, str]]:
     """(path, value text, where) for each line of a listing; blank lines and
     lines starting with "#" are skipped.  Lines end at "\n" or "\r\n" only:
