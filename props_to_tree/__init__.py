@@ -1,4 +1,6 @@
-"""Flatten a nested dict into dot-joined path keys, and write them back.
+"""Flatten a nested dict into dot-joined path keys, and write them back; and
+read and change JSON, JSONC, TOML and YAML files by path, keeping every byte
+that no change touches.
 
     >>> import props_to_tree
     >>> tree = {"db": {"host": "h", "port": 1}}
@@ -14,6 +16,13 @@
 Both are the extension module :mod:`props_to_tree._props_to_tree` under
 readable names; a failed write-back also says, in a note, which entry failed
 and what is missing there.
+
+    >>> doc = props_to_tree.Document('a = 1  # one\n', "toml")
+    >>> doc["a"] = 2
+    >>> doc.text
+    'a = 2  # one\n'
+
+:func:`edit` changes a file in place, and :class:`Document` a text in memory.
 """
 
 from __future__ import annotations
@@ -25,8 +34,44 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._api import Document, EditWarning, edit
+    from props_to_tree._command.errors import DocumentError, PathError
+
 __version__ = "0.1.0"
-__all__ = ["flatten", "write_back"]
+__all__ = [
+    "Document",
+    "DocumentError",
+    "EditWarning",
+    "PathError",
+    "edit",
+    "flatten",
+    "write_back",
+]
+
+# The editing API is imported when first used: a caller of flatten alone,
+# and the command's listing, import none of it.
+_LAZY = {
+    "Document": "props_to_tree._api",
+    "EditWarning": "props_to_tree._api",
+    "edit": "props_to_tree._api",
+    "DocumentError": "props_to_tree._command.errors",
+    "PathError": "props_to_tree._command.errors",
+}
+
+
+def __getattr__(name: str) -> Any:
+    module = _LAZY.get(name)
+    if module is None:
+        raise AttributeError(f"module 'props_to_tree' has no attribute {name!r}")
+    import importlib
+
+    found = getattr(importlib.import_module(module), name)
+    globals()[name] = found
+    return found
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *_LAZY})
 
 
 def flatten(tree: dict[Any, Any], /) -> dict[str, Any]:

@@ -80,9 +80,10 @@ from typing import Any
 import yaml
 
 from props_to_tree._command import paths
-from props_to_tree._command.cli import SUFFIXES, _load
 from props_to_tree._command.edit import Change, Editor
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.errors import EditError
+from props_to_tree._command.formats import SUFFIXES
+from props_to_tree._command.formats import load as _load
 from props_to_tree._command.listing import find, leaves, parse, render
 
 LIMIT = 60  # seconds all the checks of one file may take
@@ -462,7 +463,7 @@ def _lists_of_tables(
         listed = list(above)
         try:
             count = len(find(document.tree, listed))
-        except UserError:
+        except EditError:
             continue
         if count < 2 or not _own_items(fmt, root, listed, count):
             continue
@@ -518,7 +519,7 @@ class Case:
         """The new text, the lines it changed, and how it reads back.  On a
         CRLF copy, every line break must be "\\r\\n", and the change must be
         the one made to the file as it is."""
-        editor = Editor(self.document, self.document.reload, lambda _: None)
+        editor = Editor(self.document, lambda _: None)
         editor.apply([change])
         new = self.made[change.origin] = editor.document.text
         if self.lf is not None:
@@ -556,7 +557,7 @@ def round_trip(case: Case) -> None:
     found, values = leaves(document.tree)
     listing = "".join(render(found, values, document.show_all))
     changes = [Change(p, v, w, listed=True) for p, v, w in parse(listing, "listing")]
-    editor = Editor(document, document.reload, lambda _: None)
+    editor = Editor(document, lambda _: None)
     if editor.apply(changes) or editor.document.text != case.text:
         removed, added = changed_lines(case.text, editor.document.text)
         raise Failed(
@@ -669,7 +670,7 @@ def every_item(case: Case, targets: Targets) -> None:
         for (old, line), i in zip(changed, differ, strict=True):
             value_in_place([old], [line], _listed(case, [*above, i, key]), False)
     else:  # items that share a line: the change of each by its index, in turn
-        editor = Editor(case.document, case.document.reload, lambda _: None)
+        editor = Editor(case.document, lambda _: None)
         editor.apply(Change([*above, i, key], typed, f"[{i}]") for i in differ)
         if editor.document.text != new or len(changed) > len(differ):
             removed, added = changed_lines(editor.document.text, new)
@@ -731,7 +732,7 @@ def _check_file(name: str, fmt: str, results: list[tuple[str, str]]) -> str:
         # As bytes: read_text would turn each "\r\n" into "\n".
         text = Path(name).read_bytes().decode("utf-8").removeprefix("\ufeff")
         document = _load(fmt, text, Path(name).name)
-    except (UserError, UnicodeDecodeError, RecursionError, OSError) as exc:
+    except (EditError, UnicodeDecodeError, RecursionError, OSError) as exc:
         results.append(("file", f"skipped: unreadable ({type(exc).__name__})"))
         return fmt
     if fmt == "json":
@@ -747,7 +748,7 @@ def _check_file(name: str, fmt: str, results: list[tuple[str, str]]) -> str:
         return fmt
     try:
         targets = Targets(fmt, document, root)
-    except (UserError, RecursionError) as exc:  # aliases that stand for too much
+    except (EditError, RecursionError) as exc:  # aliases that stand for too much
         results.append(("file", f"skipped: unreadable ({type(exc).__name__})"))
         return fmt
     slow = False
@@ -795,8 +796,8 @@ def _reason(exc: BaseException) -> str:
     """An error in one line; where it was raised, unless it is one of the
     command's own, which name what went wrong in words."""
     said = " ".join(str(exc).split())[:200]
-    if isinstance(exc, UserError):
-        return f"UserError: {said}"
+    if isinstance(exc, EditError):
+        return f"EditError: {said}"
     last = traceback.extract_tb(exc.__traceback__)[-1]
     return f"{type(exc).__name__}: {said} ({Path(last.filename).name}:{last.lineno})"
 

@@ -21,7 +21,7 @@ from _support import IMPORT_ROOT
 from props_to_tree._command import atomic
 from props_to_tree._command import cli as _cli
 from props_to_tree._command import yaml as yaml_format
-from props_to_tree._command.errors import OutputError
+from props_to_tree._command.errors import WriteError
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 FORMATS = ("toml", "yaml", "json")
@@ -1292,7 +1292,7 @@ def test_a_file_changed_under_an_edit_is_read_again(tmp_path):
         path.write_text(os.read(fd, 100).decode() + "1")  # keeps changing
         return b"ours"
 
-    with pytest.raises(OutputError, match="kept changing while it was edited"):
+    with pytest.raises(WriteError, match="kept changing while it was edited"):
         atomic.edit_in_place(str(path), always)
     assert path.read_text() == "20" + "1" * atomic.TRIES
     assert [p.name for p in tmp_path.iterdir()] == ["c.json"]

@@ -3,6 +3,7 @@ against what the format's own reader makes of the result."""
 
 import json
 import tomllib
+import warnings
 
 import pytest
 import tomli_w
@@ -10,11 +11,10 @@ import yaml
 from hypothesis import given
 from hypothesis import strategies as st
 
+import props_to_tree
+from props_to_tree import Document
 from props_to_tree._command import diff, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.cli import _load
-from props_to_tree._command.edit import Change, Editor
-from props_to_tree._command.errors import UserError
 from props_to_tree._command.listing import leaves, parse, render
 
 keys = st.text(min_size=0, max_size=8)
@@ -75,7 +75,7 @@ def test_every_path_reads_back_as_its_segments(path):
     ],
 )
 def test_bad_paths_say_what_is_wrong(text, problem):
-    with pytest.raises(UserError) as raised:
+    with pytest.raises(props_to_tree.PathError) as raised:
         paths.parse(text)
     assert str(raised.value).startswith(f"bad path {text!r}: ")
     assert problem in str(raised.value)
@@ -163,11 +163,18 @@ awkward = st.builds(
 READERS = {"json": json.loads, "yaml": yaml.safe_load, "toml": tomllib.loads}
 
 
-def _edit(fmt, text, changes):
-    document = _load(fmt, text, "test")
-    editor = Editor(document, document.reload, lambda _: None)
-    editor.apply(changes)
-    return editor.document.text
+def _edited(fmt, text, changes):
+    """A document of `text` with each (path, value in the format's syntax,
+    None to delete) made through the API."""
+    document = Document(text, fmt)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", props_to_tree.EditWarning)
+        for where, value in changes:
+            if value is None:
+                document.delete(paths.show(where))
+            else:
+                document.set_text(paths.show(where), value)
+    return document
 
 
 def _expect(tree, path, value):
@@ -199,7 +206,7 @@ def test_an_edit_reads_back_as_the_tree_changed_so(layout, data):
     if not delete and data.draw(st.booleans()):
         # One past the last item, or a key that is not there.
         where[-1] = len(parent) if isinstance(parent, list) else "new"
-    changed = _edit(fmt, text, [Change(where, None if delete else str(value), "t")])
+    changed = _edited(fmt, text, [(where, None if delete else str(value))]).text
     _expect(tree, where, None if delete else value)
     assert READERS[fmt](changed) == tree
     if "crlf" in layout:
@@ -211,22 +218,20 @@ def test_a_listing_applied_back_changes_nothing(tree):
     for layout, write in WRITERS.items():
         fmt = layout.split(",")[0]
         text = write(tree)
-        document = _load(fmt, text, "test")
-        listing = "".join(render(*leaves(document.tree), document.show_all))
-        changes = [
-            Change(p, v, w, listed=True) for p, v, w in parse(listing, "listing")
-        ]
-        assert _edit(fmt, text, changes) == text
+        document = Document(text, fmt)
+        engine = document._engine
+        listing = "".join(render(*leaves(engine.tree), engine.show_all))
+        document.apply(listing)
+        assert document.text == text
 
 
 @given(st.dictionaries(st.sampled_from(["a", "b", "c.d", "e f"]), scalars, min_size=1))
 def test_toml_keys_added_read_back(values):
     text = "[t]\nx = 1  # one\n\n# about u\n[u]\n"
-    changes = [
-        Change(["t", k], json.dumps(v, ensure_ascii=False), "t")
-        for k, v in values.items()
-    ]
-    result = tomllib.loads(_edit("toml", text, changes))
+    document = Document(text, "toml")
+    for key, value in values.items():
+        document[paths.show(["t", key])] = value
+    result = tomllib.loads(document.text)
     assert result == {"t": {"x": 1, **values}, "u": {}}
 
 
@@ -274,14 +279,10 @@ def test_a_diff_applied_gives_the_changed_text(layout, data):
         value = data.draw(st.one_of(st.integers(-99, 99), awkward, st.none()))
         if value is None and where.endswith("]"):
             continue  # an index moves as items go: a set, not a delete
-        changes.append(
-            Change(paths.parse(where), None if value is None else str(value), "t")
-        )
-    document = _load(fmt, text, "test")
-    editor = Editor(document, document.reload, lambda _: None)
+        changes.append((paths.parse(where), None if value is None else str(value)))
     try:
-        editor.apply(changes)
-    except UserError:
+        document = _edited(fmt, text, changes)
+    except props_to_tree.PathError:
         return  # a deleted key set again below it
-    new = editor.document.text
-    assert _patched(text, diff.unified(text, new, editor.changed, "f")) == new
+    new = document.text
+    assert _patched(text, diff.unified(text, new, document._changed, "f")) == new

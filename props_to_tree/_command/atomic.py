@@ -24,7 +24,7 @@ import stat
 import tempfile
 import time
 
-from props_to_tree._command.errors import OutputError, UserError
+from props_to_tree._command.errors import FileError, LockTimeout, WriteError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -53,7 +53,7 @@ def _lock(path: str, wait: float, name: str) -> int:
         try:
             fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
         except OSError as exc:
-            raise UserError(f"cannot read {name}: {exc.strerror}") from None
+            raise FileError(f"cannot read {name}: {exc.strerror}") from None
         try:
             while True:
                 try:
@@ -75,40 +75,60 @@ def _pause(pause: float, deadline: float, wait: float, name: str) -> float:
     twice the last, up to 50 ms; the pause after it.  Past `deadline`, the
     run gives up, naming the file it waited for."""
     if time.monotonic() >= deadline:
-        raise OutputError(
+        raise LockTimeout(
             f"{name} is being edited by another run: waited {wait:g} s for it"
         ) from None
     time.sleep(pause)
     return min(pause * 2, 0.05)
 
 
+class Held:
+    """The file at `path` locked for an edit: `fd` reads it.  Symbolic
+    links are followed: their target changes, and a link stays a link."""
+
+    def __init__(self, path: str, wait: float = 60.0) -> None:
+        self.path, self.wait = path, wait
+        self.target = os.path.realpath(path)
+        self.fd = _lock(self.target, wait, path)
+        self.read = _identity(os.fstat(self.fd))
+
+    def replace(self, data: bytes) -> bool:
+        """Puts `data` in place of the file if it is still the one read;
+        else locks the file now there, to be read again, and gives False.
+
+        The new contents go to a temporary file in the same directory,
+        flushed to the disk with the file's permission bits (and owner,
+        where allowed), and renamed over the file."""
+        if _replace(self.target, data, self.read):
+            return True
+        os.close(self.fd)  # changed under us: read what is there now
+        self.fd = -1
+        self.fd = _lock(self.target, self.wait, self.path)
+        self.read = _identity(os.fstat(self.fd))
+        return False
+
+    def close(self) -> None:
+        if self.fd >= 0:
+            os.close(self.fd)
+            self.fd = -1
+
+
 def edit_in_place(
     path: str, change: Callable[[int], bytes | None], wait: float = 60.0
 ) -> bool:
     """Replace the file at `path` by what `change` makes of it, read from the
-    descriptor it is given; None leaves the file alone.  True if written.
-
-    The new contents go to a temporary file in the same directory, flushed to
-    the disk with the file's permission bits (and owner, where allowed), and
-    renamed over the file.  A symbolic link is followed: its target changes,
-    and the link stays a link."""
-    target = os.path.realpath(path)
-    fd = _lock(target, wait, path)
+    descriptor it is given; None leaves the file alone.  True if written."""
+    held = Held(path, wait)
     try:
         for _ in range(TRIES):
-            read = _identity(os.fstat(fd))
-            data = change(fd)
+            data = change(held.fd)
             if data is None:
                 return False
-            if _replace(target, data, read):
+            if held.replace(data):
                 return True
-            os.close(fd)  # changed under us: read what is there now
-            fd = -1
-            fd = _lock(target, wait, path)
-        raise OutputError(f"{path} kept changing while it was edited: nothing written")
+        raise WriteError(f"{path} kept changing while it was edited: nothing written")
     finally:
-        if fd >= 0:
-            os.close(fd)
+        held.close()
 
 
 def _replace(target: str, data: bytes, read: tuple[int, int, int, int]) -> bool:
@@ -190,7 +210,7 @@ def edit_many(
         try:
             status = os.stat(real)
         except OSError as exc:
-            raise UserError(f"cannot read {path}: {exc.strerror}") from None
+            raise FileError(f"cannot read {path}: {exc.strerror}") from None
         if (status.st_dev, status.st_ino) not in inodes:
             inodes.add((status.st_dev, status.st_ino))
             targets.setdefault(real, path)
@@ -206,7 +226,7 @@ def edit_many(
         finally:
             for fd in fds.values():
                 os.close(fd)
-    raise OutputError("the files kept changing while they were edited: nothing written")
+    raise WriteError("the files kept changing while they were edited: nothing written")
 
 
 def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str, int]:
@@ -218,7 +238,7 @@ def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str
                 try:
                     fds[real] = fd = os.open(real, os.O_RDONLY | os.O_CLOEXEC)
                 except OSError as exc:
-                    raise UserError(
+                    raise FileError(
                         f"cannot read {targets[real]}: {exc.strerror}"
                     ) from None
                 try:
@@ -260,7 +280,7 @@ def _replace_all(
             except OSError as exc:
                 written = ", ".join(targets[r] for r in renamed) or "none"
                 left = [targets[r] for r in temporaries if r not in renamed]
-                raise OutputError(
+                raise WriteError(
                     f"cannot write {targets[real]}: {exc.strerror}; "
                     f"written: {written}; not written: {', '.join(left)}"
                 ) from None

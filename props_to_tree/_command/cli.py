@@ -7,14 +7,20 @@ import argparse
 import atexit
 import functools
 import gc
-import importlib
 import math
 import os
 import sys
 
 from props_to_tree import __version__
-from props_to_tree._command import paths
-from props_to_tree._command.errors import OutputError, UserError
+from props_to_tree._command import formats, paths
+from props_to_tree._command.errors import (
+    DocumentError,
+    EditError,
+    LockTimeout,
+    PathError,
+    WriteError,
+)
+from props_to_tree._command.formats import FORMATS, MAX_SIZE
 from props_to_tree._command.listing import get, leaves, parse, render
 
 # Types only: importing typing would slow every start of the command.
@@ -27,8 +33,6 @@ if TYPE_CHECKING:
     from props_to_tree._command.text import Changed
 
 PROG = "props-to-tree"
-CHUNK = 1 << 20
-MAX_SIZE = 1 << 30  # bytes of input: 1 GiB
 
 EPILOG = """\
 PATH is keys joined by ".", a list's item as [N] after its key ([-1] the last),
@@ -55,6 +59,14 @@ examples:
   props-to-tree -i --set version=2.0.0 packages/*/package.json
   props-to-tree values.yaml --diff --set image.tag=1.27
 """
+
+
+class UserError(Exception):
+    """A mistake in the command line: exit status 2."""
+
+
+class OutputError(Exception):
+    """The output cannot be written: exit status 1."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -171,24 +183,6 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _read_all(read: Callable[[int], bytes], name: str, limit: int) -> str:
-    """Text read `CHUNK` at a time, refused as soon as it shows a NUL byte
-    (binary data, or /dev/zero) or passes `limit` bytes."""
-    chunks, size = [], 0
-    while chunk := read(CHUNK):
-        if b"\0" in chunk:
-            at = size + chunk.index(b"\0")
-            raise UserError(f"{name} is not text: a NUL byte at byte {at}")
-        size += len(chunk)
-        if size > limit:
-            raise UserError(f"{name} is larger than {limit:,} bytes (--max-size)")
-        chunks.append(chunk)
-    try:
-        return b"".join(chunks).decode("utf-8")
-    except UnicodeDecodeError as exc:
-        raise UserError(f"{name} is not UTF-8 text (byte {exc.start})") from None
-
-
 def _read(file: str, limit: int = MAX_SIZE) -> tuple[str, str]:
     """The text of `file` and the name to call it by."""
     name = "standard input" if file == "-" else file
@@ -203,41 +197,13 @@ def _read(file: str, limit: int = MAX_SIZE) -> tuple[str, str]:
         raise UserError(f"cannot read {name}: {exc.strerror or exc}") from None
 
 
-# Each format's module is imported only when a file needs it.
-FORMATS = {"json": "Json", "jsonc": "Jsonc", "toml": "Toml", "yaml": "Yaml"}
-SUFFIXES = {
-    ".json": "json",
-    ".jsonc": "jsonc",
-    ".toml": "toml",
-    ".yaml": "yaml",
-    ".yml": "yaml",
-}
+def _read_all(read: Callable[[int], bytes], name: str, limit: int) -> str:
+    return formats.read(read, name, limit, " (--max-size)")
 
 
-def _load(format_name: str, text: str, name: str, guessed: bool = False) -> Any:
-    module = format_name.removesuffix("c")  # JSONC is JSON's
-    try:
-        loaded = importlib.import_module(f"props_to_tree._command.{module}")
-    except ImportError as exc:  # PyYAML, which YAML needs, is missing
-        needed = exc.name or "PyYAML"
-        package = "PyYAML" if needed == "yaml" else needed
-        raise UserError(
-            f"reading this format needs {package}: pip install {package}"
-        ) from None
-    kind = getattr(loaded, FORMATS[format_name])
-    try:
-        return kind().load(text)
-    except UserError as exc:
-        hint = ""
-        if guessed and str(exc).startswith("not valid"):
-            why = "" if name == "standard input" else ", for want of a known suffix"
-            hint = f"; it was read as JSON{why}: --format names its format"
-        raise UserError(f"{name}: {exc}{hint}") from None
-    except RecursionError:
-        raise UserError(f"{name} is nested too deeply") from None
-
-
-def _changes(edits: list[tuple[str, str]], limit: int) -> Iterator[Change]:
+def _changes(
+    edits: list[tuple[str, str]], limit: int, create: bool
+) -> Iterator[Change]:
     from props_to_tree._command.edit import Change
 
     for kind, text in edits:
@@ -246,11 +212,11 @@ def _changes(edits: list[tuple[str, str]], limit: int) -> Iterator[Change]:
             yield Change(paths.parse(text), None, f"--delete {text}")
         elif kind == "set":
             path, value = paths.split_assignment(text)
-            yield Change(path, value, f"--set {text}")
+            yield Change(path, value, f"--set {text}", create=create)
         else:
             listing, name = _read(text, limit)
             for path, value, where in parse(listing, name):
-                yield Change(path, value, where, listed=True)
+                yield Change(path, value, where, listed=True, create=create)
 
 
 def _utf8(text: str, what: str) -> None:
@@ -319,7 +285,7 @@ def _run(args: argparse.Namespace) -> int:
     from props_to_tree._command import diff
 
     # Listings are read first: standard input is not read under the lock.
-    changes = list(_changes(args.edits, args.max_size))
+    changes = list(_changes(args.edits, args.max_size, args.create))
     if not args.in_place:
         files = _distinct(files)  # a file named twice has one diff
         # All worked out before anything is printed.
@@ -349,6 +315,8 @@ def _run(args: argparse.Namespace) -> int:
             text = _read_all(functools.partial(os.read, fd), file, args.max_size)
         except OSError as exc:  # a directory opens, and only then fails
             raise UserError(f"cannot read {file}: {exc.strerror}") from None
+        except EditError as exc:
+            raise UserError(str(exc)) from None
         _, output, changed = _edited(args, file, text, file, changes)
         if output is None:
             return None
@@ -363,6 +331,10 @@ def _run(args: argparse.Namespace) -> int:
             atomic.edit_in_place(
                 files[0], functools.partial(change, file=files[0]), args.wait
             )
+    except (LockTimeout, WriteError) as exc:
+        raise OutputError(str(exc)) from None
+    except EditError:
+        raise
     except OSError as exc:
         raise OutputError(
             f"cannot write {exc.filename or files[0]}: {exc.strerror}"
@@ -414,7 +386,7 @@ def _show(args: argparse.Namespace, files: list[str]) -> int:
     for file in files:
         try:
             chunks = _shown(args, file, wanted)
-        except UserError as exc:
+        except (UserError, EditError) as exc:
             if not several:
                 raise
             print(f"{PROG}: error: {exc}", file=sys.stderr)
@@ -435,14 +407,16 @@ def _shown(
 ) -> Iterator[str]:
     """What is printed of `file`: its listing, or what --get finds, all found
     before any is printed (one missing prints nothing)."""
-    kind, guessed = _kind(args, file)
+    kind, guessed = formats.detect(file, args.format)
     text, name = _read(file, args.max_size)
-    document = _load(kind, text.removeprefix("\ufeff"), name, guessed)
     try:
+        document = formats.load(kind, formats.split_mark(text)[1], name, guessed)
         found = [get(document, path, args.paint) for path in wanted]
         tree = None if wanted else document.tree
-    except UserError as exc:  # YAML's aliases may stand for too much
-        raise UserError(f"{name}: {exc}") from None
+    except (PathError, DocumentError) as exc:  # YAML's aliases, say
+        if str(exc).startswith(name):
+            raise
+        raise exc.prefixed(f"{name}: ") from None
     if wanted:
         return iter(found)
     return render(*leaves(tree), document.show_all, paint=args.paint)
@@ -452,50 +426,32 @@ def _painted(args: argparse.Namespace, text: str) -> str:
     return text if args.paint is None or not text else str(args.paint.diff(text))
 
 
-def _kind(args: argparse.Namespace, file: str) -> tuple[str, bool]:
-    """The format to read `file` in, and whether it was guessed."""
-    suffix = os.path.splitext(file)[1].lower()
-    kind = args.format or SUFFIXES.get(suffix, "json")
-    return kind, args.format is None and suffix not in SUFFIXES
-
-
 def _edited(
     args: argparse.Namespace, file: str, text: str, name: str, changes: list[Change]
 ) -> tuple[str, str | None, list[Changed]]:
     """`text` as read, the text the changes make of it (None where they
     change nothing), and the stretches that differ."""
-    from props_to_tree._command.edit import Editor
+    from props_to_tree._api import Document
 
-    kind, guessed = _kind(args, file)
-    # A byte-order mark is no part of the document, and is kept.
-    mark = "\ufeff" if text.startswith("\ufeff") else ""
-    document = _load(kind, text[len(mark) :], name, guessed)
+    kind, guessed = formats.detect(file, args.format)
     # Said once the changes are made: a run that fails says only why.
     warnings: list[str] = []
-    editor = Editor(document, document.reload, warnings.append, args.create)
     several = len(args.files) > 1
     try:
-        changed = editor.apply(changes)
-    except UserError as exc:
-        raise UserError(f"{file}: {exc}" if several else str(exc)) from None
+        document = Document._read(text, kind, name, guessed, warn=warnings.append)
+        for change in changes:
+            document._make(change, paths.show(change.path))
+        output = document.text
+        if output == text:
+            return text, None, []
+        formats.encoded(output, name)
+    except EditError as exc:
+        if several and not str(exc).startswith(file):
+            raise exc.prefixed(f"{file}: ") from None
+        raise
     for warning in warnings:
         _warn(f"{file}: {warning}" if several else warning)
-    if not changed:
-        return text, None, []
-    output = editor.document.text
-    try:
-        output.encode("utf-8")
-    except UnicodeEncodeError as exc:  # a key or value of a lone surrogate
-        where = output.count("\n", 0, exc.start) + 1
-        raise UserError(
-            f"the changes would write a lone surrogate ({output[exc.start]!a}) "
-            f"at line {where}, which {name} cannot hold as UTF-8"
-        ) from None
-    shift = len(mark)
-    stretches = [
-        (a + shift, b + shift, c + shift, d + shift) for a, b, c, d in editor.changed
-    ]
-    return text, mark + output, stretches
+    return text, output, document._changed
 
 
 class _Stopped(BaseException):
@@ -515,9 +471,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     gc.disable()
     try:
         status = _run(_parser().parse_args(argv))
-    except UserError as exc:
+    except (UserError, EditError) as exc:
+        # Each is one line: failing to write, or waiting too long, is 1.
         print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 2
+        return 1 if isinstance(exc, LockTimeout | WriteError) else 2
     except RecursionError:
         print(f"{PROG}: error: the document is nested too deeply", file=sys.stderr)
         return 2

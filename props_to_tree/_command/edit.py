@@ -15,69 +15,47 @@ import json
 
 from props_to_tree._command import matches, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.errors import (
+    ChangeError,
+    EditError,
+)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterable
-    from typing import Any, Protocol
 
+    from props_to_tree._command.document import Document, Value
     from props_to_tree._command.paths import Path, Pattern, Segment
     from props_to_tree._command.text import Changed, Span, Splice
-
-    class Document(Protocol):
-        """A parsed document of one format, over its text."""
-
-        text: str
-
-        def parse(self, text: str) -> Value: ...
-        def current(self, path: Path) -> Value | None: ...
-        def set(self, path: Path, value: Value, create: bool) -> list[Splice]: ...
-        def delete(self, path: Path) -> list[Splice]: ...
-        def lookup(self, path: Path) -> Any: ...
-        def shared(self, path: Path, whole: bool) -> tuple[object, str] | None: ...
-        def members(self, path: Path) -> list[str] | int | None: ...
-        def place(self, path: Path) -> object: ...
-        @property
-        def streamed(self) -> int | None: ...
 
 
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
 class Change:
-    """--set, --delete or a listing's line: `text` is the value in the
-    format's syntax, None to delete; `origin` says where it was asked for.
-    A `listed` line says what the document held where it came from: it
-    changes the document only where the document read held otherwise."""
+    """A value set, or a path deleted: `text` is the value in the format's
+    syntax, or `value` one made of Python data; neither deletes.  `origin`
+    says where it was asked for.  A `listed` line says what the document
+    held where it came from: it changes the document only where the
+    document read held otherwise.  `create` makes the tables missing on the
+    way."""
 
-    __slots__ = ("listed", "origin", "path", "text")
-
-    def __init__(
-        self, path: Pattern, text: str | None, origin: str, listed: bool = False
-    ) -> None:
-        self.path, self.text, self.origin, self.listed = path, text, origin, listed
-
-
-class Value:
-    """A value in the document or given for it: what it reads as, how it
-    shows in a listing, and the text it was given as ("" for text that is
-    no value, hence a string).  `collection` is "a list" or "a table" where
-    it is one; `kind` the kind of scalar where `data` does not say it (a
-    tag does); `refused` says why it cannot be written, where it cannot."""
-
-    __slots__ = ("collection", "data", "kind", "refused", "shown", "text")
+    __slots__ = ("create", "listed", "origin", "path", "text", "value")
 
     def __init__(
         self,
-        data: Any,
-        shown: str,
-        text: str = "",
+        path: Pattern,
+        text: str | None,
+        origin: str,
+        listed: bool = False,
         *,
-        collection: str = "",
-        kind: str | None = None,
-        refused: str | None = None,
+        value: Value | None = None,
+        create: bool = False,
     ) -> None:
-        self.data, self.shown, self.text = data, shown, text
-        self.collection, self.kind, self.refused = collection, kind, refused
+        self.path, self.text, self.origin, self.listed = path, text, origin, listed
+        self.value, self.create = value, create
+
+    @property
+    def deletes(self) -> bool:
+        return self.text is None and self.value is None
 
 
 def kind(data: object) -> str | None:
@@ -98,40 +76,72 @@ def _meets(path: Path, other: Path) -> bool:
 
 
 class Editor:
+    """Makes changes to a document, one at a time: each is made at every
+    place its path matches, or, failing anywhere, nowhere."""
+
     def __init__(
         self,
         document: Document,
-        reload: Callable[[str], Document],
         warn: Callable[[str], None],
-        create: bool = False,
+        python: bool = False,
     ) -> None:
-        self.document = document
-        self._reload = reload
+        self._document = document
         self._warn = warn
-        self._create = create  # make missing tables on the way
+        self._python = python  # values come as Python data: hints say so
         self._read = document  # as read: what a listing's lines are held to
         self._warned: set[object] = set()
-        self._changed = False
+        # Splices planned and not yet made, and the paths whose text they
+        # change: changes that do not meet are spliced together.
+        self._pending: list[Splice] = []
+        self._touched: list[Path] = []
         # What differs from the text as read: (start, end) there and in the
         # text now, for a diff.
-        self.changed: list[Changed] = []
+        self._changed: list[Changed] = []
+
+    @property
+    def document(self) -> Document:
+        """The document with every change so far made."""
+        self.flush()
+        return self._document
+
+    @property
+    def changed(self) -> list[Changed]:
+        self.flush()
+        return self._changed
 
     def apply(self, changes: Iterable[Change]) -> bool:
-        """Makes every change in order, at every place its path matches;
-        True if the text changed."""
-        pending: list[Splice] = []
-        touched: list[Path] = []
-        self._changed = False
+        """Makes every change in order; True if any changed the text."""
+        made = False
         for change in changes:
-            try:
-                self._change(change, pending, touched)
-            except UserError as exc:
-                said = str(exc)
-                if change.listed and not said.startswith(change.origin):
-                    said = f"{change.origin}: {said}"  # which line of the listing
-                raise UserError(said) from None
-        self._flush(pending, touched)
-        return self._changed
+            made = self.make(change) or made
+        self.flush()
+        return made
+
+    def make(self, change: Change) -> bool:
+        """Makes `change` at every place its path matches, or, where it
+        fails, leaves everything as it was; True if it changes the text."""
+        was = (
+            self._document,
+            list(self._pending),
+            list(self._touched),
+            list(self._changed),
+            set(self._warned),
+        )
+        count = len(self._touched)
+        try:
+            self._change(change, self._pending, self._touched)
+        except EditError as exc:
+            (self._document, self._pending, self._touched) = was[:3]
+            self._changed, self._warned = was[3:]
+            said = str(exc)
+            if change.listed and not said.startswith(change.origin):
+                # which line of the listing
+                raise exc.prefixed(f"{change.origin}: ") from None
+            raise
+        return len(self._touched) != count or self._document is not was[0]
+
+    def flush(self) -> None:
+        self._flush(self._pending, self._touched)
 
     def _change(
         self, change: Change, pending: list[Splice], touched: list[Path]
@@ -159,8 +169,7 @@ class Editor:
                 self._warn(warning)
             pending += splices
             touched.append(mark)
-            self._changed = True
-            if self._shared(path, whole=change.text is not None):
+            if self._shared(path, whole=not change.deletes):
                 # Other paths reach what changed: the changes after this
                 # one must see it changed, whichever path they take.
                 self._flush(pending, touched)
@@ -180,11 +189,11 @@ class Editor:
                 pending, touched
             )  # what is matched must show the changes so far
         try:
-            places = matches.expand(self.document, pattern, change.text is not None)
-        except UserError as exc:
-            verb = "delete" if change.text is None else "write"
-            raise UserError(f"cannot {verb} {paths.show(pattern)!r}: {exc}") from None
-        if change.text is not None:
+            places = matches.expand(self._document, pattern, not change.deletes)
+        except EditError as exc:
+            verb = "delete" if change.deletes else "write"
+            raise exc.prefixed(f"cannot {verb} {paths.show(pattern)!r}: ") from None
+        if not change.deletes:
             return [(path, False) for path in places]
         # The last member of a list or table goes with what keeps it one
         # ("[]"): its deletion must see the others gone.
@@ -193,7 +202,7 @@ class Editor:
             held[tuple(path[:-1])] = held.get(tuple(path[:-1]), 0) + 1
         emptied = set()
         for parent, count in held.items():
-            members = self.document.members(list(parent))
+            members = self._document.members(list(parent))
             if count == (members if isinstance(members, int) else len(members or ())):
                 emptied.add(parent)
         ordered: list[tuple[Path, bool]] = []
@@ -209,17 +218,19 @@ class Editor:
     ) -> tuple[list[Splice], Path, str | None] | None:
         """The splices of `change`, the path whose text they change, and a
         warning for a change of kind; None when there is nothing to do."""
-        document = self.document
-        if change.text is None:
+        document = self._document
+        if change.deletes:
             if not path:
-                raise UserError(
+                raise ChangeError(
                     f"{change.origin}: the top of a document is not deleted"
                 )
             return document.delete(path), path[:-1], None
-        try:
-            value = document.parse(change.text)
-        except UserError as exc:
-            raise UserError(f"{change.origin}: {exc}") from None
+        value = change.value
+        if value is None:
+            try:
+                value = document.parse(str(change.text))
+            except EditError as exc:
+                raise exc.prefixed(f"{change.origin}: ") from None
         old = document.current(path)
         if change.listed:
             # The line of a value that a listing shows at several paths
@@ -231,12 +242,12 @@ class Editor:
         if old is not None and old.shown == value.shown:
             return None
         if value.refused:
-            raise UserError(f"{change.origin}: {value.refused}")
-        typed = change.text
+            raise ChangeError(f"{change.origin}: {value.refused}")
+        typed = change.text or ""
         bracketed = typed.startswith(("[", "{"))
         if old and old.collection and bracketed and not value.collection:
             # Meant for a list or table and mistyped: not turned into a string.
-            raise UserError(
+            raise ChangeError(
                 f"{change.origin}: {paths.show(path)!r} holds {old.collection}"
                 f" and {typed!r} is not one; write '{_quoted(typed)}' for a string"
             )
@@ -252,14 +263,15 @@ class Editor:
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
                 if was == "a string" and value.kind is None:  # not a tag's doing
-                    warning += f"; write '{_quoted(typed)}' to keep a string"
-        splices = document.set(path, value, self._create)
+                    keep = "pass a str" if self._python else f"write '{_quoted(typed)}'"
+                    warning += f"; {keep} to keep a string"
+        splices = document.set(path, value, change.create)
         return splices, path if old else path[:-1], warning
 
     def _shared(self, path: Path, whole: bool) -> bool:
         """Whether the change at `path` is made in a node that other paths
         reach too; warns of it once per such node."""
-        found = self.document.shared(path, whole)
+        found = self._document.shared(path, whole)
         if found is not None and found[0] not in self._warned:
             self._warned.add(found[0])
             self._warn(found[1])
@@ -268,12 +280,12 @@ class Editor:
     def _flush(self, pending: list[Splice], touched: list[Path]) -> None:
         if pending:
             made: list[Span] = []
-            text = texts.apply(self.document.text, pending, made)
-            self.changed = texts.track(self.changed, made)
+            text = texts.apply(self._document.text, pending, made)
+            self._changed = texts.track(self._changed, made)
             try:
-                self.document = self._reload(text)
-            except UserError as exc:  # a fault of this program's: write nothing
-                raise UserError(
+                self._document = self._document.reload(text)
+            except EditError as exc:  # a fault of this program's: write nothing
+                raise ChangeError(
                     f"the changes would break the document: {exc}"
                 ) from None
         pending.clear()

@@ -1,10 +1,70 @@
-"""The command's two kinds of failure, each one line on standard error."""
+"""What the engine raises: each error's message is one line, the same that
+the command prints, and its class says what went wrong, so that a Python
+caller can catch what it expects and the command can map each to its exit
+status."""
+
+from __future__ import annotations
 
 
-class UserError(Exception):
-    """A mistake in the command line, the input or a change asked for: exit
-    status 2."""
+class EditError(Exception):
+    """A failure the engine foresees; `str()` is its message."""
+
+    def __str__(self) -> str:
+        return str(self.args[0]) if self.args else ""
+
+    def prefixed(self, prefix: str) -> EditError:
+        """The same error, its message led by `prefix`, for a caller that
+        knows more of where it happened."""
+        copy = self.__class__.__new__(self.__class__)
+        copy.__dict__.update(self.__dict__)
+        copy.args = (prefix + str(self), *self.args[1:])
+        return copy
+
+    def suffixed(self, suffix: str) -> EditError:
+        """The same error, `suffix` after its message."""
+        copy = self.prefixed("")
+        copy.args = (str(self) + suffix, *self.args[1:])
+        return copy
 
 
-class OutputError(Exception):
-    """The output cannot be written: exit status 1."""
+class PathError(EditError, KeyError):
+    """A path that is malformed, matches nothing, or matches several places
+    where one is needed.  `path` is the path as given."""
+
+    def __init__(self, message: str, path: str | None = None) -> None:
+        super().__init__(message)
+        self.path = path
+
+
+class DocumentError(EditError, ValueError):
+    """Text that does not read as its format, or that the engine refuses to
+    read: aliases that stand for too much, nesting too deep, input past its
+    bounds.  `line` and `column` count from 1, None where unknown."""
+
+    def __init__(
+        self, message: str, line: int | None = None, column: int | None = None
+    ) -> None:
+        super().__init__(message)
+        self.line, self.column = line, column
+
+
+class ChangeError(EditError, ValueError):
+    """A change that cannot be made as asked, at a place that exists: a value
+    the place cannot hold, a table that must be deleted first."""
+
+
+class LockTimeout(EditError, TimeoutError):
+    """Another edit held the file for longer than was waited."""
+
+
+class FileError(EditError, OSError):
+    """A file that cannot be read."""
+
+
+class WriteError(EditError, OSError):
+    """A file that could not be written, or files of which some were written
+    and some not: the message says which."""
+
+
+class MissingLibrary(EditError, ImportError):
+    """A format whose reader needs a library that is not installed."""

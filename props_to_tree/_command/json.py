@@ -17,10 +17,11 @@ import json.scanner
 import operator
 import re
 
-from props_to_tree._command import flow, listing, paths
+from props_to_tree._command import document, flow, listing, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.edit import Value
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.document import Value, item_index
+from props_to_tree._command.document import collection as _collection
+from props_to_tree._command.errors import DocumentError, EditError, PathError
 from props_to_tree._command.text import Splice
 
 TYPE_CHECKING = False
@@ -121,7 +122,9 @@ class Json:
             if not blank.strip(_WHITE):
                 return JsonDocument(text, blank, {}, empty=True)
             where = f"line {exc.lineno}, column {exc.colno}"
-            raise UserError(f"not valid {self.name}: {exc.msg} ({where})") from None
+            raise DocumentError(
+                f"not valid {self.name}: {exc.msg} ({where})", exc.lineno, exc.colno
+            ) from None
         return JsonDocument(text, blank, data)
 
 
@@ -197,14 +200,12 @@ class JsonDocument:
         node = self._root()
         for depth, segment in enumerate(path):
             if not isinstance(node.value, list if isinstance(segment, int) else dict):
-                raise UserError(paths.blocked(node.value, path, depth))
+                raise PathError(paths.blocked(node.value, path, depth))
             found = self._flow(node)
             if isinstance(segment, str):
                 index = found.find(segment)
             else:
-                count = len(found.members)
-                index = segment + count if segment < 0 else segment
-                index = index if 0 <= index < count else None
+                index = item_index(segment, len(found.members))
             if depth == len(path) - 1 or index is None:
                 return node, found, index, depth
             node = found.members[index].value
@@ -251,10 +252,24 @@ class JsonDocument:
             data, show(data), text, collection=_collection(data), refused=refused
         )
 
+    def value(self, data: Any) -> Value:
+        """A VALUE made of Python data."""
+        data = document.plain(data, "JSON", nulls=True, dates=False)
+        if isinstance(data, str):
+            return Value(data, show(data))
+        try:
+            text = json.dumps(data, ensure_ascii=False, allow_nan=False)
+        except ValueError:
+            raise ValueError("JSON has no NaN or infinity") from None
+        return self.parse(text)
+
+    def data(self, path: Path) -> Any:
+        return document.copied(self.lookup(path))
+
     def current(self, path: Path) -> Value | None:
         try:
             data = self.lookup(path)
-        except UserError:
+        except EditError:
             return None
         if self._empty and not path:
             return None
@@ -273,14 +288,14 @@ class JsonDocument:
             if isinstance(path[depth], int) and index is None:
                 if not rest and path[depth] == count:  # one past the last: appended
                     return self._insert(node, found, None, value)
-                raise UserError(paths.missing(path[: depth + 1], count))
+                raise PathError(paths.missing(path[: depth + 1], count))
             if rest and (not create or any(isinstance(s, int) for s in rest)):
                 missing = paths.missing(path[: depth + 1], count)
                 if create:
                     missing += "; --create makes tables, not lists"
-                raise UserError(missing)
-        except UserError as exc:
-            raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
+                raise PathError(missing)
+        except EditError as exc:
+            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
         if index is not None:
             old: _Node = found.members[index].value
             new = self._render(value, old, old.start)
@@ -322,7 +337,7 @@ class JsonDocument:
         an object in two-space indentation, and a final line break."""
         if any(isinstance(s, int) for s in path) or (len(path) > 1 and not create):
             missing = paths.missing(path[:1], 0)
-            raise UserError(f"cannot write {paths.show(path)!r}: {missing}")
+            raise PathError(f"cannot write {paths.show(path)!r}: {missing}")
         new = self._render(value, None, 0)
         for depth in reversed(range(len(path))):
             indent = "  " * depth
@@ -336,15 +351,15 @@ class JsonDocument:
 
     def delete(self, path: Path) -> list[Splice]:
         if self._empty:
-            raise UserError(
+            raise PathError(
                 f"cannot delete {paths.show(path)!r}: the document is empty"
             )
         try:
             _, found, index, depth = self._find(path)
             if index is None or depth < len(path) - 1:
-                raise UserError(paths.missing(path[: depth + 1], len(found.members)))
-        except UserError as exc:
-            raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
+                raise PathError(paths.missing(path[: depth + 1], len(found.members)))
+        except EditError as exc:
+            raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
         splices = flow.remove(self.text, found, index, _COMMENT)
         key = path[-1]
         if sum(member.key == key for member in found.members) < 2:
@@ -373,12 +388,6 @@ class JsonDocument:
         """The file's step of indentation."""
         found = re.search(r"^([ \t]+)\S", self.text, re.MULTILINE)
         return found.group(1) if found else "  "
-
-
-def _collection(data: Any) -> str:
-    if isinstance(data, dict):
-        return "a table"
-    return "a list" if isinstance(data, list) else ""
 
 
 _SURROGATE = re.compile("[\ud800-\udfff]")

@@ -6,7 +6,8 @@ from __future__ import annotations
 import itertools
 
 from props_to_tree._command import paths
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.document import item_index
+from props_to_tree._command.errors import DocumentError, PathError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -129,13 +130,16 @@ def find(tree: Any, path: paths.Path) -> Any:
     node = tree
     for depth, segment in enumerate(path):
         if not isinstance(node, list if isinstance(segment, int) else dict):
-            raise UserError(paths.blocked(node, path, depth))
+            raise PathError(paths.blocked(node, path, depth))
         if isinstance(segment, int):
-            if not -len(node) <= segment < len(node):
-                raise UserError(paths.missing(path[: depth + 1], len(node)))
-        elif segment not in node:
-            raise UserError(paths.missing(path[: depth + 1]))
-        node = node[segment]  # type: ignore[index]
+            found = item_index(segment, len(node))
+            if found is None:
+                raise PathError(paths.missing(path[: depth + 1], len(node)))
+            node = node[found]
+        elif segment in node:
+            node = node[segment]  # type: ignore[call-overload]
+        else:
+            raise PathError(paths.missing(path[: depth + 1]))
     return node
 
 
@@ -163,9 +167,11 @@ def parse(text: str, source: str) -> Iterator[tuple[paths.Pattern, str, str]]:
             continue
         where = f"{source}, line {number}"
         if SEPARATOR.rstrip() not in line:
-            raise UserError(f"{where}: expected 'PATH = VALUE', got {line[:60]!r}")
+            raise DocumentError(
+                f"{where}: expected 'PATH = VALUE', got {line[:60]!r}", number
+            )
         try:
             path, value = paths.split_assignment(line)
-        except UserError as exc:
-            raise UserError(f"{where}: {exc}") from None
+        except PathError as exc:
+            raise exc.prefixed(f"{where}: ") from None
         yield path, value, where

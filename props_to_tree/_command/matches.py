@@ -11,14 +11,15 @@ last places reached were and what none of them held.
 from __future__ import annotations
 
 from props_to_tree._command import paths
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.document import item_index
+from props_to_tree._command.errors import EditError, PathError
 from props_to_tree._command.paths import Selector
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.edit import Value
+    from props_to_tree._command.document import Value
     from props_to_tree._command.paths import Path, Pattern, Segment
 
 
@@ -37,7 +38,7 @@ def expand(document: Any, pattern: Pattern, setting: bool = False) -> list[Path]
         for place in live:
             found += step.follow(place)
         if not found:
-            raise UserError(step.nowhere(pattern[:depth], live))
+            raise PathError(step.nowhere(pattern[:depth], live))
         live = found
     rest: Path = pattern[len(matched) :]  # type: ignore[assignment]
     places: list[Path] = []
@@ -80,8 +81,8 @@ class _Step:
         if isinstance(segment, int):
             if not isinstance(held, int):
                 return []
-            index = segment + held if segment < 0 else segment
-            return [[*place, index]] if 0 <= index < held else []
+            found = item_index(segment, held)
+            return [] if found is None else [[*place, found]]
         if segment.kind == "keys":
             return [[*place, key] for key in held] if isinstance(held, list) else []
         if self.documents == 1 and not isinstance(held, int):  # a document alone
@@ -98,7 +99,7 @@ class _Step:
         try:
             if self.document.members(at) is not None:
                 return False  # a list or a table
-        except UserError:
+        except EditError:
             return False  # no SUB there
         found = self.document.current(at)
         if found is None or found.collection:
@@ -171,12 +172,12 @@ def _wanted(document: Any, selector: Selector) -> Value | str | None:
         return selector.value
     value: Value = document.parse(selector.value)
     if value.collection:
-        raise UserError(
+        raise PathError(
             f"[{selector.condition()}] compares scalars: {selector.value!r} is "
             f"{value.collection}"
         )
     if value.refused:
-        raise UserError(f"[{selector.condition()}]: {value.refused}")
+        raise PathError(f"[{selector.condition()}]: {value.refused}")
     return value
 
 

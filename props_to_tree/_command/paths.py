@@ -13,7 +13,7 @@ import json
 import re
 from json.decoder import scanstring as _SCAN_STRING  # type: ignore[attr-defined]
 
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.errors import PathError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -143,7 +143,7 @@ def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Pattern, int
         return [], at + 1
     path, at = _segments(text, at, shown, _BEFORE_VALUE)
     if not path:
-        raise UserError(f"bad path {shown!r}: it is empty (the top is '.')")
+        raise PathError(f"bad path {shown!r}: it is empty (the top is '.')")
     return path, at
 
 
@@ -158,7 +158,7 @@ def _segments(
         if path and text[at] == ".":
             at += 1
         elif path and text[at] != "[":
-            raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
+            raise PathError(f"bad path {shown!r}: {_hint(text, at)}")
         if inner and text.startswith('"', at):  # a quoted key needs no brackets here
             key, at = _string(text, at, shown, "a key")
             path.append(key)
@@ -169,7 +169,7 @@ def _segments(
             path.append(selector)
             continue
         if found is None:
-            raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
+            raise PathError(f"bad path {shown!r}: {_hint(text, at)}")
         bare = found["bare"]
         if bare is not None:
             if (
@@ -185,7 +185,7 @@ def _segments(
             if inner and bare.endswith("^") and text.startswith("=", found.end()):
                 bare = bare[:-1]  # "^=" is the operator's
                 if not bare:
-                    raise UserError(f"bad path {shown!r}: {_hint(text, at)}")
+                    raise PathError(f"bad path {shown!r}: {_hint(text, at)}")
                 path.append(bare)
                 at = found.end() - 1
                 continue
@@ -197,7 +197,7 @@ def _segments(
                 path.append(json.loads(found["quoted"]))
             except ValueError as exc:  # an escape JSON has not
                 problem = str(exc).partition(":")[0]
-                raise UserError(f"bad path {shown!r}: {problem} in a key") from None
+                raise PathError(f"bad path {shown!r}: {problem} in a key") from None
         at = found.end()
     return path, at
 
@@ -213,10 +213,10 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
             sub, at = _segments(text, at, shown, r"\^?=", inner=True)
         except _Operator:
             raise
-        except UserError:
+        except PathError:
             sub = []
         if not sub or not text.startswith(("=", "^="), at):
-            raise UserError(f"bad path {shown!r}: {_hint(text, start)}")
+            raise PathError(f"bad path {shown!r}: {_hint(text, start)}")
     else:
         at += 1
     op = "^=" if text.startswith("^", at) else "="
@@ -224,20 +224,20 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
     if text.startswith('"', at):
         value, at = _string(text, at, shown, "a VALUE")
         if not text.startswith("]", at):
-            raise UserError(
+            raise PathError(
                 f"bad path {shown!r}: a quoted VALUE ends its selector with ']'"
             )
         quoted = True
     else:
         close = text.find("]", at)
         if close < 0:
-            raise UserError(f"bad path {shown!r}: a selector ends with ']'")
+            raise PathError(f"bad path {shown!r}: a selector ends with ']'")
         value, at, quoted = text[at:close], close, False
     keys: Path = [s for s in sub if not isinstance(s, Selector)]
     return Selector("where", keys, op, value, quoted), at + 1
 
 
-class _Operator(UserError):
+class _Operator(PathError):
     """A selector with an operator of another tool's."""
 
 
@@ -251,7 +251,7 @@ def _string(text: str, at: int, shown: str, what: str) -> tuple[str, int]:
         found: tuple[str, int] = _SCAN_STRING(text, at + 1)
     except ValueError as exc:
         problem = str(exc).partition(":")[0]
-        raise UserError(f"bad path {shown!r}: {problem} in {what}") from None
+        raise PathError(f"bad path {shown!r}: {problem} in {what}") from None
     return found
 
 
@@ -271,7 +271,7 @@ def _hint(text: str, at: int) -> str:
 def parse(text: str) -> Pattern:
     path, end = read(text)
     if end != len(text):
-        raise UserError(f"bad path {text!r}: a key with '=' is written [\"...\"]")
+        raise PathError(f"bad path {text!r}: a key with '=' is written [\"...\"]")
     return path
 
 
@@ -279,7 +279,7 @@ def split_assignment(text: str, what: str = "--set") -> tuple[Pattern, str]:
     """PATH=VALUE, or a listing's line PATH = VALUE."""
     path, at = read(text, shown=_before_value(text))
     if at == len(text):
-        raise UserError(f"{what} needs PATH=VALUE, got {text!r}")
+        raise PathError(f"{what} needs PATH=VALUE, got {text!r}")
     spaced = text[at] == " "
     value = text[text.index("=", at) + 1 :]
     return path, value[1:] if spaced and value.startswith(" ") else value

@@ -13,10 +13,16 @@ import math
 import re
 import tomllib
 
-from props_to_tree._command import flow, listing, paths
+from props_to_tree._command import document, flow, listing, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.edit import Value
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.document import Value, item_index
+from props_to_tree._command.document import collection as _collection
+from props_to_tree._command.errors import (
+    ChangeError,
+    DocumentError,
+    EditError,
+    PathError,
+)
 from props_to_tree._command.text import Splice
 
 TYPE_CHECKING = False
@@ -165,11 +171,13 @@ class Toml:
 
     def load(self, text: str) -> TomlDocument:
         if _too_deep(text):
-            raise UserError(f"nested too deeply: a key of {LIMIT:,} parts or more")
+            raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
         try:
             tree = tomllib.loads(text)
         except tomllib.TOMLDecodeError as exc:
-            raise UserError(f"not valid {self.name}: {exc}") from None
+            where = re.search(r"at line (\d+), column (\d+)", str(exc))
+            line, column = map(int, where.groups()) if where else (None, None)
+            raise DocumentError(f"not valid {self.name}: {exc}", line, column) from None
         return TomlDocument(text, tree)
 
 
@@ -338,13 +346,12 @@ class TomlDocument:
             segment = path[index]
             kind = "{" if isinstance(segment, str) else "["
             if node.flow is None or self.text[node.start] != kind:
-                raise UserError(paths.blocked(self._data(path[:index]), path, index))
+                raise PathError(paths.blocked(self._data(path[:index]), path, index))
             members = node.flow.members
             if isinstance(segment, str):
                 position, width = _member(members, path, index)
             else:
-                position = segment + len(members) if segment < 0 else segment
-                position = position if 0 <= position < len(members) else None
+                position = item_index(segment, len(members))
                 width = 0 if position is None else 1
             if position is None:
                 return ("flow", node), None, index + width, index
@@ -357,10 +364,9 @@ class TomlDocument:
         item of an array of tables counted from 0; None past the end."""
         segment = path[depth]
         if not isinstance(data, list if isinstance(segment, int) else dict):
-            raise UserError(paths.blocked(data, path, depth))
+            raise PathError(paths.blocked(data, path, depth))
         if isinstance(segment, int):
-            index = segment + len(data) if segment < 0 else segment
-            return index if 0 <= index < len(data) else None
+            return item_index(segment, len(data))
         return segment
 
     def _data(self, path: Path) -> Any:
@@ -390,7 +396,7 @@ class TomlDocument:
         """A VALUE: exactly one TOML value, nothing around it (no comment);
         other text is a string."""
         if text == "null":
-            raise UserError("TOML has no null (--delete removes a key)")
+            raise ChangeError("TOML has no null (--delete removes a key)")
         if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
             return Value(text, show(text))
         line = f"v = {text}"
@@ -403,28 +409,43 @@ class TomlDocument:
         value = data["v"]
         return Value(value, show(value), text, collection=_collection(value))
 
+    def value(self, data: Any) -> Value:
+        """A VALUE made of Python data."""
+        data = document.plain(data, "TOML", nulls=False, dates=True)
+        if isinstance(data, str):
+            return Value(data, show(data))
+        made = self.parse(show(data))
+        if isinstance(made.data, str):  # a time with an offset, say
+            raise ValueError(f"TOML cannot hold {data!r}")
+        if _too_large(made.data):
+            raise ValueError("TOML's integers are 64-bit: pass a str or a float")
+        return made
+
+    def data(self, path: Path) -> Any:
+        return document.copied(self.lookup(path))
+
     def current(self, path: Path) -> Value | None:
         try:
             data = self.lookup(path)
-        except UserError:
+        except EditError:
             return None
         return Value(data, show(data), collection=_collection(data))
 
     def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
         try:
             if not path:
-                raise UserError("the top of a TOML document is a table: set its keys")
+                raise ChangeError("the top of a TOML document is a table: set its keys")
             if len(path) >= LIMIT:
-                raise UserError(f"nested too deeply: {LIMIT:,} parts or more")
+                raise ChangeError(f"nested too deeply: {LIMIT:,} parts or more")
             return self._set(path, value, create)
-        except UserError as exc:
-            raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
+        except EditError as exc:
+            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
 
     def _set(self, path: Path, value: Value, create: bool) -> list[Splice]:
         (where, holder), found, depth, first = self._find(path)
         text = self.text
         if depth >= len(path):
-            raise UserError(f"{paths.show(path)!r} is a table: delete it first")
+            raise ChangeError(f"{paths.show(path)!r} is a table: delete it first")
         rest, segment = path[depth + 1 :], path[depth]
         if where == "flow":
             members = holder.flow.members
@@ -433,11 +454,11 @@ class TomlDocument:
             like = _last_string(text, [m.value for m in members])
             if isinstance(segment, int):
                 if rest or segment != len(members):
-                    raise UserError(paths.missing(path[: depth + 1], len(members)))
+                    raise PathError(paths.missing(path[: depth + 1], len(members)))
                 item = self._render(value, None, like)
                 return flow.insert(text, holder.flow, item, "  ", _COMMENT)
             if rest and not create:
-                raise UserError(paths.missing(path[: depth + 1]))
+                raise PathError(paths.missing(path[: depth + 1]))
             new = self._render(value, None, like)
             for key in reversed(self._keys(rest, path, depth)):
                 new = f"{{{show_key(key)} = {new}}}"
@@ -450,15 +471,15 @@ class TomlDocument:
                 written = "a table"
                 if isinstance(self._data(list(whole)), list):
                     written = "an array of tables ([[...]])"
-                raise UserError(f"{paths.show(path)!r} is {written}: delete it first")
+                raise ChangeError(f"{paths.show(path)!r} is {written}: delete it first")
             return self._replace(entry.node, value)
         if isinstance(segment, int):
             count = len(self._data(list(holder)))
             if rest or segment != count:
-                raise UserError(paths.missing(path[: depth + 1], count))
+                raise PathError(paths.missing(path[: depth + 1], count))
             return self._append_table(holder, count, value)
         if rest and not create:
-            raise UserError(paths.missing(path[: depth + 1]))
+            raise PathError(paths.missing(path[: depth + 1]))
         keys = [str(segment), *self._keys(rest, path, depth)]
         dotted = any(
             e.path[: len(holder)] == holder and len(e.header) < len(holder)
@@ -480,7 +501,7 @@ class TomlDocument:
     def _keys(rest: Path, path: Path, depth: int) -> list[str]:
         if any(isinstance(s, int) for s in rest):
             missing = paths.missing(path[: depth + 1])
-            raise UserError(f"{missing}; --create makes tables, not lists")
+            raise PathError(f"{missing}; --create makes tables, not lists")
         return [str(s) for s in rest]
 
     def _replace(self, node: _Node, value: Value) -> list[Splice]:
@@ -508,7 +529,7 @@ class TomlDocument:
         """One header for the new table, not one for each table on the way,
         after the last table under `parent`, or at the end."""
         if any(isinstance(s, int) for s in parent):
-            raise UserError("--create does not make tables inside an array of tables")
+            raise ChangeError("--create does not make tables inside an array of tables")
         under = [h for h in self.headers if h.path[: len(parent)] == parent]
         text = self.text
         where = self._section_end(under[-1]) if under else len(text.rstrip("\r\n"))
@@ -523,9 +544,9 @@ class TomlDocument:
         """A new item of an array of tables: its header, and its keys as they
         were typed, after the last item's tables."""
         if not isinstance(value.data, dict):
-            raise UserError("an item of an array of tables is a table: {key = value}")
+            raise ChangeError("an item of an array of tables is a table: {key = value}")
         if self._header((*array, count - 1)) is None:
-            raise UserError(
+            raise ChangeError(
                 f"{paths.show(list(array))!r} is not written as [[...]] headers"
             )
         under = [
@@ -579,7 +600,7 @@ class TomlDocument:
         try:
             (where, holder), found, depth, _ = self._find(path)
             if depth >= len(path):
-                raise UserError("a table of dotted keys: delete its keys one by one")
+                raise ChangeError("a table of dotted keys: delete its keys one by one")
             if found is None or depth < len(path) - 1:
                 count = len(holder.flow.members) if where == "flow" else None
                 if (
@@ -588,9 +609,9 @@ class TomlDocument:
                     and depth == len(path) - 1
                 ):
                     count = len(self._data(list(holder)))
-                raise UserError(paths.missing(path[: depth + 1], count))
-        except UserError as exc:
-            raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
+                raise PathError(paths.missing(path[: depth + 1], count))
+        except EditError as exc:
+            raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
         text = self.text
         if where == "flow":
             members = holder.flow.members
@@ -704,7 +725,9 @@ def _last_string(text: str, nodes: list[_Node]) -> _Node | None:
     return next((n for n in reversed(nodes) if text[n.start] in "\"'"), None)
 
 
-def _collection(data: Any) -> str:
+def _too_large(data: Any) -> bool:
     if isinstance(data, dict):
-        return "a table"
-    return "a list" if isinstance(data, list) else ""
+        return any(map(_too_large, data.values()))
+    if isinstance(data, list):
+        return any(map(_too_large, data))
+    return type(data) is int and not -(2**63) <= data < 2**63

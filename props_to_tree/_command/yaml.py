@@ -16,10 +16,15 @@ import re
 
 import yaml as pyyaml
 
-from props_to_tree._command import flow, paths
+from props_to_tree._command import document, flow, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.edit import Value
-from props_to_tree._command.errors import UserError
+from props_to_tree._command.document import Value, item_index
+from props_to_tree._command.errors import (
+    ChangeError,
+    DocumentError,
+    EditError,
+    PathError,
+)
 from props_to_tree._command.text import Splice
 
 TYPE_CHECKING = False
@@ -147,6 +152,37 @@ def _show_data(data: Any) -> str:
     return str(data.isoformat())
 
 
+def _flow(data: Any) -> str:
+    """Python data as one YAML flow value."""
+    if isinstance(data, list):
+        return "[" + ", ".join(map(_flow, data)) + "]"
+    if isinstance(data, dict):
+        pairs = (f"{_show_str(key)}: {_flow(value)}" for key, value in data.items())
+        return "{" + ", ".join(pairs) + "}"
+    return _show_data(data)
+
+
+def _core(node: Any) -> Any:
+    """What a scalar reads as by the core schema, its tag aside but for the
+    standard tags of scalars, which say how to read it."""
+    text = node.value
+    standard = node.tag.startswith("tag:yaml.org,2002:") if node.tag else False
+    if standard and node.tag != _STR:
+        found = _plain_value(text)
+        kind = node.tag.rpartition(":")[2]
+        wanted: dict[str, Any] = {"int": int, "float": (int, float), "bool": bool}
+        wanted["null"] = type(None)
+        if isinstance(found, wanted.get(kind, ())) and (
+            kind == "bool" or not isinstance(found, bool)
+        ):
+            return float(found) if kind == "float" else found
+        return text
+    if node.style not in ("", None) or standard or node.tag == "!":
+        return text
+    found = _plain_value(text)
+    return text if isinstance(found, datetime.date) else found
+
+
 def _scalar(node: Any) -> Any:
     """What a scalar node reads as, its tag aside."""
     return _plain_value(node.value) if node.style in ("", None) else node.value
@@ -167,7 +203,11 @@ class Yaml:
         try:
             documents = list(pyyaml.compose_all(text, Loader=_Loader))
         except pyyaml.YAMLError as exc:
-            raise UserError(f"not valid {self.name}: {_problem(exc)}") from None
+            mark = getattr(exc, "problem_mark", None)
+            line, column = (mark.line + 1, mark.column + 1) if mark else (None, None)
+            raise DocumentError(
+                f"not valid {self.name}: {_problem(exc)}", line, column
+            ) from None
         # Nothing, or comments alone, between two "---" is no document.
         documents = [d for d in documents if not _empty(d)]
         root = documents[0] if len(documents) == 1 else documents or None
@@ -283,7 +323,7 @@ class YamlDocument:
     def reload(self, text: str) -> YamlDocument:
         new = Yaml().load(text)
         if new._bad_merges() > self._bad_merges():
-            raise UserError("a merge key ('<<') would merge what is no mapping")
+            raise ChangeError("a merge key ('<<') would merge what is no mapping")
         return new
 
     def _bad_merges(self) -> int:
@@ -330,9 +370,47 @@ class YamlDocument:
         """The value at `path` as the listing walks it.  One whose aliases
         would show more than ALIASED values is refused: a few hundred bytes
         of nested aliases can stand for billions of values."""
-        node = self.root if not path else self._get(path)
+        node = self._bounded(path)
         if node is None:
             return {}
+        if isinstance(node, list):
+            return [self._view(d) for d in node]
+        return self._view(node)
+
+    def data(self, path: Path) -> Any:
+        """The value at `path` as Python data, by YAML 1.2's core schema (a
+        timestamp is a string), a tag aside: the value of `!Ref x` is "x"."""
+        node = self._bounded(path)
+        if node is None:
+            return {}
+        made: dict[int, Any] = {}  # an alias's value is its anchor's
+
+        def data(node: Any) -> Any:
+            found = made.get(id(node))
+            if found is not None:
+                return found
+            if isinstance(node, Scalar):
+                return _core(node)
+            if isinstance(node, Sequence):
+                made[id(node)] = items = []
+                items += [data(item) for item in node.value]
+                return items
+            pairs: dict[str, Any] = {}
+            made[id(node)] = pairs
+            pairs.update((key, data(value)) for key, value in self._pairs(node))
+            return pairs
+
+        if isinstance(node, list):
+            return [data(each) for each in node]
+        return data(node)
+
+    def _bounded(self, path: Path) -> Any:
+        """The node at `path`, where its aliases stand for no more than
+        ALIASED values: a few hundred bytes of nested aliases can stand for
+        billions of values."""
+        node = self.root if not path else self._get(path)
+        if node is None:
+            return None
         aliased: dict[int, int] = {}
         sizes: dict[int, int] = {}
         for each in node if isinstance(node, list) else [node]:
@@ -342,14 +420,13 @@ class YamlDocument:
             worst = max(aliased, key=aliased.__getitem__)
             name = re.compile(_ANCHOR).match(self.text, worst)
             anchor = f"&{name[1]}" if name else "an anchor"
-            raise UserError(
+            line = self.text.count("\n", 0, worst) + 1
+            raise DocumentError(
                 f"its aliases stand for {total:,} values, more than {ALIASED:,}: "
-                f"{anchor} (line {self.text.count(chr(10), 0, worst) + 1}) "
-                "is referred to most"
+                f"{anchor} (line {line}) is referred to most",
+                line,
             )
-        if isinstance(node, list):
-            return [self._view(d) for d in node]
-        return self._view(node)
+        return node
 
     @property
     def streamed(self) -> int | None:
@@ -377,7 +454,7 @@ class YamlDocument:
         of the same node, whichever alias leads there."""
         try:
             node, index, depth = self._find(path) if path else (None, None, 0)
-        except UserError:  # blocked: the change there will say so
+        except EditError:  # blocked: the change there will say so
             return tuple(path)
         if node is not None and depth == len(path) - 1:
             return id(node), path[-1] if index is None else index
@@ -400,7 +477,11 @@ class YamlDocument:
                 aliased[at] = aliased.get(at, 0) + found
             return found
         if id(node) in self._open:
-            raise UserError(f"an alias at line {node.start_mark.line + 1} holds itself")
+            raise DocumentError(
+                f"an alias at line {node.start_mark.line + 1} holds itself",
+                node.start_mark.line + 1,
+                node.start_mark.column + 1,
+            )
         self._open.add(id(node))
         if isinstance(node, Mapping):
             size = sum(self._size(v, aliased, sizes) for _, v in node.value)
@@ -650,14 +731,12 @@ class YamlDocument:
                 return None, None, depth
             if isinstance(segment, int):
                 if not isinstance(node, list | Sequence):
-                    raise UserError(self._blocked(node, path, depth))
+                    raise PathError(self._blocked(node, path, depth))
                 items = node if isinstance(node, list) else node.value
-                index: int | None = segment + len(items) if segment < 0 else segment
-                if not 0 <= index < len(items):  # type: ignore[operator]
-                    index = None
+                index = item_index(segment, len(items))
             else:
                 if not isinstance(node, Mapping):
-                    raise UserError(self._blocked(node, path, depth))
+                    raise PathError(self._blocked(node, path, depth))
                 index = self._pair(node, segment)
                 if index is None and depth < len(path) - 1:
                     merged = self._from_merge(node, segment)
@@ -698,7 +777,7 @@ class YamlDocument:
             merged = self._from_merge(node, last) if isinstance(node, Mapping) else None
             if merged is not None:
                 return merged
-        raise UserError(self._missing(node, path[: depth + 1]))
+        raise PathError(self._missing(node, path[: depth + 1]))
 
     def _missing(self, node: Any, path: Path) -> str:
         count = (
@@ -729,6 +808,13 @@ class YamlDocument:
             refused=refused,
         )
 
+    def value(self, data: Any) -> Value:
+        """A VALUE made of Python data, in flow style."""
+        data = document.plain(data, "YAML", nulls=True, dates=False)
+        if isinstance(data, str):
+            return Value(data, _show_str(data))
+        return self.parse(_flow(data))
+
     def current(self, path: Path) -> Value | None:
         try:
             node = self.root if not path else self._get(path)
@@ -736,7 +822,7 @@ class YamlDocument:
                 return None
             if self._size(node) > ALIASED:  # too large to show: never the same
                 return Value(node, f"<{id(node)}>", collection=_collection(node))
-        except UserError:
+        except EditError:
             return None
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
         if isinstance(node, Scalar) and node.tag == _STR:
@@ -757,27 +843,27 @@ class YamlDocument:
             if index is not None and not rest:
                 slot = self._members(node)[index]
                 if slot.key is not None and _is_merge(slot.key):
-                    raise UserError("'<<' merges mappings: set their keys instead")
+                    raise ChangeError("'<<' merges mappings: set their keys instead")
                 return self._replace(slot, value)
             segment = path[depth]
             if isinstance(segment, int):
                 count = len(node.value) if isinstance(node, Sequence) else -1
                 if rest or segment != count:
-                    raise UserError(self._missing(node, path[: depth + 1]))
+                    raise PathError(self._missing(node, path[: depth + 1]))
                 return self._append(node, value)
             if rest and not create:
-                raise UserError(self._missing(node, path[: depth + 1]))
+                raise PathError(self._missing(node, path[: depth + 1]))
             if any(isinstance(s, int) for s in rest):
                 missing = self._missing(node, path[: depth + 1])
-                raise UserError(f"{missing}; --create makes tables, not lists")
+                raise PathError(f"{missing}; --create makes tables, not lists")
             return self._insert(node, [segment, *rest], value)  # type: ignore[list-item]
-        except UserError as exc:
-            raise UserError(f"cannot write {paths.show(path)!r}: {exc}") from None
+        except EditError as exc:
+            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
 
     def _set_top(self, value: Value) -> list[Splice]:
         root = self.root
         if isinstance(root, list):
-            raise UserError("a stream's documents are set one by one: [N]")
+            raise ChangeError("a stream's documents are set one by one: [N]")
         if root is None:
             return self._into_empty(self._render(value, None))
         at = root.start_mark.index  # no key, no dash: where it starts
@@ -788,11 +874,11 @@ class YamlDocument:
             node, index, depth = self._find(path)
             if index is None or depth < len(path) - 1:
                 self._get(path)  # a missing key, or one from a merge
-                raise UserError(f"{path[-1]!r} comes from a merge ('<<')")
+                raise ChangeError(f"{path[-1]!r} comes from a merge ('<<')")
             if isinstance(node, list):
-                raise UserError("a document of a stream is not removed")
-        except UserError as exc:
-            raise UserError(f"cannot delete {paths.show(path)!r}: {exc}") from None
+                raise ChangeError("a document of a stream is not removed")
+        except EditError as exc:
+            raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
         text = self.text
         if isinstance(node, Mapping):
             twice = sum(_key(text, k) == path[-1] for k, _ in node.value) > 1
@@ -985,7 +1071,7 @@ class YamlDocument:
         if mapping is None:  # an empty document
             return self._into_empty(self._nested(names, value, "", "  "))
         if not isinstance(mapping, Mapping):
-            raise UserError("a stream's documents are not added to")
+            raise ChangeError("a stream's documents are not added to")
         like = _last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
         if mapping.flow_style:
             new = self._render(value, None, like, flow=True)

@@ -1,0 +1,346 @@
+"""Reading and changing JSON, JSONC, TOML and YAML documents by path, from
+Python, keeping every byte that no change touches."""
+
+from __future__ import annotations
+
+import contextlib
+import functools
+import os
+import warnings
+
+from props_to_tree._command import formats, listing, matches, paths
+from props_to_tree._command.edit import Change, Editor
+from props_to_tree._command.errors import (
+    DocumentError,
+    PathError,
+    WriteError,
+)
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterator
+    from typing import Any
+
+    from props_to_tree._command.document import Document as Engine
+    from props_to_tree._command.text import Changed
+
+__all__ = ["Document", "DocumentError", "EditWarning", "PathError", "edit"]
+
+
+class EditWarning(UserWarning):
+    """A change that may show more than was asked: a value of another kind
+    put in place of a string or a table, or a value that other paths reach
+    too, through YAML's aliases and merge keys."""
+
+
+_MISSING: Any = object()
+
+
+class Document:
+    """A document in memory: `text` in `format` ("json", "jsonc", "toml" or
+    "yaml"), read by paths and changed by splicing its text.
+
+    `doc[path]` is the value at a path that matches one place, as plain
+    Python data; `doc[path] = value` and `del doc[path]` change every place
+    the path matches.  A path is keys joined by ".", `[N]` for a list's
+    item and `["key"]` for a key that cannot stand bare, and it may select:
+    `[name=web]`, `[*]`, `*`.  `text` is the text after the changes so far.
+    A change that fails leaves the document as it was.
+
+    `create` makes the tables missing on the way of every change that does
+    not say otherwise."""
+
+    def __init__(self, text: str, format: str, *, create: bool = False) -> None:
+        if not isinstance(text, str):
+            raise TypeError(f"text must be a str, not {type(text).__name__}")
+        self._start(text, format, "", False, create, None)
+
+    @classmethod
+    def _read(
+        cls,
+        text: str,
+        format: str,
+        source: str,
+        guessed: bool = False,
+        create: bool = False,
+        warn: Callable[[str], None] | None = None,
+    ) -> Document:
+        """A document read from `source`, which errors name; `warn` takes
+        the warnings of each change made, worded for the command, once the
+        change is made."""
+        self = cls.__new__(cls)
+        self._start(text, format, source, guessed, create, warn)
+        return self
+
+    def _start(
+        self,
+        text: str,
+        format: str,
+        source: str,
+        guessed: bool,
+        create: bool,
+        warn: Callable[[str], None] | None,
+    ) -> None:
+        self.format = format
+        self._mark, body = formats.split_mark(text)
+        engine = formats.load(format, body, source, guessed)
+        self._said: list[str] = []
+        self._warn = warn
+        self._editor = Editor(engine, self._said.append, python=warn is None)
+        self._create = create
+        self._log: list[Change] = []  # what was made: replayed on a new text
+
+    # --- reading --------------------------------------------------------------
+
+    @property
+    def text(self) -> str:
+        """The document's text, with every change so far made."""
+        return self._mark + self._editor.document.text
+
+    @property
+    def data(self) -> Any:
+        """The whole document as Python data: dicts, lists, str, int, float,
+        bool, None, and TOML's dates and times.  YAML reads by the 1.2 core
+        schema (`on` and `2024-01-01` are strings); a stream of two or more
+        documents is the list of them."""
+        return _reading("", lambda: self._engine.data([]))
+
+    def __getitem__(self, path: str) -> Any:
+        """The value at `path`, which must match exactly one place."""
+        found = self._places(path, one=True)
+        return _reading(path, lambda: self._engine.data(found[0]))
+
+    def get(self, path: str, default: Any = None) -> Any:
+        """The value at `path`, or `default` where it matches nothing."""
+        found = self._places(path, one=True, none=True)
+        if not found:
+            return default
+        return _reading(path, lambda: self._engine.data(found[0]))
+
+    def __contains__(self, path: object) -> bool:
+        if not isinstance(path, str):
+            return False
+        return bool(self._places(path, none=True))
+
+    def find(self, path: str) -> list[tuple[str, Any]]:
+        """(the path of the place, its value) for every place `path`
+        matches, in document order; none where it matches nothing."""
+        engine = self._engine
+        found: list[tuple[str, Any]] = _reading(
+            path,
+            lambda: [
+                (paths.show(place), engine.data(place))
+                for place in self._places(path, none=True)
+            ],
+        )
+        return found
+
+    def items(self) -> Iterator[tuple[str, Any]]:
+        """(path, value) for every line of the document's listing, in
+        document order: every scalar, and every empty list or table."""
+        found, values = listing.leaves(self.data)
+        return zip(found, values, strict=True)
+
+    def __repr__(self) -> str:
+        size = len(self.text)
+        return f"<props_to_tree.Document {self.format}, {size:,} characters>"
+
+    # --- changing ------------------------------------------------------------
+
+    def __setitem__(self, path: str, value: Any) -> None:
+        self._set(path, value, None)
+
+    def set(self, path: str, value: Any, *, create: bool | None = None) -> None:
+        """Sets `value` at every place `path` matches, written in the
+        document's syntax and in the style of the value it replaces (a
+        string keeps its quotes).  `value` is Python data: str, int, float,
+        bool, None where the format has null, TOML's dates and times, and
+        lists, tuples and dicts of them.  Where the path's last key is
+        missing it is added; `create` makes the tables missing before it."""
+        self._set(path, value, create)
+
+    def set_text(self, path: str, text: str, *, create: bool | None = None) -> None:
+        """Sets the value given as `text` in the document's own syntax (a
+        JSON value, a TOML value, a YAML flow value; other text is a
+        string) at every place `path` matches."""
+        pattern = _parsed(path)
+        origin = f"set_text({path!r}, {text!r})"
+        self._make(Change(pattern, text, origin, create=self._creating(create)), path)
+
+    def __delitem__(self, path: str) -> None:
+        self._make(Change(_parsed(path), None, f"delete({path!r})"), path)
+
+    def delete(self, path: str) -> None:
+        """Removes every place `path` matches: a key with its value, or an
+        item of a list."""
+        self._make(Change(_parsed(path), None, f"delete({path!r})"), path)
+
+    def apply(self, listing_text: str, *, source: str = "listing") -> None:
+        """Sets each `path = value` line of a listing (as `items()` and the
+        command list them), where it holds another value than the document
+        held; blank lines and lines starting with "#" are skipped.  Errors
+        name the line of `source`."""
+        changes = [
+            Change(path, value, where, listed=True, create=self._create)
+            for path, value, where in listing.parse(listing_text, source)
+        ]
+        for change in changes:
+            self._make(change, paths.show(change.path))
+
+    # --- the engine's side -----------------------------------------------------
+
+    @property
+    def _engine(self) -> Engine:
+        return self._editor.document
+
+    @property
+    def _changed(self) -> list[Changed]:
+        """What differs from the text as read: (start, end) there and in the
+        text now, counting from the text's start, its byte-order mark too."""
+        shift = len(self._mark)
+        return [
+            (a + shift, b + shift, c + shift, d + shift)
+            for a, b, c, d in self._editor.changed
+        ]
+
+    def _creating(self, create: bool | None) -> bool:
+        return self._create if create is None else create
+
+    def _set(self, path: str, value: Any, create: bool | None) -> None:
+        pattern = _parsed(path)
+        try:
+            made = self._editor._document.value(value)
+        except (TypeError, ValueError) as exc:
+            kind = TypeError if isinstance(exc, TypeError) else ValueError
+            raise kind(f"cannot write {path!r}: {exc}") from None
+        change = Change(
+            pattern, None, f"{path}", value=made, create=self._creating(create)
+        )
+        self._make(change, path, 4)
+
+    def _make(self, change: Change, path: str, level: int = 3) -> None:
+        """Makes `change`, then says its warnings, as from the caller's
+        line `level` frames up."""
+        self._said.clear()
+        try:
+            self._editor.make(change)
+        except PathError as exc:
+            exc.path = path
+            raise
+        finally:
+            said = list(self._said)
+            self._said.clear()
+        self._log.append(change)
+        for message in said:
+            if self._warn is not None:
+                self._warn(message)
+            else:
+                warnings.warn(message, EditWarning, stacklevel=level)
+
+    def _replayed(self, text: str, source: str) -> Document:
+        """This document's changes made anew on `text`, what another program
+        saved meanwhile."""
+        again = Document._read(
+            text, self.format, source, create=self._create, warn=_quiet
+        )
+        for change in self._log:
+            again._make(change, paths.show(change.path))
+        return again
+
+    def _places(
+        self, path: str, *, one: bool = False, none: bool = False
+    ) -> list[paths.Path]:
+        """The places `path` matches; where `one`, a path that matches
+        several is refused, and where `none`, one that matches nothing
+        gives none (a malformed path is still refused)."""
+        pattern = _parsed(path)
+        engine = self._engine
+        try:
+            found = matches.expand(engine, pattern)
+            if not paths.selects(pattern):
+                engine.members(found[0])  # a plain path: is it there?
+        except PathError as exc:
+            if none:
+                return []
+            exc.path = path
+            raise
+        if one and len(found) > 1:
+            shown = ", ".join(paths.show(place) for place in found[:3])
+            more = ", ..." if len(found) > 3 else ""
+            raise PathError(
+                f"{path!r} matches {len(found)} places ({shown}{more}): "
+                "find() gives each",
+                path,
+            )
+        return found
+
+
+def _quiet(message: str) -> None:
+    pass  # a replay's warnings were said when the changes were first made
+
+
+def _parsed(path: str) -> paths.Pattern:
+    if not isinstance(path, str):
+        raise TypeError(f"a path is a str, not {type(path).__name__}")
+    try:
+        return paths.parse(path)
+    except PathError as exc:
+        exc.path = path
+        raise
+
+
+def _reading(path: str, read: Callable[[], Any]) -> Any:
+    """What `read` gives, its errors said as the API's."""
+    try:
+        return read()
+    except PathError as exc:
+        exc.path = path
+        raise
+    except RecursionError:
+        raise DocumentError("the document is nested too deeply") from None
+
+
+@contextlib.contextmanager
+def edit(
+    file: str | os.PathLike[str],
+    *,
+    format: str | None = None,
+    create: bool = False,
+    wait: float = 60.0,
+) -> Iterator[Document]:
+    """Reads `file` as a Document to change in a `with` block; leaving the
+    block without an exception replaces the file, once, if its text changed.
+
+    `format` is one of "json", "jsonc", "toml", "yaml", or, by default, what
+    the file's suffix says (JSON for others).  The file is locked for the
+    whole block, as the command's -i locks it, so that edits take turns;
+    `wait` is how many seconds to wait for another's lock (TimeoutError
+    after).  The new text goes to a temporary file, which is renamed over
+    the file: readers see the old file or the new one, never a part.
+
+    A program that takes no lock may save the file during the block: then
+    the changes, recorded as they were made, are made again on what it
+    saved, and values read in the block may be stale."""
+    from props_to_tree._command import atomic
+
+    name = os.fspath(file)
+    kind, guessed = formats.detect(name, format)
+    if format is not None:
+        formats.reader(format)  # an unknown format before the file is locked
+    held = atomic.Held(name, wait)
+    try:
+        read = functools.partial(os.read, held.fd)
+        text = formats.read(read, name)
+        document = Document._read(text, kind, name, guessed, create)
+        yield document
+        new = document.text
+        for _ in range(atomic.TRIES):
+            if new == text:
+                return
+            if held.replace(formats.encoded(new, name)):
+                return
+            text = formats.read(functools.partial(os.read, held.fd), name)
+            new = document._replayed(text, name).text
+        raise WriteError(f"{name} kept changing while it was edited: nothing written")
+    finally:
+        held.close()

@@ -1,0 +1,141 @@
+"""What every format provides: a parsed document over its text, and the
+values read from it or given for it.  A format module implements this and
+knows nothing of the editor that drives it."""
+
+from __future__ import annotations
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Protocol
+
+    from props_to_tree._command.paths import Path
+    from props_to_tree._command.text import Splice
+
+    class Format(Protocol):
+        """A format's reader: `load` gives a document of `text`, or raises
+        DocumentError."""
+
+        name: str
+
+        def load(self, text: str) -> Document: ...
+
+    class Document(Protocol):
+        """A parsed document of one format, over its text.
+
+        Reading: `lookup` gives the value at a path as the listing walks it,
+        `data` as plain Python data, `members` the keys of a table, the
+        length of a list, or None for a scalar.  `place` tells a place from
+        the others where aliases lead to one place by several paths;
+        `streamed` is how many documents a selector at the start of a path
+        chooses among (None: the top is no stream).
+
+        Changing: `parse` reads a VALUE in the format's syntax (text that is
+        no value is a string) and `value` makes one of Python data; `set`
+        and `delete` give the splices of a change, which the editor applies
+        and then `reload`s the text.  `current` is the value at a path, None
+        where there is none."""
+
+        text: str
+
+        @property
+        def tree(self) -> Any: ...
+        @property
+        def streamed(self) -> int | None: ...
+        def show_all(self, values: list[Any]) -> list[str]: ...
+        def reload(self, text: str) -> Document: ...
+        def lookup(self, path: Path) -> Any: ...
+        def data(self, path: Path) -> Any: ...
+        def members(self, path: Path) -> list[str] | int | None: ...
+        def place(self, path: Path) -> object: ...
+        def shared(self, path: Path, whole: bool) -> tuple[object, str] | None: ...
+        def parse(self, text: str) -> Value: ...
+        def value(self, data: Any) -> Value: ...
+        def current(self, path: Path) -> Value | None: ...
+        def set(self, path: Path, value: Value, create: bool) -> list[Splice]: ...
+        def delete(self, path: Path) -> list[Splice]: ...
+
+
+# Plain classes: dataclasses would import inspect, a tenth of the start-up.
+class Value:
+    """A value in the document or given for it: what it reads as, how it
+    shows in a listing, and the text it was given as ("" for text that is
+    no value, hence a string).  `collection` is "a list" or "a table" where
+    it is one; `kind` the kind of scalar where `data` does not say it (a
+    tag does); `refused` says why it cannot be written, where it cannot."""
+
+    __slots__ = ("collection", "data", "kind", "refused", "shown", "text")
+
+    def __init__(
+        self,
+        data: Any,
+        shown: str,
+        text: str = "",
+        *,
+        collection: str = "",
+        kind: str | None = None,
+        refused: str | None = None,
+    ) -> None:
+        self.data, self.shown, self.text = data, shown, text
+        self.collection, self.kind, self.refused = collection, kind, refused
+
+
+def item_index(segment: int, count: int) -> int | None:
+    """The item that `segment` names in a list of `count`, counted from 0
+    (a negative one from the end), or None where there is no such item."""
+    found = segment + count if segment < 0 else segment
+    return found if 0 <= found < count else None
+
+
+def collection(data: Any) -> str:
+    """What a tree of dicts and lists holds at the top, said as a change of
+    kind says it; "" for a scalar."""
+    if isinstance(data, dict):
+        return "a table"
+    return "a list" if isinstance(data, list) else ""
+
+
+def copied(data: Any) -> Any:
+    """A copy of a tree of dicts and lists, for a caller to keep: the
+    document's own tree is never handed out."""
+    if type(data) is dict:
+        return {key: copied(value) for key, value in data.items()}
+    if type(data) is list:
+        return [copied(value) for value in data]
+    return data
+
+
+def plain(data: Any, name: str, *, nulls: bool, dates: bool) -> Any:
+    """Python data as the plain types a format of `name` holds: str, int,
+    float, bool, None where `nulls`, dates and times where `dates`, lists
+    (of tuples too) and dicts with string keys.  TypeError says what it
+    cannot hold."""
+    import datetime
+
+    def made(data: Any) -> Any:
+        # Subclasses (enums, numpy's scalars are not) become their base.
+        if isinstance(data, bool):
+            return bool(data)
+        if isinstance(data, int):
+            return int(data)
+        if isinstance(data, float):
+            return float(data)
+        if isinstance(data, str):
+            return str(data)
+        if data is None and nulls:
+            return None
+        if isinstance(data, datetime.date | datetime.time) and dates:
+            return data
+        if isinstance(data, list | tuple):
+            return [made(item) for item in data]
+        if isinstance(data, dict):
+            for key in data:
+                if not isinstance(key, str):
+                    raise TypeError(f"a key must be a str, not {type(key).__name__}")
+            return {str(key): made(value) for key, value in data.items()}
+        if data is None:
+            raise TypeError(f"{name} has no null (delete removes a key)")
+        if isinstance(data, datetime.date | datetime.time):
+            raise TypeError(f"{name} has no dates or times: pass a str")
+        raise TypeError(f"{name} holds no {type(data).__name__}")
+
+    return made(data)
