@@ -165,15 +165,15 @@ class Document:
         string) at every place `path` matches."""
         pattern = _parsed(path)
         origin = f"set_text({path!r}, {text!r})"
-        self._make(Change(pattern, text, origin, create=self._creating(create)), path)
+        self._make([Change(pattern, text, origin, create=self._creating(create))], path)
 
     def __delitem__(self, path: str) -> None:
-        self._make(Change(_parsed(path), None, f"delete({path!r})"), path)
+        self._make([Change(_parsed(path), None, f"delete({path!r})")], path)
 
     def delete(self, path: str) -> None:
         """Removes every place `path` matches: a key with its value, or an
         item of a list."""
-        self._make(Change(_parsed(path), None, f"delete({path!r})"), path)
+        self._make([Change(_parsed(path), None, f"delete({path!r})")], path)
 
     def apply(self, listing_text: str, *, source: str = "listing") -> None:
         """Sets each `path = value` line of a listing (as `items()` and the
@@ -184,8 +184,7 @@ class Document:
             Change(path, value, where, listed=True, create=self._create)
             for path, value, where in listing.parse(listing_text, source)
         ]
-        for change in changes:
-            self._make(change, paths.show(change.path))
+        self._make(changes)
 
     # --- the engine's side -----------------------------------------------------
 
@@ -216,21 +215,22 @@ class Document:
         change = Change(
             pattern, None, f"{path}", value=made, create=self._creating(create)
         )
-        self._make(change, path, 4)
+        self._make([change], path, 4)
 
-    def _make(self, change: Change, path: str, level: int = 3) -> None:
-        """Makes `change`, then says its warnings, as from the caller's
-        line `level` frames up."""
+    def _make(self, changes: list[Change], path: str = "", level: int = 3) -> None:
+        """Makes the changes, all or none, then says their warnings, as from
+        the caller's line `level` frames up.  A PathError names `path`, or
+        else the path of the change that failed."""
         self._said.clear()
         try:
-            self._editor.make(change)
+            self._editor.make(changes)
         except PathError as exc:
-            exc.path = path
+            exc.path = path or _failed(changes, exc)
             raise
         finally:
             said = list(self._said)
             self._said.clear()
-        self._log.append(change)
+        self._log += changes
         for message in said:
             if self._warn is not None:
                 self._warn(message)
@@ -243,8 +243,7 @@ class Document:
         again = Document._read(
             text, self.format, source, create=self._create, warn=_quiet
         )
-        for change in self._log:
-            again._make(change, paths.show(change.path))
+        again._make(self._log)
         return again
 
     def _places(
@@ -273,6 +272,15 @@ class Document:
                 path,
             )
         return found
+
+
+def _failed(changes: list[Change], error: PathError) -> str:
+    """The path of the change that `error` comes from: the line of a
+    listing it names, or the one change."""
+    for change in changes:
+        if str(error).startswith(f"{change.origin}: "):
+            return paths.show(change.path)
+    return paths.show(changes[-1].path)
 
 
 def _quiet(message: str) -> None:

@@ -195,8 +195,74 @@ def tree_strategy(keys: Any, leaves: Any, kinds: tuple[type, ...] = (dict,)) -> 
     return st.recursive(branches(leaves), lambda t: branches(t | leaves), max_leaves=30)
 
 
+# Documents that the command's and the API's tables share.
+COMPOSE = """\
+services:
+  web:
+    image: nginx:1.25  # pinned
+    ports: ["80:80"]
+  db:
+    image: postgres:16
+  "*": odd
+"""
+PEOPLE = '[{"name": "Ann", "age": 30}, {"name": "Bo"}, 7]'
+MANIFESTS = """\
+kind: Deployment
+metadata: {name: web}
+spec:
+  replicas: 2
+---
+kind: Service
+metadata: {name: web}
+"""
+CARGO = """\
+[[bin]]
+name = "server"
+path = "src/main.rs"
+
+[[bin]]
+name = "cli"
+path = "src/cli.rs"
+"""
+WORKFLOW = """\
+jobs:
+  test:
+    runs-on: ubuntu-22.04
+    steps:
+      - uses: actions/checkout@v3  # fetch
+      - uses: actions/setup-python@v5
+        with: {python-version: '3.12'}
+  lint:
+    runs-on: ubuntu-22.04
+    steps: [{uses: actions/checkout@v3}, {run: ruff check}]
+"""
+PYPROJECT = """\
+[project]
+dependencies = [
+    "requests>=2.31",  # http
+    "requests-oauthlib>=1.3",
+]
+"""
+PACKAGES = """\
+{
+  "packages": [
+    {"name": "a", "version": "1.0.0", "private": true},
+    {"name": "b", "version": "1.0.0"},
+    {"name": "c", "version": "2.0.0"}
+  ]
+}
+"""
+
+
 __all__ = [
+    "CARGO",
+    "COMPOSE",
     "IMPORT_ROOT",
+    "MANIFESTS",
+    "PACKAGES",
+    "PEOPLE",
+    "PYPROJECT",
+    "WORKFLOW",
     "Dict",
     "Str",
     "assert_no_leaks",

@@ -439,8 +439,7 @@ def _edited(
     several = len(args.files) > 1
     try:
         document = Document._read(text, kind, name, guessed, warn=warnings.append)
-        for change in changes:
-            document._make(change, paths.show(change.path))
+        document._make(changes)
         output = document.text
         if output == text:
             return text, None, []

@@ -111,15 +111,14 @@ class Editor:
 
     def apply(self, changes: Iterable[Change]) -> bool:
         """Makes every change in order; True if any changed the text."""
-        made = False
-        for change in changes:
-            made = self.make(change) or made
+        made = self.make(list(changes))
         self.flush()
         return made
 
-    def make(self, change: Change) -> bool:
-        """Makes `change` at every place its path matches, or, where it
-        fails, leaves everything as it was; True if it changes the text."""
+    def make(self, changes: list[Change]) -> bool:
+        """Makes each change in order, at every place its path matches, or,
+        where one fails, leaves everything as it was; True if they change
+        the text."""
         was = (
             self._document,
             list(self._pending),
@@ -128,16 +127,17 @@ class Editor:
             set(self._warned),
         )
         count = len(self._touched)
-        try:
-            self._change(change, self._pending, self._touched)
-        except EditError as exc:
-            (self._document, self._pending, self._touched) = was[:3]
-            self._changed, self._warned = was[3:]
-            said = str(exc)
-            if change.listed and not said.startswith(change.origin):
-                # which line of the listing
-                raise exc.prefixed(f"{change.origin}: ") from None
-            raise
+        for change in changes:
+            try:
+                self._change(change, self._pending, self._touched)
+            except EditError as exc:
+                (self._document, self._pending, self._touched) = was[:3]
+                self._changed, self._warned = was[3:]
+                said = str(exc)
+                if change.listed and not said.startswith(change.origin):
+                    # which line of the listing
+                    raise exc.prefixed(f"{change.origin}: ") from None
+                raise
         return len(self._touched) != count or self._document is not was[0]
 
     def flush(self) -> None:

@@ -153,12 +153,15 @@ def _show_data(data: Any) -> str:
 
 
 def _flow(data: Any) -> str:
-    """Python data as one YAML flow value."""
+    """Python data as one YAML flow value; a string plain where every reader
+    takes it for a string (`on` is quoted, for YAML 1.1's)."""
     if isinstance(data, list):
         return "[" + ", ".join(map(_flow, data)) + "]"
     if isinstance(data, dict):
-        pairs = (f"{_show_str(key)}: {_flow(value)}" for key, value in data.items())
+        pairs = (f"{_flow(key)}: {_flow(value)}" for key, value in data.items())
         return "{" + ", ".join(pairs) + "}"
+    if isinstance(data, str):
+        return _string(data, "", "", None)
     return _show_data(data)
 
 
