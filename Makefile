@@ -62,8 +62,9 @@ demo: venv ## list the examples, edit copies in place, apply a listing back
 		diff -u examples/$$f $(DEMO)/$$f; test $$? = 1 || exit 1; done
 	for f in examples/*; do $(CLI) $$f | $(CLI) $$f --apply - | cmp - $$f || exit 1; done
 	@echo "every listing applied back: the same bytes"
+	$(BIN)/python scripts/demo_edit.py $(DEMO)
 
-PY_SOURCES := props_to_tree tests bench scripts/fidelity.py scripts/stress.py
+PY_SOURCES := props_to_tree tests bench scripts/*.py
 
 lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubtest
 	clang-format --dry-run --Werror props_to_tree/_props_to_tree.cpp
@@ -72,6 +73,8 @@ lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubt
 	$(BIN)/ruff format --check $(PY_SOURCES)
 	cd / && $(abspath $(BIN))/mypy --strict -p props_to_tree
 	cd / && $(abspath $(BIN))/mypy --strict $(abspath tests/typecheck_usage.py)
+	@mkdir -p build && $(BIN)/python scripts/readme_examples.py > build/readme_examples.py
+	cd / && $(abspath $(BIN))/mypy --strict $(abspath build/readme_examples.py)
 	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree
 
 format: venv ## reformat the C++ and Python sources

@@ -80,6 +80,25 @@ def tables(path):
         + table(["command", "data", "props-to-tree", "gron", "jq", "yq"], rows)
     )
 
+    lines_path = path.with_suffix(".lines.json")
+    lines = json.loads(lines_path.read_text()) if lines_path.exists() else {}
+    rows = []
+    for data, changed in lines.items():
+        ours = median.get(f"api/{data}/props_to_tree")
+        for tool, count in changed.items():
+            time = median.get(f"api/{data}/{tool}")
+            if ours and time:
+                shown = "" if tool == "props_to_tree" else f"{time / ours:.1f}x"
+                rows.append([data, tool, f"{time * 1000:.0f} ms", shown, str(count)])
+    if rows:
+        yield (
+            "One value set in a document in memory, by the editing API and by "
+            "the round-trip library a Python program would use instead; tomlkit "
+            "re-reads what it wrote, as the API does (a ratio is the other's "
+            "time over the API's):\n\n"
+            + table(["data", "editor", "time", "ratio", "lines changed"], rows)
+        )
+
     rows = [
         [
             data,

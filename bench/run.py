@@ -187,6 +187,89 @@ def bench_files():
     return paths
 
 
+# One value set in a document in memory by the editing API, and by the
+# round-trip libraries a Python program would otherwise use.
+SET = ("metadata", "serviceId")
+
+
+def api_files():
+    """The 0.5 MB YAML model, and the same model written as TOML."""
+    yaml_path = bench_files()["0.5 MB YAML"]
+    toml_path = yaml_path.with_suffix(".toml")
+    if not toml_path.exists():
+        import tomlkit
+        import yaml
+
+        toml_path.write_text(tomlkit.dumps(yaml.safe_load(yaml_path.read_text())))
+    return {"0.5 MB YAML": ("yaml", yaml_path), "0.5 MB TOML": ("toml", toml_path)}
+
+
+def _ours(fmt, text):
+    doc = props_to_tree.Document(text, fmt)
+    doc[".".join(SET)] = "changed"
+    return doc.text
+
+
+def _ruamel(_, text):
+    import io
+
+    from ruamel.yaml import YAML
+
+    yaml = YAML()  # round-trip: comments and order kept
+    data = yaml.load(text)
+    data[SET[0]][SET[1]] = "changed"
+    out = io.StringIO()
+    yaml.dump(data, out)
+    return out.getvalue()
+
+
+def _tomlkit(_, text):
+    import tomlkit
+
+    document = tomlkit.parse(text)
+    document[SET[0]][SET[1]] = "changed"
+    out = tomlkit.dumps(document)
+    tomlkit.parse(out)  # as the API re-reads what it made, to check it
+    return out
+
+
+API_EDITORS = {"yaml": {"props_to_tree": _ours, "ruamel.yaml": _ruamel}}
+API_EDITORS["toml"] = {"props_to_tree": _ours, "tomlkit": _tomlkit}
+
+
+def api_lines(name):
+    """How many lines each editor changes, checked to set the value."""
+    import yaml
+
+    fmt, path = api_files()[name]
+    text = path.read_text()
+    read = {"yaml": yaml.safe_load, "toml": __import__("tomllib").loads}[fmt]
+    found = {}
+    for tool, edit in API_EDITORS[fmt].items():
+        out = edit(fmt, text)
+        if read(out)[SET[0]][SET[1]] != "changed":
+            raise SystemExit(f"{tool} did not set the value in {name}")
+        old, new = text.splitlines(), out.splitlines()
+        import difflib
+
+        found[tool] = sum(
+            1
+            for line in difflib.unified_diff(old, new, n=0, lineterm="")
+            if line[:1] == "-" and not line.startswith("---")
+        )
+    return found
+
+
+def time_api(loops, name, tool):
+    fmt, path = api_files()[name]
+    text = path.read_text()
+    edit = API_EDITORS[fmt][tool]
+    started = time.perf_counter()
+    for _ in range(loops):
+        edit(fmt, text)
+    return time.perf_counter() - started
+
+
 def commands():
     """(task, data, tool, command): listing against gron, jq and yq; one
     edit, which must change one line, alone."""
@@ -284,6 +367,12 @@ def main():
                 if not args.worker:  # workers build only the data they time
                     leaves[bench] = check(task, impl, calls(task, impl, name))
                 runner.bench_time_func(bench, time_calls, task, impl, name)
+    lines = {}
+    for name, (fmt, _) in api_files().items():
+        if not args.worker:
+            lines[name] = api_lines(name)
+        for tool in API_EDITORS[fmt]:
+            runner.bench_time_func(f"api/{name}/{tool}", time_api, name, tool)
     for task, name, tool, command in commands():
         if shutil.which(command[0]):
             runner.bench_command(f"{task}/{name}/{tool}", command)
@@ -291,6 +380,7 @@ def main():
             print(f"{tool} is not installed: skipped", file=sys.stderr)
     if not args.worker and args.output:
         Path(args.output).with_suffix(".leaves.json").write_text(json.dumps(leaves))
+        Path(args.output).with_suffix(".lines.json").write_text(json.dumps(lines))
 
 
 if __name__ == "__main__":

@@ -35,7 +35,8 @@ def test_shared_object_exports_one_symbol_and_no_libpython():
     assert "libpython" not in readelf("--dynamic")
 
 
-def test_readme_examples_run():
+def test_readme_examples_run(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # where the examples write their files
     readme = (Path(__file__).parent.parent / "README.md").read_text()
     blocks = re.findall(r"```python\n(.*?)```", readme, re.DOTALL)
     assert blocks
