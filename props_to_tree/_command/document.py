@@ -30,10 +30,14 @@ if TYPE_CHECKING:
         chooses among (None: the top is no stream).
 
         Changing: `parse` reads a VALUE in the format's syntax (text that is
-        no value is a string) and `value` makes one of Python data; `set`
-        and `delete` give the splices of a change, which the editor applies
-        and then `reload`s the text.  `current` is the value at a path, None
-        where there is none."""
+        no value is a string) and `value` makes one of Python data.  `reach`
+        says how many segments of a path are there, and how many items the
+        list holding the first missing one has; with it the editor decides
+        between `replace` (the value at a path), `append` (an item after the
+        last of the list at a path), `insert` (keys into the table at a
+        path, tables made for all but the last) and `delete`, which give the
+        splices of a change.  The editor applies them and `reload`s the
+        text.  `current` is the value at a path, None where there is none."""
 
         text: str
 
@@ -51,7 +55,10 @@ if TYPE_CHECKING:
         def parse(self, text: str) -> Value: ...
         def value(self, data: Any) -> Value: ...
         def current(self, path: Path) -> Value | None: ...
-        def set(self, path: Path, value: Value, create: bool) -> list[Splice]: ...
+        def reach(self, path: Path) -> tuple[int, int | None]: ...
+        def replace(self, path: Path, value: Value) -> list[Splice]: ...
+        def append(self, path: Path, value: Value) -> list[Splice]: ...
+        def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]: ...
         def delete(self, path: Path) -> list[Splice]: ...
 
 

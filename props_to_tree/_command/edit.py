@@ -15,10 +15,7 @@ import json
 
 from props_to_tree._command import matches, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.errors import (
-    ChangeError,
-    EditError,
-)
+from props_to_tree._command.errors import ChangeError, EditError, PathError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -265,7 +262,7 @@ class Editor:
                 if was == "a string" and value.kind is None:  # not a tag's doing
                     keep = "pass a str" if self._python else f"write '{_quoted(typed)}'"
                     warning += f"; {keep} to keep a string"
-        splices = document.set(path, value, change.create)
+        splices = write(document, path, value, change.create)
         return splices, path if old else path[:-1], warning
 
     def _shared(self, path: Path, whole: bool) -> bool:
@@ -290,6 +287,33 @@ class Editor:
                 ) from None
         pending.clear()
         touched.clear()
+
+
+def write(document: Document, path: Path, value: Value, create: bool) -> list[Splice]:
+    """The splices that set `value` at `path`: the value there replaced, an
+    item one past a list's last appended, or a missing key added (`create`
+    makes the tables missing before it).  Every format decides so, over its
+    own ways to find a place and write there."""
+    try:
+        if not path:
+            return document.replace(path, value)
+        depth, count = document.reach(path)
+        if depth == len(path):
+            return document.replace(path, value)
+        segment, rest = path[depth], path[depth + 1 :]
+        missing = paths.missing(path[: depth + 1], count)
+        if isinstance(segment, int):
+            if rest or segment != count:
+                raise PathError(missing)
+            return document.append(path[:depth], value)
+        if rest and not create:
+            raise PathError(missing)
+        if any(isinstance(s, int) for s in rest):
+            raise PathError(f"{missing}; --create makes tables, not lists")
+        keys = [segment, *map(str, rest)]
+        return document.insert(path[:depth], keys, value)
+    except EditError as exc:
+        raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
 
 
 def _quoted(shown: str) -> str:

@@ -275,33 +275,48 @@ class JsonDocument:
             return None
         return Value(data, show(data), collection=_collection(data))
 
-    def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
+    def reach(self, path: Path) -> tuple[int, int | None]:
+        """How many segments of `path` are there, and how many members the
+        object or array holding the first missing one has."""
         if self._empty:
-            return self._first(path, value, create)
+            return 0, 0
+        _, found, index, depth = self._find(path)
+        return (depth + 1 if index is not None else depth), len(found.members)
+
+    def replace(self, path: Path, value: Value) -> list[Splice]:
+        if self._empty:  # the document's first value
+            return self._first([], value)
         if not path:  # the whole document
             root = self._root()
             new = self._render(value, root, root.start)
             return [Splice(root.start, root.end, new)]
-        try:
-            node, found, index, depth = self._find(path)
-            rest, count = path[depth + 1 :], len(found.members)
-            if isinstance(path[depth], int) and index is None:
-                if not rest and path[depth] == count:  # one past the last: appended
-                    return self._insert(node, found, None, value)
-                raise PathError(paths.missing(path[: depth + 1], count))
-            if rest and (not create or any(isinstance(s, int) for s in rest)):
-                missing = paths.missing(path[: depth + 1], count)
-                if create:
-                    missing += "; --create makes tables, not lists"
-                raise PathError(missing)
-        except EditError as exc:
-            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
-        if index is not None:
-            old: _Node = found.members[index].value
-            new = self._render(value, old, old.start)
-            gap = texts.comment_gap(self.text, old.end, _GAP)
-            return [Splice(old.start, old.end, new, gap)]
-        return self._insert(node, found, path[depth:], value)
+        _, found, index, _ = self._find(path)
+        assert index is not None, "replaced where it is"
+        old: _Node = found.members[index].value
+        new = self._render(value, old, old.start)
+        gap = texts.comment_gap(self.text, old.end, _GAP)
+        return [Splice(old.start, old.end, new, gap)]
+
+    def append(self, path: Path, value: Value) -> list[Splice]:
+        if self._empty:
+            raise PathError(paths.missing([*path, 0], 0))
+        node = self._container(path)
+        return self._insert(node, self._flow(node), None, value)
+
+    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        if self._empty:
+            return self._first(keys, value)
+        node = self._container(path)
+        return self._insert(node, self._flow(node), keys, value)  # type: ignore[arg-type]
+
+    def _container(self, path: Path) -> _Node:
+        """The object or array at `path`, which is there."""
+        if not path:
+            return self._root()
+        _, found, index, _ = self._find(path)
+        assert index is not None, "a container that is there"
+        node: _Node = found.members[index].value
+        return node
 
     def _insert(
         self, node: _Node, found: flow.Flow, keys: Path | None, value: Value
@@ -332,12 +347,9 @@ class JsonDocument:
         member = _string(str(keys[0]), escapes=False) + colon + new
         return flow.insert(text, found, member, unit, _COMMENT)
 
-    def _first(self, path: Path, value: Value, create: bool) -> list[Splice]:
+    def _first(self, path: list[str], value: Value) -> list[Splice]:
         """A document's first value, in a file of white space or comments:
         an object in two-space indentation, and a final line break."""
-        if any(isinstance(s, int) for s in path) or (len(path) > 1 and not create):
-            missing = paths.missing(path[:1], 0)
-            raise PathError(f"cannot write {paths.show(path)!r}: {missing}")
         new = self._render(value, None, 0)
         for depth in reversed(range(len(path))):
             indent = "  " * depth

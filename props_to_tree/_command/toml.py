@@ -431,56 +431,60 @@ class TomlDocument:
             return None
         return Value(data, show(data), collection=_collection(data))
 
-    def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
-        try:
-            if not path:
-                raise ChangeError("the top of a TOML document is a table: set its keys")
-            if len(path) >= LIMIT:
-                raise ChangeError(f"nested too deeply: {LIMIT:,} parts or more")
-            return self._set(path, value, create)
-        except EditError as exc:
-            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
+    def reach(self, path: Path) -> tuple[int, int | None]:
+        """How many segments of `path` are there (all of them where it names
+        a table, which only a deletion makes way in), and how many items the
+        array holding the first missing one has."""
+        if len(path) >= LIMIT:
+            raise ChangeError(f"nested too deeply: {LIMIT:,} parts or more")
+        (where, holder), found, depth, _ = self._find(path)
+        if depth >= len(path) or found is not None:
+            return len(path), None
+        count = None
+        if isinstance(path[depth], int):
+            count = len(
+                holder.flow.members if where == "flow" else self._data(path[:depth])
+            )
+        return depth, count
 
-    def _set(self, path: Path, value: Value, create: bool) -> list[Splice]:
-        (where, holder), found, depth, first = self._find(path)
-        text = self.text
+    def replace(self, path: Path, value: Value) -> list[Splice]:
+        if not path:
+            raise ChangeError("the top of a TOML document is a table: set its keys")
+        (where, holder), found, depth, _ = self._find(path)
         if depth >= len(path):
             raise ChangeError(f"{paths.show(path)!r} is a table: delete it first")
-        rest, segment = path[depth + 1 :], path[depth]
         if where == "flow":
-            members = holder.flow.members
-            if found is not None:
-                return self._replace(members[found].value, value)
-            like = _last_string(text, [m.value for m in members])
-            if isinstance(segment, int):
-                if rest or segment != len(members):
-                    raise PathError(paths.missing(path[: depth + 1], len(members)))
-                item = self._render(value, None, like)
-                return flow.insert(text, holder.flow, item, "  ", _COMMENT)
-            if rest and not create:
-                raise PathError(paths.missing(path[: depth + 1]))
+            return self._replace(holder.flow.members[found].value, value)
+        whole = (*holder, path[depth])
+        entry = self._entry(whole)
+        if entry is None:
+            written = "a table"
+            if isinstance(self._data(list(whole)), list):
+                written = "an array of tables ([[...]])"
+            raise ChangeError(f"{paths.show(path)!r} is {written}: delete it first")
+        return self._replace(entry.node, value)
+
+    def append(self, path: Path, value: Value) -> list[Splice]:
+        count = len(self._data(path))
+        (where, holder), _, _, _ = self._find([*path, count])
+        if where == "flow":
+            like = _last_string(self.text, [m.value for m in holder.flow.members])
+            item = self._render(value, None, like)
+            return flow.insert(self.text, holder.flow, item, "  ", _COMMENT)
+        return self._append_table(holder, count, value)
+
+    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        full: Path = [*path, *keys]
+        (where, holder), _, depth, first = self._find(full)
+        text, rest, segment = self.text, full[depth + 1 :], full[depth]
+        if where == "flow":
+            like = _last_string(text, [m.value for m in holder.flow.members])
             new = self._render(value, None, like)
-            for key in reversed(self._keys(rest, path, depth)):
-                new = f"{{{show_key(key)} = {new}}}"
-            key = ".".join(show_key(str(s)) for s in path[first : depth + 1])
+            for key in reversed(rest):
+                new = f"{{{show_key(str(key))} = {new}}}"
+            key = ".".join(show_key(str(s)) for s in full[first : depth + 1])
             return flow.insert(text, holder.flow, f"{key} = {new}", "  ", _COMMENT)
-        whole = (*holder, segment)
-        if found is not None and not rest:
-            entry = self._entry(whole)
-            if entry is None:
-                written = "a table"
-                if isinstance(self._data(list(whole)), list):
-                    written = "an array of tables ([[...]])"
-                raise ChangeError(f"{paths.show(path)!r} is {written}: delete it first")
-            return self._replace(entry.node, value)
-        if isinstance(segment, int):
-            count = len(self._data(list(holder)))
-            if rest or segment != count:
-                raise PathError(paths.missing(path[: depth + 1], count))
-            return self._append_table(holder, count, value)
-        if rest and not create:
-            raise PathError(paths.missing(path[: depth + 1]))
-        keys = [str(segment), *self._keys(rest, path, depth)]
+        names = [str(segment), *map(str, rest)]
         dotted = any(
             e.path[: len(holder)] == holder and len(e.header) < len(holder)
             for e in self.entries
@@ -490,19 +494,12 @@ class TomlDocument:
             and self._header(holder) is None
             and not any(isinstance(s, int) for s in holder)
         )
-        if not dotted and (len(keys) > 1 or implied):  # a header of its own
-            return self._new_table(holder, keys[:-1], keys[-1], value)
+        if not dotted and (len(names) > 1 or implied):  # a header of its own
+            return self._new_table(holder, names[:-1], names[-1], value)
         like = _last_string(
             text, [e.node for e in self.entries if e.path[:-1] == holder]
         )
-        return self._insert(holder, keys, self._render(value, None, like))
-
-    @staticmethod
-    def _keys(rest: Path, path: Path, depth: int) -> list[str]:
-        if any(isinstance(s, int) for s in rest):
-            missing = paths.missing(path[: depth + 1])
-            raise PathError(f"{missing}; --create makes tables, not lists")
-        return [str(s) for s in rest]
+        return self._insert(holder, names, self._render(value, None, like))
 
     def _replace(self, node: _Node, value: Value) -> list[Splice]:
         new = self._render(value, node)

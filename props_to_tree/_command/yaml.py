@@ -837,31 +837,38 @@ class YamlDocument:
             kind=_TAGGED_KINDS.get(node.tag),
         )
 
-    def set(self, path: Path, value: Value, create: bool = False) -> list[Splice]:
-        try:
-            if not path:
-                return self._set_top(value)
-            node, index, depth = self._find(path)
-            rest = path[depth + 1 :]
-            if index is not None and not rest:
-                slot = self._members(node)[index]
-                if slot.key is not None and _is_merge(slot.key):
-                    raise ChangeError("'<<' merges mappings: set their keys instead")
-                return self._replace(slot, value)
-            segment = path[depth]
-            if isinstance(segment, int):
-                count = len(node.value) if isinstance(node, Sequence) else -1
-                if rest or segment != count:
-                    raise PathError(self._missing(node, path[: depth + 1]))
-                return self._append(node, value)
-            if rest and not create:
-                raise PathError(self._missing(node, path[: depth + 1]))
-            if any(isinstance(s, int) for s in rest):
-                missing = self._missing(node, path[: depth + 1])
-                raise PathError(f"{missing}; --create makes tables, not lists")
-            return self._insert(node, [segment, *rest], value)  # type: ignore[list-item]
-        except EditError as exc:
-            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
+    def reach(self, path: Path) -> tuple[int, int | None]:
+        """How many segments of `path` are there, and how many items the
+        list or stream holding the first missing one has."""
+        node, index, depth = self._find(path)
+        count = None
+        if isinstance(node, list | Sequence):
+            count = len(node if isinstance(node, list) else node.value)
+        elif node is None:
+            count = 0  # an empty document
+        if index is not None and depth == len(path) - 1:
+            return len(path), count
+        return depth, count
+
+    def replace(self, path: Path, value: Value) -> list[Splice]:
+        if not path:
+            return self._set_top(value)
+        node, index, _ = self._find(path)
+        assert index is not None, "replaced where it is"
+        slot = self._members(node)[index]
+        if slot.key is not None and _is_merge(slot.key):
+            raise ChangeError("'<<' merges mappings: set their keys instead")
+        return self._replace(slot, value)
+
+    def append(self, path: Path, value: Value) -> list[Splice]:
+        node = self.root if not path else self._get(path)
+        if not isinstance(node, Sequence):  # a stream, or an empty document
+            count = len(node) if isinstance(node, list) else 0
+            raise PathError(paths.missing([*path, count], count))
+        return self._append(node, value)
+
+    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        return self._insert(self.root if not path else self._get(path), keys, value)
 
     def _set_top(self, value: Value) -> list[Splice]:
         root = self.root
