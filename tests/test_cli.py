@@ -18,9 +18,8 @@ from pathlib import Path
 import pytest
 from _support import CARGO, COMPOSE, IMPORT_ROOT, MANIFESTS, PEOPLE
 
-from props_to_tree._command import atomic
+from props_to_tree._command import atomic, yaml_view
 from props_to_tree._command import cli as _cli
-from props_to_tree._command import yaml as yaml_format
 from props_to_tree._command.errors import WriteError
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -755,7 +754,7 @@ BOMBS = {
 def test_aliases_that_stand_for_too_much_are_refused(
     tmp_path, monkeypatch, capfd, shape, change
 ):
-    monkeypatch.setattr(yaml_format, "ALIASED", 12)
+    monkeypatch.setattr(yaml_view, "ALIASED", 12)
     path = tmp_path / "bomb.yaml"
     path.write_text(BOMBS[shape])
     for args in ([], ["--get", "."]):

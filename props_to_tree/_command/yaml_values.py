@@ -1,0 +1,412 @@
+"""YAML's values: what a scalar reads as (by YAML 1.2's core schema, with
+the timestamps that YAML 1.1 readers also take), how a value shows in a
+listing, and how a string is written so that readers take it back."""
+
+from __future__ import annotations
+
+import datetime
+import json
+import math
+import re
+
+import yaml as pyyaml
+
+from props_to_tree._command import text as texts
+from props_to_tree._command.document import Value
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+
+Node = pyyaml.Node
+Mapping, Sequence, Scalar = pyyaml.MappingNode, pyyaml.SequenceNode, pyyaml.ScalarNode
+
+
+class _Loader(pyyaml.CBaseLoader):
+    def resolve(self, kind: Any, value: Any, implicit: Any) -> str:
+        # Left to the reader: an empty tag is an implicit one.
+        return ""
+
+
+# YAML 1.2's core schema, and timestamps, which YAML 1.1 readers also take.
+_NULL = re.compile(r"~|null|Null|NULL|")
+
+
+_BOOL = {"true": True, "True": True, "TRUE": True}
+
+
+_BOOL |= {"false": False, "False": False, "FALSE": False}
+
+
+_INT = re.compile(r"[-+]?[0-9]+|0o[0-7]+|0x[0-9a-fA-F]+")
+
+
+_FLOAT = re.compile(r"[-+]?(?:\.[0-9]+|[0-9]+(?:\.[0-9]*)?)(?:[eE][-+]?[0-9]+)?")
+
+
+_SPECIAL = {".inf": math.inf, "-.inf": -math.inf, "+.inf": math.inf, ".nan": math.nan}
+
+
+_STAMP = re.compile(r"[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:[Tt ][0-9:. +\-Zz]*)?")
+
+
+# The patterns kept as text are compiled where first used (the re module
+# keeps them): a listing needs none of them, and compiling takes a while.
+# What a YAML 1.1 reader (Kubernetes, Ansible) takes for more than a string.
+_YAML11 = (
+    r"(?:y|Y|yes|Yes|YES|n|N|no|No|NO|on|On|ON|off|Off|OFF)"
+    r"|[-+]?(?:0b[01_]+|0x[0-9a-fA-F_]+|0[0-7_]+|[0-9][0-9_]*(?::[0-5]?[0-9])+(?:\.[0-9_]*)?)"
+    r"|[-+]?[0-9][0-9_]*(?:\.[0-9_]*)?(?:[eE][-+]?[0-9]+)?|[-+]?\.[0-9_]+"
+    r"|=|<<"
+    r"|[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:(?:[Tt]|[ \t]+)[0-9]{1,2}:[0-9]{2}:[0-9]{2}"
+    r"(?:\.[0-9]*)?(?:[ \t]*(?:Z|[-+][0-9]{1,2}(?::[0-9]{2})?))?)?"
+)
+
+
+# What can start a plain scalar: not an indicator, nor white space.
+_INDICATORS = frozenset("-?:,[]{}#&*!|>'\"%@`")
+
+
+def _plain(text: str, flow: bool = True) -> bool:
+    """Whether `text` can be written as a plain scalar, its reading aside:
+    it prints (no line break, control character, byte-order mark or lone
+    surrogate), holds no ": " or " #" (nor, inside a flow collection, a flow
+    indicator: `${{ x }}` is plain in a block), and neither starts with an
+    indicator nor starts or ends with white space."""
+    # "-x" is plain anywhere, "?x" and ":x" in a block: an indicator is one
+    # only before a space.
+    lead = text[:1] == "-" or (not flow and text[:1] in "?:")
+    return (
+        text != ""
+        and text.isprintable()
+        and (text[0] not in _INDICATORS or (lead and text[1:2] not in ("", " ")))
+        and not text.startswith(("---", "..."))  # a document's marker
+        and text[0] != " "
+        and text[-1] not in (" ", ":")
+        and not (flow and any(c in text for c in ",[]{}"))
+        and ": " not in text
+        and " #" not in text
+    )
+
+
+def _plain_value(text: str) -> Any:
+    """What a plain scalar reads as."""
+    if _NULL.fullmatch(text):
+        return None
+    if text in _BOOL:
+        return _BOOL[text]
+    if _INT.fullmatch(text):
+        base = {"0o": 8, "0x": 16}.get(text[:2], 10)
+        return int(text[2:] if base != 10 else text, base)
+    if _FLOAT.fullmatch(text):
+        return float(text)
+    if text.lower() in _SPECIAL:
+        return _SPECIAL[text.lower()]
+    if _STAMP.fullmatch(text):
+        for parse in (datetime.date.fromisoformat, datetime.datetime.fromisoformat):
+            try:
+                return parse(text)
+            except ValueError:
+                pass
+    return text
+
+
+def _show_str(text: str) -> str:
+    # Plain where it reads back as this very string, else double-quoted.
+    if _plain(text) and type(_plain_value(text)) is str:
+        return text
+    return _quoted(text)
+
+
+# What JSON leaves raw in a string and YAML may not hold so: DEL, C1 controls
+# (U+0085 a line break among them), line and paragraph separators, lone
+# surrogates and the two non-characters.
+_UNPRINTABLE = "[\x7f-\x9f\u2028\u2029\ud800-\udfff\ufffe\uffff]"
+
+
+def _quoted(text: str, escapes: bool = False) -> str:
+    """A double-quoted scalar: JSON's string syntax is a subset of it, and
+    what YAML would read otherwise is escaped."""
+    written = json.dumps(text, ensure_ascii=escapes)
+    if escapes:  # YAML writes a character beyond the BMP as one escape
+        return re.sub(
+            r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})",
+            lambda m: f"\\U{_astral(int(m[1], 16), int(m[2], 16)):08x}",
+            written,
+        )
+    return re.sub(_UNPRINTABLE, lambda m: f"\\u{ord(m[0]):04x}", written)
+
+
+def _show_data(data: Any) -> str:
+    if data is None:
+        return "null"
+    if isinstance(data, bool):
+        return "true" if data else "false"
+    if isinstance(data, int):
+        return int.__repr__(data)
+    if isinstance(data, float):
+        if math.isnan(data):
+            return ".nan"
+        return (".inf" if data > 0 else "-.inf") if math.isinf(data) else repr(data)
+    if isinstance(data, str):
+        return _show_str(data)
+    return str(data.isoformat())
+
+
+def _flow(data: Any) -> str:
+    """Python data as one YAML flow value; a string plain where every reader
+    takes it for a string (`on` is quoted, for YAML 1.1's)."""
+    if isinstance(data, list):
+        return "[" + ", ".join(map(_flow, data)) + "]"
+    if isinstance(data, dict):
+        pairs = (f"{_flow(key)}: {_flow(value)}" for key, value in data.items())
+        return "{" + ", ".join(pairs) + "}"
+    if isinstance(data, str):
+        return _string(data, "", "", None)
+    return _show_data(data)
+
+
+def _core(node: Any) -> Any:
+    """What a scalar reads as by the core schema, its tag aside but for the
+    standard tags of scalars, which say how to read it."""
+    text = node.value
+    standard = node.tag.startswith("tag:yaml.org,2002:") if node.tag else False
+    if standard and node.tag != _STR:
+        found = _plain_value(text)
+        kind = node.tag.rpartition(":")[2]
+        wanted: dict[str, Any] = {"int": int, "float": (int, float), "bool": bool}
+        wanted["null"] = type(None)
+        if isinstance(found, wanted.get(kind, ())) and (
+            kind == "bool" or not isinstance(found, bool)
+        ):
+            return float(found) if kind == "float" else found
+        return text
+    if node.style not in ("", None) or standard or node.tag == "!":
+        return text
+    found = _plain_value(text)
+    return text if isinstance(found, datetime.date) else found
+
+
+def _scalar(node: Any) -> Any:
+    """What a scalar node reads as, its tag aside."""
+    return _plain_value(node.value) if node.style in ("", None) else node.value
+
+
+# A node's anchor and tag; a verbatim tag (!<...>) may hold commas.
+_PROPERTIES = r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*"
+
+
+_TAG = r"(?:&\S+\s+)?(!<[^>\s]*>|![^\s,\[\]{}]*)"
+
+
+def _empty(node: Any) -> bool:
+    return (
+        isinstance(node, Scalar)
+        and not node.tag
+        and node.style in ("", None)
+        and not node.value
+        and node.start_mark.index == node.end_mark.index
+    )
+
+
+def _problem(error: Exception) -> str:
+    problem = getattr(error, "problem", None)
+    mark = getattr(error, "problem_mark", None)
+    if problem is None or mark is None:
+        return " ".join(str(error).split())
+    context = getattr(error, "context", None)
+    said = f"{context} {problem}" if context else problem
+    return f"{said} (line {mark.line + 1}, column {mark.column + 1})"
+
+
+def _merged(node: Any) -> list[Any]:
+    """The mappings that a mapping merges (`<<: *base`), nearest first."""
+    found: list[Any] = []
+    for key, value in node.value:
+        if _is_merge(key):
+            found += value.value if isinstance(value, Sequence) else [value]
+    return [m for m in found if isinstance(m, Mapping)]
+
+
+def _key(text: str, node: Any) -> str:
+    """A key as its path component: a string as it is, a plain number or
+    boolean as written (`0x10`, `yes`), others as shown."""
+    if isinstance(node, Scalar) and (not node.tag or node.tag == _STR):
+        return str(node.value) or ("" if node.style else "null")  # "? : x"
+    return _show(text, node)
+
+
+def _show(text: str, node: Any) -> str:
+    """A node as one line of YAML flow syntax."""
+    if isinstance(node, Mapping):
+        pairs = (f"{_show(text, k)}: {_show(text, v)}" for k, v in node.value)
+        shown = "{" + ", ".join(pairs) + "}"
+    elif isinstance(node, Sequence):
+        shown = "[" + ", ".join(_show(text, v) for v in node.value) + "]"
+    elif node.tag:  # the tag says what it is: plain wherever it can be
+        value = node.value
+        shown = value if _plain(value) else _quoted(value)
+        return f"{_tag(text, node)} {shown}"
+    else:
+        return _show_data(_scalar(node))
+    return f"{_tag(text, node)} {shown}" if node.tag else shown
+
+
+def _tag(text: str, node: Any) -> str:
+    """A node's tag as written."""
+    found = re.compile(_TAG).match(text, node.start_mark.index)
+    return found.group(1) if found else f"!<{node.tag}>"
+
+
+def _is_merge(key: Any) -> bool:
+    return isinstance(key, Scalar) and key.value == "<<" and not key.style
+
+
+def _string(data: str, style: str, text: str, old: Any, flow: bool = True) -> str:
+    """A string in `style` (the old value's), where that style can hold it,
+    else double-quoted; `flow` if it stands in a flow collection.  A plain
+    string that a YAML 1.1 reader takes for something else is quoted too."""
+    if style in ("|", ">") and _blockable(data):
+        body = _content_indent(text, old)
+        chomp = "-" if not data.endswith("\n") else "+" if data.endswith("\n\n") else ""
+        lines = (data[:-1] if data.endswith("\n") else data).split("\n")
+        if style == ">" and len(lines) > 1:
+            style = "|"  # folding would join the lines
+        return (
+            style
+            + chomp
+            + "".join("\n" + (body + line if line else "") for line in lines)
+        )
+    if style == "'" and "\n" not in data and data.isprintable():
+        return "'" + data.replace("'", "''") + "'"
+    plain = _plain(data, flow) and type(_plain_value(data)) is str
+    if not style and plain and not re.compile(_YAML11).fullmatch(data):
+        return data
+    escapes = (
+        old is not None and "\\u" in text[old.start_mark.index : old.end_mark.index]
+    )
+    return _quoted(data, escapes)
+
+
+def _astral(high: int, low: int) -> int:
+    return 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF)
+
+
+def _blockable(data: str) -> bool:
+    """Whether a block scalar can hold `data`: text that prints, in lines,
+    not starting with white space."""
+    return (
+        bool(data.strip())
+        and not data[0].isspace()
+        and all(line.replace("\t", " ").isprintable() for line in data.split("\n"))
+    )
+
+
+# What a YAML reader takes for a line break, and folds in a scalar.
+_BREAKS = "[\r\n\x85\u2028\u2029]"
+
+
+_STR = "tag:yaml.org,2002:str"
+
+
+# What a scalar tagged with a standard tag is, for the warning of a change.
+_TAGGED_KINDS = {
+    f"tag:yaml.org,2002:{tag}": kind
+    for tag, kind in (
+        ("str", "a string"),
+        ("int", "a number"),
+        ("float", "a number"),
+        ("bool", "a boolean"),
+        ("timestamp", "a date"),
+    )
+}
+
+
+_NULL_TAG = "tag:yaml.org,2002:null"
+
+
+# A tag among a node's properties, with the space after it.
+_TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
+
+
+def _one_value(text: str) -> Any:
+    """The node of `text` where it is exactly one YAML flow value: nothing
+    around it (white space, a comment, a document marker or directive), no
+    anchor or alias, no block collection or block scalar, and no line break
+    folded inside a scalar.  None for any other text, which is a string."""
+    if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
+        return None
+    try:
+        events: list[Any] = list(pyyaml.parse(text, Loader=_Loader))
+        node = pyyaml.compose(text, Loader=_Loader)
+    except pyyaml.YAMLError:
+        return None
+    content = events[2:-2]
+    if len(events) < 5 or not isinstance(events[1], pyyaml.DocumentStartEvent):
+        return None
+    if events[1].explicit or events[-2].explicit or events[1].version:
+        return None
+    if (
+        events[1].tags
+        or content[0].start_mark.index
+        or content[-1].end_mark.index != len(text)
+    ):
+        return None
+    if (
+        isinstance(content[0], pyyaml.CollectionStartEvent)
+        and not content[0].flow_style
+    ):
+        return None
+    for event in content:
+        if isinstance(event, pyyaml.AliasEvent) or getattr(event, "anchor", None):
+            return None
+        start, end = event.start_mark.index, event.end_mark.index
+        if isinstance(event, pyyaml.ScalarEvent) and (
+            event.style in ("|", ">")
+            or re.search(_BREAKS, text[start:end])
+            or (event.tag and not event.value and not event.style)  # "!" alone
+        ):
+            return None
+    return node
+
+
+def _readable(text: str, node: Any) -> bool:
+    """Whether readers can make what the standard tags in a VALUE say of
+    it (`!!int abc` they cannot).  Other tags are the reader's own affair."""
+    tags, todo = set(), [node]
+    while todo:
+        each = todo.pop()
+        tags.add(each.tag)
+        if isinstance(each, Mapping):
+            todo += [part for pair in each.value for part in pair]
+        elif isinstance(each, Sequence):
+            todo += each.value
+    tags.discard("")
+    if not tags or not all(tag.startswith("tag:yaml.org,2002:") for tag in tags):
+        return True
+    try:
+        pyyaml.load(text, Loader=getattr(pyyaml, "CSafeLoader", pyyaml.SafeLoader))
+    except Exception:  # whatever the reader objects to
+        return False
+    return True
+
+
+def _collection(node: Any) -> str:
+    if isinstance(node, Mapping):
+        return "a table"
+    return "a list" if isinstance(node, Sequence) else ""
+
+
+def _tagged(value: Value) -> bool:
+    """Whether a VALUE was given with a tag of its own."""
+    return isinstance(value.data, Node) and bool(value.data.tag)
+
+
+def _content_indent(text: str, old: Any) -> str:
+    """The indentation of a block scalar's first line of text."""
+    first = texts.line_end(text, old.start_mark.index) + 1
+    for line in text[first : old.end_mark.index].split("\n"):
+        if line.strip():
+            return line[: len(line) - len(line.lstrip(" "))]
+    return "  "

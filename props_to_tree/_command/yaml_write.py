@@ -1,0 +1,408 @@
+"""Changes to a YAML document as splices of its text: a value replaced in
+the style of the one before it, an item appended, keys added in block or
+flow style, members removed with their lines."""
+
+from __future__ import annotations
+
+import re
+
+from props_to_tree._command import document, flow, paths
+from props_to_tree._command import text as texts
+from props_to_tree._command.document import Value
+from props_to_tree._command.errors import (
+    ChangeError,
+    EditError,
+    PathError,
+)
+from props_to_tree._command.text import Splice
+from props_to_tree._command.yaml_spans import (
+    _key_start,
+    _last_string,
+    _mapping_indent,
+    _Slot,
+)
+from props_to_tree._command.yaml_values import (
+    _NULL_TAG,
+    _PROPERTIES,
+    _TAG_TOKEN,
+    _TAGGED_KINDS,
+    Mapping,
+    Scalar,
+    Sequence,
+    _collection,
+    _flow,
+    _is_merge,
+    _key,
+    _one_value,
+    _readable,
+    _scalar,
+    _show,
+    _show_str,
+    _string,
+    _tagged,
+)
+from props_to_tree._command.yaml_view import View
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    from props_to_tree._command.paths import Path
+
+
+# The spaces before the line's comment, past no string: see json.py.
+_GAP = r"[^\"'#\n]*?(?P<gap>[ \t]+)#"
+
+
+_COMMENT = ("#",)
+
+
+def _with_header_comment(text: str, start: int, new: str) -> str:
+    """`new` in place of the block scalar at `start`, keeping the comment on
+    its header line (`| # note`)."""
+    header = text[start : texts.line_end(text, start)]
+    found = re.match(r"[|>][-+0-9]*([ \t]+#.*)", header)
+    if found is None:
+        return new
+    if new[:1] in ("|", ">"):
+        end = texts.line_end(new, 0)
+        return new[:end] + found[1] + new[end:]
+    return new + found[1]
+
+
+class Writer(View):
+    """The changes a document's text takes, worked out from its spans."""
+
+    if TYPE_CHECKING:
+
+        def reload(self, text: str) -> Writer: ...
+
+    def parse(self, text: str) -> Value:
+        """A VALUE: exactly one YAML flow value, nothing around it; other
+        text is a string."""
+        node = _one_value(text)
+        if node is None:
+            return Value(text, _show_str(text))
+        data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
+        refused = None
+        if not _readable(text, node):
+            refused = f"{text!r} is not what its tag says, to a YAML reader"
+        return Value(
+            data,
+            _show(text, node),
+            text,
+            collection=_collection(node),
+            kind=_TAGGED_KINDS.get(node.tag),
+            refused=refused,
+        )
+
+    def value(self, data: Any) -> Value:
+        """A VALUE made of Python data, in flow style."""
+        data = document.plain(data, "YAML", nulls=True, dates=False)
+        if isinstance(data, str):
+            return Value(data, _show_str(data))
+        return self.parse(_flow(data))
+
+    def reach(self, path: Path) -> tuple[int, int | None]:
+        """How many segments of `path` are there, and how many items the
+        list or stream holding the first missing one has."""
+        node, index, depth = self._find(path)
+        count = None
+        if isinstance(node, list | Sequence):
+            count = len(node if isinstance(node, list) else node.value)
+        elif node is None:
+            count = 0  # an empty document
+        if index is not None and depth == len(path) - 1:
+            return len(path), count
+        return depth, count
+
+    def replace(self, path: Path, value: Value) -> list[Splice]:
+        if not path:
+            return self._set_top(value)
+        node, index, _ = self._find(path)
+        assert index is not None, "replaced where it is"
+        slot = self._members(node)[index]
+        if slot.key is not None and _is_merge(slot.key):
+            raise ChangeError("'<<' merges mappings: set their keys instead")
+        return self._replace(slot, value)
+
+    def append(self, path: Path, value: Value) -> list[Splice]:
+        node = self.root if not path else self._get(path)
+        if not isinstance(node, Sequence):  # a stream, or an empty document
+            count = len(node) if isinstance(node, list) else 0
+            raise PathError(paths.missing([*path, count], count))
+        return self._append(node, value)
+
+    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        return self._insert(self.root if not path else self._get(path), keys, value)
+
+    def _set_top(self, value: Value) -> list[Splice]:
+        root = self.root
+        if isinstance(root, list):
+            raise ChangeError("a stream's documents are set one by one: [N]")
+        if root is None:
+            return self._into_empty(self._render(value, None))
+        at = root.start_mark.index  # no key, no dash: where it starts
+        return self._replace(_Slot(None, root, at, at, self._end(root), False), value)
+
+    def delete(self, path: Path) -> list[Splice]:
+        try:
+            node, index, depth = self._find(path)
+            if index is None or depth < len(path) - 1:
+                self._get(path)  # a missing key, or one from a merge
+                raise ChangeError(f"{path[-1]!r} comes from a merge ('<<')")
+            if isinstance(node, list):
+                raise ChangeError("a document of a stream is not removed")
+        except EditError as exc:
+            raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
+        text = self.text
+        if isinstance(node, Mapping):
+            twice = sum(_key(text, k) == path[-1] for k, _ in node.value) > 1
+            if twice:  # readers take the last, and then the one before: all go
+                rest = self.reload(texts.apply(text, self._delete(node, index, path)))
+                after = texts.apply(rest.text, rest.delete(path))
+                return [texts.difference(text, after)]
+        return self._delete(node, index, path)
+
+    def _delete(self, node: Any, index: int, path: Path) -> list[Splice]:
+        text, slots = self.text, self._members(node)
+        slot = slots[index]
+        if len(slots) == 1 and not node.flow_style:
+            # The last member of a block collection: it becomes empty, at the
+            # top of a document too, which would otherwise read as null.
+            empty = "{}" if isinstance(node, Mapping) else "[]"
+            value = Value({} if empty == "{}" else [], empty, empty)
+            if node is self.root:
+                return self._set_top(value)
+            return self._replace(self._holding(path[:-1], node), value)
+        if node.flow_style:
+            return flow.remove(text, self._flow(node), index, _COMMENT)
+        if texts.first_on_line(text, slot.start):
+            return [Splice(*texts.own_lines(text, slot.start, slot.end), "")]
+        if index + 1 < len(slots):  # the first key after "- "
+            return [Splice(slot.start, slots[index + 1].start, "")]
+        return [
+            Splice(
+                slot.value if slot.key is None else slot.start,
+                slot.end,
+                "{}" if slot.key is not None else "[]",
+            )
+        ]
+
+    def _replace(self, slot: _Slot, value: Value) -> list[Splice]:
+        text, old = self.text, slot.node
+        start, end = slot.value, slot.end
+        gap = texts.comment_gap(text, end, re.compile(_GAP))
+        if slot.alias:  # an alias: its own value, not its anchor's
+            return [Splice(start, end, self._render(value, None, flow=slot.flow), gap)]
+        after = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
+        properties = text[start : min(after, end)]
+        # A tag given stands where the old one stood; a null's goes with it.
+        retag = _tagged(value) or getattr(old, "tag", "") == _NULL_TAG
+        kept = re.sub(_TAG_TOKEN, "", properties) if retag else properties
+        start += len(properties)
+        if isinstance(old, Scalar) or old.flow_style:
+            scalar = old if isinstance(old, Scalar) else None
+            new = self._render(value, scalar, flow=slot.flow)
+            if isinstance(old, Scalar) and old.style in ("|", ">"):
+                new = _with_header_comment(text, start, new)
+                if new[1:2] == "+":  # it keeps its line breaks: the blank
+                    # lines after the old one would be added to them
+                    blank = re.compile(r"(?:[ \t\r]*\n)*")
+                    after = blank.match(text, texts.next_line(text, end)).end()  # type: ignore[union-attr]
+                    end = texts.line_end(text, max(after - 1, end))
+            if start == end == slot.value:  # no value yet
+                explicit = slot.key is not None and start == slot.key.end_mark.index
+                indent = " " * (slot.start - texts.line_start(text, slot.start))
+                new = f"\n{indent}: {new}" if explicit else " " + new  # "? key"
+            elif kept and not kept[-1].isspace():
+                kept += " "  # a tag or anchor alone: "key: !!str"
+            return [Splice(slot.value, end, kept + new, gap)]
+        # A block collection: its members go, and the comment on the last.
+        if texts.rest_is_comment(text, end, _COMMENT):
+            end = texts.line_end(text, end)
+        data, tagged = value.data, _tagged(value)
+        column = start - texts.line_start(text, start)
+        inline = not texts.first_on_line(text, start)  # "- a: 1", "- - x"
+        if isinstance(data, Mapping | Sequence) and data.value and not tagged:
+            width = column
+            if not inline and isinstance(data, Mapping) and slot.key is not None:
+                # A mapping's members stand right of its key, as a list's
+                # items need not.
+                key = slot.start - texts.line_start(text, slot.start)
+                width = max(width, key + _mapping_indent(text))
+            lead = "" if inline else " " * (width - column)
+            return [
+                Splice(start, end, self._block(data, value.text, " " * width, lead))
+            ]
+        new = self._render(value, None, flow=slot.flow)
+        if inline or (slot.key is None and slot.start == slot.value):
+            return [Splice(slot.value, end, kept + new)]  # in place, as a whole
+        # A block collection below its key or dash gives way to a value on
+        # that line, after its anchor and tag and before its comment.
+        at = slot.start
+        if slot.key is not None:
+            at = text.rfind(":", slot.key.end_mark.index, slot.value)
+            at = slot.key.end_mark.index if at < 0 else at
+        head = re.compile(r"[ \t]*[:\-]?").match(text, at).end()  # type: ignore[union-attr]
+        comment = re.search(r"[ \t]+#.*", text[head : texts.line_end(text, head)])
+        words = " ".join(kept.split())
+        new = " " + (words + " " if words else "") + new
+        return [Splice(head, end, new + (comment.group() if comment else ""))]
+
+    def _render(
+        self, value: Value, old: Any, like: Any = None, flow: bool = False
+    ) -> str:
+        """A new value: a string in the style of the one it replaces, where
+        that style can hold it, or failing that in the quotes of `like`, a
+        string beside it; anything else as it was written."""
+        if not isinstance(value.data, str):
+            return value.text
+        style = old.style if isinstance(old, Scalar) else like.style if like else ""
+        return _string(value.data, style or "", self.text, old, flow)
+
+    def _append(self, node: Any, value: Value) -> list[Splice]:
+        """A new last item, after the last one and before the blank lines and
+        comments that end the list, with its dash and indentation."""
+        text = self.text
+        like = _last_string(node.value)
+        if node.flow_style:
+            return flow.insert(
+                text,
+                self._flow(node),
+                self._render(value, None, like, flow=True),
+                "  ",
+                _COMMENT,
+            )
+        last = self._members(node)[-1]
+        indent = (
+            texts.indentation(text, last.start)
+            if texts.first_on_line(text, last.start)
+            else " " * (last.start - texts.line_start(text, last.start))
+        )
+        dash = (
+            text[last.start : last.value]
+            if texts.one_line(text, last.start, last.value)
+            else "- "
+        )
+        dash = dash if dash.strip() == "-" else "- "
+        item = value.data
+        if (
+            isinstance(item, Mapping | Sequence)
+            and item.value
+            and not _tagged(value)
+            and isinstance(last.node, Mapping | Sequence)
+            and not last.node.flow_style
+        ):
+            new = self._block(item, value.text, indent + " " * len(dash), "")
+        else:
+            new = self._render(value, None, like)  # in a block list
+        where = texts.line_end(text, last.end)
+        splices = [Splice(where, where, "\n" + indent + dash + new)]
+        return self._stripped_at_end(where) + splices
+
+    def _insert(self, mapping: Any, keys: list[str], value: Value) -> list[Splice]:
+        """`keys` in `mapping`, the tables of all but the last made new: in
+        flow style inside a flow mapping, else in block style."""
+        text = self.text
+        in_flow = isinstance(mapping, Mapping) and bool(mapping.flow_style)
+        names = [_string(key, "", text, None, in_flow) for key in keys]
+        if mapping is None:  # an empty document
+            return self._into_empty(self._nested(names, value, "", "  "))
+        if not isinstance(mapping, Mapping):
+            raise ChangeError("a stream's documents are not added to")
+        like = _last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
+        if mapping.flow_style:
+            new = self._render(value, None, like, flow=True)
+            for name in reversed(names[1:]):
+                new = f"{{{name}: {new}}}"
+            member = f"{names[0]}: {new}"
+            return flow.insert(text, self._flow(mapping), member, "  ", _COMMENT)
+        first = _key_start(text, mapping.value[0][0])
+        indent = " " * (first - texts.line_start(text, first))
+        unit = " " * _mapping_indent(text)
+        after = texts.line_end(text, self._members(mapping)[-1].end)
+        nested = self._nested(names, value, indent, unit, like)
+        splices = [Splice(after, after, "\n" + indent + nested)]
+        return self._stripped_at_end(after) + splices
+
+    def _into_empty(self, new: str) -> list[Splice]:
+        """`new` as the content of an empty document: at the end, or before
+        the `...` that ends it."""
+        text = self.text
+        end = re.search(r"^\.\.\.(?:[ \t]+#[^\n]*)?\s*\Z", text, re.MULTILINE)
+        at = end.start() if end else len(text)
+        lead = "" if not text[:at] or text[:at].endswith("\n") else "\n"
+        return [Splice(at, at, lead + new + "\n")]
+
+    def _stripped_at_end(self, where: int) -> list[Splice]:
+        """Where text goes at the very end of a file with no final line
+        break, after a block scalar: that scalar, which had no line break to
+        end it, must not gain one, so it strips its breaks (`|-`)."""
+        text, node = self.text, self.root
+        if where < len(text) or text.endswith("\n") or isinstance(node, list):
+            return []
+        while isinstance(node, Mapping | Sequence) and node.value:
+            last = self._members(node)[-1]
+            if last.alias:
+                return []
+            node = last.node
+        if not isinstance(node, Scalar) or node.style not in ("|", ">"):
+            return []
+        header = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        indicators = re.compile(r"[|>]([-+0-9]*)").match(text, header)
+        assert indicators is not None, "a block scalar's header"
+        chomp = indicators[1].replace("+", "").replace("-", "") + "-"
+        return [Splice(indicators.start(1), indicators.end(1), chomp)]
+
+    def _nested(
+        self, names: list[str], value: Value, indent: str, unit: str, like: Any = None
+    ) -> str:
+        lines = []
+        for depth, name in enumerate(names[:-1]):
+            lines.append(indent + unit * depth + name + ":")
+        inner = indent + unit * (len(names) - 1)
+        item = value.data
+        if (
+            isinstance(item, Mapping | Sequence)
+            and item.value
+            and len(names) > 1
+            and not _tagged(value)
+        ):
+            block = self._block(item, value.text, inner + unit, inner + unit)
+            lines.append(inner + names[-1] + ":\n" + block)
+        else:
+            lines.append(inner + names[-1] + ": " + self._render(value, None, like))
+        return "\n".join(lines)[len(indent) :]
+
+    def _block(self, node: Any, source: str, indent: str, lead: str) -> str:
+        """A collection given in flow syntax, written in block style: its
+        first line after `lead`, the others at `indent`; its scalars as they
+        were written."""
+        unit = " " * _mapping_indent(self.text)
+        lines = []
+
+        def write(node: Any, depth: str, lead: str) -> None:
+            pairs = (
+                node.value
+                if isinstance(node, Mapping)
+                else [(None, v) for v in node.value]
+            )
+            for number, (key, item) in enumerate(pairs):
+                head = lead if number == 0 else depth
+                if key is not None:
+                    head += source[key.start_mark.index : key.end_mark.index] + ":"
+                else:
+                    head += "- "
+                if isinstance(item, Mapping | Sequence) and item.value:
+                    if key is None:
+                        write(item, depth + "  ", head)
+                        continue
+                    lines.append(head)
+                    write(item, depth + unit, depth + unit)
+                else:
+                    written = source[item.start_mark.index : item.end_mark.index]
+                    lines.append(head + (" " if key is not None else "") + written)
+
+        write(node, indent, lead)
+        return "\n".join(lines)
