@@ -11,10 +11,7 @@ from __future__ import annotations
 
 import yaml as pyyaml
 
-from props_to_tree._command.errors import (
-    ChangeError,
-    DocumentError,
-)
+from props_to_tree._command.errors import ChangeError, DocumentError
 from props_to_tree._command.yaml_spans import _Slot
 from props_to_tree._command.yaml_values import (
     Mapping,

@@ -1,0 +1,79 @@
+"""TOML's values as one line of its syntax: how a listing shows them, and
+the strings and keys a change writes."""
+
+from __future__ import annotations
+
+import datetime
+import json
+import math
+import re
+import tomllib
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+
+_BARE = re.compile(r"[A-Za-z0-9_-]+")
+
+
+def _key(part: str) -> str:
+    return part if _BARE.fullmatch(part) else str(tomllib.loads(f"k = {part}")["k"])
+
+
+def show_key(key: str) -> str:
+    return key if _BARE.fullmatch(key) else _basic(key, escapes=False)
+
+
+def _basic(text: str, *, escapes: bool) -> str:
+    """A basic string: JSON's escapes, and those TOML adds."""
+    written = json.dumps(text, ensure_ascii=escapes).replace("\x7f", "\\u007f")
+    if escapes:  # TOML writes a character beyond the BMP as one escape
+        written = re.sub(
+            r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})",
+            lambda m: f"\\U{_pair(int(m[1], 16), int(m[2], 16)):08X}",
+            written,
+        )
+    return written
+
+
+def _pair(high: int, low: int) -> int:
+    return 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF)
+
+
+def show(value: Any) -> str:
+    """A value as one line of TOML value syntax."""
+    if isinstance(value, str):
+        return _basic(value, escapes=False)
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, int):
+        return int.__repr__(value)
+    if isinstance(value, float):
+        if math.isnan(value):
+            return "nan"
+        return ("inf" if value > 0 else "-inf") if math.isinf(value) else repr(value)
+    if isinstance(value, dict):
+        return (
+            "{"
+            + ", ".join(f"{show_key(k)} = {show(v)}" for k, v in value.items())
+            + "}"
+        )
+    if isinstance(value, list):
+        return "[" + ", ".join(map(show, value)) + "]"
+    assert isinstance(value, datetime.date | datetime.time)
+    return value.isoformat()
+
+
+def show_all(values: list[Any]) -> list[str]:
+    return list(map(show, values))
+
+
+def _literal(data: str, quotes: str) -> bool:
+    """Whether a literal string in `quotes` can hold `data`: no escapes, so
+    nothing that does not print but a tab (and in three quotes a line feed,
+    which a carriage return before it would not survive), and no quotes."""
+    lines = data.split("\n") if len(quotes) == 3 else [data]
+    return quotes not in data and all(
+        line.replace("\t", " ").isprintable() for line in lines
+    )
