@@ -80,24 +80,7 @@ def tables(path):
         + table(["command", "data", "props-to-tree", "gron", "jq", "yq"], rows)
     )
 
-    lines_path = path.with_suffix(".lines.json")
-    lines = json.loads(lines_path.read_text()) if lines_path.exists() else {}
-    rows = []
-    for data, changed in lines.items():
-        ours = median.get(f"api/{data}/props_to_tree")
-        for tool, count in changed.items():
-            time = median.get(f"api/{data}/{tool}")
-            if ours and time:
-                shown = "" if tool == "props_to_tree" else f"{time / ours:.1f}x"
-                rows.append([data, tool, f"{time * 1000:.0f} ms", shown, str(count)])
-    if rows:
-        yield (
-            "One value set in a document in memory, by the editing API and by "
-            "the round-trip library a Python program would use instead; tomlkit "
-            "re-reads what it wrote, as the API does (a ratio is the other's "
-            "time over the API's):\n\n"
-            + table(["data", "editor", "time", "ratio", "lines changed"], rows)
-        )
+    yield from api_table(path, median)
 
     rows = [
         [
@@ -138,6 +121,33 @@ def tables(path):
         )
 
 
+def api_table(path, median):
+    """The editing API against the round-trip libraries, in process."""
+    lines_path = path.with_suffix(".lines.json")
+    lines = json.loads(lines_path.read_text()) if lines_path.exists() else {}
+    rows = []
+    for data, changed in lines.items():
+        ours = median.get(f"api/{data}/props_to_tree")
+        for tool, count in changed.items():
+            time = median.get(f"api/{data}/{tool}")
+            if ours and time:
+                shown = "" if tool == "props_to_tree" else f"{time / ours:.1f}x"
+                rows.append([data, tool, f"{time * 1000:.0f} ms", shown, str(count)])
+    if rows:
+        yield (
+            "One value set in a document in memory, by the editing API and by "
+            "the round-trip library a Python program would use instead; tomlkit "
+            "re-reads what it wrote, as the API does (a ratio is the other's "
+            "time over the API's):\n\n"
+            + table(["data", "editor", "time", "ratio", "lines changed"], rows)
+        )
+
+
+def _marked(readme, name, text):
+    marked = re.compile(f"(<!-- {name}:start -->\n).*?(<!-- {name}:end -->)", re.S)
+    return marked.sub(lambda m: m[1] + text + "\n" + m[2], readme)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("results", type=Path)
@@ -146,9 +156,11 @@ def main():
     text = "\n\n".join(tables(args.results))
     print(text)
     if args.readme:
-        marked = re.compile("(<!-- bench:start -->\n).*?(<!-- bench:end -->)", re.S)
-        readme = args.readme.read_text()
-        args.readme.write_text(marked.sub(lambda m: m[1] + text + "\n" + m[2], readme))
+        suite = pyperf.BenchmarkSuite.load(str(args.results))
+        median = {b.get_name(): b.median() for b in suite.get_benchmarks()}
+        readme = _marked(args.readme.read_text(), "bench", text)
+        api = "\n\n".join(api_table(args.results, median))
+        args.readme.write_text(_marked(readme, "api", api))
 
 
 if __name__ == "__main__":
