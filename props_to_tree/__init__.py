@@ -17,10 +17,10 @@ Both are the extension module :mod:`props_to_tree._props_to_tree` under
 readable names; a failed write-back also says, in a note, which entry failed
 and what is missing there.
 
-    >>> doc = props_to_tree.Document('a = 1  # one\n', "toml")
+    >>> doc = props_to_tree.Document('a = 1  # one\\n', "toml")
     >>> doc["a"] = 2
     >>> doc.text
-    'a = 2  # one\n'
+    'a = 2  # one\\n'
 
 :func:`edit` changes a file in place, and :class:`Document` a text in memory.
 """

@@ -35,6 +35,15 @@ def test_shared_object_exports_one_symbol_and_no_libpython():
     assert "libpython" not in readelf("--dynamic")
 
 
+def test_docstring_examples_run():
+    import doctest
+
+    import props_to_tree
+
+    failed, tried = doctest.testmod(props_to_tree)
+    assert (failed, tried > 0) == (0, True)
+
+
 def test_readme_examples_run(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)  # where the examples write their files
     readme = (Path(__file__).parent.parent / "README.md").read_text()
