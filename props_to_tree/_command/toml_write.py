@@ -323,7 +323,8 @@ class Writer(Lookup):
             written = self.text[like.start]  # its quotes, not its lines
         # A line break right after the opening quotes is dropped by readers:
         # one written there is the file's style, or keeps the text's own.
-        lead = "\n" if written[3:4] == "\n" or data.startswith("\n") else ""
+        opened = written[3:4] == "\n" or written[3:5] == "\r\n"
+        lead = "\n" if opened or data.startswith("\n") else ""
         if written.startswith("'''") and _literal(data, "'''"):
             return "'''" + lead + data + "'''"
         if written.startswith('"""'):

@@ -211,6 +211,10 @@ class Writer(View):
                     blank = re.compile(r"(?:[ \t\r]*\n)*")
                     after = blank.match(text, texts.next_line(text, end)).end()  # type: ignore[union-attr]
                     end = texts.line_end(text, max(after - 1, end))
+            if new[:1] in "|>" and end == len(text) and value.data.endswith("\n"):
+                # A block scalar's last line break is its line's: at the end
+                # of a file without one, the value's own must be written.
+                new += "\n"
             if start == end == slot.value:  # no value yet
                 explicit = slot.key is not None and start == slot.key.end_mark.index
                 indent = " " * (slot.start - texts.line_start(text, slot.start))
