@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import contextlib
 import functools
+import math
 import os
 import warnings
 
@@ -12,6 +13,7 @@ from props_to_tree._command import formats, listing, matches, paths
 from props_to_tree._command.edit import Change, Editor
 from props_to_tree._command.errors import (
     DocumentError,
+    EditError,
     PathError,
     WriteError,
 )
@@ -83,10 +85,11 @@ class Document:
     ) -> None:
         self.format = format
         self._mark, body = formats.split_mark(text)
-        engine = formats.load(format, body, source, guessed)
+        option = "--format" if warn else "format="
+        engine = formats.load(format, body, source, guessed, option)
         self._said: list[str] = []
         self._warn = warn
-        self._editor = Editor(engine, self._said.append, python=warn is None)
+        self._editor = Editor(engine, self._said.append)
         self._create = create
         self._log: list[Change] = []  # what was made: replayed on a new text
 
@@ -140,6 +143,9 @@ class Document:
         document order: every scalar, and every empty list or table."""
         found, values = listing.leaves(self.data)
         return zip(found, values, strict=True)
+
+    # Without it, `for x in doc` would read doc[0], doc[1], ... as paths.
+    __iter__ = None
 
     def __repr__(self) -> str:
         size = len(self.text)
@@ -226,7 +232,9 @@ class Document:
             self._editor.make(changes)
         except PathError as exc:
             exc.path = path or _failed(changes, exc)
-            raise
+            raise self._worded(exc) from None
+        except EditError as exc:
+            raise self._worded(exc) from None
         finally:
             said = list(self._said)
             self._said.clear()
@@ -236,6 +244,16 @@ class Document:
                 self._warn(message)
             else:
                 warnings.warn(message, EditWarning, stacklevel=level)
+
+    def _worded(self, error: EditError) -> EditError:
+        """`error` in the words of the API, where it names the command's
+        options."""
+        said = str(error)
+        if self._warn is not None or "--" not in said:
+            return error
+        for option, argument in _OPTIONS:
+            said = said.replace(option, argument)
+        return _with(error, said)
 
     def _replayed(self, text: str, source: str) -> Document:
         """This document's changes made anew on `text`, what another program
@@ -283,6 +301,21 @@ def _failed(changes: list[Change], error: PathError) -> str:
     return paths.show(changes[-1].path)
 
 
+# The command's options that the engine's messages name, and what a caller
+# of the API passes instead.
+_OPTIONS = (
+    ("--create", "create=True"),
+    ("--delete removes", "delete() removes"),
+)
+
+
+def _with(error: EditError, said: str) -> EditError:
+    """`error` saying `said` instead, its other attributes kept."""
+    copy = error.prefixed("")
+    copy.args = (said, *error.args[1:])
+    return copy
+
+
 def _quiet(message: str) -> None:
     pass  # a replay's warnings were said when the changes were first made
 
@@ -314,7 +347,7 @@ def edit(
     *,
     format: str | None = None,
     create: bool = False,
-    wait: float = 60.0,
+    wait: float | None = 60.0,
 ) -> Iterator[Document]:
     """Reads `file` as a Document to change in a `with` block; leaving the
     block without an exception replaces the file, once, if its text changed.
@@ -323,8 +356,10 @@ def edit(
     the file's suffix says (JSON for others).  The file is locked for the
     whole block, as the command's -i locks it, so that edits take turns;
     `wait` is how many seconds to wait for another's lock (TimeoutError
-    after).  The new text goes to a temporary file, which is renamed over
-    the file: readers see the old file or the new one, never a part.
+    after; None waits as long as it takes).  The file must exist: `create`
+    makes the tables missing on the way of every change, as `set`'s does.
+    The new text goes to a temporary file, which is renamed over the file:
+    readers see the old file or the new one, never a part.
 
     A program that takes no lock may save the file during the block: then
     the changes, recorded as they were made, are made again on what it
@@ -335,7 +370,7 @@ def edit(
     kind, guessed = formats.detect(name, format)
     if format is not None:
         formats.reader(format)  # an unknown format before the file is locked
-    held = atomic.Held(name, wait)
+    held = atomic.Held(name, math.inf if wait is None else wait)
     try:
         read = functools.partial(os.read, held.fd)
         text = formats.read(read, name)
@@ -352,3 +387,8 @@ def edit(
         raise WriteError(f"{name} kept changing while it was edited: nothing written")
     finally:
         held.close()
+
+
+# Said as the package's own, where they are shown.
+for _public in (Document, EditWarning, DocumentError, PathError):
+    _public.__module__ = "props_to_tree"

@@ -24,7 +24,7 @@ import stat
 import tempfile
 import time
 
-from props_to_tree._command.errors import FileError, LockTimeout, WriteError
+from props_to_tree._command.errors import LockTimeout, WriteError, file_error
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -53,7 +53,7 @@ def _lock(path: str, wait: float, name: str) -> int:
         try:
             fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
         except OSError as exc:
-            raise FileError(f"cannot read {name}: {exc.strerror}") from None
+            raise file_error(exc, f"cannot read {name}: {exc.strerror}") from None
         try:
             while True:
                 try:
@@ -82,6 +82,10 @@ def _pause(pause: float, deadline: float, wait: float, name: str) -> float:
     return min(pause * 2, 0.05)
 
 
+# The files this process holds: a lock of its own would wait for itself.
+_HELD: set[str] = set()
+
+
 class Held:
     """The file at `path` locked for an edit: `fd` reads it.  Symbolic
     links are followed: their target changes, and a link stays a link."""
@@ -89,7 +93,13 @@ class Held:
     def __init__(self, path: str, wait: float = 60.0) -> None:
         self.path, self.wait = path, wait
         self.target = os.path.realpath(path)
+        if self.target in _HELD:
+            raise RuntimeError(
+                f"{path} is being edited already, by this program: "
+                "an edit of a file cannot wait for another in the same process"
+            )
         self.fd = _lock(self.target, wait, path)
+        _HELD.add(self.target)
         self.read = _identity(os.fstat(self.fd))
 
     def replace(self, data: bytes) -> bool:
@@ -108,6 +118,7 @@ class Held:
         return False
 
     def close(self) -> None:
+        _HELD.discard(self.target)
         if self.fd >= 0:
             os.close(self.fd)
             self.fd = -1
@@ -210,7 +221,7 @@ def edit_many(
         try:
             status = os.stat(real)
         except OSError as exc:
-            raise FileError(f"cannot read {path}: {exc.strerror}") from None
+            raise file_error(exc, f"cannot read {path}: {exc.strerror}") from None
         if (status.st_dev, status.st_ino) not in inodes:
             inodes.add((status.st_dev, status.st_ino))
             targets.setdefault(real, path)
@@ -238,8 +249,8 @@ def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str
                 try:
                     fds[real] = fd = os.open(real, os.O_RDONLY | os.O_CLOEXEC)
                 except OSError as exc:
-                    raise FileError(
-                        f"cannot read {targets[real]}: {exc.strerror}"
+                    raise file_error(
+                        exc, f"cannot read {targets[real]}: {exc.strerror}"
                     ) from None
                 try:
                     fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)

@@ -80,11 +80,9 @@ class Editor:
         self,
         document: Document,
         warn: Callable[[str], None],
-        python: bool = False,
     ) -> None:
         self._document = document
         self._warn = warn
-        self._python = python  # values come as Python data: hints say so
         self._read = document  # as read: what a listing's lines are held to
         self._warned: set[object] = set()
         # Splices planned and not yet made, and the paths whose text they
@@ -260,7 +258,8 @@ class Editor:
             if was and now and was != now:
                 warning = f"{paths.show(path)!r} was {was} and is now {now}"
                 if was == "a string" and value.kind is None:  # not a tag's doing
-                    keep = "pass a str" if self._python else f"write '{_quoted(typed)}'"
+                    python = change.value is not None
+                    keep = "pass a str" if python else f"write '{_quoted(typed)}'"
                     warning += f"; {keep} to keep a string"
         splices = write(document, path, value, change.create)
         return splices, path if old else path[:-1], warning

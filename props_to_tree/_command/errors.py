@@ -61,6 +61,24 @@ class FileError(EditError, OSError):
     """A file that cannot be read."""
 
 
+_KINDS: dict[type[OSError], type[FileError]] = {}
+
+
+def file_error(cause: OSError, message: str) -> FileError:
+    """A FileError that is also what the system said (a FileNotFoundError,
+    say), so that a caller catches it as it would the system's own."""
+    kind = _KINDS.get(type(cause))
+    if kind is None:
+        kind = FileError
+        if type(cause) is not OSError:
+            kind = type("FileError", (FileError, type(cause)), {})
+        _KINDS[type(cause)] = kind
+    error = kind(message)
+    error.errno, error.strerror = cause.errno, cause.strerror
+    error.filename = cause.filename
+    return error
+
+
 class WriteError(EditError, OSError):
     """A file that could not be written, or files of which some were written
     and some not: the message says which."""

@@ -62,16 +62,23 @@ def reader(name: str) -> Format:
     return found
 
 
-def load(name: str, text: str, source: str = "", guessed: bool = False) -> Document:
+def load(
+    name: str,
+    text: str,
+    source: str = "",
+    guessed: bool = False,
+    option: str = "--format",
+) -> Document:
     """The document of format `name` in `text`, which holds no byte-order
-    mark; errors name `source` where given."""
+    mark; errors name `source` where given, and, where the format was
+    `guessed`, the `option` that names one."""
     try:
         return reader(name).load(text)
     except DocumentError as exc:
         hint = ""
         if guessed and str(exc).startswith("not valid"):
             why = "" if source == "standard input" else ", for want of a known suffix"
-            hint = f"; it was read as JSON{why}: --format names its format"
+            hint = f"; it was read as JSON{why}: {option} names its format"
         if not source and not hint:
             raise
         raise exc.prefixed(f"{source}: " if source else "").suffixed(hint) from None
