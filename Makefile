@@ -5,7 +5,8 @@ PYTHON ?= 3.12
 VENV ?= $(if $(filter 3.12,$(PYTHON)),.venv,.venv-$(notdir $(PYTHON)))
 BIN := $(VENV)/bin
 
-SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_command/*.py) \
+CXX_SOURCES := props_to_tree/_props_to_tree.cpp props_to_tree/_listing.cpp
+SOURCES := $(CXX_SOURCES) $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_command/*.py) \
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 comma := ,
@@ -66,16 +67,17 @@ demo: venv ## list the examples, edit copies in place, apply a listing back
 PY_SOURCES := props_to_tree tests bench scripts/fidelity.py scripts/stress.py
 
 lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubtest
-	clang-format --dry-run --Werror props_to_tree/_props_to_tree.cpp
-	clang-tidy --quiet -p build/clang props_to_tree/_props_to_tree.cpp
+	clang-format --dry-run --Werror $(CXX_SOURCES)
+	clang-tidy --quiet -p build/clang $(CXX_SOURCES)
 	$(BIN)/ruff check $(PY_SOURCES)
 	$(BIN)/ruff format --check $(PY_SOURCES)
 	cd / && $(abspath $(BIN))/mypy --strict -p props_to_tree
 	cd / && $(abspath $(BIN))/mypy --strict $(abspath tests/typecheck_usage.py)
-	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree
+	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree \
+		props_to_tree._listing
 
 format: venv ## reformat the C++ and Python sources
-	clang-format -i props_to_tree/_props_to_tree.cpp
+	clang-format -i $(CXX_SOURCES)
 	$(BIN)/ruff check --fix-only --quiet $(PY_SOURCES)
 	$(BIN)/ruff format $(PY_SOURCES)
 
