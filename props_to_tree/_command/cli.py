@@ -15,7 +15,7 @@ import sys
 from props_to_tree import __version__
 from props_to_tree._command import paths
 from props_to_tree._command.errors import OutputError, UserError
-from props_to_tree._command.listing import get, leaves, parse, render
+from props_to_tree._command.listing import get, lines, parse
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -445,7 +445,7 @@ def _shown(
         raise UserError(f"{name}: {exc}") from None
     if wanted:
         return iter(found)
-    return render(*leaves(tree), document.show_all, paint=args.paint)
+    return lines(tree, document.show_all, args.paint)
 
 
 def _painted(args: argparse.Namespace, text: str) -> str:
