@@ -176,7 +176,7 @@ $(VENV)/.fuzz: $(VENV)/.installed
 	$(PIP_INSTALL) --group fuzz
 	@touch $@
 
-fuzz: build/fuzz/.built $(VENV)/.fuzz ## fuzz both functions against the model for FUZZ_SECONDS
+fuzz: build/fuzz/.built $(VENV)/.fuzz ## fuzz both functions and the listing against their references for FUZZ_SECONDS
 	@mkdir -p build/fuzz-corpus
 	PYTHONPATH=$(abspath build/fuzz) $(ASAN_ENV) \
 	LD_PRELOAD=$$($(BIN)/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \
