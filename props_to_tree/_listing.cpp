@@ -104,12 +104,14 @@ int
 text_grow(text *t, Py_ssize_t extra, Py_UCS4 bound)
 {
     int kind = kind_of(bound) > t->kind ? kind_of(bound) : t->kind;
-    if (extra > PY_SSIZE_T_MAX / 4 - t->length) {
-        PyErr_NoMemory();
-        return -1;
-    }
-    Py_ssize_t needed = (t->length + extra) * kind;
-    if (kind != t->kind || needed > t->allocated) {
+    char *data = nullptr;
+    // More characters than a str can hold fail as an allocation would.
+    if (extra <= PY_SSIZE_T_MAX / 4 - t->length) {
+        Py_ssize_t needed = (t->length + extra) * kind;
+        if (kind == t->kind && needed <= t->allocated) {
+            t->bound = bound > t->bound ? bound : t->bound;
+            return 0;
+        }
         // Grown by half at least, so that a text written a little at a
         // time is copied a few times only; a wider kind alone grows nothing.
         Py_ssize_t allocated = t->allocated;
@@ -118,7 +120,6 @@ text_grow(text *t, Py_ssize_t extra, Py_UCS4 bound)
             allocated = needed > allocated ? needed : allocated;
             allocated = allocated < 256 ? 256 : allocated;
         }
-        char *data;
         if (kind == t->kind) {
             data = static_cast<char *>(PyMem_Realloc(t->data, allocated));
         }
@@ -129,16 +130,18 @@ text_grow(text *t, Py_ssize_t extra, Py_UCS4 bound)
                 PyMem_Free(t->data);
             }
         }
-        if (data == nullptr) {
-            PyErr_NoMemory();
-            return -1;
+        if (data != nullptr) {
+            t->data = data;
+            t->allocated = allocated;
+            t->kind = kind;
+            t->capacity = allocated / kind;
+            t->bound = bound > t->bound ? bound : t->bound;
         }
-        t->data = data;
-        t->allocated = allocated;
-        t->kind = kind;
-        t->capacity = allocated / kind;
     }
-    t->bound = bound > t->bound ? bound : t->bound;
+    if (data == nullptr) {
+        PyErr_NoMemory();
+        return -1;
+    }
     return 0;
 }
 
@@ -654,15 +657,12 @@ put_key(chunks_object *self, PyObject *key, bool top)
         {
             shown = Py_NewRef(cached);
         }
-        else if (PyErr_Occurred()) {
-            return -1;
-        }
+    }
+    if (shown == nullptr && !PyErr_Occurred()) {
+        shown = PyObject_CallOneArg(self->key_text, key);
     }
     if (shown == nullptr) {
-        shown = PyObject_CallOneArg(self->key_text, key);
-        if (shown == nullptr) {
-            return -1;
-        }
+        return -1;
     }
     int status = -1;
     if (!PyUnicode_Check(shown)) {
@@ -974,20 +974,14 @@ PyModuleDef moduledef = {
 PyMODINIT_FUNC
 PyInit__listing()
 {
-    PyObject *type = nullptr;
     PyObject *module = PyModule_Create2(&moduledef, PYTHON_API_VERSION);
-    if (module == nullptr) {
-        return nullptr;
-    }
-    type = PyType_FromSpec(&chunks_spec);
+    PyObject *type =
+        module != nullptr ? PyType_FromSpec(&chunks_spec) : nullptr;
     if (type == nullptr || PyModule_AddObjectRef(module, "Chunks", type) < 0) {
-        goto error;
+        Py_XDECREF(type);
+        Py_XDECREF(module);
+        return nullptr;
     }
     Py_DECREF(type);
     return module;
-
-error:
-    Py_XDECREF(type);
-    Py_DECREF(module);
-    return nullptr;
 }
