@@ -5,7 +5,8 @@ PYTHON ?= 3.12
 VENV ?= $(if $(filter 3.12,$(PYTHON)),.venv,.venv-$(notdir $(PYTHON)))
 BIN := $(VENV)/bin
 
-SOURCES := props_to_tree/_props_to_tree.cpp $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_command/*.py) \
+CXX_SOURCES := props_to_tree/_props_to_tree.cpp props_to_tree/_listing.cpp
+SOURCES := $(CXX_SOURCES) $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_command/*.py) \
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 comma := ,
@@ -67,18 +68,19 @@ demo: venv ## list the examples, edit copies in place, apply a listing back
 PY_SOURCES := props_to_tree tests bench scripts/*.py
 
 lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubtest
-	clang-format --dry-run --Werror props_to_tree/_props_to_tree.cpp
-	clang-tidy --quiet -p build/clang props_to_tree/_props_to_tree.cpp
+	clang-format --dry-run --Werror $(CXX_SOURCES)
+	clang-tidy --quiet -p build/clang $(CXX_SOURCES)
 	$(BIN)/ruff check $(PY_SOURCES)
 	$(BIN)/ruff format --check $(PY_SOURCES)
 	cd / && $(abspath $(BIN))/mypy --strict -p props_to_tree
 	cd / && $(abspath $(BIN))/mypy --strict $(abspath tests/typecheck_usage.py)
 	@mkdir -p build && $(BIN)/python scripts/readme_examples.py > build/readme_examples.py
 	cd / && $(abspath $(BIN))/mypy --strict $(abspath build/readme_examples.py)
-	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree
+	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree \
+		props_to_tree._listing
 
 format: venv ## reformat the C++ and Python sources
-	clang-format -i props_to_tree/_props_to_tree.cpp
+	clang-format -i $(CXX_SOURCES)
 	$(BIN)/ruff check --fix-only --quiet $(PY_SOURCES)
 	$(BIN)/ruff format $(PY_SOURCES)
 
@@ -177,7 +179,7 @@ $(VENV)/.fuzz: $(VENV)/.installed
 	$(PIP_INSTALL) --group fuzz
 	@touch $@
 
-fuzz: build/fuzz/.built $(VENV)/.fuzz ## fuzz both functions against the model for FUZZ_SECONDS
+fuzz: build/fuzz/.built $(VENV)/.fuzz ## fuzz both functions and the listing against their references for FUZZ_SECONDS
 	@mkdir -p build/fuzz-corpus
 	PYTHONPATH=$(abspath build/fuzz) $(ASAN_ENV) \
 	LD_PRELOAD=$$($(BIN)/python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so \

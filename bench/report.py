@@ -67,20 +67,44 @@ def tables(path):
         n[:2] for n in commands if n[0] in ("list", "edit")
     ):
         ours = commands[task, data, "props-to-tree"]
+        floor = commands.get((task, data, "floor"))
         peers = [
             f"{commands[task, data, p] / ours:.1f}x"
             if (task, data, p) in commands
             else ""
             for p in ("gron", "jq", "yq")
         ]
-        rows.append([task, data, f"{ours * 1000:.0f} ms", *peers])
+        over = f"{ours / floor:.2f}x" if floor else ""
+        rows.append([task, data, f"{ours * 1000:.0f} ms", over, *peers])
     yield (
         "The command, each run a process of its own (start-up included); an "
-        "edit sets one value, which changes one line:\n\n"
-        + table(["command", "data", "props-to-tree", "gron", "jq", "yq"], rows)
+        "edit sets one value, which changes one line. A listing's floor is a "
+        "process that starts, imports the command, reads the file and parses "
+        "it, and prints nothing (`bench/floor.py`); the listing's time over "
+        "it:\n\n"
+        + table(
+            ["command", "data", "props-to-tree", "over its floor", "gron", "jq", "yq"],
+            rows,
+        )
     )
 
     yield from api_table(path, median)
+
+    parts = {tuple(n.split("/")[1:]): t for n, t in median.items() if n[:6] == "split/"}
+    split = list(dict.fromkeys(part for _, part in parts))  # as run.py times them
+    rows = [
+        [data, *(f"{parts[data, part] * 1000:.1f} ms" for part in split)]
+        for data in dict.fromkeys(data for data, _ in parts)
+        if all((data, part) in parts for part in split)
+    ]
+    if rows:
+        yield (
+            "The listing in one process, each part timed alone: reading and "
+            "parsing; walking the tree and showing its values, by the native "
+            "walk and by the Python walk the command used before it; writing "
+            "the chunks each makes, as the command's output code does, to "
+            "/dev/null:\n\n" + table(["data", *split], rows)
+        )
 
     rows = [
         [

@@ -1,11 +1,15 @@
 """Both functions timed by pyperf against what a user would write or install,
 each peer's output first checked against ours, and the command's listing
-against gron and jq: python bench/run.py [--quick] -o RESULTS [pyperf options]
+against gron and jq and against its floor (bench/floor.py: start, read and
+parse, print nothing), its time split in process: python bench/run.py
+[--quick] -o RESULTS [pyperf options]
 """
 
 import functools
+import gc
 import gzip
 import json
+import os
 import shutil
 import subprocess
 import sys
@@ -20,6 +24,7 @@ from flatten_dict import flatten as flatten_dict
 
 import props_to_tree
 from props_to_tree import _props_to_tree as ext
+from props_to_tree._command import cli, listing, paths
 
 QUICK = "--quick" in sys.argv
 ROOT = Path(__file__).resolve().parent.parent
@@ -275,8 +280,14 @@ def commands():
     edit, which must change one line, alone."""
     # The console script: `python -m` here would import the sources.
     ours = str(Path(sys.executable).with_name("props-to-tree"))
+    floor = [sys.executable, str(ROOT / "bench" / "floor.py")]
+    # Start-up: a small file's listing is nearly all of it.
+    small = ROOT / "examples" / "service.json"
+    yield "list", "0.3 kB JSON", "props-to-tree", [ours, str(small)]
+    yield "list", "0.3 kB JSON", "floor", [*floor, str(small)]
     for name, path in list(bench_files().items())[:: 2 if QUICK else 1]:
         yield "list", name, "props-to-tree", [ours, str(path)]
+        yield "list", name, "floor", [*floor, str(path)]
         if name.endswith("JSON"):
             yield "list", name, "gron", ["gron", str(path)]
             yield "list", name, "jq", ["jq", "-r", JQ, str(path)]
@@ -312,6 +323,61 @@ def commands():
     loop = f'for f in "$@"; do "{ours}" {" ".join(change)} "$f"; done'
     shell = ["sh", "-c", loop, "sh", *files]
     yield "edit 100 files", "package.json", "a loop of runs", shell
+
+
+# The listing in process, each part of it timed alone: reading and parsing,
+# walking the tree and showing its values (the native walk, and the Python
+# one it replaced), and writing the chunks as the command's output code does.
+SPLIT = (
+    "read and parse",
+    "walk and show",
+    "walk and show, Python",
+    "write",
+    "write, Python",
+)
+
+
+@functools.cache
+def split_data(name):
+    path = str(bench_files()[name])
+    document = cli._load("json", cli._read(path)[0], path)
+    native = list(listing.lines(document.tree, document.show_all))
+    python = list(listing.render(*listing.leaves(document.tree), document.show_all))
+    if "".join(native) != "".join(python):
+        raise SystemExit(f"the native listing of {name} is not the Python one")
+    return path, document, {"write": native, "write, Python": python}
+
+
+def _write(fd, chunks):
+    for chunk in chunks:  # as cli._emit writes each
+        data = memoryview(chunk.encode("utf-8", "backslashreplace"))
+        while data:
+            data = data[os.write(fd, data) :]
+
+
+def time_split(loops, name, part):
+    path, document, chunks = split_data(name)
+    tree, show_all = document.tree, document.show_all
+    fd = os.open(os.devnull, os.O_WRONLY)
+    gc.disable()  # as the command runs
+    start = time.perf_counter()
+    for _ in range(loops):
+        if part == "read and parse":
+            cli._load("json", cli._read(path)[0], path)
+        elif part.startswith("walk"):
+            paths._cache.clear()  # a run of the command starts without it
+            if part.endswith("Python"):
+                made = listing.render(*listing.leaves(tree), show_all)
+            else:
+                made = listing.lines(tree, show_all)
+            for _ in made:
+                pass
+        else:
+            _write(fd, chunks[part])
+    elapsed = time.perf_counter() - start
+    gc.enable()
+    os.close(fd)
+    return elapsed
 
 
 def _packages(count):
@@ -373,6 +439,9 @@ def main():
             lines[name] = api_lines(name)
         for tool in API_EDITORS[fmt]:
             runner.bench_time_func(f"api/{name}/{tool}", time_api, name, tool)
+    for name in [n for n in bench_files() if n.endswith("JSON")][: 1 if QUICK else 2]:
+        for part in SPLIT:
+            runner.bench_time_func(f"split/{name}/{part}", time_split, name, part)
     for task, name, tool, command in commands():
         if shutil.which(command[0]):
             runner.bench_command(f"{task}/{name}/{tool}", command)

@@ -13,6 +13,9 @@ reads plain scalars as YAML 1.1 does (Kubernetes, Ansible): a string written
 plain must read as a string there too.
 
 - round trip: the file's listing applied back to it changes nothing.
+- native listing: a JSON or TOML file listed by the native walk, as the
+  command lists it, gives the bytes of the Python walk's listing (YAML is
+  listed by the Python walk alone).
 - one edit: the first short value (a boolean, a small integer or a word) set
   to another changes one line, and in it only the value's text.
 - list append: in the last list of two or more items with a short value, an
@@ -98,6 +101,7 @@ AWKWARD: dict[str, tuple[str, Any]] = {
 }
 CHECKS = [
     "round trip",
+    "native listing",
     "one edit",
     "list append",
     "list delete",
@@ -565,6 +569,23 @@ def round_trip(case: Case) -> None:
         )
 
 
+def native_listing(case: Case) -> None:
+    from props_to_tree import _listing
+    from props_to_tree._command import listing
+
+    tree, show_all = case.document.tree, case.document.show_all
+    chunks = listing.lines(tree, show_all)
+    if not isinstance(chunks, _listing.Chunks):
+        raise Failed(f"listed by the Python walk, not the native one: {chunks!r}")
+    native = "".join(chunks).split("\n")
+    python = "".join(render(*leaves(tree), show_all)).split("\n")
+    for number, (got, want) in enumerate(zip(native, python, strict=False), 1):
+        if got != want:
+            raise Failed(f"line {number} is {_clip(got)}, not {_clip(want)}")
+    if len(native) != len(python):
+        raise Failed(f"{len(native)} lines, not {len(python)}")
+
+
 def one_edit(case: Case, targets: Targets) -> None:
     assert targets.short is not None
     path, shown, (typed, data) = targets.short
@@ -684,6 +705,8 @@ def every_item(case: Case, targets: Targets) -> None:
 def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str]]:
     """Each check, or why the file has nothing for it."""
     yield "round trip", round_trip
+    native = targets.fmt != "yaml"
+    yield "native listing", native_listing if native else "YAML is listed in Python"
     short, item, string = targets.short, targets.item, targets.string
     yield "one edit", partial(one_edit, targets=targets) if short else "no short value"
     for name, append in (("list append", True), ("list delete", False)):

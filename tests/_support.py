@@ -1,6 +1,7 @@
 """Helpers shared by the tests, the fuzz target and the valgrind driver: node
 types, tree builders, leak accounting and isolated interpreters."""
 
+import datetime as dt
 import gc
 import os
 import subprocess
@@ -13,7 +14,11 @@ from pathlib import Path
 from typing import Any
 
 import props_to_tree
+from props_to_tree import _listing
 from props_to_tree import _props_to_tree as ext
+from props_to_tree._command import json as json_format
+from props_to_tree._command import listing, paths
+from props_to_tree._command import toml as toml_format
 
 # The directory the module under test was imported from; child interpreters
 # are pointed at it so that they test the same build.
@@ -254,11 +259,73 @@ PACKAGES = """\
 """
 
 
+# --- Listings --------------------------------------------------------------------
+
+FORMATS = {"json": json_format, "toml": toml_format}
+
+
+def python_listing(tree: Any, fmt: str, size: int = 0) -> str:
+    """The listing as the Python walk writes it: the reference."""
+    return "".join(listing.render(*listing.leaves(tree), FORMATS[fmt].show_all))
+
+
+def native_listing(tree: Any, fmt: str, size: int = listing.NATIVE_CHUNK) -> str:
+    """The listing as the native walk writes it, `size` characters a chunk
+    or so; each chunk must be whole lines."""
+    chunks = list(
+        _listing.Chunks(
+            tree, FORMATS[fmt].show, paths.key_text, paths._cache, fmt == "toml", size
+        )
+    )
+    assert all(chunk.endswith("\n") for chunk in chunks), chunks
+    return "".join(chunks)
+
+
+LISTINGS = {"native": native_listing, "python": python_listing}
+
+# Keys and strings that a listing writes each its own way: quoted keys, the
+# escapes, characters of each width a str has, a lone surrogate.
+ODD_TEXT = [
+    "", "a", "*", "#a", " a", "a ", "a.b", "a[0]", 'q"', "a=b", "\\", "\x7f",
+    "\n", "\t\b\f\r\x01\x1f", "é", "ā", "😀", "\ud800", "x\udfffy", "a b",
+]  # fmt: skip
+
+
+def random_document(choose: Callable[[int], int], toml: bool, depth: int = 0) -> Any:
+    """A random document as JSON's or TOML's reader makes it, drawing every
+    choice from `choose(n)` as random_tree does: dicts and lists, and the
+    scalars of the format, empty lists and tables among them."""
+    kind = choose(12) if depth < 6 else 6 + choose(6)
+    if kind < 3:
+        return {
+            ODD_TEXT[choose(len(ODD_TEXT))] + "k" * choose(3): random_document(
+                choose, toml, depth + 1
+            )
+            for _ in range(choose(5))
+        }
+    if kind < 6:
+        return [random_document(choose, toml, depth + 1) for _ in range(choose(5))]
+    scalars: list[Any] = [
+        choose(2) == 1,
+        choose(1 << 16) - (1 << 15),
+        (choose(1 << 16) + 1) << 64,
+        choose(1000) / 7,
+        float("nan"),
+        -float("inf"),
+        "".join(ODD_TEXT[choose(len(ODD_TEXT))] for _ in range(choose(4))),
+    ]
+    scalars += [dt.date(2024, 1, 1 + choose(28))] if toml else [None, (1, "t")]
+    return scalars[choose(len(scalars))]
+
+
 __all__ = [
     "CARGO",
     "COMPOSE",
+    "FORMATS",
     "IMPORT_ROOT",
+    "LISTINGS",
     "MANIFESTS",
+    "ODD_TEXT",
     "PACKAGES",
     "PEOPLE",
     "PYPROJECT",
@@ -269,7 +336,10 @@ __all__ = [
     "chain",
     "ext",
     "in_small_stack_thread",
+    "native_listing",
     "outcome",
+    "python_listing",
+    "random_document",
     "random_tree",
     "run_isolated",
     "skeleton",

@@ -1,10 +1,17 @@
 """atheris target: random trees and props, both functions checked against the
-model.  `make fuzz` builds the module with coverage and ASan and runs it."""
+model, and random documents listed by the native walk and the Python one.
+`make fuzz` builds the modules with coverage and ASan and runs it."""
 
 import sys
 
 import atheris
-from _support import outcome, random_tree
+from _support import (
+    native_listing,
+    outcome,
+    python_listing,
+    random_document,
+    random_tree,
+)
 
 with atheris.instrument_imports():
     import model
@@ -34,6 +41,13 @@ def test_one_input(data: bytes) -> None:
     assert got[0] == want[0], (got, want)
     assert got[1] is mine or got[1] is want[1], (got, want)
     assert mine == theirs, (props, t)
+
+    fmt = ("json", "toml")[choose(2)]
+    document = random_document(choose, fmt == "toml")
+    size = (1, 7, 64, 1 << 16)[choose(4)]
+    got = outcome(native_listing, document, fmt, size)
+    want = outcome(python_listing, document, fmt)
+    assert got == want, (document, got, want)
 
 
 if __name__ == "__main__":

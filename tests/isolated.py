@@ -5,7 +5,13 @@ import gc
 import sys
 from typing import Any
 
-from _support import chain, in_small_stack_thread, skeleton
+from _support import (
+    chain,
+    in_small_stack_thread,
+    native_listing,
+    python_listing,
+    skeleton,
+)
 
 from props_to_tree import _props_to_tree as ext
 
@@ -35,6 +41,39 @@ def deep_and_cyclic_trees() -> None:
 
     # The interpreter keeps working, recursion budget intact.
     assert ext._tree_to_props(chain(300, "leaf")) == {"k." * 300 + "leaf": 1}
+
+
+def _refused_listing(tree: Any) -> None:
+    try:
+        native_listing(tree, "json")
+    except RecursionError:
+        return
+    raise AssertionError("no RecursionError")
+
+
+def listing_deep_and_cyclic_trees() -> None:
+    # As deep as the Python walk goes, the same lines.
+    for deep in (chain(300, "leaf"), [[[]]] * 3 + [chain(300)]):
+        assert native_listing(deep, "json") == python_listing(deep, "json")
+    cyclic: dict[str, Any] = {"a": [1]}
+    cyclic["a"].append(cyclic)
+    looped: list[Any] = [[]]
+    looped[0].append(looped)
+    for tree in (cyclic, looped, chain(100_000, "leaf")):
+        _refused_listing(tree)
+    # Each open branch counts against the recursion limit, nothing else.
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(50)
+    try:
+        assert native_listing(chain(49, "leaf"), "json") == "k." * 49 + "leaf = 1\n"
+        _refused_listing(chain(50, "leaf"))
+    finally:
+        sys.setrecursionlimit(limit)
+
+    # The walk keeps its branches on the heap: a thread's small stack is at
+    # no more risk than the main one.
+    deep = chain(100_000, "leaf")
+    in_small_stack_thread(lambda: (_refused_listing(deep), _refused_listing(cyclic)))
 
 
 def node_code_clearing_props() -> None:
@@ -103,9 +142,37 @@ def key_of_many_components() -> None:
     in_small_stack_thread(lambda: check(deep))
 
 
+def _exhaust(make_args: Any, run: Any, check: Any) -> None:
+    """Fails the n-th allocation of `run(*make_args())` for n = 0, 1, ...
+    until a long run of calls meets no injected failure; each call fails with
+    MemoryError or gives a result that `check` accepts."""
+    import _testcapi  # type: ignore[import-not-found]
+
+    failed = streak = n = 0
+    while streak < 20:
+        args = make_args()
+        # Take the interpreter's spare dicts and lists, so that even the
+        # result and the path list are allocated, and can fail.
+        spares = [{} for _ in range(100)], [[] for _ in range(100)]
+        _testcapi.set_nomemory(n, n + 1)
+        try:
+            result = run(*args)
+        except MemoryError:
+            result = MemoryError
+        finally:
+            _testcapi.remove_mem_hooks()
+            del spares
+        if result is MemoryError:
+            failed, streak = failed + 1, 0
+        else:
+            check(result, *args)
+            streak += 1
+        n += 1
+    assert failed > 20, failed
+
+
 def allocation_failures() -> None:
     """Fails every allocation the module makes, one at a time."""
-    import _testcapi  # type: ignore[import-not-found]
 
     def fresh(text: str) -> str:
         return "".join(list(text))  # a new string, with no cached UTF-8 yet
@@ -122,31 +189,6 @@ def allocation_failures() -> None:
     expected = ext._tree_to_props(tree)
     tree_refs, leaf_refs = sys.getrefcount(tree), sys.getrefcount(leaf)
 
-    def exhaust(make_args: Any, run: Any, check: Any) -> None:
-        # Fails the n-th allocation for n = 0, 1, ... until a long run of
-        # calls meets no injected failure.
-        failed = streak = n = 0
-        while streak < 20:
-            args = make_args()
-            # Take the interpreter's spare dicts and lists, so that even the
-            # result and the path list are allocated, and can fail.
-            spares = [{} for _ in range(100)], [[] for _ in range(100)]
-            _testcapi.set_nomemory(n, n + 1)
-            try:
-                result = run(*args)
-            except MemoryError:
-                result = MemoryError
-            finally:
-                _testcapi.remove_mem_hooks()
-                del spares
-            if result is MemoryError:
-                failed, streak = failed + 1, 0
-            else:
-                check(result, *args)
-                streak += 1
-            n += 1
-        assert failed > 20, failed
-
     def flatten_ok(result: Any, tree: Any) -> None:
         assert result == expected
         assert list(result) == list(expected)
@@ -155,8 +197,8 @@ def allocation_failures() -> None:
         assert result is target
         assert ext._tree_to_props(target) == expected
 
-    exhaust(lambda: (tree,), ext._tree_to_props, flatten_ok)
-    exhaust(
+    _exhaust(lambda: (tree,), ext._tree_to_props, flatten_ok)
+    _exhaust(
         lambda: ({fresh(k): v for k, v in expected.items()}, skeleton(tree)),
         ext._props_to_tree,
         write_ok,
@@ -164,3 +206,48 @@ def allocation_failures() -> None:
     assert sys.getrefcount(tree) == tree_refs
     assert sys.getrefcount(leaf) == leaf_refs
     assert ext._tree_to_props(tree) == expected
+
+
+def listing_allocation_failures() -> None:
+    """Fails every allocation a native listing makes, one at a time, its
+    chunks each of a few lines."""
+    from props_to_tree import _listing
+    from props_to_tree._command import json as json_format
+    from props_to_tree._command import listing, paths
+
+    # Shown by a call back, which itself allocates nothing: json's own
+    # encoder fails allocations with a SystemError of its own.
+    leaf = object()
+    # Deeper than the walk's first frames; keys it writes and keys it calls
+    # back for; values of every kind, some shown by a call back; characters
+    # of every width, which widen the path and the chunk and split it.
+    tree: dict[str, Any] = {
+        "".join(["k", str(i)]): [i, 10**30 + i, i / 3, "s\n" * i] for i in range(20)
+    }
+    node = tree
+    for depth in range(24):
+        node["".join(["ключ", str(depth)])] = {"é": "ā" * depth, "x y": leaf}
+        node["".join(["k", str(depth)])] = node = {"😀": [[], {}, None, True]}
+    node["end"] = [leaf, "x" * 2000]
+
+    def show(value: Any) -> str:
+        return "leaf" if value is leaf else json_format.show(value)
+
+    def listed(size: int) -> str:
+        chunks = _listing.Chunks(tree, show, paths.key_text, {}, False, size)
+        return "".join(chunks)
+
+    expected = listed(1 << 16)
+    found = listing.leaves(tree)
+    assert expected == "".join(listing.render(*found, lambda v: list(map(show, v))))
+    del found
+    gc.collect()  # the Python walk's closures hold its lists in a cycle
+    tree_refs, leaf_refs = sys.getrefcount(tree), sys.getrefcount(leaf)
+
+    def listed_ok(result: Any, size: int) -> None:
+        assert result == expected
+
+    for size in (1, 64):
+        _exhaust(lambda size=size: (size,), listed, listed_ok)
+    assert sys.getrefcount(tree) == tree_refs
+    assert sys.getrefcount(leaf) == leaf_refs

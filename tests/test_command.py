@@ -1,19 +1,23 @@
 """The command's parts in process: paths, splices, and every edit checked
 against what the format's own reader makes of the result."""
 
+import gc
 import json
 import tomllib
 import warnings
+import weakref
 
 import pytest
 import tomli_w
 import yaml
+from _support import assert_no_leaks, native_listing, run_isolated
 from hypothesis import given
 from hypothesis import strategies as st
 
 import props_to_tree
-from props_to_tree import Document
+from props_to_tree import Document, _listing
 from props_to_tree._command import diff, paths
+from props_to_tree._command import json as json_format
 from props_to_tree._command import text as texts
 from props_to_tree._command.listing import leaves, parse, render
 
@@ -286,3 +290,151 @@ def test_a_diff_applied_gives_the_changed_text(layout, data):
         return  # a deleted key set again below it
     new = document.text
     assert _patched(text, diff.unified(text, new, document._changed, "f")) == new
+
+
+# --- the native listing's failure paths ------------------------------------
+
+
+def _chunks(tree, show=json_format.show, key_text=paths.key_text, size=1 << 16):
+    return _listing.Chunks(tree, show, key_text, {}, False, size)
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs", "error"),
+    [
+        ((), {}, TypeError),
+        (({}, str, str, {}, False), {}, TypeError),
+        (({}, str, str, {}, False, 10, 1), {}, TypeError),
+        (({}, None, str, {}, False, 10), {}, TypeError),
+        (({}, str, 1, {}, False, 10), {}, TypeError),
+        (({}, str, str, [], False, 10), {}, TypeError),
+        (({}, str, str, {}, False, "10"), {}, TypeError),
+        (({}, str, str, {}, False, 0), {}, ValueError),
+        (({}, str, str, {}, False, 10), {"size": 10}, TypeError),
+    ],
+)
+def test_chunks_argument_errors(args, kwargs, error):
+    with pytest.raises(error):
+        _listing.Chunks(*args, **kwargs)
+
+
+class Shown:
+    """A value only the format's show() writes."""
+
+
+def _fails(error):
+    def show(value):
+        raise error
+
+    return show
+
+
+@pytest.mark.parametrize(
+    ("tree", "show", "key_text", "error"),
+    [
+        ({"a": [1, Shown()]}, _fails(LookupError("show")), paths.key_text, LookupError),
+        ({"a": {"b": Shown()}}, lambda value: 42, paths.key_text, TypeError),
+        ({"a": {"é": 1}}, str, _fails(LookupError("key")), LookupError),
+        ({"a": {"é": 1}}, str, lambda key: b".x", TypeError),
+        ({"a": {1: 2}}, str, paths.key_text, AttributeError),
+        ({"a": [{}, Shown()]}, json_format.show, paths.key_text, TypeError),
+    ],
+)
+def test_a_failed_value_or_key_ends_the_listing(tree, show, key_text, error):
+    chunks = _chunks(tree, show, key_text, size=1)
+    with pytest.raises(error):
+        list(chunks)
+    assert list(chunks) == []
+
+
+def test_a_dict_that_changes_size_while_listed_raises_runtime_error():
+    tree = {"a": {"x": Shown(), "y": 1}, "b": 2}
+    chunks = _chunks(tree, lambda v: str(tree["a"].pop("y")), size=1)
+    with pytest.raises(RuntimeError, match="changed size"):
+        list(chunks)
+
+    # A list is read by index, as its own iterator reads it.
+    items = [Shown(), 1, 2]
+    listed = list(_chunks({"l": items}, lambda v: str(items.pop()), size=1))
+    assert listed == ["l[0] = 2\n", "l[1] = 1\n"]
+
+
+def test_a_callback_cannot_walk_the_listing_it_is_called_from():
+    raised = []
+
+    def show(value):
+        with pytest.raises(ValueError, match="being made") as caught:
+            next(chunks)
+        raised.append(caught.value)
+        return "shown"
+
+    chunks = _chunks({"a": Shown(), "b": 1}, show, size=1)
+    assert list(chunks) == ["a = shown\n", "b = 1\n"]
+    assert len(raised) == 1
+
+
+def _runtime(text):
+    return "".join(text)  # mortal, its reference count observable
+
+
+def test_native_listing_leaks_no_references():
+    leaf, key, value = Shown(), _runtime("ключ"), _runtime("a value" * 3)
+    cache = {}
+    tree = {
+        "a": [leaf, value, {key: [[], {}]}],
+        key: {"x": 10**30, "y": 1.5, "z": leaf},
+    }
+
+    def show(v):
+        return _runtime("shown")  # a new one each time: one kept would add up
+
+    def listed():
+        return "".join(_listing.Chunks(tree, show, paths.key_text, cache, False, 8))
+
+    assert_no_leaks(listed, tree, leaf, key, value, show, cache)
+
+    def fails(v):
+        raise LookupError
+
+    assert_no_leaks(
+        lambda: list(_listing.Chunks(tree, fails, paths.key_text, cache, False, 8)),
+        tree,
+        leaf,
+        key,
+        value,
+        fails,
+        raises=LookupError,
+    )
+
+    def stop_early():  # a reader that stops reading: `| head`
+        chunks = _listing.Chunks(tree, show, paths.key_text, cache, False, 1)
+        next(chunks)
+
+    assert_no_leaks(stop_early, tree, leaf, key, value, show)
+
+    cyclic = {"a": [value]}
+    cyclic["a"].append(cyclic)
+    assert_no_leaks(
+        lambda: native_listing(cyclic, "json"),
+        cyclic,
+        value,
+        raises=RecursionError,
+        calls=50,
+    )
+
+
+def test_a_listing_in_a_cycle_with_its_tree_is_collected():
+    leaf = Shown()
+    watched = weakref.ref(leaf)
+    tree = {"a": [leaf, 1], "b": 2}
+    chunks = _chunks(tree, lambda value: "shown", size=1)
+    tree["chunks"] = chunks  # the tree holds the walk that holds the tree
+    tree["a"].append(chunks)
+    next(chunks)
+    del tree, chunks, leaf
+    gc.collect()
+    assert watched() is None
+
+
+def test_deep_and_cyclic_trees_are_refused_by_the_native_listing():
+    run_isolated("isolated.listing_deep_and_cyclic_trees")

@@ -1,11 +1,28 @@
 """Both functions against the model, on random trees and props."""
 
+import datetime as dt
+import re
 import types
 
 import model
-from _support import Dict, Str, ext, outcome, tree_strategy
+import pytest
+from _support import (
+    FORMATS,
+    LISTINGS,
+    ODD_TEXT,
+    Dict,
+    Str,
+    ext,
+    native_listing,
+    outcome,
+    python_listing,
+    tree_strategy,
+)
 from hypothesis import event, given
 from hypothesis import strategies as st
+
+from props_to_tree import _listing
+from props_to_tree._command.paths import _cache, key_text
 
 text_keys = st.one_of(
     st.text(st.characters(codec="utf-8"), max_size=6),
@@ -72,3 +89,191 @@ def test_write_back_matches_model(case):
         assert got[1] is want[1]
     # The same partial state after a failure, the same whole one otherwise.
     assert mine == theirs
+
+
+# --- The listing: the native walk against the Python one ------------------------
+#
+# One table of listings, run against both walks (as CPython's test_bisect runs
+# its tables against the C module and the Python one), and random documents
+# listed both ways.
+
+
+class Int(int):
+    pass
+
+
+class Table(dict):  # type: ignore[type-arg]
+    pass
+
+
+NAN, INF = float("nan"), float("inf")
+TEXT = 'a"b\\c\n\r\t\b\f\x01\x1f\x7f é ā 😀 \ud800'
+# What JSON escapes of TEXT, and TOML besides it DEL; the rest stays as it is.
+ESCAPED = 'a\\"b\\\\c\\n\\r\\t\\b\\f\\u0001\\u001f{} é ā 😀 \ud800'
+
+LISTED = [
+    ("json", {}, ""),
+    ("json", [], ""),
+    ("toml", {}, ""),
+    ("json", 5, ". = 5\n"),
+    ("json", None, ". = null\n"),
+    ("json", "x", '. = "x"\n'),
+    ("json", Table(a=1), '. = {"a": 1}\n'),
+    (
+        "json",
+        {"a": {}, "b": [], "c": [[], {}]},
+        "a = {}\nb = []\nc[0] = []\nc[1] = {}\n",
+    ),
+    ("json", [1, [2, {"k": 3}]], "[0] = 1\n[1][0] = 2\n[1][1].k = 3\n"),
+    (
+        "json",
+        {"a": {"b": {"c": 1}, "d": 2}, "e": 3},
+        "a.b.c = 1\na.d = 2\ne = 3\n",
+    ),
+    # Keys quoted at the top, with no "." before them, and below it.
+    (
+        "json",
+        {"a.b": 1, "": 2, "*": 3, "#x": 4, " a": 5, "a ": 6, "a=b": 7, 'q"': 8},
+        '["a.b"] = 1\n[""] = 2\n["*"] = 3\n["#x"] = 4\n[" a"] = 5\n["a "] = 6\n'
+        '["a=b"] = 7\n["q\\""] = 8\n',
+    ),
+    (
+        "json",
+        {"t": {"x[0]": 1, "\x7f": 2, "\n": 3, "é": 4, "x\ud800": 5, "a#": 6}},
+        't["x[0]"] = 1\nt["\x7f"] = 2\nt["\\n"] = 3\nt.é = 4\nt["x\\ud800"] = 5\n'
+        "t.a# = 6\n",
+    ),
+    (
+        "json",
+        {"é": 1, "\ud800": 2, "😀": {"a": 3}},
+        'é = 1\n["\\ud800"] = 2\n😀.a = 3\n',
+    ),
+    ("json", {"s": TEXT}, f's = "{ESCAPED.format(chr(0x7F))}"\n'),
+    ("toml", {"s": TEXT}, f's = "{ESCAPED.format("\\u007f")}"\n'),
+    (
+        "json",
+        [1.0, -0.0, 1e300, 0.1, NAN, INF, -INF],
+        "[0] = 1.0\n[1] = -0.0\n[2] = 1e+300\n[3] = 0.1\n[4] = NaN\n[5] = Infinity\n"
+        "[6] = -Infinity\n",
+    ),
+    ("toml", {"f": [NAN, INF, -INF]}, "f[0] = nan\nf[1] = inf\nf[2] = -inf\n"),
+    (
+        "json",
+        [0, -1, 2**63, -(2**63) - 1, 10**30, True, False],
+        "[0] = 0\n[1] = -1\n[2] = 9223372036854775808\n[3] = -9223372036854775809\n"
+        f"[4] = {10**30}\n[5] = true\n[6] = false\n",
+    ),
+    # Values the format's show() writes: other types, and subclasses.
+    (
+        "toml",
+        {"d": dt.date(2024, 1, 2), "t": dt.time(1, 2, 3), "x": dt.datetime(2024, 1, 2)},
+        "d = 2024-01-02\nt = 01:02:03\nx = 2024-01-02T00:00:00\n",
+    ),
+    (
+        "json",
+        {"t": (1, "a"), "i": Int(7), "s": Str("é"), "d": Table(b=[])},
+        't = [1, "a"]\ni = 7\ns = "é"\nd = {"b": []}\n',
+    ),
+]
+
+
+@pytest.fixture(params=LISTINGS)
+def list_with(request):
+    return LISTINGS[request.param]
+
+
+@pytest.mark.parametrize(("fmt", "tree", "text"), LISTED)
+def test_listing(list_with, fmt, tree, text):
+    assert list_with(tree, fmt) == text
+
+
+@pytest.mark.parametrize(
+    ("fmt", "tree", "error"),
+    [
+        ("toml", {"a": None}, AssertionError),  # TOML has no null
+        ("json", {"a": {1: 2}}, AttributeError),  # a key is text
+        ("json", {"a": [10**5000]}, ValueError),  # past int's digits limit
+    ],
+)
+def test_listing_fails_as_the_python_walk_does(list_with, fmt, tree, error):
+    with pytest.raises(error):
+        list_with(tree, fmt)
+
+
+def test_a_chunk_of_ascii_ends_before_a_wider_line():
+    # The output code encodes a chunk of ASCII by copying it, and one of
+    # wider characters a character at a time.
+    tree = {f"k{i}": "x" * 20 for i in range(2000)}
+    for key, wide in (("k500", "é"), ("k501", "ā"), ("k1500", "😀")):
+        tree[key] = wide
+    chunks = list(_listing.Chunks(tree, str, key_text, _cache, False, 4096))
+    assert "".join(chunks) == python_listing(tree, "json")
+    assert len(chunks) > 6
+    line = max(map(len, python_listing(tree, "json").splitlines(True)))
+    assert all(c.isascii() or len(c) <= 4096 // 64 + line for c in chunks)
+
+
+# Documents as JSON's and TOML's readers make them, and keys and values of
+# other types where a caller could pass them.
+ODD = st.sampled_from(ODD_TEXT)
+LISTING_KEYS = st.one_of(
+    ODD, st.text(max_size=4), st.text(st.sampled_from("a.#é😀\ud800 "), max_size=3)
+)
+STRINGS = st.one_of(ODD, st.text(), st.lists(ODD, max_size=4).map("".join))
+NUMBERS = st.one_of(
+    st.integers(),
+    st.integers(-(2**64), 2**64),
+    st.floats(),
+    st.sampled_from([NAN, INF, -INF, -0.0]),
+)
+SCALARS = {
+    "json": st.one_of(st.none(), st.booleans(), NUMBERS, STRINGS),
+    "toml": st.one_of(
+        st.booleans(), NUMBERS, STRINGS, st.dates(), st.times(), st.datetimes()
+    ),
+}
+
+
+def documents(fmt):
+    def nested(inner):
+        return st.one_of(
+            st.lists(inner, max_size=4),
+            st.dictionaries(LISTING_KEYS, inner, max_size=4),
+        )
+
+    return st.recursive(
+        st.one_of(SCALARS[fmt], st.just([]), st.just({})), nested, max_leaves=25
+    )
+
+
+@given(
+    st.sampled_from(sorted(FORMATS)).flatmap(
+        lambda fmt: st.tuples(st.just(fmt), documents(fmt))
+    ),
+    st.sampled_from([1, 7, 64, 1 << 16]),
+)
+def test_the_native_listing_is_the_python_one(case, size):
+    fmt, tree = case
+    assert outcome(native_listing, tree, fmt, size) == outcome(
+        python_listing, tree, fmt
+    )
+
+
+@pytest.mark.parametrize(
+    ("fmt", "text", "coloured", "native"),
+    [
+        ("json", '{"a": [1]}', False, True),
+        ("toml", "a = [1]\n", False, True),
+        ("yaml", "a: [1]\n", False, False),  # its values are shown as written
+        ("json", '{"a": [1]}', True, False),
+    ],
+)
+def test_the_command_lists_json_and_toml_natively(fmt, text, coloured, native):
+    from props_to_tree._command import colour, formats, listing
+
+    document = formats.load(fmt, text)
+    paint = colour if coloured else None
+    chunks = listing.lines(document.tree, document.show_all, paint)
+    assert isinstance(chunks, _listing.Chunks) == native
+    shown = re.sub("\x1b\\[[0-9;]*m", "", "".join(chunks))  # colour aside
+    assert shown == "a[0] = 1\n"

@@ -6,19 +6,36 @@ from pathlib import Path
 import pytest
 from _support import ext
 
+from props_to_tree import _listing
 
-def test_module_surface():
-    public = {name for name in dir(ext) if not name.startswith("__")}
-    assert public == {"_props_to_tree", "_tree_to_props"}
-    assert ext.__doc__ == ""
-    assert ext.__name__ == "props_to_tree._props_to_tree"
+SURFACES = [
+    (ext, "_props_to_tree", {"_props_to_tree", "_tree_to_props"}),
+    (_listing, "_listing", {"Chunks"}),
+]
+
+
+@pytest.mark.parametrize(("module", "name", "surface"), SURFACES)
+def test_module_surface(module, name, surface):
+    public = {name for name in dir(module) if not name.startswith("__")}
+    assert public == surface
+    assert module.__doc__ == ""
+    assert module.__name__ == f"props_to_tree.{name}"
+
+
+def test_the_listing_type_is_neither_subclassed_nor_changed():
+    with pytest.raises(TypeError):
+        type("Sub", (_listing.Chunks,), {})
+    with pytest.raises(TypeError):
+        _listing.Chunks.size = 1
+    assert _listing.Chunks.__module__ == "props_to_tree._listing"
 
 
 @pytest.mark.skipif(not shutil.which("readelf"), reason="needs binutils")
-def test_shared_object_exports_one_symbol_and_no_libpython():
+@pytest.mark.parametrize("module", [ext, _listing])
+def test_shared_object_exports_one_symbol_and_no_libpython(module):
     def readelf(*flags):
         return subprocess.run(
-            ["readelf", "--wide", *flags, ext.__file__],
+            ["readelf", "--wide", *flags, module.__file__],
             capture_output=True,
             text=True,
             check=True,
@@ -31,7 +48,7 @@ def test_shared_object_exports_one_symbol_and_no_libpython():
     }
     if any(name.startswith("__gcov") for name in exported):
         pytest.skip("a coverage build carries gcov's runtime, which exports its own")
-    assert exported == {"PyInit__props_to_tree"}
+    assert exported == {"PyInit_" + module.__name__.rsplit(".", 1)[1]}
     assert "libpython" not in readelf("--dynamic")
 
 

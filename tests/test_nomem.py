@@ -8,3 +8,7 @@ pytest.importorskip("_testcapi")
 
 def test_allocation_failures_raise_memory_error_and_leak_nothing():
     run_isolated("isolated.allocation_failures", timeout=600)
+
+
+def test_allocation_failures_in_the_listing_raise_memory_error_and_leak_nothing():
+    run_isolated("isolated.listing_allocation_failures", timeout=600)

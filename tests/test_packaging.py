@@ -47,9 +47,11 @@ def test_wheel_and_sdist(tmp_path):
         "props_to_tree/__init__.py",
         "props_to_tree/__main__.py",
         "props_to_tree/_props_to_tree.pyi",
+        "props_to_tree/_listing.pyi",
         "props_to_tree/py.typed",
     } <= set(files)
-    assert any(f.startswith("props_to_tree/_props_to_tree.cpython-") for f in files)
+    for module in ("_props_to_tree", "_listing"):
+        assert any(f.startswith(f"props_to_tree/{module}.cpython-") for f in files)
 
     env = tmp_path / "venv"
     venv.create(env, with_pip=True)
@@ -59,6 +61,9 @@ def test_wheel_and_sdist(tmp_path):
         python,
         "-c",
         "from props_to_tree import _props_to_tree as m; t = {'a': {'b': 1}};"
-        "assert m._props_to_tree(m._tree_to_props(t), t) == {'a': {'b': 1}}",
+        "assert m._props_to_tree(m._tree_to_props(t), t) == {'a': {'b': 1}};"
+        "from props_to_tree._command.listing import lines;"
+        "from props_to_tree._command.json import show_all;"
+        "assert ''.join(lines(t, show_all)) == 'a.b = 1\\n'",
         cwd=tmp_path,
     )

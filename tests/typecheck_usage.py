@@ -27,3 +27,12 @@ def public(tree: Config) -> None:
 
     assert_type(props_to_tree.flatten(tree), dict[str, Any])
     assert_type(props_to_tree.write_back({}, tree), Config)
+
+
+def listed(tree: dict[str, Any]) -> str:
+    from props_to_tree import _listing
+    from props_to_tree._command import paths
+
+    chunks = _listing.Chunks(tree, str, paths.key_text, paths._cache, False, 4096)
+    assert_type(next(chunks), str)
+    return "".join(chunks)

@@ -9,7 +9,7 @@ import sys
 
 import hostile
 import model
-from _support import random_tree
+from _support import native_listing, python_listing, random_document, random_tree
 
 from props_to_tree import _props_to_tree as ext
 
@@ -46,6 +46,22 @@ def round_trips() -> None:
         assert ext._tree_to_props(tree) == props
 
 
+def listings() -> None:
+    """Random documents listed natively and in Python, in chunks of a few
+    lines and of many, and the listing's failure paths."""
+    rng = random.Random(4321)
+    for number in range(400):
+        fmt = ("json", "toml")[number % 2]
+        tree = random_document(rng.randrange, fmt == "toml")
+        for size in (1, 64, 1 << 16):
+            assert native_listing(tree, fmt, size) == python_listing(tree, fmt)
+    cyclic: dict[str, object] = {"a": [1]}
+    cyclic["b"] = cyclic
+    fails(RecursionError, native_listing, cyclic, "json")
+    fails(AttributeError, native_listing, {"a": {1: 2}}, "json")
+    fails(AssertionError, native_listing, {"a": [None]}, "toml")
+
+
 def deep_key() -> None:
     depth = 20_000
     root = node = {}
@@ -60,7 +76,9 @@ def deep_key() -> None:
 
 if __name__ == "__main__":
     hostile.run_all()
+    hostile.run_all_listing()
     failure_paths()
     round_trips()
+    listings()
     deep_key()
     print("valgrind driver: all cases ran", file=sys.stderr)

@@ -21,7 +21,7 @@ from props_to_tree._command.errors import (
     WriteError,
 )
 from props_to_tree._command.formats import FORMATS, MAX_SIZE
-from props_to_tree._command.listing import get, leaves, parse, render
+from props_to_tree._command.listing import get, lines, parse
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -419,7 +419,7 @@ def _shown(
         raise exc.prefixed(f"{name}: ") from None
     if wanted:
         return iter(found)
-    return render(*leaves(tree), document.show_all, paint=args.paint)
+    return lines(tree, document.show_all, args.paint)
 
 
 def _painted(args: argparse.Namespace, text: str) -> str:

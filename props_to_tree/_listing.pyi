@@ -1,0 +1,16 @@
+from collections.abc import Callable, Iterator
+from typing import Any, final
+
+@final
+class Chunks(Iterator[str]):
+    def __new__(
+        cls,
+        tree: object,
+        show: Callable[[Any], str],
+        key_text: Callable[[str], str],
+        keys: dict[str, str],
+        toml: bool,
+        size: int,
+        /,
+    ) -> Chunks: ...
+    def __next__(self) -> str: ...
