@@ -228,7 +228,7 @@ put_number(text *t, long long number)
     char digits[24];
     char *end = digits + sizeof digits;
     char *at = end;
-    unsigned long long magnitude = static_cast<unsigned long long>(number);
+    auto magnitude = static_cast<unsigned long long>(number);
     if (number < 0) {
         magnitude = 0 - magnitude;
     }
