@@ -12,7 +12,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -221,12 +220,26 @@ put_str(text *t, PyObject *s, Py_ssize_t start)
     return 0;
 }
 
+// Not std::to_chars: its table of digits would be exported, a weak symbol
+// of libstdc++'s, by a clang build.
 int
 put_number(text *t, long long number)
 {
     char digits[24];
-    auto written = std::to_chars(digits, digits + sizeof digits, number);
-    return put_ascii(t, digits, written.ptr - digits);
+    char *end = digits + sizeof digits;
+    char *at = end;
+    auto magnitude = static_cast<unsigned long long>(number);
+    if (number < 0) {
+        magnitude = 0 - magnitude;
+    }
+    do {
+        *--at = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0) {
+        *--at = '-';
+    }
+    return put_ascii(t, at, end - at);
 }
 
 // --- Strings --------------------------------------------------------------
@@ -299,8 +312,9 @@ short_escape(Py_UCS4 c)
 constexpr uint64_t ones = 0x0101010101010101;
 constexpr uint64_t highs = 0x8080808080808080;
 
-// Whether a byte of `word` is below `n` (at most 128).  A byte that is
-// borrows from the one above it, so only whether any is can be told.
+// Whether a byte of `word` is below `n` (at most 128).  A byte below it
+// borrows from the one above, which may then seem below too: only whether
+// any byte is can be told, not which.
 uint64_t
 any_below(uint64_t word, uint64_t n)
 {
