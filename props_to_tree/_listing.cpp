@@ -62,23 +62,10 @@ convert(char *to, const void *from, Py_ssize_t count)
     }
 }
 
-template <typename From>
-void
-convert_from(char *to, int to_kind, const void *from, Py_ssize_t count)
-{
-    if (to_kind == PyUnicode_1BYTE_KIND) {
-        convert<Py_UCS1, From>(to, from, count);
-    }
-    else if (to_kind == PyUnicode_2BYTE_KIND) {
-        convert<Py_UCS2, From>(to, from, count);
-    }
-    else {
-        convert<Py_UCS4, From>(to, from, count);
-    }
-}
-
 // Copies characters from one kind to another, where they do not overlap: a
-// narrower kind must hold every character copied.
+// narrower kind must hold every character copied.  Text widens from Latin-1
+// when a wider character comes, and a chunk of ASCII is cut from a wider
+// text: those are the copies that must be fast.
 void
 copy_chars(char *to, int to_kind, const void *from, int from_kind,
            Py_ssize_t count)
@@ -87,13 +74,26 @@ copy_chars(char *to, int to_kind, const void *from, int from_kind,
         std::memcpy(to, from, static_cast<size_t>(count) * to_kind);
     }
     else if (from_kind == PyUnicode_1BYTE_KIND) {
-        convert_from<Py_UCS1>(to, to_kind, from, count);
+        if (to_kind == PyUnicode_2BYTE_KIND) {
+            convert<Py_UCS2, Py_UCS1>(to, from, count);
+        }
+        else {
+            convert<Py_UCS4, Py_UCS1>(to, from, count);
+        }
     }
-    else if (from_kind == PyUnicode_2BYTE_KIND) {
-        convert_from<Py_UCS2>(to, to_kind, from, count);
+    else if (to_kind == PyUnicode_1BYTE_KIND) {
+        if (from_kind == PyUnicode_2BYTE_KIND) {
+            convert<Py_UCS1, Py_UCS2>(to, from, count);
+        }
+        else {
+            convert<Py_UCS1, Py_UCS4>(to, from, count);
+        }
     }
-    else {
-        convert_from<Py_UCS4>(to, to_kind, from, count);
+    else {  // between UCS-2 and UCS-4, which a few characters need
+        for (Py_ssize_t i = 0; i < count; i++) {
+            PyUnicode_WRITE(to_kind, to, i,
+                            PyUnicode_READ(from_kind, from, i));
+        }
     }
 }
 

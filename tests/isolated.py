@@ -142,10 +142,11 @@ def key_of_many_components() -> None:
     in_small_stack_thread(lambda: check(deep))
 
 
-def _exhaust(make_args: Any, run: Any, check: Any) -> None:
+def _exhaust(make_args: Any, run: Any, check: Any, least: int = 20) -> None:
     """Fails the n-th allocation of `run(*make_args())` for n = 0, 1, ...
     until a long run of calls meets no injected failure; each call fails with
-    MemoryError or gives a result that `check` accepts."""
+    MemoryError or gives a result that `check` accepts, and more than `least`
+    fail."""
     import _testcapi  # type: ignore[import-not-found]
 
     failed = streak = n = 0
@@ -168,7 +169,7 @@ def _exhaust(make_args: Any, run: Any, check: Any) -> None:
             check(result, *args)
             streak += 1
         n += 1
-    assert failed > 20, failed
+    assert failed > least, failed
 
 
 def allocation_failures() -> None:
@@ -218,36 +219,40 @@ def listing_allocation_failures() -> None:
     # Shown by a call back, which itself allocates nothing: json's own
     # encoder fails allocations with a SystemError of its own.
     leaf = object()
-    # Deeper than the walk's first frames; keys it writes and keys it calls
-    # back for; values of every kind, some shown by a call back; characters
-    # of every width, which widen the path and the chunk and split it.
-    tree: dict[str, Any] = {
-        "".join(["k", str(i)]): [i, 10**30 + i, i / 3, "s\n" * i] for i in range(20)
-    }
+    # Deeper than the walk's first frames; keys it writes (the first one
+    # quoted, one longer than the path's first buffer) and keys it calls back
+    # for; values of every kind, some shown by a call back; characters of
+    # every width, which widen the path and the chunk and split it.
+    tree: dict[str, Any] = {"".join(["a.", "b"]): 1}
+    for i in range(20):
+        tree["".join(["k", str(i)])] = [i, 10**30 + i, i / 3, "s\n" * i]
     node = tree
     for depth in range(24):
         node["".join(["ключ", str(depth)])] = {"é": "ā" * depth, "x y": leaf}
         node["".join(["k", str(depth)])] = node = {"😀": [[], {}, None, True]}
-    node["end"] = [leaf, "x" * 2000]
+    node["".join(["x"] * 300)] = [leaf, "x" * 2000]
 
     def show(value: Any) -> str:
         return "leaf" if value is leaf else json_format.show(value)
 
-    def listed(size: int) -> str:
-        chunks = _listing.Chunks(tree, show, paths.key_text, {}, False, size)
-        return "".join(chunks)
+    def shown(tree: Any) -> str:
+        found = listing.leaves(tree)
+        return "".join(listing.render(*found, lambda v: list(map(show, v))))
 
-    expected = listed(1 << 16)
-    found = listing.leaves(tree)
-    assert expected == "".join(listing.render(*found, lambda v: list(map(show, v))))
-    del found
-    gc.collect()  # the Python walk's closures hold its lists in a cycle
-    tree_refs, leaf_refs = sys.getrefcount(tree), sys.getrefcount(leaf)
+    # A top of one value makes a few allocations only.
+    for document, sizes, least in ((tree, (1, 64), 20), (leaf, (1,), 3)):
+        expected = shown(document)
 
-    def listed_ok(result: Any, size: int) -> None:
-        assert result == expected
+        def listed(size: int, document: Any = document) -> str:
+            chunks = _listing.Chunks(document, show, paths.key_text, {}, False, size)
+            return "".join(chunks)
 
-    for size in (1, 64):
-        _exhaust(lambda size=size: (size,), listed, listed_ok)
-    assert sys.getrefcount(tree) == tree_refs
-    assert sys.getrefcount(leaf) == leaf_refs
+        def listed_ok(result: Any, size: int, expected: str = expected) -> None:
+            assert result == expected
+
+        gc.collect()  # the Python walk's closures hold its lists in a cycle
+        refs = sys.getrefcount(document), sys.getrefcount(leaf)
+
+        for size in sizes:
+            _exhaust(lambda size=size: (size,), listed, listed_ok, least)
+        assert (sys.getrefcount(document), sys.getrefcount(leaf)) == refs

@@ -436,5 +436,19 @@ def test_a_listing_in_a_cycle_with_its_tree_is_collected():
     assert watched() is None
 
 
+def test_a_listing_older_than_the_cycle_it_closes_is_cleared():
+    # The collector clears the oldest object of a cycle first: here the
+    # listing, which a dict it holds, tracked only once it holds a list,
+    # closes a cycle with.
+    leaf, keys = Shown(), {}
+    watched = weakref.ref(leaf)
+    chunks = _listing.Chunks([leaf], lambda value: "shown", str, keys, False, 1)
+    gc.collect()
+    keys["cycle"] = [chunks]
+    del chunks, keys, leaf
+    gc.collect()
+    assert watched() is None
+
+
 def test_deep_and_cyclic_trees_are_refused_by_the_native_listing():
     run_isolated("isolated.listing_deep_and_cyclic_trees")

@@ -150,6 +150,11 @@ LISTED = [
     ),
     ("json", {"s": TEXT}, f's = "{ESCAPED.format(chr(0x7F))}"\n'),
     ("toml", {"s": TEXT}, f's = "{ESCAPED.format("\\u007f")}"\n'),
+    # Long runs before and after an escape, of each width.
+    *(
+        ("json", [c * 20 + "\t" + c * 9], f'[0] = "{c * 20}\\t{c * 9}"\n')
+        for c in ("a", "é", "ā", "😀")
+    ),
     (
         "json",
         [1.0, -0.0, 1e300, 0.1, NAN, INF, -INF],
