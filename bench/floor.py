@@ -10,15 +10,15 @@ import gc
 import os
 import sys
 
-from props_to_tree._command import cli
+from props_to_tree._command import cli, formats
 
 
 def main():
     gc.disable()  # as the command runs
     file = sys.argv[1]
-    kind = cli.SUFFIXES.get(os.path.splitext(file)[1].lower(), "json")
+    kind, guessed = formats.detect(file)
     text, name = cli._read(file)
-    cli._load(kind, text.removeprefix("\ufeff"), name)
+    formats.load(kind, formats.split_mark(text)[1], name, guessed)
     os._exit(0)  # as the command ends: without the interpreter's teardown
 
 

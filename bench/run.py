@@ -24,7 +24,7 @@ from flatten_dict import flatten as flatten_dict
 
 import props_to_tree
 from props_to_tree import _props_to_tree as ext
-from props_to_tree._command import cli, listing, paths
+from props_to_tree._command import cli, formats, listing, paths
 
 QUICK = "--quick" in sys.argv
 ROOT = Path(__file__).resolve().parent.parent
@@ -340,7 +340,7 @@ SPLIT = (
 @functools.cache
 def split_data(name):
     path = str(bench_files()[name])
-    document = cli._load("json", cli._read(path)[0], path)
+    document = formats.load("json", cli._read(path)[0], path)
     native = list(listing.lines(document.tree, document.show_all))
     python = list(listing.render(*listing.leaves(document.tree), document.show_all))
     if "".join(native) != "".join(python):
@@ -363,7 +363,7 @@ def time_split(loops, name, part):
     start = time.perf_counter()
     for _ in range(loops):
         if part == "read and parse":
-            cli._load("json", cli._read(path)[0], path)
+            formats.load("json", cli._read(path)[0], path)
         elif part.startswith("walk"):
             paths._cache.clear()  # a run of the command starts without it
             if part.endswith("Python"):
