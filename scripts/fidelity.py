@@ -83,11 +83,12 @@ from typing import Any
 import yaml
 
 from props_to_tree._command import paths
+from props_to_tree._command.document import find
 from props_to_tree._command.edit import Change, Editor
 from props_to_tree._command.errors import EditError
 from props_to_tree._command.formats import SUFFIXES
 from props_to_tree._command.formats import load as _load
-from props_to_tree._command.listing import find, leaves, parse, render
+from props_to_tree._command.listing import leaves, parse, render
 
 LIMIT = 60  # seconds all the checks of one file may take
 WORD = r"[A-Za-z][A-Za-z0-9_]{0,30}"

@@ -4,6 +4,9 @@ knows nothing of the editor that drives it."""
 
 from __future__ import annotations
 
+from props_to_tree._command import paths
+from props_to_tree._command.errors import PathError
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any, Protocol
@@ -146,3 +149,54 @@ def plain(data: Any, name: str, *, nulls: bool, dates: bool) -> Any:
         raise TypeError(f"{name} holds no {type(data).__name__}")
 
     return made(data)
+
+
+def find(tree: Any, path: Path) -> Any:
+    """The value at `path` in a tree of dicts and lists."""
+    node = tree
+    for depth, segment in enumerate(path):
+        if not isinstance(node, list if isinstance(segment, int) else dict):
+            raise PathError(paths.blocked(node, path, depth))
+        if isinstance(segment, int):
+            found = item_index(segment, len(node))
+            if found is None:
+                raise PathError(paths.missing(path[: depth + 1], len(node)))
+            node = node[found]
+        elif segment in node:
+            node = node[segment]  # type: ignore[call-overload]
+        else:
+            raise PathError(paths.missing(path[: depth + 1]))
+    return node
+
+
+def members(tree: Any, path: Path) -> list[str] | int | None:
+    """The keys of the table at `path` in a tree of dicts and lists, the
+    length of the list there, or None for a value."""
+    data = find(tree, path)
+    if isinstance(data, dict):
+        return list(data)
+    return len(data) if isinstance(data, list) else None
+
+
+class PlainTree:
+    """Reading for a format whose reader gives plain dicts and lists, none
+    of them shared (JSON, TOML): every path is its own place."""
+
+    tree: Any
+    streamed = None  # no stream: a selector at the start picks the top list's items
+
+    def lookup(self, path: Path) -> Any:
+        return find(self.tree, path)
+
+    def members(self, path: Path) -> list[str] | int | None:
+        return members(self.tree, path)
+
+    def data(self, path: Path) -> Any:
+        return copied(self.lookup(path))
+
+    @staticmethod
+    def place(path: Path) -> object:
+        return tuple(path)
+
+    def shared(self, path: Path, whole: bool) -> None:
+        return None

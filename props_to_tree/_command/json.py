@@ -17,7 +17,7 @@ import json.scanner
 import operator
 import re
 
-from props_to_tree._command import document, flow, listing, paths
+from props_to_tree._command import document, flow, paths
 from props_to_tree._command import text as texts
 from props_to_tree._command.document import Value, item_index
 from props_to_tree._command.document import collection as _collection
@@ -142,7 +142,7 @@ class _Node:
         self.start, self.end, self.value = start, end, value
 
 
-class JsonDocument:
+class JsonDocument(document.PlainTree):
     show = staticmethod(show)
     show_all = staticmethod(show_all)
 
@@ -211,21 +211,6 @@ class JsonDocument:
             node = found.members[index].value
         raise AssertionError("an empty path")  # pragma: no cover
 
-    def lookup(self, path: Path) -> Any:
-        return listing.find(self.tree, path)
-
-    streamed = None  # no stream: a selector at the start picks the top list's items
-
-    def members(self, path: Path) -> list[str] | int | None:
-        return listing.members(self.tree, path)
-
-    @staticmethod
-    def place(path: Path) -> object:
-        return tuple(path)  # JSON shares no values: every path is its own place
-
-    def shared(self, path: Path, whole: bool) -> None:
-        return None  # JSON shares no values
-
     # --- changing -----------------------------------------------------------
 
     def parse(self, text: str) -> Value:
@@ -262,9 +247,6 @@ class JsonDocument:
         except ValueError:
             raise ValueError("JSON has no NaN or infinity") from None
         return self.parse(text)
-
-    def data(self, path: Path) -> Any:
-        return document.copied(self.lookup(path))
 
     def current(self, path: Path) -> Value | None:
         try:

@@ -7,7 +7,6 @@ import itertools
 import sys
 
 from props_to_tree._command import paths
-from props_to_tree._command.document import item_index
 from props_to_tree._command.errors import DocumentError, PathError
 
 TYPE_CHECKING = False
@@ -153,33 +152,6 @@ def _get(document: Any, path: paths.Path, lines: bool, paint: Any) -> str:
         return (text if paint is None else paint.string(text)) + "\n"
     shown = str(document.show_all([node])[0])
     return (shown if paint is None else paint.value(shown)) + "\n"
-
-
-def find(tree: Any, path: paths.Path) -> Any:
-    """The value at `path` in a tree of dicts and lists."""
-    node = tree
-    for depth, segment in enumerate(path):
-        if not isinstance(node, list if isinstance(segment, int) else dict):
-            raise PathError(paths.blocked(node, path, depth))
-        if isinstance(segment, int):
-            found = item_index(segment, len(node))
-            if found is None:
-                raise PathError(paths.missing(path[: depth + 1], len(node)))
-            node = node[found]
-        elif segment in node:
-            node = node[segment]  # type: ignore[call-overload]
-        else:
-            raise PathError(paths.missing(path[: depth + 1]))
-    return node
-
-
-def members(tree: Any, path: paths.Path) -> list[str] | int | None:
-    """The keys of the table at `path` in a tree of dicts and lists, the
-    length of the list there, or None for a value."""
-    data = find(tree, path)
-    if isinstance(data, dict):
-        return list(data)
-    return len(data) if isinstance(data, list) else None
 
 
 def parse(text: str, source: str) -> Iterator[tuple[paths.Pattern, str, str]]:

@@ -3,7 +3,7 @@ of tables, inline tables and dotted keys, and what is there."""
 
 from __future__ import annotations
 
-from props_to_tree._command import document, flow, listing, paths
+from props_to_tree._command import document, flow, paths
 from props_to_tree._command.document import Value, item_index
 from props_to_tree._command.document import collection as _collection
 from props_to_tree._command.errors import (
@@ -42,10 +42,8 @@ def _member(
     return (found, width) if found is not None else (None, shared)
 
 
-class Lookup(Scanner):
+class Lookup(Scanner, document.PlainTree):
     """The places that paths lead to, found in the scanned entries."""
-
-    streamed = None  # no stream: a selector at the start picks the top list's items
 
     def _entry(self, path: tuple[str, ...]) -> _Entry | None:
         if self._paths is None:
@@ -111,22 +109,6 @@ class Lookup(Scanner):
         for segment in path:
             data = data[segment]
         return data
-
-    def lookup(self, path: Path) -> Any:
-        return listing.find(self.tree, path)
-
-    def members(self, path: Path) -> list[str] | int | None:
-        return listing.members(self.tree, path)
-
-    @staticmethod
-    def place(path: Path) -> object:
-        return tuple(path)  # TOML shares no values: every path is its own place
-
-    def shared(self, path: Path, whole: bool) -> None:
-        return None  # TOML shares no values
-
-    def data(self, path: Path) -> Any:
-        return document.copied(self.lookup(path))
 
     def current(self, path: Path) -> Value | None:
         try:
