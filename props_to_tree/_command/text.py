@@ -148,6 +148,23 @@ def _longest(holds: Callable[[int], bool], limit: int) -> int:
     return low
 
 
+# A character beyond the BMP as json.dumps escapes it: two surrogates.
+# Compiled on first use, not at import: a listing never needs it.
+_PAIR = r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})"
+
+
+def astral_escapes(written: str, escape: str) -> str:
+    """JSON string syntax `written` with each character beyond the BMP, which
+    JSON escapes as a pair of surrogates, as one `escape` of its code point
+    instead (TOML and YAML have one: "\\U%08X")."""
+
+    def one(pair: re.Match[str]) -> str:
+        high, low = int(pair[1], 16), int(pair[2], 16)
+        return escape % (0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF))
+
+    return re.sub(_PAIR, one, written)
+
+
 def line_start(text: str, offset: int) -> int:
     return text.rfind("\n", 0, offset) + 1
 

@@ -9,6 +9,8 @@ import math
 import re
 import tomllib
 
+from props_to_tree._command import text as texts
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
@@ -29,16 +31,8 @@ def _basic(text: str, *, escapes: bool) -> str:
     """A basic string: JSON's escapes, and those TOML adds."""
     written = json.dumps(text, ensure_ascii=escapes).replace("\x7f", "\\u007f")
     if escapes:  # TOML writes a character beyond the BMP as one escape
-        written = re.sub(
-            r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})",
-            lambda m: f"\\U{_pair(int(m[1], 16), int(m[2], 16)):08X}",
-            written,
-        )
+        written = texts.astral_escapes(written, "\\U%08X")
     return written
-
-
-def _pair(high: int, low: int) -> int:
-    return 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF)
 
 
 def show(value: Any) -> str:

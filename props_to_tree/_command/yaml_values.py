@@ -130,11 +130,7 @@ def _quoted(text: str, escapes: bool = False) -> str:
     what YAML would read otherwise is escaped."""
     written = json.dumps(text, ensure_ascii=escapes)
     if escapes:  # YAML writes a character beyond the BMP as one escape
-        return re.sub(
-            r"\\ud([89ab][0-9a-f]{2})\\ud([c-f][0-9a-f]{2})",
-            lambda m: f"\\U{_astral(int(m[1], 16), int(m[2], 16)):08x}",
-            written,
-        )
+        return texts.astral_escapes(written, "\\U%08x")
     return re.sub(_UNPRINTABLE, lambda m: f"\\u{ord(m[0]):04x}", written)
 
 
@@ -287,10 +283,6 @@ def _string(data: str, style: str, text: str, old: Any, flow: bool = True) -> st
         old is not None and "\\u" in text[old.start_mark.index : old.end_mark.index]
     )
     return _quoted(data, escapes)
-
-
-def _astral(high: int, low: int) -> int:
-    return 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF)
 
 
 def _blockable(data: str) -> bool:
