@@ -10,6 +10,7 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -556,6 +557,13 @@ BAD_INPUT = [
         "is not what its tag says",
     ),
     (["dir.yaml", "-i", "--set", "a=1"], None, "cannot read dir.yaml: Is a directory"),
+    # Only a regular file is replaced: a FIFO's reader would wait for ever,
+    # a device's node would become a file, and another name of a file would
+    # keep its old text.
+    (["fifo.json", "-i", "--set", "a=1"], None, "cannot edit fifo.json in place"),
+    (["null.json", "-i", "--create", "--set", "a=1"], None, "null.json in place: not"),
+    (["one.json", "two.json", "-i", "--set", "a=1"], None, "are one file under two"),
+    (["--max-size", "-5", "x.json"], None, "--max-size: must be 0 or more bytes"),
     (["--format", "json", "--set", "a\udcff=1"], "{}", "--set 'a'...: not UTF-8 text"),
     (
         ["--format", "toml", "--set", '["\\ud800"]=1'],
@@ -591,10 +599,17 @@ BAD_INPUT = [
 @pytest.mark.parametrize(("args", "stdin", "message"), BAD_INPUT)
 def test_bad_input_is_one_line_and_status_2(tmp_path, command, args, stdin, message):
     (tmp_path / "dir.yaml").mkdir()
+    os.mkfifo(tmp_path / "fifo.json")
+    (tmp_path / "null.json").symlink_to(os.devnull)
+    (tmp_path / "one.json").write_text('{"a": 0}\n')
+    os.link(tmp_path / "one.json", tmp_path / "two.json")
     result = command(*args, stdin=stdin, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1
     assert message in result.stderr
+    assert stat.S_ISCHR(os.stat(tmp_path / "null.json").st_mode)
+    assert stat.S_ISFIFO(os.stat(tmp_path / "fifo.json").st_mode)
+    assert (tmp_path / "two.json").read_text() == '{"a": 0}\n'
 
 
 def test_binary_input(tmp_path):

@@ -17,6 +17,7 @@ locked, stays.
 from __future__ import annotations
 
 import contextlib
+import errno
 import fcntl
 import os
 import re
@@ -24,7 +25,7 @@ import stat
 import tempfile
 import time
 
-from props_to_tree._command.errors import LockTimeout, WriteError, file_error
+from props_to_tree._command.errors import FileError, LockTimeout, WriteError, file_error
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -45,15 +46,34 @@ def _same(one: os.stat_result, other: os.stat_result) -> bool:
     return (one.st_dev, one.st_ino) == (other.st_dev, other.st_ino)
 
 
+def _open(path: str, name: str) -> int:
+    """A descriptor of the regular file at `path` (called `name`).  Anything
+    else is refused before it is replaced by one: a device's node would
+    become a file, and a FIFO's reader would wait for a writer."""
+    try:
+        mode = os.stat(path).st_mode
+        if stat.S_ISDIR(mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+        if not stat.S_ISREG(mode):
+            raise FileError(f"cannot edit {name} in place: not a regular file")
+        # Not blocking, should a FIFO have been put there since.
+        fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC | os.O_NONBLOCK)
+    except OSError as exc:
+        if isinstance(exc, FileError):
+            raise
+        raise file_error(exc, f"cannot read {name}: {exc.strerror}") from None
+    if not stat.S_ISREG(os.fstat(fd).st_mode):
+        os.close(fd)
+        raise FileError(f"cannot edit {name} in place: not a regular file")
+    return fd
+
+
 def _lock(path: str, wait: float, name: str) -> int:
     """A descriptor of the file now at `path` (called `name`), locked."""
     deadline = time.monotonic() + wait
     pause = 0.001
     while True:
-        try:
-            fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
-        except OSError as exc:
-            raise file_error(exc, f"cannot read {name}: {exc.strerror}") from None
+        fd = _open(path, name)
         try:
             while True:
                 try:
@@ -208,23 +228,30 @@ def edit_many(
     """`edit_in_place` for several files, all or none: each file is read and
     changed before any is written, every new file is on the disk before the
     first rename, and a file that another program changed meanwhile has every
-    change worked out again.  The same file named twice, or through a link,
-    is changed once.  Returns the names of the files written.
+    change worked out again.  The same file named twice, or through a
+    symbolic link, is changed once; two hard links to it are refused.
+    Returns the names of the files written.
 
     Every file is locked, in the order of their real paths, without waiting:
     where one is held, all are let go and taken again after a pause, so that
     two runs naming the same files in any order never wait on each other."""
     targets: dict[str, str] = {}
-    inodes: set[tuple[int, int]] = set()
+    inodes: dict[tuple[int, int], str] = {}
     for path in paths:
         real = os.path.realpath(path)
         try:
             status = os.stat(real)
         except OSError as exc:
             raise file_error(exc, f"cannot read {path}: {exc.strerror}") from None
-        if (status.st_dev, status.st_ino) not in inodes:
-            inodes.add((status.st_dev, status.st_ino))
-            targets.setdefault(real, path)
+        # A file's new text is renamed in under one of its names: another
+        # hard link would keep the old text, which it was named to change.
+        seen = inodes.setdefault((status.st_dev, status.st_ino), real)
+        if seen != real:
+            raise FileError(
+                f"{path} and {targets[seen]} are one file under two names "
+                "(hard links), which an edit in place would part: name one"
+            )
+        targets.setdefault(real, path)
     deadline = time.monotonic() + wait
     for _ in range(TRIES):
         fds = _lock_all(targets, deadline, wait)
@@ -246,12 +273,7 @@ def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str
         fds: dict[str, int] = {}
         try:
             for real in sorted(targets):
-                try:
-                    fds[real] = fd = os.open(real, os.O_RDONLY | os.O_CLOEXEC)
-                except OSError as exc:
-                    raise file_error(
-                        exc, f"cannot read {targets[real]}: {exc.strerror}"
-                    ) from None
+                fds[real] = fd = _open(real, targets[real])
                 try:
                     fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
                 except BlockingIOError:

@@ -89,6 +89,16 @@ def _seconds(text: str) -> float:
     return seconds
 
 
+def _bytes(text: str) -> int:
+    try:
+        size = int(text)
+    except ValueError:
+        size = -1
+    if size < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more bytes, got {text!r}")
+    return size
+
+
 def _formatter(prog: str) -> argparse.HelpFormatter:
     # argparse would import shutil, for the width, on every start.
     try:
@@ -173,7 +183,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--max-size",
         metavar="BYTES",
-        type=int,
+        type=_bytes,
         default=MAX_SIZE,
         help="refuse input larger than this (default: 1 GiB)",
     )
