@@ -6,6 +6,7 @@ import fcntl
 import math
 import os
 import re
+import stat
 import subprocess
 import sys
 import warnings
@@ -69,6 +70,15 @@ VALUES = [
         '{\n  "a": [\n    1,\n    "two"\n  ]\n}\n',
     ),
     ("json", '{"a": 1}', "b", {"c": (1, 2)}, '{"a": 1, "b": {"c": [1, 2]}}'),
+    # A lone surrogate, which JSON alone can hold, as an escape: no file could
+    # hold it as it is.
+    (
+        "json",
+        '{"a": 1}',
+        "a",
+        {"k\udcff": ["\ud800"]},
+        '{"a": {"k\\udcff": ["\\ud800"]}}',
+    ),
     ("toml", "a = [1]\n", "a", ["x", 2], 'a = ["x", 2]\n'),
     (
         "toml",
@@ -131,6 +141,9 @@ def _lists(value):
         ("json", [math.inf], ValueError, "JSON has no NaN or infinity"),
         ("toml", 2**64, ValueError, "TOML's integers are 64-bit"),
         ("toml", datetime.time(1, tzinfo=UTC), ValueError, "TOML cannot hold"),
+        ("toml", "x\udcff", ValueError, "TOML cannot hold a lone surrogate: 'x\\ud"),
+        ("yaml", {"k\ud800": 1}, ValueError, "YAML cannot hold a lone surrogate"),
+        ("yaml", ["\udfff"], ValueError, "YAML cannot hold a lone surrogate"),
     ],
 )
 def test_a_value_the_format_cannot_hold_is_refused_naming_the_path(
@@ -481,17 +494,26 @@ def test_edit_and_the_command_take_turns_on_a_file(tmp_path):
         ("a.json", "{", DocumentError, "a.json: not valid JSON"),
         ("a.conf", "a = 1\n", DocumentError, "read as JSON.*: format= names its"),
         ("a.bin", "\0", DocumentError, "is not text: a NUL byte at byte 0"),
+        ("fifo.json", os.mkfifo, OSError, "cannot edit .* in place: not a regular"),
+        ("null.json", os.devnull, OSError, "cannot edit .* in place: not a regular"),
     ],
 )
 def test_edit_of_what_does_not_read_raises_and_writes_nothing(
     tmp_path, name, content, error, message
 ):
     path = tmp_path / name
-    if content is not None:
+    if content is os.mkfifo:
+        os.mkfifo(path)
+    elif content == os.devnull:
+        path.symlink_to(os.devnull)
+    elif content is not None:
         path.write_text(content)
     with pytest.raises(error, match=message):
-        props_to_tree.edit(path).__enter__()
-    assert (path.read_text() if content is not None else None) == content
+        props_to_tree.edit(path, create=True).__enter__()
+    if content in (os.mkfifo, os.devnull):
+        assert not stat.S_ISREG(os.stat(path).st_mode)
+    else:
+        assert (path.read_text() if content is not None else None) == content
     with pytest.raises(ValueError, match="unknown format 'ini'"):
         props_to_tree.edit(path, format="ini").__enter__()
 

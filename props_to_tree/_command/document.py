@@ -114,12 +114,22 @@ def copied(data: Any) -> Any:
     return data
 
 
-def plain(data: Any, name: str, *, nulls: bool, dates: bool) -> Any:
+def plain(
+    data: Any, name: str, *, nulls: bool, dates: bool, surrogates: bool = True
+) -> Any:
     """Python data as the plain types a format of `name` holds: str, int,
     float, bool, None where `nulls`, dates and times where `dates`, lists
-    (of tuples too) and dicts with string keys.  TypeError says what it
-    cannot hold."""
+    (of tuples too) and dicts with string keys, whose strings may hold lone
+    surrogates where `surrogates`.  TypeError says what it cannot hold, and
+    ValueError which string."""
     import datetime
+    import re
+
+    def text(data: str) -> str:
+        lone = None if surrogates else re.search("[\ud800-\udfff]", data)
+        if lone:
+            raise ValueError(f"{name} cannot hold a lone surrogate: {data!r}")
+        return str(data)
 
     def made(data: Any) -> Any:
         # Subclasses (enums, numpy's scalars are not) become their base.
@@ -130,7 +140,7 @@ def plain(data: Any, name: str, *, nulls: bool, dates: bool) -> Any:
         if isinstance(data, float):
             return float(data)
         if isinstance(data, str):
-            return str(data)
+            return text(data)
         if data is None and nulls:
             return None
         if isinstance(data, datetime.date | datetime.time) and dates:
@@ -141,7 +151,7 @@ def plain(data: Any, name: str, *, nulls: bool, dates: bool) -> Any:
             for key in data:
                 if not isinstance(key, str):
                     raise TypeError(f"a key must be a str, not {type(key).__name__}")
-            return {str(key): made(value) for key, value in data.items()}
+            return {text(key): made(value) for key, value in data.items()}
         if data is None:
             raise TypeError(f"{name} has no null (delete removes a key)")
         if isinstance(data, datetime.date | datetime.time):

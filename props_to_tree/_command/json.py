@@ -246,7 +246,7 @@ class JsonDocument(document.PlainTree):
             text = json.dumps(data, ensure_ascii=False, allow_nan=False)
         except ValueError:
             raise ValueError("JSON has no NaN or infinity") from None
-        return self.parse(text)
+        return self.parse(_lone_escaped(text))
 
     def current(self, path: Path) -> Value | None:
         try:
@@ -388,6 +388,10 @@ _SURROGATE = re.compile("[\ud800-\udfff]")
 
 
 def _string(data: str, *, escapes: bool) -> str:
-    written = json.dumps(data, ensure_ascii=escapes)
-    # A lone surrogate, which a JSON escape can make, stays an escape.
+    return _lone_escaped(json.dumps(data, ensure_ascii=escapes))
+
+
+def _lone_escaped(written: str) -> str:
+    """JSON text with each lone surrogate, which a JSON escape can make and
+    no file can hold, written as an escape again."""
     return _SURROGATE.sub(lambda m: f"\\u{ord(m.group()):04x}", written)

@@ -70,7 +70,7 @@ class Writer(Lookup):
 
     def value(self, data: Any) -> Value:
         """A VALUE made of Python data."""
-        data = document.plain(data, "TOML", nulls=False, dates=True)
+        data = document.plain(data, "TOML", nulls=False, dates=True, surrogates=False)
         if isinstance(data, str):
             return Value(data, show(data))
         made = self.parse(show(data))

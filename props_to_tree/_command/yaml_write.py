@@ -98,7 +98,7 @@ class Writer(View):
 
     def value(self, data: Any) -> Value:
         """A VALUE made of Python data, in flow style."""
-        data = document.plain(data, "YAML", nulls=True, dates=False)
+        data = document.plain(data, "YAML", nulls=True, dates=False, surrogates=False)
         if isinstance(data, str):
             return Value(data, _show_str(data))
         return self.parse(_flow(data))
