@@ -853,6 +853,20 @@ LAYOUTS = [
         "steps:\n  - b\n\n# end\n",
     ),
     ("yaml", "l:\n  - a\nm: 1\n", ["--delete", "l[0]"], "l: []\nm: 1\n"),
+    # Emptied, a block collection keeps the comment lines before its member,
+    # not the lines of a block scalar that go with it.
+    (
+        "yaml",
+        "x:\n  # about y\n\n  y: 1  # one\n  # after\nw: 3\n",
+        ["--delete", "x.y"],
+        "x: {}\n  # about y\n  # after\nw: 3\n",
+    ),
+    (
+        "yaml",
+        "l: !t\n  # c\n  - |\n    # text\n",
+        ["--delete", "l[0]"],
+        "l: !t []\n  # c\n",
+    ),
     ("yaml", "l:\n-   a\n-   b\n", ["--set", "l[2]=c"], "l:\n-   a\n-   b\n-   c\n"),
     (
         "yaml",

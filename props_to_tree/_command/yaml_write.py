@@ -174,7 +174,9 @@ class Writer(View):
             value = Value({} if empty == "{}" else [], empty, empty)
             if node is self.root:
                 return self._set_top(value)
-            return self._replace(self._holding(path[:-1], node), value)
+            splices = self._replace(self._holding(path[:-1], node), value)
+            first = texts.line_start(text, slot.start)
+            return [_keeping_comments(text, s, first) for s in splices]
         if node.flow_style:
             return flow.remove(text, self._flow(node), index, _COMMENT)
         if texts.first_on_line(text, slot.start):
@@ -410,3 +412,17 @@ class Writer(View):
 
         write(node, indent, lead)
         return "\n".join(lines)
+
+
+def _keeping_comments(text: str, splice: Splice, member: int) -> Splice:
+    """`splice`, which empties a block collection, with the comment lines
+    before its one member, on the line at `member`, kept after it: deleting
+    any other member keeps them, and they may be about the collection.  What
+    follows is the member's, which goes (a block scalar's lines too)."""
+    lines = text[splice.start : max(member, splice.start)].split("\n")[1:]
+    kept = [line.rstrip("\r") for line in lines if line.lstrip(" \t").startswith("#")]
+    if not kept:
+        return splice
+    end = texts.ending(text, splice.start)
+    new = splice.text + "".join(end + line for line in kept)
+    return Splice(splice.start, splice.end, new, splice.gap)
