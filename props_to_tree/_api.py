@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import contextlib
 import functools
+import itertools
 import math
 import os
 import warnings
@@ -15,7 +16,6 @@ from props_to_tree._command.errors import (
     DocumentError,
     EditError,
     PathError,
-    WriteError,
 )
 
 TYPE_CHECKING = False
@@ -372,19 +372,20 @@ def edit(
         formats.reader(format)  # an unknown format before the file is locked
     held = atomic.Held(name, math.inf if wait is None else wait)
     try:
-        read = functools.partial(os.read, held.fd)
-        text = formats.read(read, name)
+        text = formats.read(functools.partial(os.read, held.fd), name)
         document = Document._read(text, kind, name, guessed, create)
         yield document
-        new = document.text
-        for _ in range(atomic.TRIES):
-            if new == text:
-                return
-            if held.replace(formats.encoded(new, name)):
-                return
-            text = formats.read(functools.partial(os.read, held.fd), name)
-            new = document._replayed(text, name).text
-        raise WriteError(f"{name} kept changing while it was edited: nothing written")
+        attempts = itertools.count()
+
+        def make() -> bytes | None:
+            if next(attempts) == 0:  # the block's own changes, on the text read
+                now, new = text, document.text
+            else:  # another program saved the file: the changes made again
+                now = formats.read(functools.partial(os.read, held.fd), name)
+                new = document._replayed(now, name).text
+            return None if new == now else formats.encoded(new, name)
+
+        held.commit(make)
     finally:
         held.close()
 

@@ -137,6 +137,20 @@ class Held:
         self.read = _identity(os.fstat(self.fd))
         return False
 
+    def commit(self, make: Callable[[], bytes | None]) -> bool:
+        """Replaces the file by what `make` gives, None leaving it alone;
+        where another program changed the file since it was read, `make` is
+        called again, to work the changes out on what is there now (`fd`
+        reads it).  True if written."""
+
+        def attempt() -> bool | None:
+            data = make()
+            if data is None:
+                return False
+            return True if self.replace(data) else None
+
+        return retried(attempt, f"{self.path} kept changing while it was edited")
+
     def close(self) -> None:
         _HELD.discard(self.target)
         if self.fd >= 0:
@@ -144,20 +158,26 @@ class Held:
             self.fd = -1
 
 
+def retried[T](attempt: Callable[[], T | None], changing: str) -> T:
+    """What `attempt` gives, tried again while it gives None (a file was
+    changed by another program between its read and its rename), up to
+    TRIES times: the one loop that every edit in place goes through."""
+    for _ in range(TRIES):
+        done = attempt()
+        if done is not None:
+            return done
+    raise WriteError(f"{changing}: nothing written")
+
+
 def edit_in_place(
     path: str, change: Callable[[int], bytes | None], wait: float = 60.0
 ) -> bool:
     """Replace the file at `path` by what `change` makes of it, read from the
-    descriptor it is given; None leaves the file alone.  True if written."""
+    descriptor it is given; None leaves the file alone.  True if written.
+    `change` is called again where another program changed the file since."""
     held = Held(path, wait)
     try:
-        for _ in range(TRIES):
-            data = change(held.fd)
-            if data is None:
-                return False
-            if held.replace(data):
-                return True
-        raise WriteError(f"{path} kept changing while it was edited: nothing written")
+        return held.commit(lambda: change(held.fd))
     finally:
         held.close()
 
@@ -253,18 +273,18 @@ def edit_many(
             )
         targets.setdefault(real, path)
     deadline = time.monotonic() + wait
-    for _ in range(TRIES):
+
+    def attempt() -> list[str] | None:
         fds = _lock_all(targets, deadline, wait)
         try:
             reads = {real: _identity(os.fstat(fd)) for real, fd in fds.items()}
             outputs = {real: change(fd, targets[real]) for real, fd in fds.items()}
-            done = _replace_all(targets, outputs, reads)
-            if done is not None:
-                return done
+            return _replace_all(targets, outputs, reads)
         finally:
             for fd in fds.values():
                 os.close(fd)
-    raise WriteError("the files kept changing while they were edited: nothing written")
+
+    return retried(attempt, "the files kept changing while they were edited")
 
 
 def _lock_all(targets: dict[str, str], deadline: float, wait: float) -> dict[str, int]:
