@@ -35,10 +35,11 @@ if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._api import Document, EditWarning, edit
-    from props_to_tree._command.errors import DocumentError, PathError
+    from props_to_tree._command.errors import ConflictError, DocumentError, PathError
 
 __version__ = "0.1.0"
 __all__ = [
+    "ConflictError",
     "Document",
     "DocumentError",
     "EditWarning",
@@ -54,6 +55,7 @@ _LAZY = {
     "Document": "props_to_tree._api",
     "EditWarning": "props_to_tree._api",
     "edit": "props_to_tree._api",
+    "ConflictError": "props_to_tree._command.errors",
     "DocumentError": "props_to_tree._command.errors",
     "PathError": "props_to_tree._command.errors",
 }

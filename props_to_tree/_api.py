@@ -13,6 +13,7 @@ import warnings
 from props_to_tree._command import formats, listing, matches, paths
 from props_to_tree._command.edit import Change, Editor
 from props_to_tree._command.errors import (
+    ConflictError,
     DocumentError,
     EditError,
     PathError,
@@ -26,7 +27,14 @@ if TYPE_CHECKING:
     from props_to_tree._command.document import Document as Engine
     from props_to_tree._command.text import Changed
 
-__all__ = ["Document", "DocumentError", "EditWarning", "PathError", "edit"]
+__all__ = [
+    "ConflictError",
+    "Document",
+    "DocumentError",
+    "EditWarning",
+    "PathError",
+    "edit",
+]
 
 
 class EditWarning(UserWarning):
@@ -91,7 +99,6 @@ class Document:
         self._warn = warn
         self._editor = Editor(engine, self._said.append)
         self._create = create
-        self._log: list[Change] = []  # what was made: replayed on a new text
 
     # --- reading --------------------------------------------------------------
 
@@ -238,7 +245,6 @@ class Document:
         finally:
             said = list(self._said)
             self._said.clear()
-        self._log += changes
         for message in said:
             if self._warn is not None:
                 self._warn(message)
@@ -257,11 +263,15 @@ class Document:
 
     def _replayed(self, text: str, source: str) -> Document:
         """This document's changes made anew on `text`, what another program
-        saved meanwhile."""
+        saved meanwhile, each at the place it was made at; ConflictError
+        where another program changed that place too."""
         again = Document._read(
             text, self.format, source, create=self._create, warn=_quiet
         )
-        again._make(self._log)
+        try:
+            again._editor.replay(self._editor.made)
+        except ConflictError as exc:
+            raise exc.prefixed(f"{source}: ").suffixed(": nothing written") from None
         return again
 
     def _places(
@@ -391,5 +401,5 @@ def edit(
 
 
 # Said as the package's own, where they are shown.
-for _public in (Document, EditWarning, DocumentError, PathError):
+for _public in (Document, EditWarning, ConflictError, DocumentError, PathError):
     _public.__module__ = "props_to_tree"

@@ -25,6 +25,7 @@ from _support import (
 import props_to_tree
 from props_to_tree import Document, DocumentError, EditWarning, PathError
 from props_to_tree._command import atomic, paths
+from props_to_tree._command import cli as _cli
 
 UTC = datetime.UTC
 
@@ -458,6 +459,148 @@ def test_edit_replays_the_changes_on_what_another_program_saved(tmp_path):
         saved.write_text('{\n  "name": "b",\n  "version": "1.0.0"\n}\n')
         os.replace(saved, path)
     assert path.read_text() == '{\n  "name": "b",\n  "version": "1.1.0"\n}\n'
+
+
+# (file, its text, what another program saves between the read and the
+# rename, the changes, the file after them or the path of the conflict).
+CONFLICT = "a conflict at "
+REPLAYS = [
+    # An append goes after the other program's item, not over it.
+    (
+        "p.json",
+        '{"plugins": ["a", "b"]}',
+        '{"plugins": ["a", "b", "theirs"]}',
+        ["--set", "plugins[2]=mine"],
+        '{"plugins": ["a", "b", "theirs", "mine"]}',
+    ),
+    (
+        "p.json",
+        '{"p": ["a", "b"]}',
+        '{"p": ["x", "a", "b"]}',
+        ["--delete", "p[0]"],
+        CONFLICT + "p[0]",
+    ),
+    # A listing's line that changed nothing is not made again.
+    (
+        "c.json",
+        '{"a": 1, "b": 2}',
+        '{"a": 5, "b": 2}',
+        ["--apply", "a = 1\nb = 3\n"],
+        '{"a": 5, "b": 3}',
+    ),
+    # [-1] was the last item, not whatever is last now.
+    ("l.yaml", "l: [1, 2]\n", "l: [1, 2, 3]\n", ["--set", "l[-1]=9"], "l: [1, 9, 3]\n"),
+    (
+        "l.yaml",
+        "l: [1, 2]\nx: 1\n",
+        "l: 7\nx: 1\n",
+        ["--set", "l[2]=9"],
+        CONFLICT + "l",
+    ),
+    # The same kind and an equal value, or a conflict: 1 is not 1.0.
+    ("a.toml", "a = 1\nb = 1\n", "a = 1.0\nb = 1\n", ["--set", "a=2"], CONFLICT + "a"),
+    ("a.toml", "a = 1\nb = 1\n", "a = 1\nb = 2\n", ["--set", "a=2"], "a = 2\nb = 2\n"),
+    # Made already by the other program: left alone.
+    ("a.toml", "a = 1\n", "a = 2 # theirs\n", ["--set", "a=2"], "a = 2 # theirs\n"),
+    ("d.yaml", "a: 1\nb: 2\n", "b: 2\n", ["--delete", "a"], "b: 2\n"),
+    # A selector is not expanded again: the other program's service stays.
+    (
+        "s.yaml",
+        "s:\n  a: {x: 1}\n  b: {x: 1}\n",
+        "s:\n  a: {x: 1}\n  b: {x: 1}\n  c: {x: 1}\n",
+        ["--set", "s.*.x=2"],
+        "s:\n  a: {x: 2}\n  b: {x: 2}\n  c: {x: 1}\n",
+    ),
+    # A new key the other program added too, to another value; and a change
+    # that did nothing the first time, where the other program changed it.
+    ("k.json", '{"a": 1}', '{"a": 1, "b": 3}', ["--set", "b=2"], CONFLICT + "b"),
+    (
+        "k.json",
+        '{"a": 1, "b": 2}',
+        '{"a": 1, "b": 3}',
+        ["--set", "c=2", "--set", "b=2"],
+        CONFLICT + "b",
+    ),
+    # An item gone: which one cannot be told.
+    ("i.json", '{"l": [1, 2]}', '{"l": [1]}', ["--delete", "l[1]"], CONFLICT + "l[1]"),
+]
+
+
+def _saved_by_another_program(monkeypatch, path, saved):
+    """`saved` put at `path`, as another program saves it, as the edit is
+    about to rename its new file over the one it read."""
+    written, pending = atomic._written, [saved]
+
+    def then_written(target, data):
+        if pending:
+            other = path.with_name("other")
+            other.write_bytes(pending.pop().encode())
+            os.replace(other, path)
+        return written(target, data)
+
+    monkeypatch.setattr(atomic, "_written", then_written)
+
+
+def _changed_as(document, args):
+    """`document` changed as the command's arguments say."""
+    flags = iter(args)
+    for flag in flags:
+        if flag == "--apply":
+            document.apply(next(flags))
+        elif flag == "--set":
+            where, value = paths.split_assignment(next(flags))
+            document.set_text(paths.show(where), value)
+        else:
+            document.delete(next(flags))
+    return document
+
+
+@pytest.mark.parametrize("crlf", [False, True], ids=["lf", "crlf"])
+@pytest.mark.parametrize("via", ["api", "command", "files"])
+@pytest.mark.parametrize(("name", "text", "saved", "args", "after"), REPLAYS)
+def test_a_replay_makes_each_change_where_it_was_made_or_fails(
+    tmp_path, monkeypatch, capfd, via, crlf, name, text, saved, args, after
+):
+    if crlf:
+        text, saved, after = (t.replace("\n", "\r\n") for t in (text, saved, after))
+    conflict = after.startswith(CONFLICT)
+    after = after.removeprefix(CONFLICT)
+    path, other = tmp_path / name, tmp_path / f"other-{name}"
+    for each in (path, other):
+        each.write_bytes(text.encode())
+    _saved_by_another_program(monkeypatch, path, saved)
+    if via == "api":
+        edited = props_to_tree.edit(path)
+        _changed_as(edited.__enter__(), args)
+        if conflict:
+            with pytest.raises(props_to_tree.ConflictError) as raised:
+                edited.__exit__(None, None, None)
+            assert raised.value.path == after
+            assert isinstance(raised.value, RuntimeError)
+        else:
+            edited.__exit__(None, None, None)
+    else:
+        typed = list(args)
+        if "--apply" in typed:
+            listing = tmp_path / "listing"
+            listing.write_text(typed[-1])
+            typed[-1] = str(listing)
+        files = [path, other] if via == "files" else [path]
+        status = _cli.main([*map(str, files), "-i", *typed])
+        err = capfd.readouterr().err
+        if conflict:
+            assert (status, err) == (
+                1,
+                f"props-to-tree: error: {path}: another program changed {after!r} "
+                "meanwhile: nothing written\n",
+            )
+        else:
+            assert (status, err) == (0, "")
+    assert path.read_bytes().decode() == (saved if conflict else after)
+    # The other file, which no program changed meanwhile: all or nothing.
+    made = _changed_as(Document(text, name.rpartition(".")[2]), args).text
+    plain = via == "files" and not conflict
+    assert other.read_bytes().decode() == (made if plain else text)
 
 
 def test_edit_and_the_command_take_turns_on_a_file(tmp_path):

@@ -14,6 +14,7 @@ import sys
 from props_to_tree import __version__
 from props_to_tree._command import formats, paths
 from props_to_tree._command.errors import (
+    ConflictError,
     DocumentError,
     EditError,
     LockTimeout,
@@ -29,8 +30,8 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterator, Sequence
     from typing import Any, NoReturn
 
+    from props_to_tree._api import Document
     from props_to_tree._command.edit import Change
-    from props_to_tree._command.text import Changed
 
 PROG = "props-to-tree"
 
@@ -296,19 +297,27 @@ def _run(args: argparse.Namespace) -> int:
 
     # Listings are read first: standard input is not read under the lock.
     changes = list(_changes(args.edits, args.max_size, args.create))
+    # Said once every file's changes are made: a run that fails says why alone.
+    warnings: list[str] = []
     if not args.in_place:
         files = _distinct(files)  # a file named twice has one diff
         # All worked out before anything is printed.
-        found = [
-            _edited(args, file, *_read(file, args.max_size), changes) for file in files
-        ]
+        found = []
+        for file in files:
+            text, name = _read(file, args.max_size)
+            found.append(_edited(args, file, text, name, changes, warnings))
+        _said(warnings)
         if not args.diff:
-            ((text, output, _),) = found
-            _emit(text if output is None else output)
+            ((text, document),) = found
+            _emit(document.text)
             return 0
-        for file, (text, output, changed) in zip(files, found, strict=True):
-            if output is not None:
-                _emit(_painted(args, diff.unified(text, output, changed, file)))
+        for file, (text, document) in zip(files, found, strict=True):
+            if document.text != text:
+                _emit(
+                    _painted(
+                        args, diff.unified(text, document.text, document._changed, file)
+                    )
+                )
         return 0
 
     import signal
@@ -319,6 +328,7 @@ def _run(args: argparse.Namespace) -> int:
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
     diffs: dict[str, str] = {}
+    documents: dict[str, Document] = {}  # each file's as first made
 
     def change(fd: int, file: str) -> bytes | None:
         try:
@@ -327,12 +337,19 @@ def _run(args: argparse.Namespace) -> int:
             raise UserError(f"cannot read {file}: {exc.strerror}") from None
         except EditError as exc:
             raise UserError(str(exc)) from None
-        _, output, changed = _edited(args, file, text, file, changes)
-        if output is None:
+        first = documents.get(file)
+        if first is None:
+            document = documents[file] = _edited(
+                args, file, text, file, changes, warnings
+            )[1]
+        else:  # another program saved it: each change made again where it was
+            document = first._replayed(text, file)
+        output = document.text
+        if output == text:
             return None
         if args.diff:
-            diffs[file] = diff.unified(text, output, changed, file)
-        return output.encode("utf-8")
+            diffs[file] = diff.unified(text, output, document._changed, file)
+        return formats.encoded(output, file)
 
     try:
         if several:
@@ -349,10 +366,16 @@ def _run(args: argparse.Namespace) -> int:
         raise OutputError(
             f"cannot write {exc.filename or files[0]}: {exc.strerror}"
         ) from None
+    _said(warnings)
     for file in dict.fromkeys(files):
         if file in diffs:
             _emit(_painted(args, diffs.pop(file)))
     return 0
+
+
+def _said(warnings: list[str]) -> None:
+    for warning in warnings:
+        _warn(warning)
 
 
 def _distinct(files: list[str]) -> list[str]:
@@ -437,30 +460,31 @@ def _painted(args: argparse.Namespace, text: str) -> str:
 
 
 def _edited(
-    args: argparse.Namespace, file: str, text: str, name: str, changes: list[Change]
-) -> tuple[str, str | None, list[Changed]]:
-    """`text` as read, the text the changes make of it (None where they
-    change nothing), and the stretches that differ."""
+    args: argparse.Namespace,
+    file: str,
+    text: str,
+    name: str,
+    changes: list[Change],
+    warnings: list[str],
+) -> tuple[str, Document]:
+    """`text` as read, and the document the changes make of it; their
+    warnings go to `warnings`, for the run to say once it has not failed."""
     from props_to_tree._api import Document
 
     kind, guessed = formats.detect(file, args.format)
-    # Said once the changes are made: a run that fails says only why.
-    warnings: list[str] = []
     several = len(args.files) > 1
+    said: list[str] = []
     try:
-        document = Document._read(text, kind, name, guessed, warn=warnings.append)
+        document = Document._read(text, kind, name, guessed, warn=said.append)
         document._make(changes)
-        output = document.text
-        if output == text:
-            return text, None, []
-        formats.encoded(output, name)
+        if document.text != text:
+            formats.encoded(document.text, name)
     except EditError as exc:
         if several and not str(exc).startswith(file):
             raise exc.prefixed(f"{file}: ") from None
         raise
-    for warning in warnings:
-        _warn(f"{file}: {warning}" if several else warning)
-    return text, output, document._changed
+    warnings += (f"{file}: {warning}" if several else warning for warning in said)
+    return text, document
 
 
 class _Stopped(BaseException):
@@ -483,7 +507,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     except (UserError, EditError) as exc:
         # Each is one line: failing to write, or waiting too long, is 1.
         print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 1 if isinstance(exc, LockTimeout | WriteError) else 2
+        failed = LockTimeout | WriteError | ConflictError
+        return 1 if isinstance(exc, failed) else 2
     except RecursionError:
         print(f"{PROG}: error: the document is nested too deeply", file=sys.stderr)
         return 2

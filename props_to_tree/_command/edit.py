@@ -15,11 +15,17 @@ import json
 
 from props_to_tree._command import matches, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.errors import ChangeError, EditError, PathError
+from props_to_tree._command.errors import (
+    ChangeError,
+    ConflictError,
+    EditError,
+    PathError,
+)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterable
+    from typing import Any
 
     from props_to_tree._command.document import Document, Value
     from props_to_tree._command.paths import Path, Pattern, Segment
@@ -53,6 +59,28 @@ class Change:
     @property
     def deletes(self) -> bool:
         return self.text is None and self.value is None
+
+
+class Made:
+    """A change as it was made at one place, kept to be made again on the
+    text another program saved meanwhile: the place (its indexes counted
+    from 0), what it held before and after (as a listing shows it, None
+    where absent), and whether it was an append, which goes after the last
+    item of the list as it is then."""
+
+    __slots__ = ("after", "append", "before", "change", "path", "value")
+
+    def __init__(
+        self,
+        change: Change,
+        path: Path,
+        before: str | None,
+        after: str | None,
+        value: Value | None = None,
+        append: bool = False,
+    ) -> None:
+        self.change, self.path, self.before, self.after = change, path, before, after
+        self.value, self.append = value, append
 
 
 def kind(data: object) -> str | None:
@@ -92,6 +120,7 @@ class Editor:
         # What differs from the text as read: (start, end) there and in the
         # text now, for a diff.
         self._changed: list[Changed] = []
+        self.made: list[Made] = []  # each change at each place, in order
 
     @property
     def document(self) -> Document:
@@ -120,20 +149,70 @@ class Editor:
             list(self._touched),
             list(self._changed),
             set(self._warned),
+            len(self.made),
         )
         count = len(self._touched)
         for change in changes:
             try:
                 self._change(change, self._pending, self._touched)
             except EditError as exc:
-                (self._document, self._pending, self._touched) = was[:3]
-                self._changed, self._warned = was[3:]
+                self._undo(was)
                 said = str(exc)
                 if change.listed and not said.startswith(change.origin):
                     # which line of the listing
                     raise exc.prefixed(f"{change.origin}: ") from None
                 raise
+        try:
+            # Read again now: a change that leaves the text unreadable fails
+            # as itself, not at whatever reads the document next.
+            self.flush()
+        except EditError:
+            self._undo(was)
+            raise
         return len(self._touched) != count or self._document is not was[0]
+
+    def _undo(self, was: tuple[Any, ...]) -> None:
+        (self._document, self._pending, self._touched) = was[:3]
+        self._changed, self._warned = was[3:5]
+        del self.made[was[5] :]
+
+    def replay(self, made: list[Made]) -> None:
+        """Makes again, on this editor's document, the changes `made`
+        records of another's: each at the place it reached then, in order.
+        A place that no longer holds what it held before the change (an
+        equal value of the same kind; still nothing, for a new key) raises
+        ConflictError, as does an append to what is no longer a list; one
+        that holds what the change made already is left alone."""
+        for each in made:
+            path = each.path
+            if any(_meets(path, other) for other in self._touched):
+                self.flush()  # what is compared must show the changes so far
+            shown = paths.show(path)
+            try:
+                if each.append:
+                    count = self._document.members(path[:-1])
+                    if not isinstance(count, int):
+                        raise _conflict(paths.show(path[:-1]))
+                    path = [*path[:-1], count]
+                else:
+                    now = self._document.current(path)
+                    held = None if now is None else now.shown
+                    if held == each.after and (
+                        held is not None or not isinstance(path[-1], int)
+                    ):
+                        continue  # made already; but an item gone may be another
+                    if held != each.before:
+                        raise _conflict(shown)
+                change = each.change
+                again = Change(
+                    path, None, change.origin, value=each.value, create=change.create
+                )
+                self._change(again, self._pending, self._touched)
+            except ConflictError:
+                raise
+            except EditError:
+                raise _conflict(shown) from None
+        self.flush()
 
     def flush(self) -> None:
         self._flush(self._pending, self._touched)
@@ -151,15 +230,15 @@ class Editor:
                 self._flush(pending, touched)
                 before = 0
             planned = self._plan(change, path)
-            if planned is None:
-                continue
-            if texts.overlap(pending, planned[0]):
+            if planned[0] and texts.overlap(pending, planned[0]):
                 self._flush(pending, touched)
                 before = 0
                 planned = self._plan(change, path)
-                if planned is None:  # pragma: no cover - the text is as it was
-                    continue
-            splices, mark, warning = planned
+            splices, mark, warning, made = planned
+            if made is not None:
+                self.made.append(made)
+            if not splices:
+                continue
             if warning:
                 self._warn(warning)
             pending += splices
@@ -210,16 +289,26 @@ class Editor:
 
     def _plan(
         self, change: Change, path: Path
-    ) -> tuple[list[Splice], Path, str | None] | None:
-        """The splices of `change`, the path whose text they change, and a
-        warning for a change of kind; None when there is nothing to do."""
+    ) -> tuple[list[Splice], Path, str | None, Made | None]:
+        """The splices of `change` (none where there is nothing to do), the
+        path whose text they change, a warning for a change of kind, and
+        what was made, for a replay (None for a listing's line that changes
+        nothing)."""
         document = self._document
         if change.deletes:
             if not path:
                 raise ChangeError(
                     f"{change.origin}: the top of a document is not deleted"
                 )
-            return document.delete(path), path[:-1], None
+            splices = document.delete(path)
+            old = document.current(path)
+            before = None if old is None else old.shown
+            return (
+                splices,
+                path[:-1],
+                None,
+                Made(change, self._concrete(path), before, None),
+            )
         value = change.value
         if value is None:
             try:
@@ -233,9 +322,10 @@ class Editor:
             # lines of its other paths, left as they were, are no changes.
             read = self._read.current(path) if self._read is not document else old
             if read is not None and read.shown == value.shown:
-                return None
+                return [], path, None, None
         if old is not None and old.shown == value.shown:
-            return None
+            kept = Made(change, self._concrete(path), old.shown, old.shown)
+            return [], path, None, kept
         if value.refused:
             raise ChangeError(f"{change.origin}: {value.refused}")
         typed = change.text or ""
@@ -262,7 +352,30 @@ class Editor:
                     keep = "pass a str" if python else f"write '{_quoted(typed)}'"
                     warning += f"; {keep} to keep a string"
         splices = write(document, path, value, change.create)
-        return splices, path if old else path[:-1], warning
+        append = old is None and bool(path) and isinstance(path[-1], int)
+        made = Made(
+            change,
+            self._concrete(path),
+            None if old is None else old.shown,
+            value.shown,
+            value,
+            append,
+        )
+        return splices, path if old else path[:-1], warning, made
+
+    def _concrete(self, path: Path) -> Path:
+        """`path` with its indexes counted from 0: `[-1]` is the last item
+        now, which another program's append does not make another."""
+        if not any(isinstance(s, int) and s < 0 for s in path):
+            return path
+        out: Path = []
+        for segment in path:
+            if isinstance(segment, int) and segment < 0:
+                count = self._document.members(out)
+                if isinstance(count, int) and count + segment >= 0:
+                    segment += count
+            out.append(segment)
+        return out
 
     def _shared(self, path: Path, whole: bool) -> bool:
         """Whether the change at `path` is made in a node that other paths
@@ -313,6 +426,10 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
         return document.insert(path[:depth], keys, value)
     except EditError as exc:
         raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
+
+
+def _conflict(shown: str) -> ConflictError:
+    return ConflictError(f"another program changed {shown!r} meanwhile", shown)
 
 
 def _quoted(shown: str) -> str:

@@ -53,6 +53,16 @@ class ChangeError(EditError, ValueError):
     the place cannot hold, a table that must be deleted first."""
 
 
+class ConflictError(EditError, RuntimeError):
+    """Another program changed the file, between its read and its rename, at
+    a place that a change was made at: made again there, the change would
+    undo the other program's.  `path` is that place."""
+
+    def __init__(self, message: str, path: str | None = None) -> None:
+        super().__init__(message)
+        self.path = path
+
+
 class LockTimeout(EditError, TimeoutError):
     """Another edit held the file for longer than was waited."""
 
