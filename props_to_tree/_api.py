@@ -226,7 +226,12 @@ class Document:
             kind = TypeError if isinstance(exc, TypeError) else ValueError
             raise kind(f"cannot write {path!r}: {exc}") from None
         change = Change(
-            pattern, None, f"{path}", value=made, create=self._creating(create)
+            pattern,
+            None,
+            f"{path}",
+            value=made,
+            data=value,
+            create=self._creating(create),
         )
         self._make([change], path, 4)
 

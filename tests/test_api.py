@@ -265,6 +265,23 @@ def test_warnings_go_through_the_warnings_module():
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         Document("a: &x 1\nb: *x\n", "yaml")["c"] = 2  # no warning
+        # What a tagged scalar reads as, set back: nothing changes.
+        tagged = Document("a: !Ref x\nb: !!int 5\nc: {d: !Sub y}\n", "yaml")
+        for path in ("a", "b", "c"):
+            tagged[path] = tagged[path]
+        assert tagged.text == "a: !Ref x\nb: !!int 5\nc: {d: !Sub y}\n"
+    # The command's warnings, without the command's hints.
+    doc = Document("a: !Ref x\nl: [a, b]\n", "yaml")
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always")
+        doc["a"] = "z"
+        doc["l[2]"] = 3
+    assert {w.category for w in said} == {EditWarning}
+    assert [str(w.message) for w in said] == [
+        "'a' had the tag !Ref and is now a string",
+        "'l[2]' is a number among strings",
+    ]
+    assert doc.text == "a: z\nl: [a, b, 3]\n"
 
 
 @pytest.mark.parametrize(
@@ -391,6 +408,23 @@ def test_aliases_that_stand_for_too_much_are_a_document_error():
             lambda d: d.set("f[0].p.c", 1, create=True),
             ValueError,
             "cannot write 'f[0].p.c': create=True does not make tables inside",
+        ),
+        # A change that would leave the text unreadable fails as itself.
+        (
+            "yaml",
+            "a: &x 1\nb: *x\n",
+            lambda d: d.delete("a"),
+            ValueError,
+            "the changes would break the document: the alias *x has no anchor "
+            "(line 2 as read)",
+        ),
+        (
+            "toml",
+            "a = 1\n",
+            lambda d: d.set_text("a", "[1, 99999999999999999999]"),
+            ValueError,
+            "set_text('a', '[1, 99999999999999999999]'): [1, 99999999999999999999] "
+            "holds an integer past TOML's 64 bits",
         ),
         # Deletions at every match, of which the last made fails: none is.
         (
@@ -800,17 +834,74 @@ LAYOUTS = [
         ["--set", "k=2 ", "--set", "v=1.10"],
         '{"k": "2 ", "v": 1.10}',
     ),
-    # Tags: one given replaces the old; none given keeps it.
+    # Tags: what is written is the VALUE, its tag too; a collection keeps its
+    # own where it stays one of its kind.
     ("yaml", "a: !Ref x\n", ["--set", "a=!GetAtt y.z"], "a: !GetAtt y.z\n"),
-    ("yaml", "a: &n !Ref x\n", ["--set", "a=z"], "a: &n !Ref z\n"),
-    ("yaml", "? !!str a\n: !!int 47\n", ["--set", "a=5"], "? !!str a\n: !!int 5\n"),
+    ("yaml", "a: &n !Ref x\n", ["--set", "a=z"], "a: &n z\n"),
+    ("yaml", "K: !Ref 'K'  # c\n", ["--set", "K=k"], "K: 'k'       # c\n"),
+    ("yaml", "? !!str a\n: !!int 47\n", ["--set", "a=5"], "? !!str a\n: 5\n"),
     ("yaml", "x: !t\n  a: 1\n", ["--set", "x.a=2"], "x: !t\n  a: 2\n"),
+    ("yaml", "m: !!omap [{a: 1}]\n", ["--set", "m=[{b: 2}]"], "m: !!omap [{b: 2}]\n"),
+    ("yaml", "m: !!set {a: 1}\nn: 1\n", ["--set", "m=3"], "m: 3\nn: 1\n"),
+    # A tag through a %TAG handle the document declares reads with it.
+    (
+        "yaml",
+        "%TAG !e! tag:yaml.org,2002:\n---\na: !e!str x\n",
+        ["--set", "a=!e!int 5", "--set", "b=!e!str y"],
+        "%TAG !e! tag:yaml.org,2002:\n---\na: !e!int 5\nb: !e!str y\n",
+    ),
     ("yaml", "a: | # keep\n  x\n", ["--set", "a=y"], "a: |- # keep\n  y\n"),
     # A new item or key takes its siblings' quotes.
     ("yaml", 'l:\n  - "x"\n', ["--set", "l[1]=y1"], 'l:\n  - "x"\n  - "y1"\n'),
     ("yaml", "m: {a: 'x'}\n", ["--set", "m.b=y"], "m: {a: 'x', b: 'y'}\n"),
     ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
     ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
+    # The comment lines after the last item, indented deeper than its dash
+    # or key, are its own: what is added goes after them.
+    (
+        "yaml",
+        "env:\n  - name: A\n    value: dns\n    # the line above\n\n  # next\nb: 1\n",
+        ["--set", "env[1]={name: B}"],
+        "env:\n  - name: A\n    value: dns\n    # the line above\n  - name: B\n"
+        "\n  # next\nb: 1\n",
+    ),
+    (
+        "yaml",
+        "a:\n  x: 1\n    # of x\n  # of a\nb: 2\n",
+        ["--set", "a.z=2"],
+        "a:\n  x: 1\n    # of x\n  z: 2\n  # of a\nb: 2\n",
+    ),
+    # A null on the way is made a table by --create, in the file's style.
+    (
+        "yaml",
+        "volumes:\n  db:\n  web: ~  # w\nx: 1\n",
+        ["--create", "--set", "volumes.*.driver=local"],
+        "volumes:\n  db:\n    driver: local\n  web:  # w\n    driver: local\nx: 1\n",
+    ),
+    (
+        "yaml",
+        "l:\n  - ~\n  -\n  - [null]\n",
+        [
+            "--create",
+            "--set",
+            "l[0].a.b=1",
+            "--set",
+            "l[1].c=2",
+            "--set",
+            "l[2][0].d=3",
+        ],
+        "l:\n  - a:\n      b: 1\n  - c: 2\n  - [{d: 3}]\n",
+    ),
+    (
+        "json",
+        '{\n  "a": null,\n  "b": {"c": null}\n}\n',
+        ["--create", "--set", "a.x.y=1", "--set", "b.c.d=2"],
+        '{\n  "a": {\n    "x": {\n      "y": 1\n    }\n  },\n'
+        '  "b": {"c": {"d": 2}}\n}\n',
+    ),
+    # A new table at the end of a file with no final line break adds none.
+    ("toml", "a = 1", ["--create", "--set", "t.x=1"], "a = 1\n\n[t]\nx = 1"),
+    ("toml", "", ["--create", "--set", "t.x=1"], "[t]\nx = 1\n"),
     # A member between blank lines leaves one.
     ("yaml", "a: 1\n\nb: 2\n\nc: 3\n", ["--delete", "b"], "a: 1\n\nc: 3\n"),
     ("toml", "a = 1\n\nb = 2\n\nc = 3\n", ["--delete", "b"], "a = 1\n\nc = 3\n"),

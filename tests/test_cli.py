@@ -257,6 +257,44 @@ WARNINGS = [
         "'k' is shared through an alias or a merge key: the same change shows at 'l'",
         "k: &v y1\nl: z1\n",
     ),
+    # A VALUE is what is written: a tag it does not repeat is dropped.
+    (
+        "yaml",
+        "KeyName: !Ref 'KeyName'\n",
+        ["--set", "KeyName=mykey"],
+        "'KeyName' had the tag !Ref and is now a string; write '!Ref mykey' to keep it",
+        "KeyName: 'mykey'\n",
+    ),
+    (
+        "yaml",
+        "c: !!str 5\n",
+        ["--set", "c=6"],
+        "'c' had the tag !!str and is now a number; write '!!str 6' to keep it",
+        "c: 6\n",
+    ),
+    # An item of another kind than all of its siblings.
+    (
+        "yaml",
+        'python-version: ["3.9", "3.10"]\n',
+        ["--set", "python-version[2]=3.10"],
+        "'python-version[2]' is a number among strings; "
+        "write '\"3.10\"' to keep a string",
+        'python-version: ["3.9", "3.10", 3.10]\n',
+    ),
+    (
+        "json",
+        '{"ports": [80, 443]}',
+        ["--set", "ports[2]=8080a"],
+        "'ports[2]' is a string among numbers",
+        '{"ports": [80, 443, "8080a"]}',
+    ),
+    (
+        "toml",
+        "d = [2024-01-01]\n",
+        ["--set", "d[1]=true"],
+        "'d[1]' is a boolean among dates",
+        "d = [2024-01-01, true]\n",
+    ),
 ]
 
 
@@ -481,6 +519,10 @@ ERRORS = [
     ),
     (["--set", "db[name=x"], None, "bad path 'db[name=x': a selector ends with ']'"),
     (["--get", "db[=x]"], None, "bad path 'db[=x]': an item is [N]"),
+    # The word after --set, --get and --delete is theirs, whatever it starts with.
+    (["--set", "-db.port=1"], None, "cannot write '-db.port': no '-db' at the top"),
+    (["--get", "-i"], None, "no '-i' at the top level"),
+    (["--delete", "--x"], None, "cannot delete '--x': no '--x' at the top level"),
 ]
 
 
@@ -593,6 +635,42 @@ BAD_INPUT = [
     (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE: standard input is"),
     (["x.json", "-i"], None, "--in-place needs a change to make"),
     (["--apply", "-"], "{}", "both the document and a listing"),
+    # A comma with no member before it, which JSONC's trailing commas are not.
+    (["--format", "jsonc"], '{"a": [,]}', "a comma with no member before it (line 1"),
+    (["--format", "jsonc"], "[\n,\n]", "no member before it (line 2, column 1)"),
+    (
+        ["--format", "jsonc"],
+        '{"a": 1,, // c\n}',
+        "no member before it (line 1, column 9)",
+    ),
+    (
+        ["--format", "toml", "--set", "n=99999999999999999999"],
+        "n = 1\n",
+        "99999999999999999999 is past TOML's 64-bit integers; write",
+    ),
+    (
+        ["--format", "toml", "--set", "n=[1, -9223372036854775809]"],
+        "n = 1\n",
+        "past TOML's 64 bits",
+    ),
+    # An alias left without its anchor: where it is in the file as read.
+    (
+        ["--format", "yaml", "--delete", "a"],
+        "x: 1\na: &a 1\nb: *a\n",
+        "would break the document: the alias *a has no anchor (line 3 as read)",
+    ),
+    (
+        ["--format", "yaml", "--set", "a=!x!int 5"],
+        "%TAG !y! tag:yaml.org,2002:\n---\na: !y!int 4\n",
+        "'!x!int 5' uses the tag handle !x!, which the document does not declare",
+    ),
+    # A null is made a table by --create alone.
+    (["--format", "yaml", "--set", "a.b=1"], "a:\n", "'a' holds null, not a table"),
+    (
+        ["--format", "json", "--create", "--set", "a.b[0]=1"],
+        '{"a": null}',
+        "'a' holds null; --create makes tables, not lists",
+    ),
 ]
 
 
@@ -1032,11 +1110,16 @@ def test_changes_to_several_files_are_all_or_nothing(tmp_path, command):
     for path in files[:2]:  # the third has no "private" to delete
         (tmp_path / path).write_text('{"private": true, "version": "1.0.0"}\n')
     before = [(tmp_path / f).read_text() for f in files]
-    args = ["-i", "--set", "version=2.0.0", "--delete", "private"]
-    result = command(*files, *args, cwd=tmp_path)
-    assert result.returncode == 2
-    assert "p2/package.json: cannot delete 'private'" in result.stderr
-    assert [(tmp_path / f).read_text() for f in files] == before
+    # The first two files' warnings are not said: the run fails as a whole.
+    for write in ("-i", "--diff"):
+        args = [write, "--set", "version=2", "--delete", "private"]
+        result = command(*files, *args, cwd=tmp_path)
+        assert (result.returncode, result.stdout) == (2, "")
+        assert result.stderr == (
+            "props-to-tree: error: p2/package.json: cannot delete 'private': "
+            "no 'private' at the top level\n"
+        )
+        assert [(tmp_path / f).read_text() for f in files] == before
     assert sorted(p.name for p in tmp_path.rglob("*")) == sorted(
         ["p0", "p1", "p2"] + ["package.json"] * 3
     )

@@ -496,6 +496,27 @@ def _stop(signum: int, _: object) -> None:
     raise _Stopped(signum)
 
 
+# Options whose argument may start with "-" (`--set -x=1`, `--get -i`): the
+# word after them is always theirs, as grep's -e takes its pattern.
+_ARGUMENT_FIRST = frozenset(("--set", "--get", "--delete", "--apply"))
+
+
+def _arguments(argv: Sequence[str] | None) -> list[str]:
+    """The command line with each of those options joined to its word by
+    "=", which argparse would otherwise read as an option."""
+    words = iter(sys.argv[1:] if argv is None else argv)
+    out: list[str] = []
+    for word in words:
+        if word == "--":
+            out += [word, *words]
+        elif word in _ARGUMENT_FIRST:
+            following = next(words, None)
+            out.append(word if following is None else f"{word}={following}")
+        else:
+            out.append(word)
+    return out
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command; returns its exit status."""
     # A run is short and makes no garbage cycles worth finding, while a
@@ -503,7 +524,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     # and again, as it grows.
     gc.disable()
     try:
-        status = _run(_parser().parse_args(argv))
+        status = _run(_parser().parse_args(_arguments(argv)))
     except (UserError, EditError) as exc:
         # Each is one line: failing to write, or waiting too long, is 1.
         print(f"{PROG}: error: {exc}", file=sys.stderr)

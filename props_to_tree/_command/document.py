@@ -71,9 +71,10 @@ class Value:
     shows in a listing, and the text it was given as ("" for text that is
     no value, hence a string).  `collection` is "a list" or "a table" where
     it is one; `kind` the kind of scalar where `data` does not say it (a
-    tag does); `refused` says why it cannot be written, where it cannot."""
+    tag does); `tag` its tag as written, "" for none; `refused` says why it
+    cannot be written, where it cannot."""
 
-    __slots__ = ("collection", "data", "kind", "refused", "shown", "text")
+    __slots__ = ("collection", "data", "kind", "refused", "shown", "tag", "text")
 
     def __init__(
         self,
@@ -83,10 +84,12 @@ class Value:
         *,
         collection: str = "",
         kind: str | None = None,
+        tag: str = "",
         refused: str | None = None,
     ) -> None:
         self.data, self.shown, self.text = data, shown, text
-        self.collection, self.kind, self.refused = collection, kind, refused
+        self.collection, self.kind, self.tag = collection, kind, tag
+        self.refused = refused
 
 
 def item_index(segment: int, count: int) -> int | None:
@@ -94,6 +97,34 @@ def item_index(segment: int, count: int) -> int | None:
     (a negative one from the end), or None where there is no such item."""
     found = segment + count if segment < 0 else segment
     return found if 0 <= found < count else None
+
+
+def same(read: Any, given: Any) -> bool:
+    """Whether Python data `given` is the value `read` from a document: equal,
+    and of the same kind throughout (1, 1.0 and True differ; a tuple is a
+    list)."""
+    if isinstance(read, dict):
+        return (
+            isinstance(given, dict)
+            and len(read) == len(given)
+            and all(
+                key in given and same(item, given[key]) for key, item in read.items()
+            )
+        )
+    if isinstance(read, list):
+        return (
+            isinstance(given, list | tuple)
+            and len(read) == len(given)
+            and all(map(same, read, given))
+        )
+    return _sort(read) is _sort(given) and bool(read == given)
+
+
+def _sort(data: Any) -> type:
+    for sort in (bool, int, float, str):
+        if isinstance(data, sort):
+            return sort
+    return type(data)
 
 
 def collection(data: Any) -> str:

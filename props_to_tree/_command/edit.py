@@ -15,9 +15,11 @@ import json
 
 from props_to_tree._command import matches, paths
 from props_to_tree._command import text as texts
+from props_to_tree._command.document import same
 from props_to_tree._command.errors import (
     ChangeError,
     ConflictError,
+    DocumentError,
     EditError,
     PathError,
 )
@@ -39,9 +41,9 @@ class Change:
     says where it was asked for.  A `listed` line says what the document
     held where it came from: it changes the document only where the
     document read held otherwise.  `create` makes the tables missing on the
-    way."""
+    way; `data` is the Python data that `value` was made of."""
 
-    __slots__ = ("create", "listed", "origin", "path", "text", "value")
+    __slots__ = ("create", "data", "listed", "origin", "path", "text", "value")
 
     def __init__(
         self,
@@ -51,10 +53,11 @@ class Change:
         listed: bool = False,
         *,
         value: Value | None = None,
+        data: Any = None,
         create: bool = False,
     ) -> None:
         self.path, self.text, self.origin, self.listed = path, text, origin, listed
-        self.value, self.create = value, create
+        self.value, self.data, self.create = value, data, create
 
     @property
     def deletes(self) -> bool:
@@ -204,8 +207,9 @@ class Editor:
                     if held != each.before:
                         raise _conflict(shown)
                 change = each.change
+                place: Pattern = list(path)
                 again = Change(
-                    path, None, change.origin, value=each.value, create=change.create
+                    place, None, change.origin, value=each.value, create=change.create
                 )
                 self._change(again, self._pending, self._touched)
             except ConflictError:
@@ -323,7 +327,12 @@ class Editor:
             read = self._read.current(path) if self._read is not document else old
             if read is not None and read.shown == value.shown:
                 return [], path, None, None
-        if old is not None and old.shown == value.shown:
+        if old is not None and (
+            old.shown == value.shown
+            or (change.value is not None and same(document.data(path), change.data))
+        ):
+            # Shown alike, or equal as Python data, kind too: a tagged
+            # scalar (`!Ref x`) read and set back stays as it is.
             kept = Made(change, self._concrete(path), old.shown, old.shown)
             return [], path, None, kept
         if value.refused:
@@ -336,23 +345,13 @@ class Editor:
                 f"{change.origin}: {paths.show(path)!r} holds {old.collection}"
                 f" and {typed!r} is not one; write '{_quoted(typed)}' for a string"
             )
+        append = old is None and bool(path) and isinstance(path[-1], int)
         warning = None
         if old is not None:
-            # A change of kind may be a typo: a list or table gone for a
-            # value, a string turned into a number or a list.
-            was = old.collection or old.kind or kind(old.data)
-            now = value.collection or value.kind
-            now = now or (
-                paths.kind(value.data) if old.collection else kind(value.data)
-            )
-            if was and now and was != now:
-                warning = f"{paths.show(path)!r} was {was} and is now {now}"
-                if was == "a string" and value.kind is None:  # not a tag's doing
-                    python = change.value is not None
-                    keep = "pass a str" if python else f"write '{_quoted(typed)}'"
-                    warning += f"; {keep} to keep a string"
+            warning = _changed_kind(change, path, old, value)
+        elif append and not value.collection:
+            warning = self._odd_item(change, path, value)
         splices = write(document, path, value, change.create)
-        append = old is None and bool(path) and isinstance(path[-1], int)
         made = Made(
             change,
             self._concrete(path),
@@ -362,6 +361,34 @@ class Editor:
             append,
         )
         return splices, path if old else path[:-1], warning, made
+
+    def _odd_item(self, change: Change, path: Path, value: Value) -> str | None:
+        """A warning where a scalar added to a list is of another kind than
+        every other item, all of one kind: `3.10` among strings is the
+        number 3.1."""
+        document, items = self._document, path[:-1]
+        try:
+            count = document.members(items)
+        except EditError:
+            return None  # no list there: the change says so
+        new = value.kind or kind(value.data)
+        if not isinstance(count, int) or not count or new is None:
+            return None
+        first = ""
+        for index in range(count):
+            item = document.current([*items, index])
+            if item is None or item.collection:
+                return None
+            sort = item.kind or kind(item.data)
+            if sort is None or sort != (first or sort):
+                return None  # a null, or two kinds
+            first = sort
+        if first == new:
+            return None
+        said = f"{paths.show(path)!r} is {new} among {first.removeprefix('a ')}s"
+        if first != "a string" or change.value is not None:
+            return said
+        return f"{said}; write '{_quoted(change.text or '')}' to keep a string"
 
     def _concrete(self, path: Path) -> Path:
         """`path` with its indexes counted from 0: `[-1]` is the last item
@@ -393,7 +420,17 @@ class Editor:
             self._changed = texts.track(self._changed, made)
             try:
                 self._document = self._document.reload(text)
-            except EditError as exc:  # a fault of this program's: write nothing
+            except DocumentError as exc:  # an alias left without its anchor
+                where = ""
+                if exc.line is not None:  # said where it is in the text as read
+                    at = texts.offset(text, exc.line, exc.column or 1)
+                    read = texts.as_read(self._changed, at)
+                    line = self._read.text.count("\n", 0, read) + 1
+                    where = f" (line {line} as read)"
+                raise ChangeError(
+                    f"the changes would break the document: {exc.problem}{where}"
+                ) from None
+            except EditError as exc:
                 raise ChangeError(
                     f"the changes would break the document: {exc}"
                 ) from None
@@ -409,7 +446,20 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
     try:
         if not path:
             return document.replace(path, value)
-        depth, count = document.reach(path)
+        try:
+            depth, count = document.reach(path)
+        except PathError:
+            null = _null_on_the_way(document, path) if create else None
+            if null is None:
+                raise
+            # A null on the way (YAML's `key:`, JSON's null) becomes a table.
+            rest = path[null:]
+            if any(isinstance(s, int) for s in rest):
+                raise PathError(
+                    f"{paths.show(path[:null])!r} holds null; "
+                    "--create makes tables, not lists"
+                ) from None
+            return document.insert(path[:null], [str(s) for s in rest], value)
         if depth == len(path):
             return document.replace(path, value)
         segment, rest = path[depth], path[depth + 1 :]
@@ -428,8 +478,45 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
         raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
 
 
+def _changed_kind(change: Change, path: Path, old: Value, value: Value) -> str | None:
+    """A warning where the change writes another kind of value than was
+    there (a list or table gone for a value, a string turned into a number):
+    it may be a typo.  Judged by what is written, its tag too: a scalar's
+    tag that the VALUE does not repeat is dropped, and said so."""
+    was = old.collection or old.kind or kind(old.data)
+    now = value.collection or value.kind
+    now = now or (paths.kind(value.data) if old.collection else kind(value.data))
+    python = change.value is not None
+    typed = change.text or ""
+    shown = repr(paths.show(path))
+    if old.tag and not value.tag and not old.collection:
+        said = (
+            f"{shown} had the tag {old.tag} and is now {now or paths.kind(value.data)}"
+        )
+        return said if python else f"{said}; write '{old.tag} {typed}' to keep it"
+    if not (was and now and was != now):
+        return None
+    said = f"{shown} was {was} and is now {now}"
+    if was != "a string" or value.kind is not None:  # a tag's doing
+        return said
+    keep = "pass a str" if python else f"write '{_quoted(typed)}'"
+    return f"{said}; {keep} to keep a string"
+
+
 def _conflict(shown: str) -> ConflictError:
     return ConflictError(f"another program changed {shown!r} meanwhile", shown)
+
+
+def _null_on_the_way(document: Document, path: Path) -> int | None:
+    """How many segments of `path` lead to a null that stands where it needs
+    a table, if one does."""
+    for depth in range(1, len(path)):
+        found = document.current(path[:depth])
+        if found is None:
+            return None
+        if found.data is None and not found.collection and not found.tag:
+            return depth
+    return None
 
 
 def _quoted(shown: str) -> str:

@@ -39,13 +39,19 @@ class PathError(EditError, KeyError):
 class DocumentError(EditError, ValueError):
     """Text that does not read as its format, or that the engine refuses to
     read: aliases that stand for too much, nesting too deep, input past its
-    bounds.  `line` and `column` count from 1, None where unknown."""
+    bounds.  `line` and `column` count from 1, None where unknown; `problem`
+    is what is wrong there, without the place."""
 
     def __init__(
-        self, message: str, line: int | None = None, column: int | None = None
+        self,
+        message: str,
+        line: int | None = None,
+        column: int | None = None,
+        problem: str | None = None,
     ) -> None:
         super().__init__(message)
         self.line, self.column = line, column
+        self.problem = message if problem is None else problem
 
 
 class ChangeError(EditError, ValueError):

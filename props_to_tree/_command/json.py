@@ -88,7 +88,12 @@ def show_all(values: list[Any]) -> list[str]:
 
 # Strings are matched so that what looks like a comment inside one is not one.
 _COMMENTS = re.compile(r'"(?:[^"\\\n]|\\.)*"|//[^\n]*|/\*.*?\*/', re.DOTALL)
-_TRAILING_COMMAS = re.compile(r'"(?:[^"\\\n]|\\.)*"|,(?=[ \t\r\n]*[}\]])')
+# A trailing comma follows a member: a string, or the last character of any
+# other value; a comma after "[", "{" or another comma stays, and is an error.
+_TRAILING_COMMAS = re.compile(
+    r'"(?:[^"\\\n]|\\.)*"(?:[ \t\r\n]*(,)(?=[ \t\r\n]*[}\]]))?'
+    r'|[^ \t\r\n\[{,"][ \t\r\n]*(,)(?=[ \t\r\n]*[}\]])'
+)
 _NOT_A_BREAK = re.compile(r"[^\n\r]")
 
 
@@ -99,7 +104,15 @@ def _blanked(text: str) -> str:
         found = match.group()
         return found if found[0] == '"' else _NOT_A_BREAK.sub(" ", found)
 
-    return _TRAILING_COMMAS.sub(blank, _COMMENTS.sub(blank, text))
+    def uncomma(match: re.Match[str]) -> str:
+        comma = match.start(1) if match.start(1) >= 0 else match.start(2)
+        if comma < 0:
+            return match.group()
+        at = comma - match.start()
+        found = match.group()
+        return found[:at] + " " + found[at + 1 :]
+
+    return _TRAILING_COMMAS.sub(uncomma, _COMMENTS.sub(blank, text))
 
 
 class Json:
@@ -122,8 +135,11 @@ class Json:
             if not blank.strip(_WHITE):
                 return JsonDocument(text, blank, {}, empty=True)
             where = f"line {exc.lineno}, column {exc.colno}"
+            problem = exc.msg
+            if blank.startswith(",", exc.pos):
+                problem = "a comma with no member before it"
             raise DocumentError(
-                f"not valid {self.name}: {exc.msg} ({where})", exc.lineno, exc.colno
+                f"not valid {self.name}: {problem} ({where})", exc.lineno, exc.colno
             ) from None
         return JsonDocument(text, blank, data)
 
@@ -289,7 +305,53 @@ class JsonDocument(document.PlainTree):
         if self._empty:
             return self._first(keys, value)
         node = self._container(path)
+        if node.value is None:  # a null made a table (--create)
+            return self._into_null(path, node, keys, value)
         return self._insert(node, self._flow(node), keys, value)  # type: ignore[arg-type]
+
+    def _into_null(
+        self, path: Path, node: _Node, keys: list[str], value: Value
+    ) -> list[Splice]:
+        """The null at `path` made an object of `keys`, laid out as the
+        object or array that holds it is."""
+        holder = self._root() if len(path) == 1 else self._container(path[:-1])
+        members = self._flow(holder).members
+        several = not texts.one_line(self.text, holder.start, holder.end)
+        indent = texts.indentation(self.text, node.start)
+        colon = self._colon(members)
+        new = self._render(value, None, node.start)
+        return [
+            Splice(
+                node.start, node.end, self._nested(keys, new, indent, several, colon)
+            )
+        ]
+
+    def _colon(self, members: list[flow.Member]) -> str:
+        """What stands between a key and its value, as the members write it."""
+        if not members or members[-1].key is None:
+            return ": "
+        last = members[-1]
+        key_end = _SCAN_STRING(self._blank, last.start + 1)[1]
+        colon = self.text[key_end : last.value.start]
+        if not texts.one_line(colon, 0, len(colon)) or "/" in colon:
+            return ": "
+        return colon
+
+    def _nested(
+        self, keys: list[str], new: str, indent: str, several: bool, colon: str
+    ) -> str:
+        """Objects of `keys`, one in another, around the value `new`: on lines
+        of their own, a step deeper than `indent` each, where `several`."""
+        unit = self._unit()
+        for depth, key in enumerate(reversed(keys)):
+            inner = indent + unit * (len(keys) - depth)
+            member = _string(str(key), escapes=False) + colon + new
+            new = (
+                "{\n" + inner + member + "\n" + inner[: -len(unit)] + "}"
+                if several
+                else "{" + member + "}"
+            )
+        return new
 
     def _container(self, path: Path) -> _Node:
         """The object or array at `path`, which is there."""
@@ -309,23 +371,10 @@ class JsonDocument(document.PlainTree):
         new = self._render(value, None, node.start)
         if keys is None:
             return flow.insert(text, found, new, unit, _COMMENT)
-        colon = ": "
-        if members and members[-1].key is not None:
-            last = members[-1]
-            key_end = _SCAN_STRING(self._blank, last.start + 1)[1]
-            colon = self.text[key_end : last.value.start]
-            if not texts.one_line(colon, 0, len(colon)) or "/" in colon:
-                colon = ": "
+        colon = self._colon(members)
         several = not texts.one_line(text, found.open, found.close)
         indent = texts.indentation(text, members[-1].start if members else node.start)
-        for depth, key in enumerate(reversed(keys[1:])):
-            inner = indent + unit * (len(keys) - 1 - depth)
-            member = _string(str(key), escapes=False) + colon + new
-            new = (
-                "{\n" + inner + member + "\n" + inner[: -len(unit)] + "}"
-                if several
-                else "{" + member + "}"
-            )
+        new = self._nested([str(key) for key in keys[1:]], new, indent, several, colon)
         member = _string(str(keys[0]), escapes=False) + colon + new
         return flow.insert(text, found, member, unit, _COMMENT)
 

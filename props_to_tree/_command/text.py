@@ -100,6 +100,28 @@ def track(changed: list[Changed], made: list[Span]) -> list[Changed]:
     return out
 
 
+def as_read(changed: list[Changed], offset: int) -> int:
+    """Where `offset` in a text that splices made was in the text as first
+    read, by the stretches `track` gives: the start of the stretch it falls
+    in, or as far from the end of the stretch before it."""
+    found = offset
+    for first, last, start, end in changed:
+        if offset < start:
+            break
+        found = first if offset < end else last + offset - end
+    return found
+
+
+def offset(text: str, line: int, column: int) -> int:
+    """The offset of a line and column, counted from 1, in `text`."""
+    at = 0
+    for _ in range(line - 1):
+        at = text.find("\n", at) + 1
+        if not at:
+            return len(text)
+    return min(at + column - 1, len(text))
+
+
 def _with_gaps(text: str, ordered: list[Splice]) -> list[Splice]:
     """`ordered` with the spaces before each trailing comment resized, by how
     much the splices before it on its line grew or shrank."""

@@ -66,7 +66,17 @@ class Writer(Lookup):
         if list(data) != ["v"] or Scanner(line, data)._value(4)[1] != len(line):
             return Value(text, show(text))  # another key, or a comment after
         value = data["v"]
-        return Value(value, show(value), text, collection=_collection(value))
+        refused = None
+        if _too_large(value):  # which TOML's readers must refuse
+            refused = f"{text} holds an integer past TOML's 64 bits"
+            if not isinstance(value, dict | list):
+                refused = (
+                    f"{text} is past TOML's 64-bit integers; "
+                    f"write '\"{text}\"' for a string"
+                )
+        return Value(
+            value, show(value), text, collection=_collection(value), refused=refused
+        )
 
     def value(self, data: Any) -> Value:
         """A VALUE made of Python data."""
@@ -182,7 +192,8 @@ class Writer(Lookup):
         name = ".".join(map(show_key, (*parent, *tables)))
         lead = "\n\n" if where else ""
         block = f"{lead}[{name}]\n{show_key(key)} = {self._render(value, None)}"
-        return [Splice(where, where, block + ("" if where < len(text) else "\n"))]
+        # A file that had no final line break gains none; an empty one does.
+        return [Splice(where, where, block + ("" if text else "\n"))]
 
     def _append_table(
         self, array: tuple[Any, ...], count: int, value: Value

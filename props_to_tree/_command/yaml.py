@@ -37,8 +37,12 @@ class Yaml:
         except pyyaml.YAMLError as exc:
             mark = getattr(exc, "problem_mark", None)
             line, column = (mark.line + 1, mark.column + 1) if mark else (None, None)
+            problem = _problem(exc, text)
             raise DocumentError(
-                f"not valid {self.name}: {_problem(exc)}", line, column
+                f"not valid {self.name}: {problem}",
+                line,
+                column,
+                problem.rpartition(" (line ")[0] if mark else problem,
             ) from None
         # Nothing, or comments alone, between two "---" is no document.
         documents = [d for d in documents if not _empty(d)]

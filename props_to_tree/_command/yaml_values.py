@@ -206,13 +206,16 @@ def _empty(node: Any) -> bool:
     )
 
 
-def _problem(error: Exception) -> str:
+def _problem(error: Exception, text: str = "") -> str:
     problem = getattr(error, "problem", None)
     mark = getattr(error, "problem_mark", None)
     if problem is None or mark is None:
         return " ".join(str(error).split())
     context = getattr(error, "context", None)
     said = f"{context} {problem}" if context else problem
+    if problem == "found undefined alias":  # libyaml does not say which
+        alias = re.compile(r"\*[^\s,\[\]{}]+").match(text, mark.index)
+        said = f"the alias {alias[0] if alias else ''} has no anchor"
     return f"{said} (line {mark.line + 1}, column {mark.column + 1})"
 
 
@@ -315,34 +318,34 @@ _TAGGED_KINDS = {
 }
 
 
-_NULL_TAG = "tag:yaml.org,2002:null"
-
-
 # A tag among a node's properties, with the space after it.
 _TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
 
 
-def _one_value(text: str) -> Any:
+def _one_value(text: str, directives: str = "") -> Any:
     """The node of `text` where it is exactly one YAML flow value: nothing
     around it (white space, a comment, a document marker or directive), no
     anchor or alias, no block collection or block scalar, and no line break
-    folded inside a scalar.  None for any other text, which is a string."""
+    folded inside a scalar.  None for any other text, which is a string.
+    `directives` are the document's %TAG lines, for the handles it uses."""
     if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
         return None
+    lead = f"{directives}---\n" if directives else ""
+    source = lead + text
     try:
-        events: list[Any] = list(pyyaml.parse(text, Loader=_Loader))
-        node = pyyaml.compose(text, Loader=_Loader)
+        events: list[Any] = list(pyyaml.parse(source, Loader=_Loader))
+        node = pyyaml.compose(source, Loader=_Loader)
     except pyyaml.YAMLError:
         return None
     content = events[2:-2]
     if len(events) < 5 or not isinstance(events[1], pyyaml.DocumentStartEvent):
         return None
-    if events[1].explicit or events[-2].explicit or events[1].version:
+    if (events[1].explicit and not lead) or events[-2].explicit or events[1].version:
         return None
     if (
-        events[1].tags
-        or content[0].start_mark.index
-        or content[-1].end_mark.index != len(text)
+        (events[1].tags and not lead)
+        or content[0].start_mark.index != len(lead)
+        or content[-1].end_mark.index != len(source)
     ):
         return None
     if (
@@ -353,17 +356,54 @@ def _one_value(text: str) -> Any:
     for event in content:
         if isinstance(event, pyyaml.AliasEvent) or getattr(event, "anchor", None):
             return None
+        if isinstance(event, pyyaml.DocumentStartEvent | pyyaml.DocumentEndEvent):
+            return None
         start, end = event.start_mark.index, event.end_mark.index
         if isinstance(event, pyyaml.ScalarEvent) and (
             event.style in ("|", ">")
-            or re.search(_BREAKS, text[start:end])
+            or re.search(_BREAKS, source[start:end])
             or (event.tag and not event.value and not event.style)  # "!" alone
         ):
             return None
+    return _shifted(node, len(lead), lead.count("\n")) if lead else node
+
+
+def _shifted(node: Any, by: int, lines: int) -> Any:
+    """`node`, read after directives of `by` characters and `lines` lines,
+    with its marks and its members' in the VALUE's own text."""
+    todo = [node]
+    while todo:
+        each = todo.pop()
+        for name in ("start_mark", "end_mark"):
+            mark = getattr(each, name)
+            moved = pyyaml.Mark(
+                mark.name, mark.index - by, mark.line - lines, mark.column, None, 0
+            )
+            setattr(each, name, moved)
+        if isinstance(each, Mapping):
+            todo += [part for pair in each.value for part in pair]
+        elif isinstance(each, Sequence):
+            todo += each.value
     return node
 
 
-def _readable(text: str, node: Any) -> bool:
+# A tag through a named handle of a %TAG directive (`!e!thing`), where a
+# token starts, and the directives that declare them.
+_HANDLE = r"(?:^|(?<=[\s\[{,]))(![0-9A-Za-z-]+!)(?=\S)"
+_DIRECTIVE = r"^%TAG[ \t]+(![0-9A-Za-z-]*!)[ \t]+\S+[^\n]*$"
+
+
+def _handles(text: str) -> dict[str, str]:
+    """The named tag handles a document's %TAG lines declare, and those
+    lines; the first of each, in a stream of several."""
+    found: dict[str, str] = {}
+    if "%TAG" in text:
+        for line in re.finditer(_DIRECTIVE, text, re.MULTILINE):
+            found.setdefault(line[1], line[0].rstrip("\r") + "\n")
+    return found
+
+
+def _readable(text: str, node: Any, directives: str = "") -> bool:
     """Whether readers can make what the standard tags in a VALUE say of
     it (`!!int abc` they cannot).  Other tags are the reader's own affair."""
     tags, todo = set(), [node]
@@ -377,8 +417,9 @@ def _readable(text: str, node: Any) -> bool:
     tags.discard("")
     if not tags or not all(tag.startswith("tag:yaml.org,2002:") for tag in tags):
         return True
+    source = f"{directives}---\n{text}" if directives else text
     try:
-        pyyaml.load(text, Loader=getattr(pyyaml, "CSafeLoader", pyyaml.SafeLoader))
+        pyyaml.load(source, Loader=getattr(pyyaml, "CSafeLoader", pyyaml.SafeLoader))
     except Exception:  # whatever the reader objects to
         return False
     return True

@@ -27,6 +27,7 @@ from props_to_tree._command.yaml_values import (
     _merged,
     _scalar,
     _show,
+    _tag,
 )
 
 TYPE_CHECKING = False
@@ -316,4 +317,5 @@ class View(Spans):
             _show(self.text, node),
             collection=_collection(node),
             kind=_TAGGED_KINDS.get(node.tag),
+            tag=_tag(self.text, node) if node.tag else "",
         )

@@ -11,6 +11,7 @@ from props_to_tree._command import text as texts
 from props_to_tree._command.document import Value
 from props_to_tree._command.errors import (
     ChangeError,
+    DocumentError,
     EditError,
     PathError,
 )
@@ -22,7 +23,7 @@ from props_to_tree._command.yaml_spans import (
     _Slot,
 )
 from props_to_tree._command.yaml_values import (
-    _NULL_TAG,
+    _HANDLE,
     _PROPERTIES,
     _TAG_TOKEN,
     _TAGGED_KINDS,
@@ -31,6 +32,7 @@ from props_to_tree._command.yaml_values import (
     Sequence,
     _collection,
     _flow,
+    _handles,
     _is_merge,
     _key,
     _one_value,
@@ -39,6 +41,7 @@ from props_to_tree._command.yaml_values import (
     _show,
     _show_str,
     _string,
+    _tag,
     _tagged,
 )
 from props_to_tree._command.yaml_view import View
@@ -80,12 +83,25 @@ class Writer(View):
     def parse(self, text: str) -> Value:
         """A VALUE: exactly one YAML flow value, nothing around it; other
         text is a string."""
-        node = _one_value(text)
+        node, directives = _one_value(text), ""
+        if node is None and "!" in text:  # a tag through a handle, perhaps
+            handles = _handles(self.text)
+            used = set(re.findall(_HANDLE, text))
+            undeclared = sorted(used - set(handles))
+            if undeclared:
+                return Value(
+                    text,
+                    _show_str(text),
+                    refused=f"{text!r} uses the tag handle {undeclared[0]}, "
+                    "which the document does not declare (%TAG)",
+                )
+            directives = "".join(handles[handle] for handle in sorted(used))
+            node = _one_value(text, directives) if used else None
         if node is None:
             return Value(text, _show_str(text))
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
         refused = None
-        if not _readable(text, node):
+        if not _readable(text, node, directives):
             refused = f"{text!r} is not what its tag says, to a YAML reader"
         return Value(
             data,
@@ -93,6 +109,7 @@ class Writer(View):
             text,
             collection=_collection(node),
             kind=_TAGGED_KINDS.get(node.tag),
+            tag=_tag(text, node) if node.tag else "",
             refused=refused,
         )
 
@@ -134,7 +151,41 @@ class Writer(View):
         return self._append(node, value)
 
     def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
-        return self._insert(self.root if not path else self._get(path), keys, value)
+        node = self.root if not path else self._get(path)
+        if path and isinstance(node, Scalar) and not node.tag and _scalar(node) is None:
+            return self._into_null(self._holding(path, node), keys, value)
+        return self._insert(node, keys, value)
+
+    def _into_null(self, slot: _Slot, keys: list[str], value: Value) -> list[Splice]:
+        """The null of `slot` (`key:`, `~`) made a mapping of `keys`: in block
+        style below a block mapping's key or after a block list's dash, the
+        members indented as the file's are, else in flow style."""
+        text = self.text
+        names = [_string(key, "", text, None, slot.flow) for key in keys]
+        if slot.flow:
+            new = self._render(value, None, flow=True)
+            for name in reversed(names):
+                new = f"{{{name}: {new}}}"
+            return [Splice(slot.value, slot.end, new)]
+        start = texts.line_start(text, slot.start)
+        unit = " " * _mapping_indent(text)
+        if slot.key is None:  # "- ~": the first key after the dash
+            indent = " " * (slot.start - start + 2)
+            lead = "" if text[slot.value - 1 : slot.value] == " " else " "
+            new = self._nested(names, value, indent, unit)
+            return [Splice(slot.value, slot.end, lead + new)]
+        # The null's text goes, its anchor stays; the keys go below the line,
+        # after its comment.
+        properties = re.compile(_PROPERTIES).match(text, slot.value).end()  # type: ignore[union-attr]
+        kept = text[slot.value : min(properties, slot.end)].strip()
+        colon = text.rfind(":", slot.key.end_mark.index, slot.value + 1)
+        indent = " " * (slot.start - start) + unit
+        nested = self._nested(names, value, indent, unit)
+        after = texts.line_end(text, slot.end)
+        return [
+            Splice(colon + 1, slot.end, " " + kept if kept else ""),
+            Splice(after, after, "\n" + indent + nested),
+        ]
 
     def _set_top(self, value: Value) -> list[Splice]:
         root = self.root
@@ -159,7 +210,14 @@ class Writer(View):
         if isinstance(node, Mapping):
             twice = sum(_key(text, k) == path[-1] for k, _ in node.value) > 1
             if twice:  # readers take the last, and then the one before: all go
-                rest = self.reload(texts.apply(text, self._delete(node, index, path)))
+                try:
+                    rest = self.reload(
+                        texts.apply(text, self._delete(node, index, path))
+                    )
+                except DocumentError as exc:  # an anchor gone with the one
+                    raise ChangeError(
+                        f"the changes would break the document: {exc.problem}"
+                    ) from None
                 after = texts.apply(rest.text, rest.delete(path))
                 return [texts.difference(text, after)]
         return self._delete(node, index, path)
@@ -171,7 +229,9 @@ class Writer(View):
             # The last member of a block collection: it becomes empty, at the
             # top of a document too, which would otherwise read as null.
             empty = "{}" if isinstance(node, Mapping) else "[]"
-            value = Value({} if empty == "{}" else [], empty, empty)
+            value = Value(
+                {} if empty == "{}" else [], empty, empty, collection=_collection(node)
+            )
             if node is self.root:
                 return self._set_top(value)
             splices = self._replace(self._holding(path[:-1], node), value)
@@ -199,8 +259,14 @@ class Writer(View):
             return [Splice(start, end, self._render(value, None, flow=slot.flow), gap)]
         after = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
         properties = text[start : min(after, end)]
-        # A tag given stands where the old one stood; a null's goes with it.
-        retag = _tagged(value) or getattr(old, "tag", "") == _NULL_TAG
+        # What is written is the VALUE, its tag too: a scalar's old tag goes
+        # (`!Ref x` set to y is the string y, not a reference), and only a
+        # collection that stays one of its kind keeps its own (`!!omap`).
+        retag = (
+            _tagged(value)
+            or isinstance(old, Scalar)
+            or _collection(old) != value.collection
+        )
         kept = re.sub(_TAG_TOKEN, "", properties) if retag else properties
         start += len(properties)
         if isinstance(old, Scalar) or old.flow_style:
@@ -303,7 +369,8 @@ class Writer(View):
             new = self._block(item, value.text, indent + " " * len(dash), "")
         else:
             new = self._render(value, None, like)  # in a block list
-        where = texts.line_end(text, last.end)
+        column = last.start - texts.line_start(text, last.start)
+        where = _past_own_comments(text, texts.line_end(text, last.end), column)
         splices = [Splice(where, where, "\n" + indent + dash + new)]
         return self._stripped_at_end(where) + splices
 
@@ -328,6 +395,7 @@ class Writer(View):
         indent = " " * (first - texts.line_start(text, first))
         unit = " " * _mapping_indent(text)
         after = texts.line_end(text, self._members(mapping)[-1].end)
+        after = _past_own_comments(text, after, len(indent))
         nested = self._nested(names, value, indent, unit, like)
         splices = [Splice(after, after, "\n" + indent + nested)]
         return self._stripped_at_end(after) + splices
@@ -412,6 +480,23 @@ class Writer(View):
 
         write(node, indent, lead)
         return "\n".join(lines)
+
+
+def _past_own_comments(text: str, end: int, column: int) -> int:
+    """The end of the comment lines that follow the line ending at `end`
+    indented deeper than `column`, a member's dash or key, up to a blank
+    line: they are that member's (`# the line above is commented out`), and
+    what is added after it goes after them."""
+    while True:
+        start = texts.next_line(text, end)
+        stop = texts.line_end(text, start)
+        line = text[start:stop]
+        content = line.lstrip(" \t")
+        if start == stop or not content.startswith("#"):
+            return end
+        if len(line) - len(content) <= column:
+            return end
+        end = stop
 
 
 def _keeping_comments(text: str, splice: Splice, member: int) -> Splice:
