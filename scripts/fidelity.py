@@ -37,6 +37,15 @@ plain must read as a string there too.
   block): its one line then gives way to one or more lines, the first
   starting with what stood before the value, the last ending with what
   followed it.  One edit must read back as the value set, too.
+- number among strings: in the first list of two or more items that are all
+  strings, `1.10` appended adds one line (or changes the one line of a list
+  in brackets), warns that it is a number among strings, and reads back as
+  the number; the quoted text the warning gives, `"1.10"`, appended instead
+  reads back as the string "1.10".  YAML is read back by ruamel.yaml too.
+- tag dropped (YAML): the first scalar with a tag and a plain value of one
+  word (`!Ref bucket`), set to that word and "x", changes its line alone, in it only
+  the value's text, warns that the tag was dropped, and reads back as an
+  untagged string, to PyYAML and to ruamel.yaml alike.
 - selector edit: in a list of two or more tables, an item found by a short
   value of its own (a key whose value no other item of the list holds) and
   a short value of that item set through `LIST[KEY=VALUE].KEY2`: exactly
@@ -57,7 +66,8 @@ two, no tag); both are counted apart from the failures.  The first few
 failures of each check are shown on standard error, with the reason.
 
     python scripts/fidelity.py [--jobs N] [--examples N] [ROOT ...]
-        (default roots: /usr and sys.base_prefix)
+        (default roots: /usr and sys.base_prefix; ruamel.yaml, of the bench
+        dependency group, reads YAML back too)
 """
 
 from __future__ import annotations
@@ -84,7 +94,7 @@ import yaml
 
 from props_to_tree._command import paths
 from props_to_tree._command.document import find
-from props_to_tree._command.edit import Change, Editor
+from props_to_tree._command.edit import Change, Editor, kind
 from props_to_tree._command.errors import EditError
 from props_to_tree._command.formats import SUFFIXES
 from props_to_tree._command.formats import load as _load
@@ -108,6 +118,8 @@ CHECKS = [
     "list delete",
     *AWKWARD,
     "value tag",
+    "number among strings",
+    "tag dropped",
     "selector edit",
     "every item",
 ]
@@ -275,6 +287,10 @@ def _shown_change(removed: list[str], added: list[str]) -> str:
 def _spellings(shown: str, line: str) -> list[str]:
     """How a short value that lists as `shown` may be written on `line`:
     a string in any quotes, with escapes too; a YAML null as nothing."""
+    tagged = re.fullmatch(r"(![^ ]*) (.*)", shown)
+    if tagged:  # a tag, then its value in any quotes
+        tag, value = tagged.groups()
+        return [f"{tag} {spelling}" for spelling in _spellings(value, line)]
     if shown in ("true", "false"):
         return [shown, shown.capitalize(), shown.upper()]
     if shown == "null":
@@ -414,6 +430,9 @@ class Targets:
         self.string: tuple[paths.Path, str] | None = None
         self.item: tuple[paths.Path, str, tuple[str, Any]] | None = None
         self.tag: tuple[str, str] | None = None
+        self.tagged: tuple[paths.Path, str, str] | None = None
+        self.strings: paths.Path | None = None
+        lists: set[tuple[paths.Segment, ...]] = set()
         for where, value, text in zip(found, values, shown, strict=True):
             change = new_value(text)
             if change and self.short is None:
@@ -423,6 +442,11 @@ class Targets:
                 self.item = (path, text, change)
             if self.string is None and _is_word_string(fmt, value, text):
                 self.string = (paths.parse(where), text)
+            if isinstance(path[-1], int) and not isinstance(path[0], int):
+                lists.add(tuple(path[:-1]))
+            word = re.fullmatch(r"(![^ ]*) ([^\s\"'#,\[\]{}]+)", text)
+            if self.tagged is None and fmt == "yaml" and word:
+                self.tagged = (path, text, word[1])
             if self.tag is None and fmt == "yaml" and text.startswith("!"):
                 written = text.split(" ", 1)[0]
                 try:
@@ -436,6 +460,26 @@ class Targets:
             if len(items) < 2 or len(find(document.tree, items[:-1])) < 2:
                 self.item = None
         self.chosen, self.every = _lists_of_tables(fmt, document, root, found, shown)
+        self.strings = next(
+            (list(p) for p in sorted(lists, key=str) if _of_strings(document, list(p))),
+            None,
+        )
+
+
+def _of_strings(document: Any, above: paths.Path) -> bool:
+    """Whether the list at `above` holds two or more items, all strings."""
+    count = document.members(above)
+    if not isinstance(count, int) or count < 2:
+        return False
+    for index in range(count):
+        item = document.current([*above, index])
+        if (
+            item is None
+            or item.collection
+            or (item.kind or kind(item.data)) != "a string"
+        ):
+            return False
+    return True
 
 
 Short = tuple[str, tuple[str, Any]]  # a value as listed, and a change to it
@@ -520,11 +564,15 @@ class Case:
         self.root = read_back(fmt, text, document)
         self.made: dict[str, str] = {}  # the new text of each check's change
 
-    def edit(self, change: Change) -> tuple[str, list[str], list[str], Any]:
-        """The new text, the lines it changed, and how it reads back.  On a
-        CRLF copy, every line break must be "\\r\\n", and the change must be
-        the one made to the file as it is."""
-        editor = Editor(self.document, lambda _: None)
+    def edit(
+        self, change: Change, warned: list[str] | None = None
+    ) -> tuple[str, list[str], list[str], Any]:
+        """The new text, the lines it changed, and how it reads back; the
+        change's warnings go to `warned`.  On a CRLF copy, every line break
+        must be "\\r\\n", and the change must be the one made to the file as
+        it is."""
+        said: list[str] = [] if warned is None else warned
+        editor = Editor(self.document, said.append)
         editor.apply([change])
         new = self.made[change.origin] = editor.document.text
         if self.lf is not None:
@@ -623,6 +671,71 @@ def tagged(case: Case, targets: Targets) -> None:
     _set(case, path, shown, f"{written} y", (tag, "y"))
 
 
+def ruamel_at(text: str, path: paths.Path) -> Any:
+    """What ruamel.yaml's round-trip reader makes of the value at `path`."""
+    from ruamel.yaml import YAML
+
+    documents = [d for d in YAML(typ="rt").load_all(text) if d is not None]
+    node: Any = documents[0] if len(documents) == 1 else documents
+    for segment in path:
+        node = node[segment]
+    return node
+
+
+def among_strings(case: Case, targets: Targets) -> None:
+    assert targets.strings is not None
+    above = targets.strings
+    kind_, items = case.value(case.root, above)
+    for typed, data in (("1.10", 1.1), ('"1.10"', "1.10")):
+        warned: list[str] = []
+        path = [*above, len(items)]
+        new, removed, added, root = case.edit(Change(path, typed, typed), warned)
+        removed, added = _commas_aside(removed, added)
+        alone = (removed, len(added)) == ([], 1)
+        if not (alone or (len(removed), len(added)) == (1, 1)):
+            raise Failed(f"appending {typed} changed {_shown_change(removed, added)}")
+        shown = json.dumps(typed, ensure_ascii=False)
+        warning = (
+            f"{paths.show(path)!r} is a number among strings; "
+            f"write '{shown}' to keep a string"
+        )
+        warned = [w for w in warned if "is shared through" not in w]  # aliases
+        if warned != ([warning] if data == 1.1 else []):
+            raise Failed(f"appending {typed} warned {warned}")
+        wanted = (kind_, [*items, expected(case.fmt, data, typed.strip('"'))])
+        got = case.value(root, above)
+        if got != wanted:
+            raise Failed(
+                f"with {typed} appended the list reads {_clip(str(got[1]), 160)}"
+            )
+        if case.fmt == "yaml":
+            other = ruamel_at(new, path)
+            if not isinstance(other, type(data)) or other != data:
+                raise Failed(f"ruamel.yaml reads {typed} appended as {other!r}")
+
+
+def tag_dropped(case: Case, targets: Targets) -> None:
+    assert targets.tagged is not None
+    path, shown, tag = targets.tagged
+    typed = shown.split(" ", 1)[1] + "x"
+    warned: list[str] = []
+    new, removed, added, root = case.edit(Change(path, typed, "untagged"), warned)
+    value_in_place(removed, added, shown, False)
+    warning = (
+        f"{paths.show(path)!r} had the tag {tag} and is now a string; "
+        f"write '{tag} {typed}' to keep it"
+    )
+    warned = [w for w in warned if "is shared through" not in w]  # aliases
+    if warned != [warning]:
+        raise Failed(f"setting {typed} warned {warned}")
+    got = case.value(root, path)
+    if got != ("tag:yaml.org,2002:str", typed):
+        raise Failed(f"{typed} reads back as {_said(got)}")
+    other = ruamel_at(new, path)
+    if not isinstance(other, str) or other != typed:  # not a TaggedScalar
+        raise Failed(f"ruamel.yaml reads {typed} as {other!r} ({type(other).__name__})")
+
+
 def list_change(case: Case, targets: Targets, append: bool) -> None:
     assert targets.item is not None
     path, _, (typed, data) = targets.item
@@ -716,6 +829,11 @@ def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str
     for name in AWKWARD:
         run = partial(awkward, targets=targets, name=name)
         yield name, run if string else "no short string"
+    run = partial(among_strings, targets=targets)
+    yield "number among strings", run if targets.strings else "no list of strings"
+    if targets.fmt == "yaml":
+        run = partial(tag_dropped, targets=targets)
+        yield "tag dropped", run if targets.tagged else "no tagged plain word"
     run = partial(selector_edit, targets=targets)
     yield "selector edit", run if targets.chosen else "no list of tables told apart"
     run = partial(every_item, targets=targets)
@@ -881,13 +999,13 @@ def main() -> None:
         for line in lines[: args.examples]:
             print(f"  {line}", file=sys.stderr)
 
-    print(f"{'format':7} {'check':26} {'passed':>7} {'of':>7} {'share':>7}")
+    print(f"{'format':7} {'check':28} {'passed':>7} {'of':>7} {'share':>7}")
     for fmt, check in sorted(counts, key=lambda key: _order(*key)):
         tally = counts[fmt, check]
         passed, of = tally["passed"], tally["passed"] + tally["failed"]
         if of or check != "file":
             share = f"{passed / of:.1%}" if of else "n/a"
-            print(f"{fmt:7} {check:26} {passed:7} {of:7} {share:>7}")
+            print(f"{fmt:7} {check:28} {passed:7} {of:7} {share:>7}")
     print("\nskipped (not counted in 'of'), as it is and as a CRLF copy:")
     by_format = Counter(fmt for _, fmt, _, _ in done)
     for fmt in sorted(by_format):

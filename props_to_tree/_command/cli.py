@@ -47,7 +47,8 @@ JSON, TOML values for TOML, YAML flow values for YAML; text that is not a value
 is a string.  Changes apply in the order given, all or none: if one fails,
 nothing is written, in any FILE.  With several FILEs each line printed starts
 with FILE:, and changes need -i or --diff.  Exit status: 0 on success, 2 for a
-usage or input error, 1 when the output cannot be written.
+usage or input error, 1 when the output cannot be written or another program
+changed a FILE where a change was being made.
 
 examples:
   props-to-tree config.toml                       list every value
