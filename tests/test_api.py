@@ -28,6 +28,7 @@ from props_to_tree._command import atomic, paths
 from props_to_tree._command import cli as _cli
 
 UTC = datetime.UTC
+_HOURS = datetime.timedelta(hours=1)
 
 # (format, document, path, Python value, the document after): exactly.
 VALUES = [
@@ -62,6 +63,25 @@ VALUES = [
         "d = 2025-01-02T03:04:05+00:00\n",
     ),
     ("toml", "t = 07:00:00\n", "t", datetime.time(8, 30), "t = 08:30:00\n"),
+    # YAML's dates and date-times, written plain in ISO form.
+    ("yaml", "d: 2024-01-01\n", "d", datetime.date(2025, 2, 3), "d: 2025-02-03\n"),
+    (
+        "yaml",
+        "d: x\n",
+        "e",
+        datetime.datetime(2025, 1, 2, 3, 4, 5, 60, tzinfo=UTC),
+        "d: x\ne: 2025-01-02T03:04:05.000060+00:00\n",
+    ),
+    (
+        "yaml",
+        "d: [1]\n",
+        "d[1]",
+        datetime.datetime(2025, 1, 2),
+        "d: [1, 2025-01-02T00:00:00]\n",
+    ),
+    # A string of a date's form is quoted, as YAML 1.1's readers take it for one.
+    ("yaml", "d: x\n", "d", "2024-01-01", 'd: "2024-01-01"\n'),
+    ("yaml", "d: x\n", "d", "2024-13-01", 'd: "2024-13-01"\n'),
     # Lists and dicts, into block and flow places.
     (
         "json",
@@ -137,7 +157,16 @@ def _lists(value):
         ("json", {1}, TypeError, "JSON holds no set"),
         ("yaml", object(), TypeError, "YAML holds no object"),
         ("json", {1: 2}, TypeError, "a key must be a str, not int"),
-        ("yaml", datetime.date(2024, 1, 1), TypeError, "YAML has no dates"),
+        ("yaml", datetime.time(1), TypeError, "YAML has no times of day: pass a str"),
+        ("json", datetime.date(2024, 1, 1), TypeError, "JSON has no dates or times"),
+        (
+            "yaml",
+            datetime.datetime(
+                2024, 1, 1, tzinfo=datetime.timezone(datetime.timedelta(seconds=1))
+            ),
+            ValueError,
+            "YAML cannot hold datetime.datetime(2024",
+        ),
         ("json", math.nan, ValueError, "JSON has no NaN or infinity"),
         ("json", [math.inf], ValueError, "JSON has no NaN or infinity"),
         ("toml", 2**64, ValueError, "TOML's integers are 64-bit"),
@@ -208,12 +237,49 @@ def test_reading_by_path_and_selector():
             "yaml",
             "on: 2024-01-01\nb: &b {x: 0x10, y: !!str 3}\nc: {<<: *b, z: !Ref q}\n",
             {
-                "on": "2024-01-01",
+                "on": datetime.date(2024, 1, 1),
                 "b": {"x": 16, "y": "3"},
                 "c": {"z": "q", "x": 16, "y": "3"},
             },
         ),
         ("yaml", "a: !!float 1\nb: 'x'\nc: ~\n", {"a": 1.0, "b": "x", "c": None}),
+        # YAML 1.1's timestamps, where they are real dates; else strings.
+        (
+            "yaml",
+            "a: 2001-12-14t21:59:43.1234567-05:00\nb: 2001-12-14 21:59:43.10 -5\n"
+            "c: 2024-1-1 1:02:03Z\nd: !!timestamp 2024-01-01\n"
+            "e: 2024-01-01T10\nf: 2024-02-30\ng: 2024-1-1\nh: '2024-01-01'\n"
+            "i: 2024-01-01 24:00:00\n",
+            {
+                "a": datetime.datetime(
+                    2001,
+                    12,
+                    14,
+                    21,
+                    59,
+                    43,
+                    123456,
+                    tzinfo=datetime.timezone(-_HOURS * 5),
+                ),
+                "b": datetime.datetime(
+                    2001,
+                    12,
+                    14,
+                    21,
+                    59,
+                    43,
+                    100000,
+                    tzinfo=datetime.timezone(-_HOURS * 5),
+                ),
+                "c": datetime.datetime(2024, 1, 1, 1, 2, 3, tzinfo=UTC),
+                "d": datetime.date(2024, 1, 1),
+                "e": "2024-01-01T10",
+                "f": "2024-02-30",
+                "g": "2024-1-1",
+                "h": "2024-01-01",
+                "i": "2024-01-01 24:00:00",
+            },
+        ),
         ("yaml", "", {}),
         ("yaml", "- 1\n---\n- 2\n", [[1], [2]]),
         ("toml", "d = 2024-01-01\n", {"d": datetime.date(2024, 1, 1)}),
@@ -967,13 +1033,15 @@ LAYOUTS = [
     ("yaml", "? a\n? b\n", ["--set", "b=2"], "? a\n? b\n: 2\n"),
     ("yaml", "d: !!null\ne: 1\n", ["--set", "d=1"], "d: 1\ne: 1\n"),
     ("yaml", "a: |+\n  x\n\nb: 1\n", ["--set", "a=y\n\n"], "a: |+\n  y\n\nb: 1\n"),
-    # What YAML would fold or refuse raw is escaped; YAML 1.1 dates quoted.
+    # What YAML would fold or refuse raw is escaped; a VALUE of YAML 1.1's
+    # timestamp form is a date, written as typed, and one of that form that
+    # is no real date a string, quoted, as YAML 1.1's readers would fail it.
     ("yaml", "k: a\n", ["--set", "k=x\ry\u2028z"], 'k: "x\\ry\\u2028z"\n'),
     (
         "yaml",
         "k: a\n",
-        ["--set", "k=2001-12-14 21:59:43 -5"],
-        'k: "2001-12-14 21:59:43 -5"\n',
+        ["--set", "k=2001-12-14 21:59:43 -5", "--set", "j=2024-02-30"],
+        'k: 2001-12-14 21:59:43 -5\nj: "2024-02-30"\n',
     ),
     # What follows a block scalar must not change it.
     ("yaml", "a: |+\n  keep\n\n", ["--set", "b=x"], "a: |+\n  keep\n\nb: x\n"),

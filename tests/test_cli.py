@@ -356,6 +356,34 @@ def test_changes_that_show_more_than_asked_are_warned_of(
             'a = "x\u2028y\u0085z"\nb = NaN\n',
         ),
         ("yaml", 'a: "x\u2028y"\n', 'a = "x\\u2028y"\n'),  # YAML folds it raw
+        # Numbers as written, in every format; dates too, in YAML.
+        (
+            "json",
+            '{"a": [1E400, 1e5, -0, 1.10, -0.0, 1.5, 12345678901234567890, -1e-7]}',
+            "a[0] = 1E400\na[1] = 1e5\na[2] = -0\na[3] = 1.10\na[4] = -0.0\n"
+            "a[5] = 1.5\na[6] = 12345678901234567890\na[7] = -1e-7\n",
+        ),
+        (
+            "jsonc",
+            '{"a": 1.50, // c\n "b": [-0, 2E1,],}',
+            "a = 1.50\nb[0] = -0\nb[1] = 2E1\n",
+        ),
+        (
+            "toml",
+            "a = 0o755\nb = [1_000, +5, 0xdead_BEEF, 0b1]\nc = {d.e = 1e5, f = +inf}\n"
+            "g = 1.10\nh = -0\n[[t]]\ni = -0.0\n",
+            "a = 0o755\nb[0] = 1_000\nb[1] = +5\nb[2] = 0xdead_BEEF\nb[3] = 0b1\n"
+            "c.d.e = 1e5\nc.f = +inf\ng = 1.10\nh = -0\nt[0].i = -0.0\n",
+        ),
+        (
+            "yaml",
+            "a: 0x1F\nb: [1.10, 1e3, +1, .Inf, 0o17]\nc: 2024-01-01\n"
+            "d: 2001-12-14 21:59:43.10 -5\ne: 2024-02-30\nf: '2024-01-01'\n"
+            "g: 2024-01-01T10\n",
+            "a = 0x1F\nb[0] = 1.10\nb[1] = 1e3\nb[2] = +1\nb[3] = .Inf\nb[4] = 0o17\n"
+            "c = 2024-01-01\nd = 2001-12-14 21:59:43.10 -5\ne = 2024-02-30\n"
+            'f = "2024-01-01"\ng = 2024-01-01T10\n',
+        ),
     ],
 )
 def test_odd_documents_list_one_line_per_leaf(tmp_path, command, fmt, document, lines):
@@ -419,6 +447,16 @@ GETS = [
     ("yaml", "a: |\n  x\n  y\nb: !!str 80\nc: '80'\n", "a", "x\ny\n\n"),
     ("yaml", "b: !!str 80\nc: '80'\nd: ~\n", "b", "80\n"),
     ("yaml", "b: !!str 80\nc: '80'\nd: ~\n", "d", "null\n"),
+    ("json", '{"a": {"b": 1e5, "c": [1.10]}}', "a", "a.b = 1e5\na.c[0] = 1.10\n"),
+    ("toml", "mode = 0o755\n", "mode", "0o755\n"),
+    ("yaml", "built: 2024-01-01 10:00:00\n", "built", "2024-01-01 10:00:00\n"),
+    # Selectors compare dates as dates.
+    (
+        "yaml",
+        "- {d: 2024-01-01 00:00:00 +00:00, n: 1}\n- {d: '2024-01-01T00:00:00Z', n: 2}\n",
+        "[d=2024-01-01T00:00:00Z].n",
+        "1\n",
+    ),
     # Every match in document order: a value a line, a table as its lines.
     ("yaml", COMPOSE, "services.*.image", "nginx:1.25\npostgres:16\n"),
     ("yaml", COMPOSE, 'services["*"]', "odd\n"),

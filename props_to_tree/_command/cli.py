@@ -444,7 +444,8 @@ def _shown(
     kind, guessed = formats.detect(file, args.format)
     text, name = _read(file, args.max_size)
     try:
-        document = formats.load(kind, formats.split_mark(text)[1], name, guessed)
+        body = formats.split_mark(text)[1]
+        document = formats.load(kind, body, name, guessed, written=True)
         found = [get(document, path, args.paint) for path in wanted]
         tree = None if wanted else document.tree
     except (PathError, DocumentError) as exc:  # YAML's aliases, say

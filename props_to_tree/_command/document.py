@@ -16,11 +16,12 @@ if TYPE_CHECKING:
 
     class Format(Protocol):
         """A format's reader: `load` gives a document of `text`, or raises
-        DocumentError."""
+        DocumentError; where `written`, one whose numbers show as written
+        (`1.10`, `0o755`), for a listing."""
 
         name: str
 
-        def load(self, text: str) -> Document: ...
+        def load(self, text: str, written: bool = False) -> Document: ...
 
     class Document(Protocol):
         """A parsed document of one format, over its text.
@@ -92,6 +93,40 @@ class Value:
         self.refused = refused
 
 
+class WrittenFloat(float):
+    """A float read from a document that shows as it is written there (`1.10`,
+    `1e5`, `1E400`), where Python would show it otherwise."""
+
+    __slots__ = ("text",)
+    text: str
+
+
+class WrittenInt(int):
+    """An int that shows as it is written (`0o755`, `1_000`, `+1`, `-0`)."""
+
+    text: str
+
+
+def written_float(text: str) -> float:
+    """The float of `text`, which shows as `text` where Python's own showing
+    of it differs."""
+    number = float(text)
+    if float.__repr__(number) == text:
+        return number
+    found = WrittenFloat(number)
+    found.text = text
+    return found
+
+
+def written_int(text: str, number: int) -> int:
+    """`number`, which shows as `text` where Python's own showing differs."""
+    if int.__repr__(number) == text:
+        return number
+    found = WrittenInt(number)
+    found.text = text
+    return found
+
+
 def item_index(segment: int, count: int) -> int | None:
     """The item that `segment` names in a list of `count`, counted from 0
     (a negative one from the end), or None where there is no such item."""
@@ -137,22 +172,34 @@ def collection(data: Any) -> str:
 
 def copied(data: Any) -> Any:
     """A copy of a tree of dicts and lists, for a caller to keep: the
-    document's own tree is never handed out."""
-    if type(data) is dict:
+    document's own tree is never handed out, and a number that shows as
+    written is a plain one."""
+    kind = type(data)
+    if kind is dict:
         return {key: copied(value) for key, value in data.items()}
-    if type(data) is list:
+    if kind is list:
         return [copied(value) for value in data]
-    return data
+    if kind is WrittenFloat:
+        return float(data)
+    return int(data) if kind is WrittenInt else data
 
 
 def plain(
-    data: Any, name: str, *, nulls: bool, dates: bool, surrogates: bool = True
+    data: Any,
+    name: str,
+    *,
+    nulls: bool,
+    dates: bool,
+    times: bool | None = None,
+    surrogates: bool = True,
 ) -> Any:
     """Python data as the plain types a format of `name` holds: str, int,
-    float, bool, None where `nulls`, dates and times where `dates`, lists
-    (of tuples too) and dicts with string keys, whose strings may hold lone
-    surrogates where `surrogates`.  TypeError says what it cannot hold, and
-    ValueError which string."""
+    float, bool, None where `nulls`, dates (and date-times) where `dates`,
+    times of day where `times` (by default as `dates`), lists (of tuples
+    too) and dicts with string keys, whose strings may hold lone surrogates
+    where `surrogates`.  TypeError says what it cannot hold, and ValueError
+    which string."""
+    times = dates if times is None else times
     import datetime
     import re
 
@@ -174,7 +221,9 @@ def plain(
             return text(data)
         if data is None and nulls:
             return None
-        if isinstance(data, datetime.date | datetime.time) and dates:
+        if isinstance(data, datetime.date) and dates:
+            return data
+        if isinstance(data, datetime.time) and times:
             return data
         if isinstance(data, list | tuple):
             return [made(item) for item in data]
@@ -185,6 +234,8 @@ def plain(
             return {text(key): made(value) for key, value in data.items()}
         if data is None:
             raise TypeError(f"{name} has no null (delete removes a key)")
+        if isinstance(data, datetime.time) and dates:
+            raise TypeError(f"{name} has no times of day: pass a str")
         if isinstance(data, datetime.date | datetime.time):
             raise TypeError(f"{name} has no dates or times: pass a str")
         raise TypeError(f"{name} holds no {type(data).__name__}")

@@ -68,12 +68,14 @@ def load(
     source: str = "",
     guessed: bool = False,
     option: str = "--format",
+    written: bool = False,
 ) -> Document:
     """The document of format `name` in `text`, which holds no byte-order
     mark; errors name `source` where given, and, where the format was
-    `guessed`, the `option` that names one."""
+    `guessed`, the `option` that names one.  Where `written`, its numbers
+    show as written, for a listing."""
     try:
-        return reader(name).load(text)
+        return reader(name).load(text, written)
     except DocumentError as exc:
         hint = ""
         if guessed and str(exc).startswith("not valid"):

@@ -73,7 +73,13 @@ _SIMPLE: dict[type, Callable[[Any], str]] = {
     int: int.__repr__,
     bool: {True: "true", False: "false"}.__getitem__,
     type(None): lambda _: "null",
+    document.WrittenFloat: operator.attrgetter("text"),
+    document.WrittenInt: operator.attrgetter("text"),
 }
+
+
+def _minus_zero(text: str) -> int:
+    return document.written_int(text, int(text))
 
 
 def show(value: Any) -> str:
@@ -119,18 +125,24 @@ class Json:
     name = "JSON"
     comments = False  # JSONC: comments and trailing commas are expected
 
-    def load(self, text: str) -> JsonDocument:
+    def load(self, text: str, written: bool = False) -> JsonDocument:
         """The document in `text`; JSON with comments or trailing commas is
         taken as JSONC.  Nothing but white space (and comments) is an empty
-        document, which lists nothing and takes a first key."""
+        document, which lists nothing and takes a first key.  Where
+        `written`, its numbers show as written."""
+        hooks: dict[str, Any] = {}
+        if written:
+            hooks["parse_float"] = document.written_float
+            if "-0" in text:  # the one integer that Python shows otherwise
+                hooks["parse_int"] = _minus_zero
         if not self.comments:
             try:
-                return JsonDocument(text, text, json.loads(text))
+                return JsonDocument(text, text, json.loads(text, **hooks))
             except ValueError:
                 pass  # perhaps comments: blanked, the text may read
         blank = _blanked(text)
         try:
-            data = json.loads(blank)
+            data = json.loads(blank, **hooks)
         except json.JSONDecodeError as exc:
             if not blank.strip(_WHITE):
                 return JsonDocument(text, blank, {}, empty=True)

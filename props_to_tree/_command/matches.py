@@ -112,6 +112,8 @@ class _Step:
         assert wanted is not None
         if found.shown == wanted.shown:
             return True
+        if _date(data) and _date(wanted.data):  # compared as dates
+            return type(data) is type(wanted.data) and bool(data == wanted.data)
         return _number(data) and _number(wanted.data) and data == wanted.data
 
     def nowhere(self, before: Pattern, live: list[Path]) -> str:
@@ -195,6 +197,10 @@ def _what(segment: Segment | Selector) -> str:
 
 def _count(count: int, what: str) -> str:
     return f"{count:,} {what}" + ("" if count == 1 else "s")
+
+
+def _date(data: object) -> bool:
+    return hasattr(data, "isoformat") and hasattr(data, "year")
 
 
 def _number(data: object) -> bool:

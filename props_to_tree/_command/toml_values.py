@@ -10,6 +10,7 @@ import re
 import tomllib
 
 from props_to_tree._command import text as texts
+from props_to_tree._command.document import WrittenFloat, WrittenInt
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -36,11 +37,13 @@ def _basic(text: str, *, escapes: bool) -> str:
 
 
 def show(value: Any) -> str:
-    """A value as one line of TOML value syntax."""
+    """A value as one line of TOML value syntax; a number as written."""
     if isinstance(value, str):
         return _basic(value, escapes=False)
     if isinstance(value, bool):
         return "true" if value else "false"
+    if type(value) is WrittenFloat or type(value) is WrittenInt:
+        return value.text
     if isinstance(value, int):
         return int.__repr__(value)
     if isinstance(value, float):

@@ -31,7 +31,8 @@ if TYPE_CHECKING:
 class Yaml:
     name = "YAML"
 
-    def load(self, text: str) -> YamlDocument:
+    def load(self, text: str, written: bool = False) -> YamlDocument:
+        """The document in `text`; its numbers always show as written."""
         try:
             documents = list(pyyaml.compose_all(text, Loader=_Loader))
         except pyyaml.YAMLError as exc:

@@ -48,7 +48,20 @@ _FLOAT = re.compile(r"[-+]?(?:\.[0-9]+|[0-9]+(?:\.[0-9]*)?)(?:[eE][-+]?[0-9]+)?"
 _SPECIAL = {".inf": math.inf, "-.inf": -math.inf, "+.inf": math.inf, ".nan": math.nan}
 
 
-_STAMP = re.compile(r"[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:[Tt ][0-9:. +\-Zz]*)?")
+# YAML 1.1's timestamp, as its readers (PyYAML, ruamel.yaml, Ansible) take
+# it: a date, or a date and a time with a fraction and a zone.
+_TIMESTAMP = (
+    r"[0-9]{4}-[0-9]{2}-[0-9]{2}"
+    r"|[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:[Tt]|[ \t]+)[0-9]{1,2}:[0-9]{2}:[0-9]{2}"
+    r"(?:\.[0-9]*)?(?:[ \t]*(?:Z|[-+][0-9]{1,2}(?::[0-9]{2})?))?"
+)
+_STAMP = re.compile(
+    r"(?P<year>[0-9]{4})-(?P<month>[0-9]{1,2})-(?P<day>[0-9]{1,2})"
+    r"(?:(?:[Tt]|[ \t]+)(?P<hour>[0-9]{1,2}):(?P<minute>[0-9]{2}):(?P<second>[0-9]{2})"
+    r"(?:\.(?P<fraction>[0-9]*))?"
+    r"(?:[ \t]*(?P<zone>Z|(?P<sign>[-+])(?P<zone_hour>[0-9]{1,2})"
+    r"(?::(?P<zone_minute>[0-9]{2}))?))?)?"
+)
 
 
 # The patterns kept as text are compiled where first used (the re module
@@ -59,8 +72,7 @@ _YAML11 = (
     r"|[-+]?(?:0b[01_]+|0x[0-9a-fA-F_]+|0[0-7_]+|[0-9][0-9_]*(?::[0-5]?[0-9])+(?:\.[0-9_]*)?)"
     r"|[-+]?[0-9][0-9_]*(?:\.[0-9_]*)?(?:[eE][-+]?[0-9]+)?|[-+]?\.[0-9_]+"
     r"|=|<<"
-    r"|[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:(?:[Tt]|[ \t]+)[0-9]{1,2}:[0-9]{2}:[0-9]{2}"
-    r"(?:\.[0-9]*)?(?:[ \t]*(?:Z|[-+][0-9]{1,2}(?::[0-9]{2})?))?)?"
+    r"|" + _TIMESTAMP
 )
 
 
@@ -103,13 +115,43 @@ def _plain_value(text: str) -> Any:
         return float(text)
     if text.lower() in _SPECIAL:
         return _SPECIAL[text.lower()]
-    if _STAMP.fullmatch(text):
-        for parse in (datetime.date.fromisoformat, datetime.datetime.fromisoformat):
-            try:
-                return parse(text)
-            except ValueError:
-                pass
+    if text[4:5] == "-" and text[:1].isdigit():
+        return _timestamp(text)
     return text
+
+
+def _timestamp(text: str) -> Any:
+    """The date, or date and time, of a plain scalar that has YAML 1.1's
+    timestamp form and is a real one, its fraction cut to microseconds as
+    PyYAML cuts it; else the text, a string."""
+    found = _STAMP.fullmatch(text)
+    if found is None or (found["hour"] is None and len(text) != 10):
+        return text  # 2024-1-1, say: a date has two digits of month and day
+    try:
+        year, month, day = int(found["year"]), int(found["month"]), int(found["day"])
+        if found["hour"] is None:
+            return datetime.date(year, month, day)
+        zone = None
+        if found["sign"]:
+            offset = datetime.timedelta(
+                hours=int(found["zone_hour"]), minutes=int(found["zone_minute"] or 0)
+            )
+            zone = datetime.timezone(-offset if found["sign"] == "-" else offset)
+        elif found["zone"]:
+            zone = datetime.UTC
+        fraction = int((found["fraction"] or "")[:6].ljust(6, "0"))
+        return datetime.datetime(
+            year,
+            month,
+            day,
+            int(found["hour"]),
+            int(found["minute"]),
+            int(found["second"]),
+            fraction,
+            tzinfo=zone,
+        )
+    except ValueError:  # 2024-02-30, 25:00:00, an offset of a day or more
+        return text
 
 
 def _show_str(text: str) -> str:
@@ -172,7 +214,7 @@ def _core(node: Any) -> Any:
         found = _plain_value(text)
         kind = node.tag.rpartition(":")[2]
         wanted: dict[str, Any] = {"int": int, "float": (int, float), "bool": bool}
-        wanted["null"] = type(None)
+        wanted["null"], wanted["timestamp"] = type(None), datetime.date
         if isinstance(found, wanted.get(kind, ())) and (
             kind == "bool" or not isinstance(found, bool)
         ):
@@ -180,8 +222,7 @@ def _core(node: Any) -> Any:
         return text
     if node.style not in ("", None) or standard or node.tag == "!":
         return text
-    found = _plain_value(text)
-    return text if isinstance(found, datetime.date) else found
+    return _plain_value(text)
 
 
 def _scalar(node: Any) -> Any:
@@ -248,8 +289,16 @@ def _show(text: str, node: Any) -> str:
         shown = value if _plain(value) else _quoted(value)
         return f"{_tag(text, node)} {shown}"
     else:
-        return _show_data(_scalar(node))
+        data = _scalar(node)
+        if node.style in ("", None) and _written(data):
+            return str(node.value)  # a number or a date as written: 0x1F, 1.10
+        return _show_data(data)
     return f"{_tag(text, node)} {shown}" if node.tag else shown
+
+
+def _written(data: Any) -> bool:
+    """Whether a plain scalar that reads as `data` lists as it is written."""
+    return isinstance(data, int | float | datetime.date) and not isinstance(data, bool)
 
 
 def _tag(text: str, node: Any) -> str:

@@ -4,6 +4,7 @@ flow style, members removed with their lines."""
 
 from __future__ import annotations
 
+import datetime
 import re
 
 from props_to_tree._command import document, flow, paths
@@ -115,10 +116,15 @@ class Writer(View):
 
     def value(self, data: Any) -> Value:
         """A VALUE made of Python data, in flow style."""
-        data = document.plain(data, "YAML", nulls=True, dates=False, surrogates=False)
+        data = document.plain(
+            data, "YAML", nulls=True, dates=True, times=False, surrogates=False
+        )
         if isinstance(data, str):
             return Value(data, _show_str(data))
-        return self.parse(_flow(data))
+        made = self.parse(_flow(data))
+        if isinstance(data, datetime.date) and not isinstance(made.data, datetime.date):
+            raise ValueError(f"YAML cannot hold {data!r}")  # an offset in seconds
+        return made
 
     def reach(self, path: Path) -> tuple[int, int | None]:
         """How many segments of `path` are there, and how many items the
