@@ -623,6 +623,24 @@ REPLAYS = [
     ),
     # An item gone: which one cannot be told.
     ("i.json", '{"l": [1, 2]}', '{"l": [1]}', ["--delete", "l[1]"], CONFLICT + "l[1]"),
+    # A null is a value like any other.
+    ("z.yaml", "a:\nb: 1\n", "a:\nb: 2\n", ["--set", "a=ours"], "a: ours\nb: 2\n"),
+    # A change in an item appended follows it; one in an item that another
+    # program moved is made in no other item.
+    (
+        "c.json",
+        '{"a": [{"n": 1}]}',
+        '{"a": [{"n": 1}, {"n": 9}]}',
+        ["--set", 'a[1]={"n": 2}', "--set", "a[-1].m=3"],
+        '{"a": [{"n": 1}, {"n": 9}, {"n": 2, "m": 3}]}',
+    ),
+    (
+        "k.yaml",
+        "c:\n  - name: web\n    image: nginx\n",
+        "c:\n  - name: side\n    image: nginx\n  - name: web\n    image: nginx\n",
+        ["--set", "c[name=web].cpu=1", "--set", "c[0].image=nginx"],
+        CONFLICT + "c[0]",
+    ),
 ]
 
 
@@ -965,6 +983,32 @@ LAYOUTS = [
         '{\n  "a": {\n    "x": {\n      "y": 1\n    }\n  },\n'
         '  "b": {"c": {"d": 2}}\n}\n',
     ),
+    (
+        "yaml",
+        "c: !!null\nd: &n ~  # n\n",
+        ["--create", "--set", "c.x=1", "--set", "d.z=2"],
+        "c:\n  x: 1\nd: &n  # n\n  z: 2\n",
+    ),
+    ("yaml", "~\n", ["--create", "--set", "a.b=1"], "a:\n  b: 1\n"),
+    (
+        "json",
+        "null\n",
+        ["--create", "--set", "a.b=1"],
+        '{\n  "a": {\n    "b": 1\n  }\n}\n',
+    ),
+    # Keys with no value yet, in flow mappings too.
+    ("yaml", "j: {x, y: 2}\n", ["--set", "j.x=1"], "j: {x: 1, y: 2}\n"),
+    ("yaml", "j: {x: , y: 2}\n", ["--set", "j.x=1"], "j: {x: 1, y: 2}\n"),
+    # A deleted member takes the comment lines indented deeper, its own.
+    (
+        "yaml",
+        "r:\n  - a: 1\n    # b: 2\n  # of the list\n  - a: 3\n",
+        ["--delete", "r[0]"],
+        "r:\n  # of the list\n  - a: 3\n",
+    ),
+    # A one-line collection that loses its one member is written empty.
+    ("toml", "q = { a = 1 }\n", ["--delete", "q.a"], "q = {}\n"),
+    ("json", '{"l": [ 1 ]}', ["--delete", "l[0]"], '{"l": []}'),
     # A new table at the end of a file with no final line break adds none.
     ("toml", "a = 1", ["--create", "--set", "t.x=1"], "a = 1\n\n[t]\nx = 1"),
     ("toml", "", ["--create", "--set", "t.x=1"], "[t]\nx = 1\n"),

@@ -453,7 +453,8 @@ GETS = [
     # Selectors compare dates as dates.
     (
         "yaml",
-        "- {d: 2024-01-01 00:00:00 +00:00, n: 1}\n- {d: '2024-01-01T00:00:00Z', n: 2}\n",
+        "- {d: 2024-01-01 00:00:00 +00:00, n: 1}\n"
+        "- {d: '2024-01-01T00:00:00Z', n: 2}\n",
         "[d=2024-01-01T00:00:00Z].n",
         "1\n",
     ),
@@ -696,6 +697,11 @@ BAD_INPUT = [
         ["--format", "yaml", "--delete", "a"],
         "x: 1\na: &a 1\nb: *a\n",
         "would break the document: the alias *a has no anchor (line 3 as read)",
+    ),
+    (
+        ["--format", "yaml", "--set", "[1].k=!e!str q"],
+        "%TAG !e! tag:yaml.org,2002:\n---\na: !e!str x\n---\nk: 1\n",
+        "'!e!str q' uses the tag handle !e!, which the document does not declare",
     ),
     (
         ["--format", "yaml", "--set", "a=!x!int 5"],

@@ -34,6 +34,9 @@ if TYPE_CHECKING:
     from props_to_tree._command.text import Changed, Span, Splice
 
 
+NO_DATA: Any = object()  # a change's value was not given as Python data
+
+
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.
 class Change:
     """A value set, or a path deleted: `text` is the value in the format's
@@ -53,7 +56,7 @@ class Change:
         listed: bool = False,
         *,
         value: Value | None = None,
-        data: Any = None,
+        data: Any = NO_DATA,
         create: bool = False,
     ) -> None:
         self.path, self.text, self.origin, self.listed = path, text, origin, listed
@@ -68,10 +71,12 @@ class Made:
     """A change as it was made at one place, kept to be made again on the
     text another program saved meanwhile: the place (its indexes counted
     from 0), what it held before and after (as a listing shows it, None
-    where absent), and whether it was an append, which goes after the last
-    item of the list as it is then."""
+    where absent), whether it was an append, which goes after the last
+    item of the list as it is then, and what each item on the way to the
+    place held (by its depth in the path): the item the change was made in
+    must still be there, not another that moved into its place."""
 
-    __slots__ = ("after", "append", "before", "change", "path", "value")
+    __slots__ = ("after", "append", "before", "change", "items", "path", "value")
 
     def __init__(
         self,
@@ -84,6 +89,7 @@ class Made:
     ) -> None:
         self.change, self.path, self.before, self.after = change, path, before, after
         self.value, self.append = value, append
+        self.items: list[tuple[int, str | None]] = []
 
 
 def kind(data: object) -> str | None:
@@ -186,16 +192,24 @@ class Editor:
         equal value of the same kind; still nothing, for a new key) raises
         ConflictError, as does an append to what is no longer a list; one
         that holds what the change made already is left alone."""
+        # Where an append went another way than the first time: the items
+        # that later changes were made in, by list and index then.
+        moved: dict[tuple[Segment, ...], int] = {}
         for each in made:
-            path = each.path
+            path = _moved(each.path, moved)
             if any(_meets(path, other) for other in self._touched):
                 self.flush()  # what is compared must show the changes so far
             shown = paths.show(path)
             try:
+                for depth, held in each.items:
+                    now = self._document.current(path[: depth + 1])
+                    if now is None or now.shown != held:
+                        raise _conflict(paths.show(path[: depth + 1]))
                 if each.append:
                     count = self._document.members(path[:-1])
                     if not isinstance(count, int):
                         raise _conflict(paths.show(path[:-1]))
+                    moved[tuple(each.path)] = count
                     path = [*path[:-1], count]
                 else:
                     now = self._document.current(path)
@@ -209,7 +223,12 @@ class Editor:
                 change = each.change
                 place: Pattern = list(path)
                 again = Change(
-                    place, None, change.origin, value=each.value, create=change.create
+                    place,
+                    None,
+                    change.origin,
+                    value=each.value,
+                    data=change.data,
+                    create=change.create,
                 )
                 self._change(again, self._pending, self._touched)
             except ConflictError:
@@ -307,12 +326,8 @@ class Editor:
             splices = document.delete(path)
             old = document.current(path)
             before = None if old is None else old.shown
-            return (
-                splices,
-                path[:-1],
-                None,
-                Made(change, self._concrete(path), before, None),
-            )
+            gone = self._made(Made(change, self._concrete(path), before, None))
+            return splices, path[:-1], None, gone
         value = change.value
         if value is None:
             try:
@@ -329,11 +344,11 @@ class Editor:
                 return [], path, None, None
         if old is not None and (
             old.shown == value.shown
-            or (change.value is not None and same(document.data(path), change.data))
+            or (change.data is not NO_DATA and same(document.data(path), change.data))
         ):
             # Shown alike, or equal as Python data, kind too: a tagged
             # scalar (`!Ref x`) read and set back stays as it is.
-            kept = Made(change, self._concrete(path), old.shown, old.shown)
+            kept = self._made(Made(change, self._concrete(path), old.shown, old.shown))
             return [], path, None, kept
         if value.refused:
             raise ChangeError(f"{change.origin}: {value.refused}")
@@ -360,7 +375,16 @@ class Editor:
             value,
             append,
         )
-        return splices, path if old else path[:-1], warning, made
+        return splices, path if old else path[:-1], warning, self._made(made)
+
+    def _made(self, made: Made) -> Made:
+        """`made`, with what each item on the way to its place holds now."""
+        path = made.path
+        for depth, segment in enumerate(path[:-1]):
+            if isinstance(segment, int):
+                now = self._document.current(path[: depth + 1])
+                made.items.append((depth, None if now is None else now.shown))
+        return made
 
     def _odd_item(self, change: Change, path: Path, value: Value) -> str | None:
         """A warning where a scalar added to a list is of another kind than
@@ -503,6 +527,18 @@ def _changed_kind(change: Change, path: Path, old: Value, value: Value) -> str |
     return f"{said}; {keep} to keep a string"
 
 
+def _moved(path: Path, moved: dict[tuple[Segment, ...], int]) -> Path:
+    """`path` through the items that appends made again put elsewhere."""
+    if not moved:
+        return path
+    out: Path = []
+    for depth, segment in enumerate(path):
+        if isinstance(segment, int):
+            segment = moved.get((*path[:depth], segment), segment)
+        out.append(segment)
+    return out
+
+
 def _conflict(shown: str) -> ConflictError:
     return ConflictError(f"another program changed {shown!r} meanwhile", shown)
 
@@ -510,11 +546,11 @@ def _conflict(shown: str) -> ConflictError:
 def _null_on_the_way(document: Document, path: Path) -> int | None:
     """How many segments of `path` lead to a null that stands where it needs
     a table, if one does."""
-    for depth in range(1, len(path)):
+    for depth in range(len(path)):
         found = document.current(path[:depth])
         if found is None:
             return None
-        if found.data is None and not found.collection and not found.tag:
+        if found.data is None and not found.collection:
             return depth
     return None
 

@@ -130,4 +130,11 @@ def remove(text: str, flow: Flow, index: int, comment: tuple[str, ...]) -> list[
         if member.comma is not None and previous.comma is not None:
             return [Splice(previous.comma + 1, after, "")]
         return [Splice(previous.end, after, "")]
+    if (
+        one_line(text, flow.open, flow.close)
+        and not text[flow.open + 1 : flow.close]
+        .replace(text[member.start : after], "", 1)
+        .strip()
+    ):
+        return [Splice(flow.open + 1, flow.close, "")]  # { a = 1 } becomes {}
     return [Splice(member.start, after, "")]

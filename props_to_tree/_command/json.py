@@ -325,18 +325,18 @@ class JsonDocument(document.PlainTree):
         self, path: Path, node: _Node, keys: list[str], value: Value
     ) -> list[Splice]:
         """The null at `path` made an object of `keys`, laid out as the
-        object or array that holds it is."""
+        object or array that holds it is (a document that is null as a new
+        one is)."""
+        new = self._render(value, None, node.start)
+        if not path:
+            nested = self._nested(keys, new, "", True, ": ")
+            return [Splice(node.start, node.end, nested)]
         holder = self._root() if len(path) == 1 else self._container(path[:-1])
         members = self._flow(holder).members
         several = not texts.one_line(self.text, holder.start, holder.end)
         indent = texts.indentation(self.text, node.start)
-        colon = self._colon(members)
-        new = self._render(value, None, node.start)
-        return [
-            Splice(
-                node.start, node.end, self._nested(keys, new, indent, several, colon)
-            )
-        ]
+        nested = self._nested(keys, new, indent, several, self._colon(members))
+        return [Splice(node.start, node.end, nested)]
 
     def _colon(self, members: list[flow.Member]) -> str:
         """What stands between a key and its value, as the members write it."""

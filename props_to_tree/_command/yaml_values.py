@@ -352,6 +352,7 @@ _BREAKS = "[\r\n\x85\u2028\u2029]"
 
 
 _STR = "tag:yaml.org,2002:str"
+_NULL_TAG = "tag:yaml.org,2002:null"
 
 
 # What a scalar tagged with a standard tag is, for the warning of a change.

@@ -14,6 +14,7 @@ from props_to_tree._command.errors import (
 )
 from props_to_tree._command.yaml_spans import Spans
 from props_to_tree._command.yaml_values import (
+    _NULL_TAG,
     _STR,
     _TAGGED_KINDS,
     Mapping,
@@ -312,6 +313,8 @@ class View(Spans):
         data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
         if isinstance(node, Scalar) and node.tag == _STR:
             data = node.value  # a string still, to a selector's "^="
+        elif isinstance(node, Scalar) and node.tag == _NULL_TAG:
+            data = None
         return Value(
             data,
             _show(self.text, node),

@@ -9,7 +9,7 @@ import re
 
 from props_to_tree._command import document, flow, paths
 from props_to_tree._command import text as texts
-from props_to_tree._command.document import Value
+from props_to_tree._command.document import Value, item_index
 from props_to_tree._command.errors import (
     ChangeError,
     DocumentError,
@@ -25,6 +25,7 @@ from props_to_tree._command.yaml_spans import (
 )
 from props_to_tree._command.yaml_values import (
     _HANDLE,
+    _NULL_TAG,
     _PROPERTIES,
     _TAG_TOKEN,
     _TAGGED_KINDS,
@@ -140,6 +141,7 @@ class Writer(View):
         return depth, count
 
     def replace(self, path: Path, value: Value) -> list[Splice]:
+        self._declares(path, value)
         if not path:
             return self._set_top(value)
         node, index, _ = self._find(path)
@@ -150,6 +152,7 @@ class Writer(View):
         return self._replace(slot, value)
 
     def append(self, path: Path, value: Value) -> list[Splice]:
+        self._declares(path, value)
         node = self.root if not path else self._get(path)
         if not isinstance(node, Sequence):  # a stream, or an empty document
             count = len(node) if isinstance(node, list) else 0
@@ -157,10 +160,40 @@ class Writer(View):
         return self._append(node, value)
 
     def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        self._declares(path, value)
         node = self.root if not path else self._get(path)
-        if path and isinstance(node, Scalar) and not node.tag and _scalar(node) is None:
+        if _null(node):
+            if not path:  # a document that is null: it becomes the mapping
+                unit = " " * _mapping_indent(self.text)
+                names = [_string(key, "", self.text, None, False) for key in keys]
+                new = self._nested(names, value, "", unit)
+                return [Splice(node.start_mark.index, node.end_mark.index, new)]
             return self._into_null(self._holding(path, node), keys, value)
         return self._insert(node, keys, value)
+
+    def _declares(self, path: Path, value: Value) -> None:
+        """Refuses a value whose tags use a %TAG handle that the document
+        `path` is in does not declare: only another document does."""
+        if "!" not in value.text:
+            return
+        used = set(re.findall(_HANDLE, value.text))
+        if not used:
+            return
+        root, start = self.root, 0
+        if isinstance(root, list) and path and isinstance(path[0], int):
+            index = item_index(path[0], len(root))
+            if index is None:
+                return  # no such document: the change says so
+            start = self._end(root[index - 1]) if index else 0
+            root = root[index]
+        stop = root.start_mark.index if root is not None else len(self.text)
+        declared = set(_handles(self.text[start:stop]))
+        missing = sorted(used - declared)
+        if missing:
+            raise ChangeError(
+                f"{value.text!r} uses the tag handle {missing[0]}, which the "
+                "document does not declare (%TAG)"
+            )
 
     def _into_null(self, slot: _Slot, keys: list[str], value: Value) -> list[Splice]:
         """The null of `slot` (`key:`, `~`) made a mapping of `keys`: in block
@@ -183,7 +216,8 @@ class Writer(View):
         # The null's text goes, its anchor stays; the keys go below the line,
         # after its comment.
         properties = re.compile(_PROPERTIES).match(text, slot.value).end()  # type: ignore[union-attr]
-        kept = text[slot.value : min(properties, slot.end)].strip()
+        kept = text[slot.value : min(properties, slot.end)]
+        kept = re.sub(_TAG_TOKEN, "", kept).strip()  # a null's tag goes with it
         colon = text.rfind(":", slot.key.end_mark.index, slot.value + 1)
         indent = " " * (slot.start - start) + unit
         nested = self._nested(names, value, indent, unit)
@@ -246,7 +280,10 @@ class Writer(View):
         if node.flow_style:
             return flow.remove(text, self._flow(node), index, _COMMENT)
         if texts.first_on_line(text, slot.start):
-            return [Splice(*texts.own_lines(text, slot.start, slot.end), "")]
+            # The comment lines indented deeper than the member are its own.
+            column = slot.start - texts.line_start(text, slot.start)
+            end = _past_own_comments(text, texts.line_end(text, slot.end), column)
+            return [Splice(*texts.own_lines(text, slot.start, end), "")]
         if index + 1 < len(slots):  # the first key after "- "
             return [Splice(slot.start, slots[index + 1].start, "")]
         return [
@@ -292,7 +329,12 @@ class Writer(View):
             if start == end == slot.value:  # no value yet
                 explicit = slot.key is not None and start == slot.key.end_mark.index
                 indent = " " * (slot.start - texts.line_start(text, slot.start))
-                new = f"\n{indent}: {new}" if explicit else " " + new  # "? key"
+                if explicit and slot.flow:  # {x, y: 2}
+                    new = ": " + new
+                elif explicit:  # "? key"
+                    new = f"\n{indent}: {new}"
+                elif not text[start - 1 : start].isspace():
+                    new = " " + new
             elif kept and not kept[-1].isspace():
                 kept += " "  # a tag or anchor alone: "key: !!str"
             return [Splice(slot.value, end, kept + new, gap)]
@@ -486,6 +528,13 @@ class Writer(View):
 
         write(node, indent, lead)
         return "\n".join(lines)
+
+
+def _null(node: Any) -> bool:
+    """Whether `node` is a scalar that reads as null: `key:`, `~`, `!!null`."""
+    if not isinstance(node, Scalar) or node.tag not in ("", _NULL_TAG):
+        return False
+    return node.tag == _NULL_TAG or _scalar(node) is None
 
 
 def _past_own_comments(text: str, end: int, column: int) -> int:
