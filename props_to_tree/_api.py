@@ -270,9 +270,16 @@ class Document:
         """This document's changes made anew on `text`, what another program
         saved meanwhile, each at the place it was made at; ConflictError
         where another program changed that place too."""
-        again = Document._read(
-            text, self.format, source, create=self._create, warn=_quiet
-        )
+        try:
+            again = Document._read(
+                text, self.format, source, create=self._create, warn=_quiet
+            )
+        except DocumentError as exc:  # what the other program saved
+            said = str(exc).removeprefix(f"{source}: ")
+            raise ConflictError(
+                f"{source}: another program saved it meanwhile, and what it "
+                f"saved does not read: {said}; nothing written"
+            ) from None
         try:
             again._editor.replay(self._editor.made)
         except ConflictError as exc:

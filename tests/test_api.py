@@ -559,6 +559,15 @@ def test_edit_replays_the_changes_on_what_another_program_saved(tmp_path):
         saved.write_text('{\n  "name": "b",\n  "version": "1.0.0"\n}\n')
         os.replace(saved, path)
     assert path.read_text() == '{\n  "name": "b",\n  "version": "1.1.0"\n}\n'
+    # What the other program saved does not read: its text stays.
+    with (  # noqa: PT012
+        pytest.raises(props_to_tree.ConflictError, match="what it saved does not"),
+        props_to_tree.edit(path) as doc,
+    ):
+        doc["version"] = "1.2.0"
+        saved.write_text('{"name": ')
+        os.replace(saved, path)
+    assert path.read_text() == '{"name": '
 
 
 # (file, its text, what another program saves between the read and the
@@ -633,6 +642,22 @@ REPLAYS = [
         '{"a": [{"n": 1}, {"n": 9}]}',
         ["--set", 'a[1]={"n": 2}', "--set", "a[-1].m=3"],
         '{"a": [{"n": 1}, {"n": 9}, {"n": 2, "m": 3}]}',
+    ),
+    # Two changes in one item, the other program's save aside from them.
+    (
+        "m.yaml",
+        "a:\n- {n: 1, k: 1}\n---\nkind: B\n",
+        "a:\n- {n: 1, k: 1}\n---\nkind: C\n",
+        ["--set", "[0].a[0].k=4", "--set", "[0].a[0].n=5", "--set", "[0].a[*].m=6"],
+        "a:\n- {n: 5, k: 4, m: 6}\n---\nkind: C\n",
+    ),
+    # A number written another way is the same number.
+    (
+        "y.yaml",
+        "l:\n- n: 1\n  v: p\n",
+        "l:\n- n: +1\n  v: p\n",
+        ["--set", "l[0].v=q"],
+        "l:\n- n: +1\n  v: q\n",
     ),
     (
         "k.yaml",
@@ -990,6 +1015,14 @@ LAYOUTS = [
         "c:\n  x: 1\nd: &n  # n\n  z: 2\n",
     ),
     ("yaml", "~\n", ["--create", "--set", "a.b=1"], "a:\n  b: 1\n"),
+    ("yaml", "--- &x null\n", ["--create", "--set", "a.b=1"], "--- &x\na:\n  b: 1\n"),
+    ("yaml", "a: 1\n--- ~\n", ["--create", "--set", "[1].c=1"], "a: 1\n---\nc: 1\n"),
+    (
+        "yaml",
+        "j: {x, y: 2}\n",
+        ["--create", "--set", "j.x.z=1"],
+        "j: {x: {z: 1}, y: 2}\n",
+    ),
     (
         "json",
         "null\n",

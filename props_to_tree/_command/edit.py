@@ -197,7 +197,7 @@ class Editor:
         moved: dict[tuple[Segment, ...], int] = {}
         for each in made:
             path = _moved(each.path, moved)
-            if any(_meets(path, other) for other in self._touched):
+            if self._stale(path, self._touched):
                 self.flush()  # what is compared must show the changes so far
             shown = paths.show(path)
             try:
@@ -249,7 +249,7 @@ class Editor:
         # last first: a deleted item moves none of those before it.
         before = len(touched)
         for path, alone in places:
-            if alone or any(_meets(path, other) for other in touched[:before]):
+            if alone or self._stale(path, touched[:before]):
                 self._flush(pending, touched)
                 before = 0
             planned = self._plan(change, path)
@@ -271,6 +271,18 @@ class Editor:
                 # one must see it changed, whichever path they take.
                 self._flush(pending, touched)
                 before = 0
+
+    @staticmethod
+    def _stale(path: Path, touched: list[Path]) -> bool:
+        """Whether the document must show the changes that touched paths
+        before a change at `path` is planned: one in the value there, or in
+        a list item on the way, which a replay compares as it was then."""
+        for depth, segment in enumerate(path[:-1]):
+            if isinstance(segment, int):
+                item = path[: depth + 1]
+                if any(_meets(item, other) for other in touched):
+                    return True
+        return any(_meets(path, other) for other in touched)
 
     def _places(
         self, change: Change, pending: list[Splice], touched: list[Path]
@@ -548,6 +560,8 @@ def _null_on_the_way(document: Document, path: Path) -> int | None:
     a table, if one does."""
     for depth in range(len(path)):
         found = document.current(path[:depth])
+        if found is None and depth == 0:
+            continue  # a stream of documents, or none: no value at the top
         if found is None:
             return None
         if found.data is None and not found.collection:

@@ -277,21 +277,26 @@ def _key(text: str, node: Any) -> str:
     return _show(text, node)
 
 
-def _show(text: str, node: Any) -> str:
-    """A node as one line of YAML flow syntax."""
+def _show(text: str, node: Any, written: bool = False) -> str:
+    """A node as one line of YAML flow syntax; where `written`, as a listing
+    shows it, its plain numbers and dates as written (`0x1F`, `1.10`), else
+    as what they read as, so that equal values show alike."""
     if isinstance(node, Mapping):
-        pairs = (f"{_show(text, k)}: {_show(text, v)}" for k, v in node.value)
+        pairs = (
+            f"{_show(text, k, written)}: {_show(text, v, written)}"
+            for k, v in node.value
+        )
         shown = "{" + ", ".join(pairs) + "}"
     elif isinstance(node, Sequence):
-        shown = "[" + ", ".join(_show(text, v) for v in node.value) + "]"
+        shown = "[" + ", ".join(_show(text, v, written) for v in node.value) + "]"
     elif node.tag:  # the tag says what it is: plain wherever it can be
         value = node.value
         shown = value if _plain(value) else _quoted(value)
         return f"{_tag(text, node)} {shown}"
     else:
         data = _scalar(node)
-        if node.style in ("", None) and _written(data):
-            return str(node.value)  # a number or a date as written: 0x1F, 1.10
+        if written and node.style in ("", None) and _written(data):
+            return str(node.value)
         return _show_data(data)
     return f"{_tag(text, node)} {shown}" if node.tag else shown
 

@@ -198,7 +198,7 @@ class View(Spans):
         if isinstance(node, Sequence):
             return [self._view(item) for item in node.value]
         if not isinstance(node, Mapping):
-            return _show(self.text, node)
+            return _show(self.text, node, written=True)
         view: dict[str, Any] = {}
         text, merges = self.text, False
         for key, value in node.value:

@@ -163,11 +163,22 @@ class Writer(View):
         self._declares(path, value)
         node = self.root if not path else self._get(path)
         if _null(node):
-            if not path:  # a document that is null: it becomes the mapping
-                unit = " " * _mapping_indent(self.text)
-                names = [_string(key, "", self.text, None, False) for key in keys]
+            document = not path or (isinstance(self.root, list) and len(path) == 1)
+            if document:  # a document that is null: it becomes the mapping
+                text, at = self.text, node.start_mark.index
+                unit = " " * _mapping_indent(text)
+                names = [_string(key, "", text, None, False) for key in keys]
                 new = self._nested(names, value, "", unit)
-                return [Splice(node.start_mark.index, node.end_mark.index, new)]
+                at = re.compile(_PROPERTIES).match(text, at).end()  # type: ignore[union-attr]
+                properties = re.sub(_TAG_TOKEN, "", text[node.start_mark.index : at])
+                begin = node.start_mark.index
+                lead = "" if texts.first_on_line(text, begin) else "\n"
+                if properties.strip():  # an anchor stays
+                    new = properties.rstrip() + lead + new
+                else:  # "--- null": the mapping goes on the lines below
+                    begin -= len(text[:begin]) - len(text[:begin].rstrip(" \t"))
+                    new = lead + new
+                return [Splice(begin, node.end_mark.index, new)]
             return self._into_null(self._holding(path, node), keys, value)
         return self._insert(node, keys, value)
 
@@ -205,6 +216,13 @@ class Writer(View):
             new = self._render(value, None, flow=True)
             for name in reversed(names):
                 new = f"{{{name}: {new}}}"
+            if slot.value == slot.end:  # no value written: {x, y: 2}, {x: }
+                explicit = (
+                    slot.key is not None and slot.value == slot.key.end_mark.index
+                )
+                new = (
+                    ": " if explicit else "" if text[slot.value - 1].isspace() else " "
+                ) + new
             return [Splice(slot.value, slot.end, new)]
         start = texts.line_start(text, slot.start)
         unit = " " * _mapping_indent(text)
