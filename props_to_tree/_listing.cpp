@@ -16,6 +16,12 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
+
 namespace {
 
 // --- Text -----------------------------------------------------------------
@@ -949,8 +955,6 @@ chunks_dealloc(PyObject *op)
     Py_DECREF(type);
 }
 
-// --- Module ---------------------------------------------------------------
-
 PyType_Slot chunks_slots[] = {
     {Py_tp_new, reinterpret_cast<void *>(chunks_new)},
     {Py_tp_dealloc, reinterpret_cast<void *>(chunks_dealloc)},
@@ -969,18 +973,1288 @@ PyType_Spec chunks_spec = {
     chunks_slots,
 };
 
+// --- A JSON document listed from its bytes ---------------------------------
+//
+// The listing of a JSON file made straight from the file's bytes, with no str
+// of the text, no Python objects of its values and no second walk: the
+// bytes are first checked whole, as strictly as json.loads reads them, and
+// then walked as they are written, a chunk of lines at a time.  What is
+// listed is what the Python walk lists of the document json.loads makes of
+// the text: a string as json.dumps writes it, a number as it is written.  A
+// document this does not take (one that does not read, or whose object has
+// a key twice, which json.loads reads as its last, or an integer past
+// Python's digits, or nesting past the recursion limit) is left to the
+// Python way, which lists it, or says why not, as it always has.
+
+// Bytes written one after another.
+struct bytes_out {
+    char *data;  // PyMem
+    Py_ssize_t length;
+    Py_ssize_t allocated;
+};
+
+constexpr bytes_out empty_bytes = {nullptr, 0, 0};
+
+int
+bytes_reserve(bytes_out *b, Py_ssize_t extra)
+{
+    if (extra <= b->allocated - b->length) {
+        return 0;
+    }
+    if (extra > PY_SSIZE_T_MAX / 2 - b->length) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    Py_ssize_t needed = b->length + extra;
+    Py_ssize_t allocated = b->allocated + b->allocated / 2;
+    allocated = needed > allocated ? needed : allocated;
+    allocated = allocated < 256 ? 256 : allocated;
+    auto *data = static_cast<char *>(PyMem_Realloc(b->data, allocated));
+    if (data == nullptr) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    b->data = data;
+    b->allocated = allocated;
+    return 0;
+}
+
+// Writes bytes the caller has made room for.
+void
+bytes_put(bytes_out *b, const void *from, Py_ssize_t count)
+{
+    std::memcpy(b->data + b->length, from, static_cast<size_t>(count));
+    b->length += count;
+}
+
+int
+bytes_add(bytes_out *b, const void *from, Py_ssize_t count)
+{
+    if (bytes_reserve(b, count) < 0) {
+        return -1;
+    }
+    bytes_put(b, from, count);
+    return 0;
+}
+
+void
+bytes_free(bytes_out *b)
+{
+    PyMem_Free(b->data);
+    *b = empty_bytes;
+}
+
+// The bytes of a document: `end` is its length; reading past it gives 0,
+// which no JSON token starts with.
+struct source {
+    const unsigned char *s;
+    Py_ssize_t end;
+
+    unsigned char at(Py_ssize_t i) const { return i < end ? s[i] : 0; }
+};
+
+bool
+json_space(unsigned char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+Py_ssize_t
+skip_space(const source &src, Py_ssize_t i)
+{
+    while (i < src.end && json_space(src.s[i])) {
+        i++;
+    }
+    return i;
+}
+
+int
+hex_value(unsigned char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The code unit of the four hex digits at `i`, or -1.
+long
+hex4(const source &src, Py_ssize_t i)
+{
+    long unit = 0;
+    for (Py_ssize_t k = i; k < i + 4; k++) {
+        int digit = hex_value(src.at(k));
+        if (digit < 0) {
+            return -1;
+        }
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+// How many bytes the UTF-8 character at `i` takes, or -1 where it is none
+// that Python's strict decoder reads: an overlong form, a surrogate, past
+// U+10FFFF, cut short.
+Py_ssize_t
+utf8_width(const source &src, Py_ssize_t i)
+{
+    unsigned char c = src.s[i];
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    Py_ssize_t width;
+    if (c >= 0xc2 && c <= 0xdf) {
+        width = 2;
+    }
+    else if (c >= 0xe0 && c <= 0xef) {
+        width = 3;
+        low = c == 0xe0 ? 0xa0 : 0x80;
+        high = c == 0xed ? 0x9f : 0xbf;
+    }
+    else if (c >= 0xf0 && c <= 0xf4) {
+        width = 4;
+        low = c == 0xf0 ? 0x90 : 0x80;
+        high = c == 0xf4 ? 0x8f : 0xbf;
+    }
+    else {
+        return -1;
+    }
+    unsigned char second = src.at(i + 1);
+    if (second < low || second > high) {
+        return -1;
+    }
+    for (Py_ssize_t k = i + 2; k < i + width; k++) {
+        unsigned char next = src.at(k);
+        if (next < 0x80 || next > 0xbf) {
+            return -1;
+        }
+    }
+    return width;
+}
+
+// Where a run of characters that need no care ends: neither a quote, a
+// backslash, a control character nor a byte past ASCII.  Sixteen at a time
+// where the processor compares them so (SSE2, NEON), else eight.
+Py_ssize_t
+plain_run(const source &src, Py_ssize_t i)
+{
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    // Signed, a byte past ASCII is below 0x20 too.
+    const __m128i space = _mm_set1_epi8(0x20);
+    while (i + 16 <= src.end) {
+        __m128i chars =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + i));
+        __m128i stops = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(chars, quote),
+                         _mm_cmpeq_epi8(chars, backslash)),
+            _mm_cmplt_epi8(chars, space));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+        if (mask != 0) {
+            return i + __builtin_ctz(mask);
+        }
+        i += 16;
+    }
+#elif defined(__ARM_NEON)
+    const uint8x16_t quote = vdupq_n_u8('"');
+    const uint8x16_t backslash = vdupq_n_u8('\\');
+    const uint8x16_t space = vdupq_n_u8(0x20);
+    const uint8x16_t high = vdupq_n_u8(0x7f);
+    while (i + 16 <= src.end) {
+        uint8x16_t chars = vld1q_u8(src.s + i);
+        uint8x16_t stops =
+            vorrq_u8(vorrq_u8(vceqq_u8(chars, quote), vceqq_u8(chars, backslash)),
+                     vorrq_u8(vcltq_u8(chars, space), vcgtq_u8(chars, high)));
+        if (vmaxvq_u8(stops) != 0) {
+            break;  // the bytes below say which
+        }
+        i += 16;
+    }
+#endif
+    while (i + 8 <= src.end) {
+        uint64_t word;
+        std::memcpy(&word, src.s + i, sizeof word);
+        if ((any_below(word, 0x20) | any_equal(word, '"')
+             | any_equal(word, '\\') | (word & highs))
+            != 0)
+        {
+            break;
+        }
+        i += 8;
+    }
+    while (i < src.end) {
+        unsigned char c = src.s[i];
+        if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) {
+            break;
+        }
+        i++;
+    }
+    return i;
+}
+
+// A string's text, between its quotes.
+struct string_span {
+    Py_ssize_t start;  // past the opening quote
+    Py_ssize_t end;    // at the closing quote
+    bool escaped;      // holds a backslash
+    bool ascii;        // holds no byte past ASCII
+};
+
+// The string whose opening quote is at `i`, checked as json.loads checks
+// it: no control character, only JSON's escapes, strict UTF-8.  False for
+// one it would not read.
+bool
+check_string(const source &src, Py_ssize_t i, string_span *span)
+{
+    *span = string_span{i + 1, 0, false, true};
+    i++;
+    for (;;) {
+        i = plain_run(src, i);
+        unsigned char c = src.at(i);
+        if (i >= src.end || c < 0x20) {
+            return false;
+        }
+        if (c == '"') {
+            span->end = i;
+            return true;
+        }
+        if (c == '\\') {
+            span->escaped = true;
+            unsigned char e = src.at(i + 1);
+            if (e == 'u') {
+                if (hex4(src, i + 2) < 0) {
+                    return false;
+                }
+                i += 6;
+            }
+            else if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f'
+                     || e == 'n' || e == 'r' || e == 't')
+            {
+                i += 2;
+            }
+            else {
+                return false;
+            }
+            continue;
+        }
+        Py_ssize_t width = utf8_width(src, i);
+        if (width < 0) {
+            return false;
+        }
+        span->ascii = false;
+        i += width;
+    }
+}
+
+// The number at `i`, as json.loads's scanner reads one, and where it ends;
+// -1 for none, or for an integer whose digits Python would refuse to read.
+bool
+is_digit(unsigned char c)
+{
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// Past the digits from `i`.
+Py_ssize_t
+skip_digits(const source &src, Py_ssize_t i)
+{
+    while (i < src.end && is_digit(src.s[i])) {
+        i++;
+    }
+    return i;
+}
+
+Py_ssize_t
+check_number(const source &src, Py_ssize_t i)
+{
+    if (src.at(i) == '-') {
+        i++;
+    }
+    Py_ssize_t digits = i;
+    if (src.at(i) == '0') {
+        i++;
+    }
+    else if (is_digit(src.at(i))) {
+        i = skip_digits(src, i + 1);
+    }
+    else {
+        return -1;
+    }
+    bool integer = true;
+    Py_ssize_t count = i - digits;
+    if (src.at(i) == '.' && is_digit(src.at(i + 1))) {
+        integer = false;
+        i = skip_digits(src, i + 2);
+    }
+    if (src.at(i) == 'e' || src.at(i) == 'E') {
+        Py_ssize_t exponent = i + 1;
+        if (src.at(exponent) == '+' || src.at(exponent) == '-') {
+            exponent++;
+        }
+        if (is_digit(src.at(exponent))) {
+            integer = false;
+            i = skip_digits(src, exponent + 1);
+        }
+    }
+    // Python's limit on the digits of an int read from text, by default:
+    // past it, json.loads fails, and the Python way says so.
+    if (integer && count > 4300) {
+        return -1;
+    }
+    return i;
+}
+
+// The constant at `i` (true, false, null, and the NaN and infinities that
+// json.loads reads too), and where it ends; -1 for none.
+Py_ssize_t
+check_word(const source &src, Py_ssize_t i)
+{
+    static const char *const words[] = {
+        "true", "false", "null", "NaN", "Infinity", "-Infinity",
+    };
+    for (const char *word : words) {
+        auto length = static_cast<Py_ssize_t>(std::strlen(word));
+        if (word[0] == src.at(i) && length <= src.end - i
+            && std::memcmp(src.s + i, word, static_cast<size_t>(length)) == 0)
+        {
+            return i + length;
+        }
+    }
+    return -1;
+}
+
+// The code point of the escape at `i` (a backslash), a pair of surrogate
+// escapes made one, and where it ends.
+Py_UCS4
+read_escape(const source &src, Py_ssize_t i, Py_ssize_t *end)
+{
+    unsigned char e = src.s[i + 1];
+    *end = i + 2;
+    switch (e) {
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    case 'u':
+        break;
+    default:
+        return e;  // " \ /
+    }
+    auto unit = static_cast<Py_UCS4>(hex4(src, i + 2));
+    *end = i + 6;
+    if (unit >= 0xd800 && unit <= 0xdbff && src.at(i + 6) == '\\'
+        && src.at(i + 7) == 'u')
+    {
+        long low = hex4(src, i + 8);
+        if (low >= 0xdc00 && low <= 0xdfff) {
+            *end = i + 12;
+            return 0x10000 + ((unit - 0xd800) << 10)
+                   + (static_cast<Py_UCS4>(low) - 0xdc00);
+        }
+    }
+    return unit;
+}
+
+// `c` in UTF-8, a surrogate as one too (as "surrogatepass" writes it).
+Py_ssize_t
+encode_utf8(Py_UCS4 c, char *to)
+{
+    if (c < 0x80) {
+        to[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        to[0] = static_cast<char>(0xc0 | (c >> 6));
+        to[1] = static_cast<char>(0x80 | (c & 0x3f));
+        return 2;
+    }
+    if (c < 0x10000) {
+        to[0] = static_cast<char>(0xe0 | (c >> 12));
+        to[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+        to[2] = static_cast<char>(0x80 | (c & 0x3f));
+        return 3;
+    }
+    to[0] = static_cast<char>(0xf0 | (c >> 18));
+    to[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+    to[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    to[3] = static_cast<char>(0x80 | (c & 0x3f));
+    return 4;
+}
+
+// A string's text with its escapes read, in UTF-8 (a lone surrogate as
+// "surrogatepass" writes one), after what `into` holds.
+int
+decode_string(const source &src, const string_span &span, bytes_out *into)
+{
+    // No escape is shorter than what it stands for.
+    if (bytes_reserve(into, span.end - span.start) < 0) {
+        return -1;
+    }
+    Py_ssize_t i = span.start;
+    while (i < span.end) {
+        Py_ssize_t run = i;
+        while (i < span.end && src.s[i] != '\\') {
+            i++;
+        }
+        bytes_put(into, src.s + run, i - run);
+        if (i < span.end) {
+            char utf8[4];
+            Py_UCS4 c = read_escape(src, i, &i);
+            bytes_put(into, utf8, encode_utf8(c, utf8));
+        }
+    }
+    return 0;
+}
+
+// --- Checking: json.loads's reading, and keys met twice -------------------
+
+// A hash of a key, eight bytes at a time: keys are short, and a byte at a
+// time costs more than the rest of the check of them.
+uint64_t
+hash_bytes(const char *data, Py_ssize_t length)
+{
+    constexpr uint64_t prime = 0x9e3779b97f4a7c15ULL;
+    auto hash = static_cast<uint64_t>(length) * prime;
+    Py_ssize_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        hash = (hash ^ word) * prime;
+        hash ^= hash >> 29;
+    }
+    uint64_t tail = 0;
+    if (i < length) {
+        std::memcpy(&tail, data + i, static_cast<size_t>(length - i));
+    }
+    hash = (hash ^ tail) * prime;
+    return hash ^ (hash >> 32);
+}
+
+// A key of an open object: its text, escapes read, in its level's `text`.
+struct key_entry {
+    uint64_t hash;
+    Py_ssize_t offset;
+    Py_ssize_t length;
+};
+
+// The keys of the object open at one depth, kept from one object at that
+// depth to the next: compared one by one while they are few, found by their
+// hashes in a table once there are more.
+struct key_level {
+    key_entry *entries;
+    Py_ssize_t count;
+    Py_ssize_t capacity;
+    bytes_out text;
+    Py_ssize_t *table;  // indexes into entries, -1 where free
+    Py_ssize_t table_size;  // 0: not built for this object
+    Py_ssize_t table_allocated;
+};
+
+constexpr key_level empty_level = {nullptr, 0, 0, empty_bytes, nullptr, 0, 0};
+constexpr Py_ssize_t linear_keys = 8;
+
+void
+level_free(key_level *k)
+{
+    PyMem_Free(k->entries);
+    PyMem_Free(k->table);
+    bytes_free(&k->text);
+    *k = empty_level;
+}
+
+bool
+same_text(const key_level *k, Py_ssize_t at, const char *text,
+          Py_ssize_t length)
+{
+    const key_entry &e = k->entries[at];
+    return e.length == length
+           && std::memcmp(k->text.data + e.offset, text,
+                          static_cast<size_t>(length))
+                  == 0;
+}
+
+Py_ssize_t
+slot_of(const key_level *k, uint64_t hash)
+{
+    return static_cast<Py_ssize_t>(hash
+                                   & static_cast<uint64_t>(k->table_size - 1));
+}
+
+// A table of the object's keys, twice as large as they need.
+int
+table_build(key_level *k)
+{
+    Py_ssize_t size = 32;
+    while (size < 2 * k->count + 2) {
+        size *= 2;
+    }
+    if (size > k->table_allocated) {
+        PyMem_Free(k->table);
+        k->table = PyMem_New(Py_ssize_t, size);
+        k->table_allocated = k->table == nullptr ? 0 : size;
+        if (k->table == nullptr) {
+            k->table_size = 0;
+            PyErr_NoMemory();
+            return -1;
+        }
+    }
+    bool hashed = k->table_size > 0;  // else none of the keys is yet
+    k->table_size = size;
+    for (Py_ssize_t i = 0; i < size; i++) {
+        k->table[i] = -1;
+    }
+    for (Py_ssize_t i = 0; i < k->count; i++) {
+        key_entry &e = k->entries[i];
+        if (!hashed) {
+            e.hash = hash_bytes(k->text.data + e.offset, e.length);
+        }
+        Py_ssize_t slot = slot_of(k, e.hash);
+        while (k->table[slot] >= 0) {
+            slot = (slot + 1) & (size - 1);
+        }
+        k->table[slot] = i;
+    }
+    return 0;
+}
+
+// Adds the key of `span` to the object open at this level: 1 where the
+// object holds it already, 0 where not, -1 on failure.
+int
+key_add(key_level *k, const source &src, const string_span &span)
+{
+    Py_ssize_t offset = k->text.length;
+    int status =
+        span.escaped
+            ? decode_string(src, span, &k->text)
+            : bytes_add(&k->text, src.s + span.start, span.end - span.start);
+    if (status < 0) {
+        return -1;
+    }
+    const char *text = k->text.data + offset;
+    Py_ssize_t length = k->text.length - offset;
+    if (k->count >= linear_keys && k->table_size == 0 && table_build(k) < 0) {
+        return -1;
+    }
+    uint64_t hash = 0;  // the few keys of a small object are compared alone
+    if (k->table_size > 0) {
+        hash = hash_bytes(text, length);
+        for (Py_ssize_t slot = slot_of(k, hash); k->table[slot] >= 0;
+             slot = (slot + 1) & (k->table_size - 1))
+        {
+            Py_ssize_t at = k->table[slot];
+            if (k->entries[at].hash == hash && same_text(k, at, text, length)) {
+                return 1;
+            }
+        }
+    }
+    else {
+        for (Py_ssize_t i = 0; i < k->count; i++) {
+            if (same_text(k, i, text, length)) {
+                return 1;
+            }
+        }
+    }
+    if (k->count == k->capacity) {
+        Py_ssize_t capacity = k->capacity < 16 ? 16 : k->capacity * 2;
+        key_entry *entries = k->entries;
+        PyMem_Resize(entries, key_entry, capacity);
+        if (entries == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        k->entries = entries;
+        k->capacity = capacity;
+    }
+    k->entries[k->count++] = key_entry{hash, offset, length};
+    if (k->table_size == 0) {
+        return 0;
+    }
+    if (2 * k->count + 2 > k->table_size) {
+        return table_build(k);
+    }
+    Py_ssize_t slot = slot_of(k, hash);
+    while (k->table[slot] >= 0) {
+        slot = (slot + 1) & (k->table_size - 1);
+    }
+    k->table[slot] = k->count - 1;
+    return 0;
+}
+
+// Where the scalar at `i` ends, checked as json.loads reads it; -1 for a
+// value it would not read (or one left to it: an integer past its digits).
+Py_ssize_t
+check_scalar(const source &src, Py_ssize_t i)
+{
+    unsigned char c = src.at(i);
+    if (c == '"') {
+        string_span span{};
+        return check_string(src, i, &span) ? span.end + 1 : -1;
+    }
+    if (c == '-' ? src.at(i + 1) == 'I' : (c < '0' || c > '9')) {
+        return check_word(src, i);
+    }
+    return check_number(src, i);
+}
+
+// --- Listing: the bytes walked, to check them, then to list them ---------
+
+// An array's item in a path: [N].
+int
+bytes_index(bytes_out *b, Py_ssize_t index)
+{
+    char digits[24];
+    char *end = digits + sizeof digits;
+    char *at = end;
+    *--at = ']';
+    do {
+        *--at = static_cast<char>('0' + index % 10);
+        index /= 10;
+    } while (index != 0);
+    *--at = '[';
+    return bytes_add(b, at, end - at);
+}
+
+// The escape of a character the json module escapes: \" \\ \n, \u00XX;
+// into room made for six bytes.
+Py_ssize_t
+json_escape(char *to, Py_UCS4 c)
+{
+    to[0] = '\\';
+    if (json_escapes.width[c] == 2) {
+        to[1] = short_escape(c);
+        return 2;
+    }
+    const char escape[6] = {'\\', 'u', '0', '0', Py_hexdigits[c >> 4],
+                            Py_hexdigits[c & 0xf]};
+    std::memcpy(to, escape, sizeof escape);
+    return 6;
+}
+
+// A string written as json.dumps writes it, beyond ASCII as it is, and a
+// lone surrogate as the output code writes one: escaped.  What its escapes
+// stand for is never longer than they are.
+int
+put_json_string(bytes_out *out, const source &src, const string_span &span)
+{
+    if (bytes_reserve(out, span.end - span.start + 2) < 0) {
+        return -1;
+    }
+    out->data[out->length++] = '"';
+    Py_ssize_t i = span.start;
+    while (i < span.end) {
+        Py_ssize_t run = i;
+        if (span.escaped) {
+            while (i < span.end && src.s[i] != '\\') {
+                i++;
+            }
+        }
+        else {
+            i = span.end;
+        }
+        bytes_put(out, src.s + run, i - run);
+        if (i == span.end) {
+            break;
+        }
+        Py_UCS4 c = read_escape(src, i, &i);
+        char *to = out->data + out->length;
+        if (c < 0x80 && json_escapes.width[c] > 1) {
+            out->length += json_escape(to, c);
+        }
+        else if (c >= 0xd800 && c <= 0xdfff) {
+            const char escape[6] = {'\\',
+                                    'u',
+                                    Py_hexdigits[c >> 12],
+                                    Py_hexdigits[(c >> 8) & 0xf],
+                                    Py_hexdigits[(c >> 4) & 0xf],
+                                    Py_hexdigits[c & 0xf]};
+            std::memcpy(to, escape, sizeof escape);
+            out->length += 6;
+        }
+        else {
+            out->length += encode_utf8(c, to);
+        }
+    }
+    out->data[out->length++] = '"';
+    return 0;
+}
+
+// An open container of the walk: an object's keys, or an array's items,
+// follow the path up to it.
+struct walk_frame {
+    bool object;
+    Py_ssize_t index;  // the item's, in an array
+    Py_ssize_t path_length;
+};
+
+// What the walk reads next.
+enum class expect { value, key, after };
+
+// A walk over a document's bytes: the first checks them, as json.loads reads
+// them, and that no object holds a key twice; the second, over bytes so
+// checked, lists them, a chunk at a time, from where the one before ended.
+struct json_walk {
+    source src;
+    bool listing;
+    PyObject *key_text;  // borrowed: paths.key_text(key), for a key not written here
+    PyObject *keys;      // borrowed: its cache, paths._cache
+    Py_ssize_t max_depth;
+    Py_ssize_t at;
+    expect next;
+    walk_frame *frames;
+    Py_ssize_t depth;
+    Py_ssize_t capacity;
+    key_level *levels;  // by depth: the keys of the object open there
+    bytes_out path;
+    bytes_out scratch;
+    bytes_out out;
+};
+
+void
+walk_free(json_walk *w)
+{
+    for (Py_ssize_t d = 0; d < w->capacity && w->levels != nullptr; d++) {
+        level_free(&w->levels[d]);
+    }
+    PyMem_Free(w->levels);
+    PyMem_Free(w->frames);
+    w->levels = nullptr;
+    w->frames = nullptr;
+    w->depth = 0;
+    w->capacity = 0;
+    bytes_free(&w->path);
+    bytes_free(&w->scratch);
+    bytes_free(&w->out);
+}
+
+int
+walk_open(json_walk *w, bool object)
+{
+    if (w->depth == w->capacity) {
+        Py_ssize_t capacity = w->capacity < 16 ? 16 : w->capacity * 2;
+        walk_frame *frames = w->frames;
+        PyMem_Resize(frames, walk_frame, capacity);
+        if (frames == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        w->frames = frames;
+        key_level *levels = w->levels;
+        PyMem_Resize(levels, key_level, capacity);
+        if (levels == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        for (Py_ssize_t i = w->capacity; i < capacity; i++) {
+            levels[i] = empty_level;
+        }
+        w->levels = levels;
+        w->capacity = capacity;
+    }
+    key_level *k = &w->levels[w->depth];
+    k->count = 0;
+    k->text.length = 0;
+    k->table_size = 0;
+    w->frames[w->depth++] = walk_frame{object, 0, w->path.length};
+    return 0;
+}
+
+// The key's segment of the path: ".key" or ["key"], no "." first at the top.
+// A key of ASCII is written here; any other by key_text, or from its cache.
+int
+walk_key(json_walk *w, const string_span &span, bool top)
+{
+    bytes_out *path = &w->path;
+    const unsigned char *chars = w->src.s + span.start;
+    Py_ssize_t count = span.end - span.start;
+    bool ascii = span.ascii;
+    if (span.escaped) {
+        w->scratch.length = 0;
+        if (decode_string(w->src, span, &w->scratch) < 0) {
+            return -1;
+        }
+        chars = reinterpret_cast<const unsigned char *>(w->scratch.data);
+        count = w->scratch.length;
+        for (Py_ssize_t i = 0; i < count && ascii; i++) {
+            ascii = chars[i] < 0x80;  // what the escapes stood for
+        }
+    }
+    if (ascii) {
+        if (bytes_reserve(path, count * 6 + 4) < 0) {
+            return -1;
+        }
+        if (is_bare(chars, count)) {
+            if (!top) {
+                path->data[path->length++] = '.';
+            }
+            bytes_put(path, chars, count);
+            return 0;
+        }
+        bytes_put(path, "[\"", 2);
+        for (Py_ssize_t i = 0; i < count; i++) {
+            unsigned char c = chars[i];
+            if (json_escapes.width[c] > 1) {
+                path->length += json_escape(path->data + path->length, c);
+            }
+            else {
+                path->data[path->length++] = static_cast<char>(c);
+            }
+        }
+        bytes_put(path, "\"]", 2);
+        return 0;
+    }
+    PyObject *key = PyUnicode_DecodeUTF8(reinterpret_cast<const char *>(chars),
+                                         count, "surrogatepass");
+    if (key == nullptr) {
+        return -1;
+    }
+    PyObject *shown = PyDict_GetItemWithError(w->keys, key);
+    if (shown != nullptr && PyUnicode_Check(shown)
+        && PyUnicode_GET_LENGTH(shown) > 0)
+    {
+        Py_INCREF(shown);
+    }
+    else if (!PyErr_Occurred()) {
+        shown = PyObject_CallOneArg(w->key_text, key);
+    }
+    else {
+        shown = nullptr;
+    }
+    Py_DECREF(key);
+    if (shown == nullptr) {
+        return -1;
+    }
+    int status = -1;
+    if (!PyUnicode_Check(shown)) {
+        PyErr_Format(PyExc_TypeError, "key_text() returned %.200s, not str",
+                     Py_TYPE(shown)->tp_name);
+    }
+    else {
+        Py_ssize_t length = 0;
+        const char *utf8 = PyUnicode_AsUTF8AndSize(shown, &length);
+        if (utf8 != nullptr) {
+            Py_ssize_t skip = top && length > 0 && utf8[0] == '.' ? 1 : 0;
+            status = bytes_add(path, utf8 + skip, length - skip);
+        }
+    }
+    Py_DECREF(shown);
+    return status;
+}
+
+// The path of an array's next item: its index in the path counted up in
+// place, as a person counts, which leaves the path as it is but for the
+// digits that change (a new digit moves the "]").
+int
+next_index(bytes_out *path, walk_frame *top)
+{
+    top->index++;
+    char *digits = path->data + top->path_length + 1;
+    Py_ssize_t last = path->length - 2;  // before the "]"
+    for (Py_ssize_t at = last; at >= top->path_length + 1; at--) {
+        if (path->data[at] != '9') {
+            path->data[at]++;
+            return 0;
+        }
+        path->data[at] = '0';
+    }
+    // 9, 99, ...: one digit more, a 1 first.
+    if (bytes_reserve(path, 1) < 0) {
+        return -1;
+    }
+    digits = path->data + top->path_length + 1;
+    digits[0] = '1';
+    path->data[path->length - 1] = '0';
+    path->data[path->length++] = ']';
+    return 0;
+}
+
+// A line's start: the path and " = ", with room for `value` bytes more.
+int
+line_start(json_walk *w, Py_ssize_t value)
+{
+    bytes_out *out = &w->out;
+    if (bytes_reserve(out, w->path.length + 4 + value) < 0) {
+        return -1;
+    }
+    bytes_put(out, w->path.data, w->path.length);
+    bytes_put(out, " = ", 3);
+    return 0;
+}
+
+// What a step of the walk comes to.
+enum walked { failed = -1, refused = 0, done = 1, full = 2 };
+
+// Walks from where the walk is: to the end of the document, or, `listing`,
+// until the chunk holds `size` bytes.  Refused: a document that is to be
+// read the Python way.  What the loop reads is kept in locals: the stores
+// of the output, through char, would have every field of the walk read
+// again after each.
+template <bool listing>
+walked
+walk(json_walk *w, Py_ssize_t size)
+{
+    const source src = w->src;
+    Py_ssize_t i = w->at;
+    Py_ssize_t depth = w->depth;
+    expect next = w->next;
+    walk_frame *frames = w->frames;
+    walked result = refused;
+    while (i < src.end) {
+        if (listing && w->out.length >= size) {
+            result = full;
+            break;
+        }
+        unsigned char c = src.s[i];
+        if (next == expect::value && (c == '{' || c == '[')) {
+            if (depth >= w->max_depth) {
+                break;  // nested deeper than the Python walk goes
+            }
+            bool object = c == '{';
+            i = skip_space(src, i + 1);
+            if (src.at(i) == (object ? '}' : ']')) {
+                if (listing && depth > 0) {  // an empty top lists nothing
+                    if (line_start(w, 3) < 0) {
+                        return failed;
+                    }
+                    bytes_put(&w->out, object ? "{}\n" : "[]\n", 3);
+                }
+                i = skip_space(src, i + 1);
+                next = expect::after;
+                if (depth == 0) {
+                    result = i == src.end ? done : refused;
+                    break;
+                }
+                continue;
+            }
+            w->depth = depth;
+            if (walk_open(w, object) < 0) {
+                return failed;
+            }
+            depth = w->depth;
+            frames = w->frames;
+            next = object ? expect::key : expect::value;
+            if (listing && !object && bytes_index(&w->path, 0) < 0) {
+                return failed;
+            }
+            continue;
+        }
+        if (next == expect::value) {
+            Py_ssize_t end;
+            if (c == '"') {
+                string_span span{};
+                if (!check_string(src, i, &span)) {
+                    break;
+                }
+                if (listing
+                    && (line_start(w, 1) < 0
+                        || put_json_string(&w->out, src, span) < 0))
+                {
+                    return failed;
+                }
+                end = span.end + 1;
+            }
+            else {
+                end = check_scalar(src, i);
+                if (end < 0) {
+                    break;
+                }
+                if (listing) {
+                    if (line_start(w, end - i + 1) < 0) {
+                        return failed;
+                    }
+                    bytes_put(&w->out, src.s + i, end - i);  // as written
+                }
+            }
+            if (listing) {
+                if (bytes_reserve(&w->out, 1) < 0) {
+                    return failed;
+                }
+                w->out.data[w->out.length++] = '\n';
+            }
+            i = skip_space(src, end);
+            next = expect::after;
+            if (depth == 0) {
+                result = i == src.end ? done : refused;
+                break;
+            }
+            continue;
+        }
+        walk_frame *top = &frames[depth - 1];
+        if (next == expect::key) {
+            string_span span{};
+            if (c != '"' || !check_string(src, i, &span)) {
+                break;
+            }
+            if (!listing) {
+                int twice = key_add(&w->levels[depth - 1], src, span);
+                if (twice != 0) {  // json.loads reads a key twice as its last
+                    if (twice < 0) {
+                        return failed;
+                    }
+                    break;
+                }
+            }
+            else {
+                w->path.length = top->path_length;
+                if (walk_key(w, span, depth == 1) < 0) {
+                    return failed;
+                }
+            }
+            i = skip_space(src, span.end + 1);
+            if (src.at(i) != ':') {
+                break;
+            }
+            i = skip_space(src, i + 1);
+            next = expect::value;
+            continue;
+        }
+        // After a value of the container open at the top.
+        if (c == (top->object ? '}' : ']')) {
+            if (listing) {
+                w->path.length = top->path_length;
+            }
+            depth--;
+            i = skip_space(src, i + 1);
+            if (depth == 0) {
+                result = i == src.end ? done : refused;
+                break;
+            }
+            continue;
+        }
+        if (c != ',') {
+            break;
+        }
+        i = skip_space(src, i + 1);
+        next = top->object ? expect::key : expect::value;
+        if (listing && !top->object && next_index(&w->path, top) < 0) {
+            return failed;
+        }
+    }
+    w->at = i;
+    w->depth = depth;
+    w->next = next;
+    return result;
+}
+
+// Starts a walk of the document in `data`, past a byte-order mark, which is
+// read past; its lines for one that is a value: ". = value".
+int
+walk_start(json_walk *w, PyObject *data, bool listing)
+{
+    *w = json_walk{};
+    w->src = source{reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data)),
+                    PyBytes_GET_SIZE(data)};
+    w->listing = listing;
+    w->max_depth = Py_GetRecursionLimit();
+    w->next = expect::value;
+    w->path = empty_bytes;
+    w->scratch = empty_bytes;
+    w->out = empty_bytes;
+    const source &src = w->src;
+    Py_ssize_t start =
+        src.end >= 3 && std::memcmp(src.s, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
+    w->at = skip_space(src, start);
+    if (listing && w->at < src.end && src.s[w->at] != '{' && src.s[w->at] != '[') {
+        return bytes_add(&w->path, ".", 1);
+    }
+    return 0;
+}
+
+struct json_chunks_object {
+    PyObject ob_base;
+    PyObject *data;  // the document's bytes; NULL once the listing is over
+    PyObject *key_text;
+    PyObject *keys;
+    Py_ssize_t size;  // a chunk ends with the first line past it
+    int running;      // inside __next__: a callback may not walk on
+    json_walk walk;
+};
+
+void
+json_release(json_chunks_object *self)
+{
+    walk_free(&self->walk);
+    Py_CLEAR(self->data);
+    Py_CLEAR(self->key_text);
+    Py_CLEAR(self->keys);
+}
+
+PyObject *
+json_chunks_next(PyObject *op)
+{
+    auto *self = reinterpret_cast<json_chunks_object *>(op);
+    if (self->running) {
+        PyErr_SetString(PyExc_ValueError, "the listing is being made already");
+        return nullptr;
+    }
+    if (self->data == nullptr) {
+        return nullptr;
+    }
+    self->running = 1;
+    json_walk *w = &self->walk;
+    w->key_text = self->key_text;
+    w->keys = self->keys;
+    walked status = walk<true>(w, self->size);
+    self->running = 0;
+    PyObject *chunk = nullptr;
+    if (status == refused) {  // what the check took, the listing takes
+        PyErr_SetString(PyExc_RuntimeError,
+                        "the listing met what its check did not");
+    }
+    else if (status != failed && w->out.length > 0) {
+        chunk = PyBytes_FromStringAndSize(w->out.data, w->out.length);
+        w->out.length = 0;
+    }
+    if (chunk == nullptr || status == done) {
+        json_release(self);  // failed, or over
+    }
+    return chunk;
+}
+
+int
+json_chunks_traverse(PyObject *op, visitproc visit, void *arg)
+{
+    auto *self = reinterpret_cast<json_chunks_object *>(op);
+    Py_VISIT(Py_TYPE(op));
+    Py_VISIT(self->key_text);
+    Py_VISIT(self->keys);
+    return 0;
+}
+
+int
+json_chunks_clear(PyObject *op)
+{
+    json_release(reinterpret_cast<json_chunks_object *>(op));
+    return 0;
+}
+
+void
+json_chunks_dealloc(PyObject *op)
+{
+    PyTypeObject *type = Py_TYPE(op);
+    PyObject_GC_UnTrack(op);
+    json_release(reinterpret_cast<json_chunks_object *>(op));
+    type->tp_free(op);
+    Py_DECREF(type);
+}
+
+PyType_Slot json_chunks_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void *>(json_chunks_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void *>(json_chunks_traverse)},
+    {Py_tp_clear, reinterpret_cast<void *>(json_chunks_clear)},
+    {Py_tp_iter, reinterpret_cast<void *>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void *>(json_chunks_next)},
+    {0, nullptr},
+};
+
+PyType_Spec json_chunks_spec = {
+    "props_to_tree._listing.JsonChunks",
+    sizeof(json_chunks_object),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE
+        | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    json_chunks_slots,
+};
+
+struct module_state {
+    PyObject *json_chunks;  // the JsonChunks type
+};
+
+// json_chunks(data, key_text, keys, size): the listing of the JSON document
+// in `data` (bytes), chunks of whole lines of UTF-8 of about `size` bytes,
+// once all of it is checked; or None where it is the Python way's to read.
+PyObject *
+json_chunks(PyObject *module, PyObject *args)
+{
+    PyObject *data, *key_text, *keys;
+    Py_ssize_t size;
+    if (!PyArg_ParseTuple(args, "O!OO!n:json_chunks", &PyBytes_Type, &data,
+                          &key_text, &PyDict_Type, &keys, &size))
+    {
+        return nullptr;
+    }
+    if (!PyCallable_Check(key_text)) {
+        PyErr_SetString(PyExc_TypeError, "key_text must be callable");
+        return nullptr;
+    }
+    if (size < 1) {
+        PyErr_SetString(PyExc_ValueError, "size must be at least 1");
+        return nullptr;
+    }
+    json_walk check{};
+    walked checked = walk_start(&check, data, false) < 0 ? failed
+                                                         : walk<false>(&check, 0);
+    walk_free(&check);
+    if (checked != done) {
+        return checked == failed ? nullptr : Py_NewRef(Py_None);
+    }
+    auto *type = reinterpret_cast<PyTypeObject *>(
+        static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
+    auto *self = reinterpret_cast<json_chunks_object *>(type->tp_alloc(type, 0));
+    if (self == nullptr) {
+        return nullptr;
+    }
+    self->data = Py_NewRef(data);
+    self->key_text = Py_NewRef(key_text);
+    self->keys = Py_NewRef(keys);
+    self->size = size;
+    if (walk_start(&self->walk, data, true) < 0) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    return reinterpret_cast<PyObject *>(self);
+}
+
+int
+listing_traverse(PyObject *module, visitproc visit, void *arg)
+{
+    Py_VISIT(static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
+    return 0;
+}
+
+int
+listing_clear(PyObject *module)
+{
+    Py_CLEAR(static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
+    return 0;
+}
+
+void
+listing_free(void *module)
+{
+    listing_clear(static_cast<PyObject *>(module));
+}
+
+// --- Module ---------------------------------------------------------------
+
+PyMethodDef listing_methods[] = {
+    {"json_chunks", json_chunks, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 // The host fills in the base part when it creates the module, so this record
 // cannot be const.
 PyModuleDef moduledef = {
     PyModuleDef_HEAD_INIT,
     "_listing",
     "",
-    0,
+    sizeof(module_state),
+    listing_methods,
     nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    listing_traverse,
+    listing_clear,
+    listing_free,
 };
 
 }  // namespace
@@ -989,13 +2263,22 @@ PyMODINIT_FUNC
 PyInit__listing()
 {
     PyObject *module = PyModule_Create2(&moduledef, PYTHON_API_VERSION);
-    PyObject *type =
-        module != nullptr ? PyType_FromSpec(&chunks_spec) : nullptr;
-    if (type == nullptr || PyModule_AddObjectRef(module, "Chunks", type) < 0) {
-        Py_XDECREF(type);
-        Py_XDECREF(module);
+    if (module == nullptr) {
         return nullptr;
     }
-    Py_DECREF(type);
+    PyObject *chunks = PyType_FromSpec(&chunks_spec);
+    PyObject *json = chunks != nullptr ? PyType_FromSpec(&json_chunks_spec)
+                                       : nullptr;
+    if (json == nullptr || PyModule_AddObjectRef(module, "Chunks", chunks) < 0
+        || PyModule_AddObjectRef(module, "JsonChunks", json) < 0)
+    {
+        Py_XDECREF(chunks);
+        Py_XDECREF(json);
+        Py_DECREF(module);
+        return nullptr;
+    }
+    // The module's state holds the reference that json_chunks makes them of.
+    static_cast<module_state *>(PyModule_GetState(module))->json_chunks = json;
+    Py_DECREF(chunks);
     return module;
 }

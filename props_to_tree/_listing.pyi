@@ -14,3 +14,15 @@ class Chunks(Iterator[str]):
         /,
     ) -> Chunks: ...
     def __next__(self) -> str: ...
+
+@final
+class JsonChunks(Iterator[bytes]):
+    def __next__(self) -> bytes: ...
+
+def json_chunks(
+    data: bytes,
+    key_text: Callable[[str], str],
+    keys: dict[str, str],
+    size: int,
+    /,
+) -> JsonChunks | None: ...

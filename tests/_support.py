@@ -283,6 +283,34 @@ def native_listing(tree: Any, fmt: str, size: int = listing.NATIVE_CHUNK) -> str
 
 LISTINGS = {"native": native_listing, "python": python_listing}
 
+
+def bytes_listing(text: str | bytes, size: int = listing.NATIVE_CHUNK) -> str | None:
+    """The listing of a JSON text as the native module makes it from the
+    bytes, `size` bytes a chunk or so, each whole lines; None where it
+    leaves the text to be read first."""
+    data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
+    chunks = _listing.json_chunks(data, paths.key_text, paths._cache, size)
+    if chunks is None:
+        return None
+    made = list(chunks)
+    assert all(chunk.endswith(b"\n") for chunk in made), made
+    return b"".join(made).decode("utf-8")
+
+
+def read_listing(text: str | bytes) -> str:
+    """The listing of a JSON text read first, as the command lists what the
+    native module leaves: the reference, as printed (a lone surrogate
+    escaped)."""
+    from props_to_tree._command import formats
+
+    if isinstance(text, bytes):
+        text = formats.decoded(text, "text")
+    document = formats.load("json", formats.split_mark(text)[1], written=True)
+    found = listing.leaves(document.tree)
+    shown = "".join(listing.render(*found, document.show_all))
+    return shown.encode("utf-8", "backslashreplace").decode("utf-8")
+
+
 # Keys and strings that a listing writes each its own way: quoted keys, the
 # escapes, characters of each width a str has, a lone surrogate.
 ODD_TEXT = [
@@ -333,6 +361,7 @@ __all__ = [
     "Dict",
     "Str",
     "assert_no_leaks",
+    "bytes_listing",
     "chain",
     "ext",
     "in_small_stack_thread",
@@ -341,6 +370,7 @@ __all__ = [
     "python_listing",
     "random_document",
     "random_tree",
+    "read_listing",
     "run_isolated",
     "skeleton",
     "tree_strategy",

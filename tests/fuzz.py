@@ -2,15 +2,18 @@
 model, and random documents listed by the native walk and the Python one.
 `make fuzz` builds the modules with coverage and ASan and runs it."""
 
+import json
 import sys
 
 import atheris
 from _support import (
+    bytes_listing,
     native_listing,
     outcome,
     python_listing,
     random_document,
     random_tree,
+    read_listing,
 )
 
 with atheris.instrument_imports():
@@ -41,6 +44,17 @@ def test_one_input(data: bytes) -> None:
     assert got[0] == want[0], (got, want)
     assert got[1] is mine or got[1] is want[1], (got, want)
     assert mine == theirs, (props, t)
+
+    # A JSON text from the same tree, or the input's own bytes: listed from
+    # the bytes, it lists as what json.loads reads from them lists.
+    raw = fdp.ConsumeBytes(choose(64)) if choose(4) == 0 else None
+    tree = random_document(choose, False)
+    text = raw if raw is not None else json.dumps(tree, indent=choose(3) or None)
+    data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
+    got = outcome(bytes_listing, data, (1, 64, 1 << 16)[choose(3)])
+    want = outcome(read_listing, data)
+    if got != ("ok", None):
+        assert got == want, (data, got, want)
 
     fmt = ("json", "toml")[choose(2)]
     document = random_document(choose, fmt == "toml")

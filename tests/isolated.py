@@ -256,3 +256,45 @@ def listing_allocation_failures() -> None:
         for size in sizes:
             _exhaust(lambda size=size: (size,), listed, listed_ok, least)
         assert (sys.getrefcount(document), sys.getrefcount(leaf)) == refs
+
+
+def json_listing_allocation_failures() -> None:
+    """Fails every allocation the listing from the bytes makes, one at a
+    time, its chunks each of a few lines."""
+    import json
+
+    from props_to_tree import _listing
+    from props_to_tree._command import paths
+
+    # Deeper than the walk's first frames; keys of ASCII, quoted, escaped and
+    # called back for; objects of keys enough for a table; escapes.
+    tree: dict[str, Any] = {"a.b": 1, "\u00e9": "\U0001f600\n"}
+    tree.update({f"k{i}": [i, 1e300, "s" * i] for i in range(20)})
+    node = tree
+    for depth in range(24):
+        node[f"ключ{depth}"] = {"é": "ā" * depth, "x y": None}
+        node[f"k{depth}"] = node = {"😀": [[], {}, True]}
+    node["x" * 300] = ["x" * 2000]
+    for data, sizes, least in (
+        (
+            json.dumps(tree, ensure_ascii=False).encode("utf-8", "surrogatepass"),
+            (1, 64),
+            20,
+        ),
+        (json.dumps(tree).encode(), (64,), 20),
+        (b'[1.5e3, "\\ud800"]', (1,), 1),
+    ):
+        expected = b"".join(_listing.json_chunks(data, paths.key_text, {}, 64))
+
+        def listed(size: int, data: bytes = data) -> bytes:
+            chunks = _listing.json_chunks(data, paths.key_text, {}, size)
+            assert chunks is not None
+            return b"".join(chunks)
+
+        def listed_ok(result: Any, size: int, expected: bytes = expected) -> None:
+            assert result == expected
+
+        refs = sys.getrefcount(data)
+        for size in sizes:
+            _exhaust(lambda size=size: (size,), listed, listed_ok, least)
+        assert sys.getrefcount(data) == refs

@@ -295,6 +295,17 @@ def test_a_diff_applied_gives_the_changed_text(layout, data):
 # --- the native listing's failure paths ------------------------------------
 
 
+class Shown:
+    """A value only the format's show() writes."""
+
+
+def _fails(error):
+    def show(value):
+        raise error
+
+    return show
+
+
 def _chunks(tree, show=json_format.show, key_text=paths.key_text, size=1 << 16):
     return _listing.Chunks(tree, show, key_text, {}, False, size)
 
@@ -318,15 +329,51 @@ def test_chunks_argument_errors(args, kwargs, error):
         _listing.Chunks(*args, **kwargs)
 
 
-class Shown:
-    """A value only the format's show() writes."""
+@pytest.mark.parametrize(
+    ("args", "error"),
+    [
+        ((), TypeError),
+        (("[]", str, {}, 10), TypeError),  # bytes, not text
+        ((bytearray(b"[]"), str, {}, 10), TypeError),
+        ((b"[]", None, {}, 10), TypeError),
+        ((b"[]", str, [], 10), TypeError),
+        ((b"[]", str, {}, 0), ValueError),
+        ((b"[]", str, {}, 10, 1), TypeError),
+    ],
+)
+def test_json_chunks_argument_errors(args, error):
+    with pytest.raises(error):
+        _listing.json_chunks(*args)
 
 
-def _fails(error):
-    def show(value):
-        raise error
+@pytest.mark.parametrize(
+    ("key_text", "error"),
+    [
+        (_fails(LookupError("key")), LookupError),
+        (lambda key: b".x", TypeError),
+        (lambda key: ".\udc80", UnicodeEncodeError),
+    ],
+)
+def test_a_failed_key_ends_the_listing_from_the_bytes(key_text, error):
+    chunks = _listing.json_chunks(b'{"a": [1], "\xc3\xa9": 2}', key_text, {}, 1)
+    assert next(chunks) == b"a[0] = 1\n"
+    with pytest.raises(error):
+        next(chunks)
+    assert list(chunks) == []
 
-    return show
+
+def test_a_key_callback_cannot_walk_the_listing_from_the_bytes():
+    raised = []
+
+    def key_text(key):
+        with pytest.raises(ValueError, match="being made") as caught:
+            next(chunks)
+        raised.append(caught.value)
+        return "." + key
+
+    chunks = _listing.json_chunks('{"é": 1, "b": 2}'.encode(), key_text, {}, 1)
+    assert b"".join(chunks) == "é = 1\nb = 2\n".encode()
+    assert len(raised) == 1
 
 
 @pytest.mark.parametrize(
@@ -411,6 +458,27 @@ def test_native_listing_leaks_no_references():
         next(chunks)
 
     assert_no_leaks(stop_early, tree, leaf, key, value, show)
+
+    data = '{"ключ": [1, "x"], "a": {"é": [], "b\\u00e9": "\\ud800"}}'.encode()
+
+    def from_bytes():
+        chunks = _listing.json_chunks(data, paths.key_text, cache, 8)
+        return b"".join(chunks)
+
+    assert_no_leaks(from_bytes, data, cache)
+
+    def stop_early_from_bytes():
+        next(_listing.json_chunks(data, paths.key_text, cache, 1))
+
+    assert_no_leaks(stop_early_from_bytes, data, cache)
+    assert_no_leaks(
+        lambda: list(_listing.json_chunks(data, fails, {}, 8)),
+        data,
+        fails,
+        raises=LookupError,
+    )
+    refused = b'{"a": 1, "a": 2}'
+    assert_no_leaks(lambda: _listing.json_chunks(refused, str, cache, 8), refused)
 
     cyclic = {"a": [value]}
     cyclic["a"].append(cyclic)

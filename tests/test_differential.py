@@ -1,6 +1,7 @@
 """Both functions against the model, on random trees and props."""
 
 import datetime as dt
+import json
 import re
 import types
 
@@ -12,10 +13,12 @@ from _support import (
     ODD_TEXT,
     Dict,
     Str,
+    bytes_listing,
     ext,
     native_listing,
     outcome,
     python_listing,
+    read_listing,
     tree_strategy,
 )
 from hypothesis import event, given
@@ -283,3 +286,176 @@ def test_the_command_lists_json_and_toml_natively(fmt, text, coloured, native):
     assert isinstance(chunks, _listing.Chunks) == native
     shown = re.sub("\x1b\\[[0-9;]*m", "", "".join(chunks))  # colour aside
     assert shown == "a[0] = 1\n"
+
+
+# --- The JSON listing from the bytes, against the listing of what json.loads
+# reads ------------------------------------------------------------------------
+
+# (JSON text, its listing, None where it is the reading's): listed straight
+# from the bytes.
+FROM_BYTES = [
+    ('{"a": 1, "b": [1, 2.50, {"c": null}], "d": {}, "e": []}', None),
+    ("[]", ""),
+    ("{}", ""),
+    (" 5 ", ". = 5\n"),
+    ('"x"', '. = "x"\n'),
+    ("\ufeff" + '{"a": 1}', "a = 1\n"),  # a byte-order mark read past
+    # Numbers as written; json.loads's constants too.
+    (
+        "[1E400, -0, 1e5, 1.10, -0.0, 0.5e-3, NaN, Infinity, -Infinity, 12345678901]",
+        "[0] = 1E400\n[1] = -0\n[2] = 1e5\n[3] = 1.10\n[4] = -0.0\n[5] = 0.5e-3\n"
+        "[6] = NaN\n[7] = Infinity\n[8] = -Infinity\n[9] = 12345678901\n",
+    ),
+    # Strings as json.dumps writes them: escapes read and written anew.
+    (
+        '["a\\/b", "\\u00e9\\u0041", "\\ud83d\\ude00", "\\ud800x", "\\udc00",'
+        ' "\\u001f\\b\\f\\n\\r\\t", "\\"\\\\", "\u2028\x7f", "é😀"]',
+        '[0] = "a/b"\n[1] = "éA"\n[2] = "😀"\n[3] = "\\ud800x"\n[4] = "\\udc00"\n'
+        '[5] = "\\u001f\\b\\f\\n\\r\\t"\n[6] = "\\"\\\\"\n[7] = "\u2028\x7f"\n'
+        '[8] = "é😀"\n',
+    ),
+    # Keys: bare, quoted (escapes read), called back for beyond ASCII.
+    (
+        '{"a.b": {"": 1, "é": 2, "\\u00e9x": 3, "k\\"": 4, "#a": 5, " a": 6,'
+        ' "*": 7, "a b": 8, "\\u0061": 9, "\\n": 10, "\\ud800": 11, "x\\u007f": 12}}',
+        '["a.b"][""] = 1\n["a.b"].é = 2\n["a.b"].éx = 3\n["a.b"]["k\\""] = 4\n'
+        '["a.b"]["#a"] = 5\n["a.b"][" a"] = 6\n["a.b"]["*"] = 7\n["a.b"].a b = 8\n'
+        '["a.b"].a = 9\n["a.b"]["\\n"] = 10\n["a.b"]["\\ud800"] = 11\n'
+        '["a.b"]["x\x7f"] = 12\n',
+    ),
+    # Items counted past a new digit; white space of every kind.
+    (
+        "[" + ", ".join(["0"] * 11) + "]",
+        "".join(f"[{i}] = 0\n" for i in range(11)),
+    ),
+    (' \t\r\n{ "a" :\r\n[ ] , "b" : { } , "c" : [ [ ] , { } ] }\n', None),
+]
+# Left to be read first: what json.loads takes otherwise, or does not read.
+LEFT_TO_READING = [
+    ('{"a": 1, "a": 2}', "a = 2\n"),
+    (
+        '{"a": {"x": 1}, "b": {"x": 2}, "c": {"\\u0078": 3, "x": 4}}',
+        "a.x = 1\nb.x = 2\nc.x = 4\n",
+    ),
+    ("[1, 2,]", "[0] = 1\n[1] = 2\n"),  # JSONC's trailing comma
+    ("", ""),
+    ("[" + "1" * 5000 + "]", ValueError),  # past Python's digits
+    ("[01]", ValueError),
+    ('{"a" 1}', ValueError),
+    ("[1] [2]", ValueError),
+    ('["\x01"]', ValueError),
+    ('["\\x"]', ValueError),
+    ('"\\ud83d\\u"', ValueError),
+    ("tru", ValueError),
+    ("-", ValueError),
+    ("1.", ValueError),
+    ("1e", ValueError),
+]
+# Keys twice, in an object past the few compared one by one.
+LEFT_TO_READING.append(
+    (
+        "{" + ", ".join(f'"k{i}": {i}' for i in range(40)) + ', "k7": 0}',
+        "".join(f"k{i} = {0 if i == 7 else i}\n" for i in range(40)),
+    )
+)
+
+
+def _read_or_error(text):
+    """The listing of the text's bytes read first, or ValueError."""
+    try:
+        return read_listing(text.encode("utf-8", "surrogatepass"))
+    except (ValueError, UnicodeDecodeError):
+        return ValueError
+
+
+@pytest.mark.parametrize(
+    ("text", "listed", "native"),
+    [(*row, True) for row in FROM_BYTES] + [(*row, False) for row in LEFT_TO_READING],
+)
+@pytest.mark.parametrize("size", [1, 9, 1 << 16])
+def test_the_listing_from_the_bytes_is_the_listing_of_what_reads(
+    text, listed, native, size
+):
+    read = _read_or_error(text)
+    if listed is not None:
+        assert read == listed
+    made = bytes_listing(text, size)
+    assert made == (read if native else None)
+
+
+@pytest.mark.parametrize(
+    "data",
+    [
+        b'["\xff"]',
+        b'["\xed\xa0\x80"]',
+        b'["\xc0\xaf"]',
+        b'["\xf4\x90\x80\x80"]',
+        b'["\xe2\x82"]',
+        b'["\xc3"]',
+    ],
+)
+def test_bytes_that_are_not_utf8_are_left_to_the_reading(data):
+    assert bytes_listing(data) is None
+    with pytest.raises(UnicodeDecodeError):
+        data.decode("utf-8")
+
+
+def test_nesting_past_the_recursion_limit_is_left_to_the_reading():
+    import sys
+
+    limit = sys.getrecursionlimit()
+    # As deep as the listing of the tree json.loads reads goes, the same lines.
+    deep = "[" * limit + "]" * limit
+    assert bytes_listing(deep) == native_listing(json.loads(deep), "json")
+    assert bytes_listing("[" * (limit + 1) + "1" + "]" * (limit + 1)) is None
+
+
+# JSON texts as people and programs write them: numbers in every spelling,
+# strings escaped or not, any white space, keys twice now and then.
+_SPACE = st.sampled_from(["", " ", "\n  ", "\t", "\r\n"])
+_NUMBER = st.from_regex(
+    r"-?(0|[1-9][0-9]{0,20})(\.[0-9]{1,4})?([eE][-+]?[0-9]{1,3})?", fullmatch=True
+)
+_STRING = st.builds(
+    lambda text, ascii: json.dumps(text, ensure_ascii=ascii),
+    st.one_of(st.text(max_size=6), st.sampled_from(ODD_TEXT)),
+    st.booleans(),
+)
+
+
+def _json_texts():
+    scalars = st.one_of(
+        _NUMBER, _STRING, st.sampled_from(["true", "false", "null", "NaN", "-Infinity"])
+    )
+
+    def containers(inner):
+        items = st.lists(st.tuples(_SPACE, inner, _SPACE), max_size=4)
+        keys = st.one_of(_STRING, st.sampled_from(['"a"', '"\\u0061"', '"a.b"', '"é"']))
+        members = st.lists(st.tuples(_SPACE, keys, _SPACE, inner), max_size=4)
+        return st.one_of(
+            items.map(lambda xs: "[" + ",".join(a + v + b for a, v, b in xs) + "]"),
+            members.map(
+                lambda xs: (
+                    "{" + ",".join(a + k + ":" + b + v for a, k, b, v in xs) + "}"
+                )
+            ),
+        )
+
+    return st.recursive(scalars, containers, max_leaves=30)
+
+
+@given(_json_texts(), _SPACE, st.sampled_from([1, 13, 1 << 16]))
+def test_random_json_lists_from_the_bytes_as_it_reads(text, space, size):
+    text = space + text + space
+    native = bytes_listing(text, size)
+    read = _read_or_error(text)
+    if native is None and read is ValueError:
+        event("not UTF-8: a lone surrogate written raw")
+        assert re.search("[\ud800-\udfff]", text)
+    elif native is None:
+        event("left to the reading")
+        pairs = []
+        json.loads(text, object_pairs_hook=lambda p: pairs.append(p) or {})
+        assert any(len({k for k, _ in p}) < len(p) for p in pairs), text
+    else:
+        assert native == read

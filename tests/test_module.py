@@ -10,7 +10,7 @@ from props_to_tree import _listing
 
 SURFACES = [
     (ext, "_props_to_tree", {"_props_to_tree", "_tree_to_props"}),
-    (_listing, "_listing", {"Chunks"}),
+    (_listing, "_listing", {"Chunks", "JsonChunks", "json_chunks"}),
 ]
 
 
@@ -22,12 +22,15 @@ def test_module_surface(module, name, surface):
     assert module.__name__ == f"props_to_tree.{name}"
 
 
-def test_the_listing_type_is_neither_subclassed_nor_changed():
+@pytest.mark.parametrize("kind", [_listing.Chunks, _listing.JsonChunks])
+def test_the_listing_types_are_neither_subclassed_nor_changed(kind):
     with pytest.raises(TypeError):
-        type("Sub", (_listing.Chunks,), {})
+        type("Sub", (kind,), {})
     with pytest.raises(TypeError):
-        _listing.Chunks.size = 1
-    assert _listing.Chunks.__module__ == "props_to_tree._listing"
+        kind.size = 1
+    assert kind.__module__ == "props_to_tree._listing"
+    with pytest.raises(TypeError, match="cannot create"):
+        _listing.JsonChunks()  # made by json_chunks alone
 
 
 @pytest.mark.skipif(not shutil.which("readelf"), reason="needs binutils")

@@ -4,12 +4,20 @@ pytest is too slow under valgrind; this script is what `make check` runs
 there.  It exits non-zero on a wrong result, and valgrind on a memory error.
 """
 
+import json
 import random
 import sys
 
 import hostile
 import model
-from _support import native_listing, python_listing, random_document, random_tree
+from _support import (
+    bytes_listing,
+    native_listing,
+    python_listing,
+    random_document,
+    random_tree,
+    read_listing,
+)
 
 from props_to_tree import _props_to_tree as ext
 
@@ -55,6 +63,14 @@ def listings() -> None:
         tree = random_document(rng.randrange, fmt == "toml")
         for size in (1, 64, 1 << 16):
             assert native_listing(tree, fmt, size) == python_listing(tree, fmt)
+    for number in range(200):  # the same from the bytes, of the JSON ones
+        tree = random_document(rng.randrange, False)
+        text = json.dumps(tree, indent=number % 3 or None, ensure_ascii=number % 2 == 0)
+        for size in (1, 1 << 16):
+            assert bytes_listing(text, size) == read_listing(
+                text.encode("utf-8", "surrogatepass")
+            )
+    assert bytes_listing('{"a": 1, "a": 2}') is None
     cyclic: dict[str, object] = {"a": [1]}
     cyclic["b"] = cyclic
     fails(RecursionError, native_listing, cyclic, "json")

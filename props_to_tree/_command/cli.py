@@ -9,6 +9,7 @@ import functools
 import gc
 import math
 import os
+import stat
 import sys
 
 from props_to_tree import __version__
@@ -22,7 +23,7 @@ from props_to_tree._command.errors import (
     WriteError,
 )
 from props_to_tree._command.formats import FORMATS, MAX_SIZE
-from props_to_tree._command.listing import get, lines, parse
+from props_to_tree._command.listing import get, json_lines, lines, parse
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -197,14 +198,24 @@ def _parser() -> argparse.ArgumentParser:
 
 def _read(file: str, limit: int = MAX_SIZE) -> tuple[str, str]:
     """The text of `file` and the name to call it by."""
+    data, name = _read_bytes(file, limit)
+    return formats.decoded(data, name), name
+
+
+def _read_bytes(file: str, limit: int = MAX_SIZE) -> tuple[bytes, str]:
+    """The bytes of `file`, held to text's bounds, and the name to call it by."""
     name = "standard input" if file == "-" else file
     try:
         if file == "-":
             if sys.stdin is None:
                 raise UserError("no standard input to read")
-            return _read_all(sys.stdin.buffer.read, name, limit), name
-        with open(file, "rb") as stream:
-            return _read_all(stream.read, name, limit), name
+            read = sys.stdin.buffer.read
+            return formats.read_bytes(read, name, limit, " (--max-size)"), name
+        with open(file, "rb", buffering=0) as stream:
+            status = os.fstat(stream.fileno())
+            size = status.st_size if stat.S_ISREG(status.st_mode) else 0
+            data = formats.read_bytes(stream.read, name, limit, " (--max-size)", size)
+            return data, name
     except OSError as exc:
         raise UserError(f"cannot read {name}: {exc.strerror or exc}") from None
 
@@ -241,9 +252,12 @@ def _utf8(text: str, what: str) -> None:
         raise UserError(f"{what} {text[:at]!r}...: not UTF-8 text") from None
 
 
-def _emit(text: str) -> None:
+def _emit(text: str | bytes) -> None:
     # Lone surrogates, which JSON's escapes can make, are shown escaped.
-    data = memoryview(text.encode("utf-8", "backslashreplace"))
+    encoded = (
+        text.encode("utf-8", "backslashreplace") if isinstance(text, str) else text
+    )
+    data = memoryview(encoded)
     try:
         sys.stdout.flush()
         # Straight to the descriptor: a buffered write that a closing pipe
@@ -431,18 +445,31 @@ def _show(args: argparse.Namespace, files: list[str]) -> int:
             prefix = args.paint.prefix(file)
         for chunk in chunks:
             if prefix and chunk:
-                chunk = prefix + chunk[:-1].replace("\n", "\n" + prefix) + "\n"
+                chunk = _prefixed(chunk, prefix)
             _emit(chunk)
     return status
 
 
+def _prefixed(chunk: str | bytes, prefix: str) -> str | bytes:
+    """Each line of `chunk` led by `prefix`."""
+    if isinstance(chunk, str):
+        return prefix + chunk[:-1].replace("\n", "\n" + prefix) + "\n"
+    lead = prefix.encode("utf-8", "backslashreplace")
+    return lead + chunk[:-1].replace(b"\n", b"\n" + lead) + b"\n"
+
+
 def _shown(
     args: argparse.Namespace, file: str, wanted: list[paths.Pattern]
-) -> Iterator[str]:
+) -> Iterator[str] | Iterator[bytes]:
     """What is printed of `file`: its listing, or what --get finds, all found
     before any is printed (one missing prints nothing)."""
     kind, guessed = formats.detect(file, args.format)
-    text, name = _read(file, args.max_size)
+    data, name = _read_bytes(file, args.max_size)
+    if kind == "json" and not wanted and args.paint is None:
+        native = json_lines(data)  # straight from the bytes, where it can
+        if native is not None:
+            return native
+    text = formats.decoded(data, name)
     try:
         body = formats.split_mark(text)[1]
         document = formats.load(kind, body, name, guessed, written=True)

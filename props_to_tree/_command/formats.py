@@ -102,8 +102,22 @@ def read(
     """Text read `CHUNK` at a time, refused as soon as it shows a NUL byte
     (binary data, or /dev/zero) or passes `limit` bytes, which `bound`
     says how to raise."""
+    return decoded(read_bytes(read, name, limit, bound), name)
+
+
+def read_bytes(
+    read: Callable[[int], bytes],
+    name: str,
+    limit: int = MAX_SIZE,
+    bound: str = "",
+    expected: int = 0,
+) -> bytes:
+    """`read`'s bytes as `read` reads them, text's bounds held to; a file of
+    `expected` bytes is read at once, with no copy to join the chunks."""
     chunks, size = [], 0
-    while chunk := read(CHUNK):
+    want = expected + 1 if 0 < expected < limit else CHUNK
+    while chunk := read(want):
+        want = CHUNK
         if b"\0" in chunk:
             at = size + chunk.index(b"\0")
             raise DocumentError(f"{name} is not text: a NUL byte at byte {at}")
@@ -111,8 +125,13 @@ def read(
         if size > limit:
             raise DocumentError(f"{name} is larger than {limit:,} bytes{bound}")
         chunks.append(chunk)
+    return chunks[0] if len(chunks) == 1 else b"".join(chunks)
+
+
+def decoded(data: bytes, name: str) -> str:
+    """The text of `data`, which must be UTF-8."""
     try:
-        return b"".join(chunks).decode("utf-8")
+        return data.decode("utf-8")
     except UnicodeDecodeError as exc:
         raise DocumentError(f"{name} is not UTF-8 text (byte {exc.start})") from None
 

@@ -48,6 +48,17 @@ def lines(tree: Any, show_all: ShowAll, paint: Any = None) -> Iterator[str]:
     )
 
 
+def json_lines(data: bytes) -> Iterator[bytes] | None:
+    """The listing of the JSON document in `data`, its bytes, in chunks of
+    whole lines of UTF-8, made straight from the bytes by the native module
+    once it has checked all of them; None where the document is to be read
+    first (it does not read as JSON, an object holds a key twice, it nests
+    deeper than the recursion limit): its tree's listing is `lines`'s."""
+    from props_to_tree import _listing  # only a listing loads it
+
+    return _listing.json_chunks(data, paths.key_text, paths._cache, NATIVE_CHUNK)
+
+
 def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
     """The path and value of every scalar and empty collection of `tree`,
     whose dicts and lists are its tables and lists.  Every node is visited:
