@@ -10,6 +10,7 @@ import gc
 import gzip
 import json
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -166,14 +167,20 @@ JQ += ' | ($p | map(if type == "number" then "[\\(.)]" else ".\\(.)" end) | add)
 JQ += ' as $k | "\\($k | ltrimstr(".")) = \\(getpath($p) | tojson)"'
 
 
+# What a quick run (CI's) times of the files: one of each format it lists.
+QUICK_FILES = ("4 MB JSON", "0.5 MB YAML")
+
+
 def bench_files():
     """botocore's largest model (4 MB) and its 12 largest in one document
-    (18 MB) as JSON, and a 0.5 MB model as block YAML folded at 80 columns,
-    as YAML writers do."""
+    (18 MB) as JSON, a JSON document of numbers (12 MB: 600,000 floats of
+    every size), and a 0.5 MB model as block YAML folded at 80 columns, as
+    YAML writers do."""
     data = ROOT / "build" / "bench-data"
     paths = {
         "4 MB JSON": data / "4MB.json",
         "18 MB JSON": data / "18MB.json",
+        "12 MB numbers JSON": data / "numbers.json",
         "0.5 MB YAML": data / "0.5MB.yaml",
     }
     if not all(path.exists() for path in paths.values()):
@@ -189,6 +196,9 @@ def bench_files():
         paths["0.5 MB YAML"].write_text(
             yaml.safe_dump(model, sort_keys=False, width=80)
         )
+        draw = random.Random(29)
+        numbers = [draw.random() * 10 ** draw.randint(-5, 5) for _ in range(600_000)]
+        paths["12 MB numbers JSON"].write_text(json.dumps({"values": numbers}))
     return paths
 
 
@@ -283,15 +293,26 @@ def commands():
     floor = [sys.executable, str(ROOT / "bench" / "floor.py")]
     # Start-up: a small file's listing is nearly all of it.
     small = ROOT / "examples" / "service.json"
+    floor_json = [sys.executable, "-c", "pass"]
     yield "list", "0.3 kB JSON", "props-to-tree", [ours, str(small)]
-    yield "list", "0.3 kB JSON", "floor", [*floor, str(small)]
-    for name, path in list(bench_files().items())[:: 2 if QUICK else 1]:
+    yield "list", "0.3 kB JSON", "python -c pass", floor_json
+    yield "list", "0.3 kB JSON", "cat", ["cat", str(small)]
+    # A JSON listing's floor is the interpreter's start and a read of the file
+    # by cat: the listing neither parses the text nor makes a value of it.
+    for name, path in bench_files().items():
+        if QUICK and name not in QUICK_FILES:
+            continue
         yield "list", name, "props-to-tree", [ours, str(path)]
-        yield "list", name, "floor", [*floor, str(path)]
         if name.endswith("JSON"):
+            yield "list", name, "python -c pass", floor_json
+            yield "list", name, "cat", ["cat", str(path)]
             yield "list", name, "gron", ["gron", str(path)]
             yield "list", name, "jq", ["jq", "-r", JQ, str(path)]
         else:
+            yield "list", name, "floor", [*floor, str(path)]
+        if name.startswith("12 MB"):
+            continue  # one value: nothing to edit but a number among 600,000
+        if not name.endswith("JSON"):
             yield (
                 "list",
                 name,
@@ -325,55 +346,58 @@ def commands():
     yield "edit 100 files", "package.json", "a loop of runs", shell
 
 
-# The listing in process, each part of it timed alone: reading and parsing,
-# walking the tree and showing its values (the native walk, and the Python
-# one it replaced), and writing the chunks as the command's output code does.
+# The listing in process, each part of it timed alone: reading the file's
+# bytes, checking them and listing them natively, and writing the chunks as
+# the command's output code does; and the way the command reads the
+# documents it does not list from the bytes, the Python walk of json.loads's
+# tree, for comparison.
 SPLIT = (
-    "read and parse",
-    "walk and show",
-    "walk and show, Python",
+    "read",
+    "check",
+    "list",
     "write",
-    "write, Python",
+    "json.loads",
+    "walk of its tree",
 )
 
 
 @functools.cache
 def split_data(name):
     path = str(bench_files()[name])
-    document = formats.load("json", cli._read(path)[0], path)
-    native = list(listing.lines(document.tree, document.show_all))
-    python = list(listing.render(*listing.leaves(document.tree), document.show_all))
-    if "".join(native) != "".join(python):
-        raise SystemExit(f"the native listing of {name} is not the Python one")
-    return path, document, {"write": native, "write, Python": python}
-
-
-def _write(fd, chunks):
-    for chunk in chunks:  # as cli._emit writes each
-        data = memoryview(chunk.encode("utf-8", "backslashreplace"))
-        while data:
-            data = data[os.write(fd, data) :]
+    data = cli._read_bytes(path)[0]
+    native = list(listing.json_lines(data))
+    document = formats.load("json", data.decode(), path, written=True)
+    python = "".join(listing.render(*listing.leaves(document.tree), document.show_all))
+    if b"".join(native) != python.encode("utf-8", "backslashreplace"):
+        raise SystemExit(f"the listing of {name} from the bytes is not the Python one")
+    return path, data, document, native
 
 
 def time_split(loops, name, part):
-    path, document, chunks = split_data(name)
+    path, data, document, native = split_data(name)
     tree, show_all = document.tree, document.show_all
     fd = os.open(os.devnull, os.O_WRONLY)
     gc.disable()  # as the command runs
     start = time.perf_counter()
     for _ in range(loops):
-        if part == "read and parse":
-            formats.load("json", cli._read(path)[0], path)
-        elif part.startswith("walk"):
-            paths._cache.clear()  # a run of the command starts without it
-            if part.endswith("Python"):
-                made = listing.render(*listing.leaves(tree), show_all)
-            else:
-                made = listing.lines(tree, show_all)
-            for _ in made:
+        paths._cache.clear()  # a run of the command starts without it
+        if part == "read":
+            cli._read_bytes(path)
+        elif part == "check":
+            listing.json_lines(data)
+        elif part == "list":
+            for _ in listing.json_lines(data):
                 pass
+        elif part == "write":
+            for chunk in native:  # as cli._emit writes each
+                view = memoryview(chunk)
+                while view:
+                    view = view[os.write(fd, view) :]
+        elif part == "json.loads":
+            formats.load("json", cli._read(path)[0], path, written=True)
         else:
-            _write(fd, chunks[part])
+            for _ in listing.lines(tree, show_all):
+                pass
     elapsed = time.perf_counter() - start
     gc.enable()
     os.close(fd)
@@ -439,7 +463,9 @@ def main():
             lines[name] = api_lines(name)
         for tool in API_EDITORS[fmt]:
             runner.bench_time_func(f"api/{name}/{tool}", time_api, name, tool)
-    for name in [n for n in bench_files() if n.endswith("JSON")][: 1 if QUICK else 2]:
+    for name in [n for n in bench_files() if n.endswith("JSON")]:
+        if QUICK and name not in QUICK_FILES:
+            continue
         for part in SPLIT:
             runner.bench_time_func(f"split/{name}/{part}", time_split, name, part)
     for task, name, tool, command in commands():

@@ -110,9 +110,10 @@ class Document:
     @property
     def data(self) -> Any:
         """The whole document as Python data: dicts, lists, str, int, float,
-        bool, None, and TOML's dates and times.  YAML reads by the 1.2 core
-        schema (`on` and `2024-01-01` are strings); a stream of two or more
-        documents is the list of them."""
+        bool, None, and TOML's and YAML's dates and times.  YAML reads by the
+        1.2 core schema, plus YAML 1.1's timestamps (`on` is a string,
+        `2024-01-01` a date); a stream of two or more documents is the list
+        of them."""
         return _reading("", lambda: self._engine.data([]))
 
     def __getitem__(self, path: str) -> Any:
@@ -167,7 +168,8 @@ class Document:
         """Sets `value` at every place `path` matches, written in the
         document's syntax and in the style of the value it replaces (a
         string keeps its quotes).  `value` is Python data: str, int, float,
-        bool, None where the format has null, TOML's dates and times, and
+        bool, None where the format has null, TOML's dates and times (and
+        YAML's dates and date-times), and
         lists, tuples and dicts of them.  Where the path's last key is
         missing it is added; `create` makes the tables missing before it."""
         self._set(path, value, create)

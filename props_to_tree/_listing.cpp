@@ -1049,9 +1049,37 @@ bytes_free(bytes_out *b)
 struct source {
     const unsigned char *s;
     Py_ssize_t end;
-
-    unsigned char at(Py_ssize_t i) const { return i < end ? s[i] : 0; }
 };
+
+unsigned char
+at(const source &src, Py_ssize_t i)
+{
+    return i < src.end ? src.s[i] : 0;
+}
+
+// Past a run of spaces from `i`: a deep indentation, sixteen at a time where
+// the processor compares them so.
+Py_ssize_t
+skip_spaces(const source &src, Py_ssize_t i)
+{
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    while (i + 16 <= src.end) {
+        __m128i chars =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + i));
+        auto others = static_cast<unsigned>(
+            ~_mm_movemask_epi8(_mm_cmpeq_epi8(chars, space)) & 0xffff);
+        if (others != 0) {
+            return i + __builtin_ctz(others);
+        }
+        i += 16;
+    }
+#endif
+    while (i < src.end && src.s[i] == ' ') {
+        i++;
+    }
+    return i;
+}
 
 bool
 json_space(unsigned char c)
@@ -1062,8 +1090,12 @@ json_space(unsigned char c)
 Py_ssize_t
 skip_space(const source &src, Py_ssize_t i)
 {
+    // Most white space is a line break and an indentation: a few bytes.
     while (i < src.end && json_space(src.s[i])) {
         i++;
+        if (i + 16 <= src.end && src.s[i] == ' ' && src.s[i + 1] == ' ') {
+            i = skip_spaces(src, i);
+        }
     }
     return i;
 }
@@ -1089,7 +1121,7 @@ hex4(const source &src, Py_ssize_t i)
 {
     long unit = 0;
     for (Py_ssize_t k = i; k < i + 4; k++) {
-        int digit = hex_value(src.at(k));
+        int digit = hex_value(at(src, k));
         if (digit < 0) {
             return -1;
         }
@@ -1124,12 +1156,12 @@ utf8_width(const source &src, Py_ssize_t i)
     else {
         return -1;
     }
-    unsigned char second = src.at(i + 1);
+    unsigned char second = at(src, i + 1);
     if (second < low || second > high) {
         return -1;
     }
     for (Py_ssize_t k = i + 2; k < i + width; k++) {
-        unsigned char next = src.at(k);
+        unsigned char next = at(src, k);
         if (next < 0x80 || next > 0xbf) {
             return -1;
         }
@@ -1151,10 +1183,10 @@ plain_run(const source &src, Py_ssize_t i)
     while (i + 16 <= src.end) {
         __m128i chars =
             _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + i));
-        __m128i stops = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(chars, quote),
-                         _mm_cmpeq_epi8(chars, backslash)),
-            _mm_cmplt_epi8(chars, space));
+        __m128i stops =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chars, quote),
+                                      _mm_cmpeq_epi8(chars, backslash)),
+                         _mm_cmplt_epi8(chars, space));
         auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
         if (mask != 0) {
             return i + __builtin_ctz(mask);
@@ -1168,9 +1200,9 @@ plain_run(const source &src, Py_ssize_t i)
     const uint8x16_t high = vdupq_n_u8(0x7f);
     while (i + 16 <= src.end) {
         uint8x16_t chars = vld1q_u8(src.s + i);
-        uint8x16_t stops =
-            vorrq_u8(vorrq_u8(vceqq_u8(chars, quote), vceqq_u8(chars, backslash)),
-                     vorrq_u8(vcltq_u8(chars, space), vcgtq_u8(chars, high)));
+        uint8x16_t stops = vorrq_u8(
+            vorrq_u8(vceqq_u8(chars, quote), vceqq_u8(chars, backslash)),
+            vorrq_u8(vcltq_u8(chars, space), vcgtq_u8(chars, high)));
         if (vmaxvq_u8(stops) != 0) {
             break;  // the bytes below say which
         }
@@ -1216,7 +1248,7 @@ check_string(const source &src, Py_ssize_t i, string_span *span)
     i++;
     for (;;) {
         i = plain_run(src, i);
-        unsigned char c = src.at(i);
+        unsigned char c = at(src, i);
         if (i >= src.end || c < 0x20) {
             return false;
         }
@@ -1226,7 +1258,7 @@ check_string(const source &src, Py_ssize_t i, string_span *span)
         }
         if (c == '\\') {
             span->escaped = true;
-            unsigned char e = src.at(i + 1);
+            unsigned char e = at(src, i + 1);
             if (e == 'u') {
                 if (hex4(src, i + 2) < 0) {
                     return false;
@@ -1273,14 +1305,14 @@ skip_digits(const source &src, Py_ssize_t i)
 Py_ssize_t
 check_number(const source &src, Py_ssize_t i)
 {
-    if (src.at(i) == '-') {
+    if (at(src, i) == '-') {
         i++;
     }
     Py_ssize_t digits = i;
-    if (src.at(i) == '0') {
+    if (at(src, i) == '0') {
         i++;
     }
-    else if (is_digit(src.at(i))) {
+    else if (is_digit(at(src, i))) {
         i = skip_digits(src, i + 1);
     }
     else {
@@ -1288,16 +1320,16 @@ check_number(const source &src, Py_ssize_t i)
     }
     bool integer = true;
     Py_ssize_t count = i - digits;
-    if (src.at(i) == '.' && is_digit(src.at(i + 1))) {
+    if (at(src, i) == '.' && is_digit(at(src, i + 1))) {
         integer = false;
         i = skip_digits(src, i + 2);
     }
-    if (src.at(i) == 'e' || src.at(i) == 'E') {
+    if (at(src, i) == 'e' || at(src, i) == 'E') {
         Py_ssize_t exponent = i + 1;
-        if (src.at(exponent) == '+' || src.at(exponent) == '-') {
+        if (at(src, exponent) == '+' || at(src, exponent) == '-') {
             exponent++;
         }
-        if (is_digit(src.at(exponent))) {
+        if (is_digit(at(src, exponent))) {
             integer = false;
             i = skip_digits(src, exponent + 1);
         }
@@ -1320,7 +1352,8 @@ check_word(const source &src, Py_ssize_t i)
     };
     for (const char *word : words) {
         auto length = static_cast<Py_ssize_t>(std::strlen(word));
-        if (word[0] == src.at(i) && length <= src.end - i
+        if (static_cast<unsigned char>(word[0]) == at(src, i)
+            && length <= src.end - i
             && std::memcmp(src.s + i, word, static_cast<size_t>(length)) == 0)
         {
             return i + length;
@@ -1354,8 +1387,8 @@ read_escape(const source &src, Py_ssize_t i, Py_ssize_t *end)
     }
     auto unit = static_cast<Py_UCS4>(hex4(src, i + 2));
     *end = i + 6;
-    if (unit >= 0xd800 && unit <= 0xdbff && src.at(i + 6) == '\\'
-        && src.at(i + 7) == 'u')
+    if (unit >= 0xd800 && unit <= 0xdbff && at(src, i + 6) == '\\'
+        && at(src, i + 7) == 'u')
     {
         long low = hex4(src, i + 8);
         if (low >= 0xdc00 && low <= 0xdfff) {
@@ -1393,6 +1426,17 @@ encode_utf8(Py_UCS4 c, char *to)
     return 4;
 }
 
+// Where the next backslash from `i` is, or `end`.
+Py_ssize_t
+next_backslash(const source &src, Py_ssize_t i, Py_ssize_t end)
+{
+    const void *found =
+        std::memchr(src.s + i, '\\', static_cast<size_t>(end - i));
+    return found == nullptr
+               ? end
+               : static_cast<const unsigned char *>(found) - src.s;
+}
+
 // A string's text with its escapes read, in UTF-8 (a lone surrogate as
 // "surrogatepass" writes one), after what `into` holds.
 int
@@ -1405,9 +1449,7 @@ decode_string(const source &src, const string_span &span, bytes_out *into)
     Py_ssize_t i = span.start;
     while (i < span.end) {
         Py_ssize_t run = i;
-        while (i < span.end && src.s[i] != '\\') {
-            i++;
-        }
+        i = next_backslash(src, i, span.end);
         bytes_put(into, src.s + run, i - run);
         if (i < span.end) {
             char utf8[4];
@@ -1457,7 +1499,7 @@ struct key_level {
     Py_ssize_t count;
     Py_ssize_t capacity;
     bytes_out text;
-    Py_ssize_t *table;  // indexes into entries, -1 where free
+    Py_ssize_t *table;      // indexes into entries, -1 where free
     Py_ssize_t table_size;  // 0: not built for this object
     Py_ssize_t table_allocated;
 };
@@ -1535,10 +1577,9 @@ int
 key_add(key_level *k, const source &src, const string_span &span)
 {
     Py_ssize_t offset = k->text.length;
-    int status =
-        span.escaped
-            ? decode_string(src, span, &k->text)
-            : bytes_add(&k->text, src.s + span.start, span.end - span.start);
+    int status = span.escaped ? decode_string(src, span, &k->text)
+                              : bytes_add(&k->text, src.s + span.start,
+                                          span.end - span.start);
     if (status < 0) {
         return -1;
     }
@@ -1554,7 +1595,8 @@ key_add(key_level *k, const source &src, const string_span &span)
              slot = (slot + 1) & (k->table_size - 1))
         {
             Py_ssize_t at = k->table[slot];
-            if (k->entries[at].hash == hash && same_text(k, at, text, length)) {
+            if (k->entries[at].hash == hash && same_text(k, at, text, length))
+            {
                 return 1;
             }
         }
@@ -1597,12 +1639,12 @@ key_add(key_level *k, const source &src, const string_span &span)
 Py_ssize_t
 check_scalar(const source &src, Py_ssize_t i)
 {
-    unsigned char c = src.at(i);
+    unsigned char c = at(src, i);
     if (c == '"') {
         string_span span{};
         return check_string(src, i, &span) ? span.end + 1 : -1;
     }
-    if (c == '-' ? src.at(i + 1) == 'I' : (c < '0' || c > '9')) {
+    if (c == '-' ? at(src, i + 1) == 'I' : (c < '0' || c > '9')) {
         return check_word(src, i);
     }
     return check_number(src, i);
@@ -1636,8 +1678,8 @@ json_escape(char *to, Py_UCS4 c)
         to[1] = short_escape(c);
         return 2;
     }
-    const char escape[6] = {'\\', 'u', '0', '0', Py_hexdigits[c >> 4],
-                            Py_hexdigits[c & 0xf]};
+    const char escape[6] = {
+        '\\', 'u', '0', '0', Py_hexdigits[c >> 4], Py_hexdigits[c & 0xf]};
     std::memcpy(to, escape, sizeof escape);
     return 6;
 }
@@ -1655,14 +1697,7 @@ put_json_string(bytes_out *out, const source &src, const string_span &span)
     Py_ssize_t i = span.start;
     while (i < span.end) {
         Py_ssize_t run = i;
-        if (span.escaped) {
-            while (i < span.end && src.s[i] != '\\') {
-                i++;
-            }
-        }
-        else {
-            i = span.end;
-        }
+        i = span.escaped ? next_backslash(src, i, span.end) : span.end;
         bytes_put(out, src.s + run, i - run);
         if (i == span.end) {
             break;
@@ -1707,8 +1742,9 @@ enum class expect { value, key, after };
 struct json_walk {
     source src;
     bool listing;
-    PyObject *key_text;  // borrowed: paths.key_text(key), for a key not written here
-    PyObject *keys;      // borrowed: its cache, paths._cache
+    PyObject *
+        key_text;  // borrowed: paths.key_text(key), for a key not written here
+    PyObject *keys;  // borrowed: its cache, paths._cache
     Py_ssize_t max_depth;
     Py_ssize_t at;
     expect next;
@@ -1778,7 +1814,6 @@ walk_key(json_walk *w, const string_span &span, bool top)
     bytes_out *path = &w->path;
     const unsigned char *chars = w->src.s + span.start;
     Py_ssize_t count = span.end - span.start;
-    bool ascii = span.ascii;
     if (span.escaped) {
         w->scratch.length = 0;
         if (decode_string(w->src, span, &w->scratch) < 0) {
@@ -1786,9 +1821,10 @@ walk_key(json_walk *w, const string_span &span, bool top)
         }
         chars = reinterpret_cast<const unsigned char *>(w->scratch.data);
         count = w->scratch.length;
-        for (Py_ssize_t i = 0; i < count && ascii; i++) {
-            ascii = chars[i] < 0x80;  // what the escapes stood for
-        }
+    }
+    bool ascii = span.ascii;
+    for (Py_ssize_t i = 0; i < count && ascii && span.escaped; i++) {
+        ascii = chars[i] < 0x80;  // what the escapes stood for
     }
     if (ascii) {
         if (bytes_reserve(path, count * 6 + 4) < 0) {
@@ -1859,7 +1895,6 @@ int
 next_index(bytes_out *path, walk_frame *top)
 {
     top->index++;
-    char *digits = path->data + top->path_length + 1;
     Py_ssize_t last = path->length - 2;  // before the "]"
     for (Py_ssize_t at = last; at >= top->path_length + 1; at--) {
         if (path->data[at] != '9') {
@@ -1872,7 +1907,7 @@ next_index(bytes_out *path, walk_frame *top)
     if (bytes_reserve(path, 1) < 0) {
         return -1;
     }
-    digits = path->data + top->path_length + 1;
+    char *digits = path->data + top->path_length + 1;
     digits[0] = '1';
     path->data[path->length - 1] = '0';
     path->data[path->length++] = ']';
@@ -1922,7 +1957,7 @@ walk(json_walk *w, Py_ssize_t size)
             }
             bool object = c == '{';
             i = skip_space(src, i + 1);
-            if (src.at(i) == (object ? '}' : ']')) {
+            if (at(src, i) == static_cast<unsigned char>(object ? '}' : ']')) {
                 if (listing && depth > 0) {  // an empty top lists nothing
                     if (line_start(w, 3) < 0) {
                         return failed;
@@ -2012,7 +2047,7 @@ walk(json_walk *w, Py_ssize_t size)
                 }
             }
             i = skip_space(src, span.end + 1);
-            if (src.at(i) != ':') {
+            if (at(src, i) != ':') {
                 break;
             }
             i = skip_space(src, i + 1);
@@ -2020,7 +2055,7 @@ walk(json_walk *w, Py_ssize_t size)
             continue;
         }
         // After a value of the container open at the top.
-        if (c == (top->object ? '}' : ']')) {
+        if (c == static_cast<unsigned char>(top->object ? '}' : ']')) {
             if (listing) {
                 w->path.length = top->path_length;
             }
@@ -2053,8 +2088,9 @@ int
 walk_start(json_walk *w, PyObject *data, bool listing)
 {
     *w = json_walk{};
-    w->src = source{reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data)),
-                    PyBytes_GET_SIZE(data)};
+    w->src = source{
+        reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data)),
+        PyBytes_GET_SIZE(data)};
     w->listing = listing;
     w->max_depth = Py_GetRecursionLimit();
     w->next = expect::value;
@@ -2065,7 +2101,8 @@ walk_start(json_walk *w, PyObject *data, bool listing)
     Py_ssize_t start =
         src.end >= 3 && std::memcmp(src.s, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
     w->at = skip_space(src, start);
-    if (listing && w->at < src.end && src.s[w->at] != '{' && src.s[w->at] != '[') {
+    if (listing && w->at < src.end && src.s[w->at] != '{'
+        && src.s[w->at] != '[') {
         return bytes_add(&w->path, ".", 1);
     }
     return 0;
@@ -2193,15 +2230,16 @@ json_chunks(PyObject *module, PyObject *args)
         return nullptr;
     }
     json_walk check{};
-    walked checked = walk_start(&check, data, false) < 0 ? failed
-                                                         : walk<false>(&check, 0);
+    walked checked =
+        walk_start(&check, data, false) < 0 ? failed : walk<false>(&check, 0);
     walk_free(&check);
     if (checked != done) {
         return checked == failed ? nullptr : Py_NewRef(Py_None);
     }
     auto *type = reinterpret_cast<PyTypeObject *>(
         static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
-    auto *self = reinterpret_cast<json_chunks_object *>(type->tp_alloc(type, 0));
+    auto *self =
+        reinterpret_cast<json_chunks_object *>(type->tp_alloc(type, 0));
     if (self == nullptr) {
         return nullptr;
     }
@@ -2219,14 +2257,16 @@ json_chunks(PyObject *module, PyObject *args)
 int
 listing_traverse(PyObject *module, visitproc visit, void *arg)
 {
-    Py_VISIT(static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
+    Py_VISIT(
+        static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
     return 0;
 }
 
 int
 listing_clear(PyObject *module)
 {
-    Py_CLEAR(static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
+    Py_CLEAR(
+        static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
     return 0;
 }
 
@@ -2246,15 +2286,9 @@ PyMethodDef listing_methods[] = {
 // The host fills in the base part when it creates the module, so this record
 // cannot be const.
 PyModuleDef moduledef = {
-    PyModuleDef_HEAD_INIT,
-    "_listing",
-    "",
-    sizeof(module_state),
-    listing_methods,
-    nullptr,
-    listing_traverse,
-    listing_clear,
-    listing_free,
+    PyModuleDef_HEAD_INIT, "_listing",      "",
+    sizeof(module_state),  listing_methods, nullptr,
+    listing_traverse,      listing_clear,   listing_free,
 };
 
 }  // namespace
@@ -2267,8 +2301,8 @@ PyInit__listing()
         return nullptr;
     }
     PyObject *chunks = PyType_FromSpec(&chunks_spec);
-    PyObject *json = chunks != nullptr ? PyType_FromSpec(&json_chunks_spec)
-                                       : nullptr;
+    PyObject *json =
+        chunks != nullptr ? PyType_FromSpec(&json_chunks_spec) : nullptr;
     if (json == nullptr || PyModule_AddObjectRef(module, "Chunks", chunks) < 0
         || PyModule_AddObjectRef(module, "JsonChunks", json) < 0)
     {

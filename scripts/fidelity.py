@@ -15,7 +15,11 @@ plain must read as a string there too.
 - round trip: the file's listing applied back to it changes nothing.
 - native listing: a JSON or TOML file listed by the native walk, as the
   command lists it, gives the bytes of the Python walk's listing (YAML is
-  listed by the Python walk alone).
+  listed by the Python walk alone); a JSON file listed straight from its
+  bytes too, where the native module takes it (it leaves an object that
+  holds a key twice to be read first).
+- numbers as written: every number the listing shows is one of the file's
+  words (a run of digits, letters, ".", "_", "+" and "-"), as it is there.
 - one edit: the first short value (a boolean, a small integer or a word) set
   to another changes one line, and in it only the value's text.
 - list append: in the last list of two or more items with a short value, an
@@ -113,6 +117,7 @@ AWKWARD: dict[str, tuple[str, Any]] = {
 CHECKS = [
     "round trip",
     "native listing",
+    "numbers as written",
     "one edit",
     "list append",
     "list delete",
@@ -622,17 +627,68 @@ def native_listing(case: Case) -> None:
     from props_to_tree import _listing
     from props_to_tree._command import listing
 
-    tree, show_all = case.document.tree, case.document.show_all
+    document = _load(case.fmt, case.text, "file", written=True)
+    tree, show_all = document.tree, document.show_all
     chunks = listing.lines(tree, show_all)
     if not isinstance(chunks, _listing.Chunks):
         raise Failed(f"listed by the Python walk, not the native one: {chunks!r}")
-    native = "".join(chunks).split("\n")
-    python = "".join(render(*leaves(tree), show_all)).split("\n")
-    for number, (got, want) in enumerate(zip(native, python, strict=False), 1):
-        if got != want:
-            raise Failed(f"line {number} is {_clip(got)}, not {_clip(want)}")
-    if len(native) != len(python):
-        raise Failed(f"{len(native)} lines, not {len(python)}")
+    python = "".join(render(*leaves(tree), show_all))
+    _same_lines("".join(chunks), python, "the native walk")
+    if case.fmt == "json":  # and straight from the bytes, as the command lists
+        data = case.text.encode("utf-8", "surrogatepass")
+        made = listing.json_lines(data)
+        if made is None:  # an object that holds a key twice, say
+            if not _holds_a_key_twice(case.text):
+                raise Failed("the bytes were left to be read first")
+            return
+        from_bytes = b"".join(made).decode("utf-8")
+        shown = python.encode("utf-8", "backslashreplace").decode("utf-8")
+        _same_lines(from_bytes, shown, "the listing from the bytes")
+
+
+def _holds_a_key_twice(text: str) -> bool:
+    twice = []
+
+    def pairs(found: list[tuple[str, Any]]) -> dict[str, Any]:
+        twice.append(len({key for key, _ in found}) < len(found))
+        return dict(found)
+
+    json.loads(text, object_pairs_hook=pairs)
+    return any(twice)
+
+
+def _same_lines(got_text: str, want_text: str, what: str) -> None:
+    got, want = got_text.split("\n"), want_text.split("\n")
+    for number, (mine, theirs) in enumerate(zip(got, want, strict=False), 1):
+        if mine != theirs:
+            raise Failed(f"{what}: line {number} is {_clip(mine)}, not {_clip(theirs)}")
+    if len(got) != len(want):
+        raise Failed(f"{what}: {len(got)} lines, not {len(want)}")
+
+
+# What a number may be written with, in all three formats: a number of the
+# listing must be one of the file's words of these characters, as it is.
+_NUMBER_WORD = re.compile(r"[-+.\w]+")
+
+
+def numbers_as_written(case: Case) -> None:
+    from props_to_tree._command.yaml_values import _plain_value
+
+    document = _load(case.fmt, case.text, "file", written=True)
+    found, values = leaves(document.tree)
+    shown = document.show_all(values)
+    words = set(_NUMBER_WORD.findall(case.text))
+    for where, value, text in zip(found, values, shown, strict=True):
+        if case.fmt == "yaml":  # the listing's tree holds the values as shown
+            plain = isinstance(value, str) and value[:1] not in "\"'!"
+            number = plain and isinstance(_plain_value(value), int | float)
+            number = number and not isinstance(_plain_value(value), bool)
+        else:
+            number = isinstance(value, int | float) and not isinstance(value, bool)
+        if number and text not in words:
+            raise Failed(
+                f"{where} lists as {_clip(text)}, which the file does not hold"
+            )
 
 
 def one_edit(case: Case, targets: Targets) -> None:
@@ -821,6 +877,7 @@ def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str
     yield "round trip", round_trip
     native = targets.fmt != "yaml"
     yield "native listing", native_listing if native else "YAML is listed in Python"
+    yield "numbers as written", numbers_as_written
     short, item, string = targets.short, targets.item, targets.string
     yield "one edit", partial(one_edit, targets=targets) if short else "no short value"
     for name, append in (("list append", True), ("list delete", False)):

@@ -3,9 +3,7 @@ or change it by path, keeping its comments and layout."""
 
 from __future__ import annotations
 
-import argparse
 import atexit
-import functools
 import gc
 import math
 import os
@@ -28,6 +26,7 @@ from props_to_tree._command.listing import get, json_lines, lines, parse
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    import argparse
     from collections.abc import Callable, Iterator, Sequence
     from typing import Any, NoReturn
 
@@ -72,17 +71,14 @@ class OutputError(Exception):
     """The output cannot be written: exit status 1."""
 
 
-class _Parser(argparse.ArgumentParser):
-    def error(self, message: str) -> NoReturn:
-        raise UserError(message)
-
-
 def _tagged(kind: str) -> Any:
     # One list keeps --set, --delete and --apply in the order they were given.
     return lambda text: (kind, text)
 
 
 def _seconds(text: str) -> float:
+    import argparse
+
     try:
         seconds = float(text)
     except ValueError:
@@ -93,6 +89,8 @@ def _seconds(text: str) -> float:
 
 
 def _bytes(text: str) -> int:
+    import argparse
+
     try:
         size = int(text)
     except ValueError:
@@ -103,6 +101,8 @@ def _bytes(text: str) -> int:
 
 
 def _formatter(prog: str) -> argparse.HelpFormatter:
+    import argparse
+
     # argparse would import shutil, for the width, on every start.
     try:
         width = int(os.environ.get("COLUMNS", "")) or os.get_terminal_size(2).columns
@@ -112,6 +112,12 @@ def _formatter(prog: str) -> argparse.HelpFormatter:
 
 
 def _parser() -> argparse.ArgumentParser:
+    import argparse
+
+    class _Parser(argparse.ArgumentParser):
+        def error(self, message: str) -> NoReturn:
+            raise UserError(message)
+
     parser = _Parser(
         prog=PROG,
         description=__doc__,
@@ -347,7 +353,7 @@ def _run(args: argparse.Namespace) -> int:
 
     def change(fd: int, file: str) -> bytes | None:
         try:
-            text = _read_all(functools.partial(os.read, fd), file, args.max_size)
+            text = _read_all(lambda size: os.read(fd, size), file, args.max_size)
         except OSError as exc:  # a directory opens, and only then fails
             raise UserError(f"cannot read {file}: {exc.strerror}") from None
         except EditError as exc:
@@ -370,9 +376,7 @@ def _run(args: argparse.Namespace) -> int:
         if several:
             atomic.edit_many(files, change, args.wait)
         else:
-            atomic.edit_in_place(
-                files[0], functools.partial(change, file=files[0]), args.wait
-            )
+            atomic.edit_in_place(files[0], lambda fd: change(fd, files[0]), args.wait)
     except (LockTimeout, WriteError) as exc:
         raise OutputError(str(exc)) from None
     except EditError:
@@ -546,6 +550,24 @@ def _arguments(argv: Sequence[str] | None) -> list[str]:
     return out
 
 
+class _Listing:
+    """The options of a command line of FILEs alone, a listing of them: as
+    argparse would give them, without the time its import takes."""
+
+    def __init__(self, files: list[str]) -> None:
+        self.files, self.format, self.get = files, None, None
+        self.edits: list[tuple[str, str]] = []
+        self.create = self.in_place = self.diff = False
+        self.color, self.wait, self.max_size = "auto", 60.0, MAX_SIZE
+
+
+def _options(words: list[str]) -> argparse.Namespace:
+    """The options of the command line `words`."""
+    if all(word == "-" or not word.startswith("-") for word in words):
+        return _Listing(words)  # type: ignore[return-value]
+    return _parser().parse_args(words)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command; returns its exit status."""
     # A run is short and makes no garbage cycles worth finding, while a
@@ -553,7 +575,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     # and again, as it grows.
     gc.disable()
     try:
-        status = _run(_parser().parse_args(_arguments(argv)))
+        status = _run(_options(_arguments(argv)))
     except (UserError, EditError) as exc:
         # Each is one line: failing to write, or waiting too long, is 1.
         print(f"{PROG}: error: {exc}", file=sys.stderr)

@@ -9,11 +9,10 @@ that hold a matching scalar at SUB (`.` the item itself)."""
 
 from __future__ import annotations
 
-import json
-import re
-from json.decoder import scanstring as _SCAN_STRING  # type: ignore[attr-defined]
-
 from props_to_tree._command.errors import PathError
+
+# json and re are imported where first needed: a listing from a JSON file's
+# bytes needs neither, and they are a good part of the command's start.
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -64,6 +63,8 @@ class Selector:
 
     def condition(self) -> str:
         """SUB, the operator and VALUE as written: `name=web`."""
+        import json
+
         sub = "." if not self.sub else show(self.sub)
         if self.op == "=" and sub[-1] in "^" + _NOT_OPERATORS:  # not an operator
             before = show(self.sub[:-1]) if len(self.sub) > 1 else ""
@@ -102,6 +103,9 @@ def key_text(key: str) -> str:
         if _bare(key):
             found = "." + key
         else:
+            import json
+            import re
+
             quoted = json.dumps(key, ensure_ascii=False)
             escape = lambda m: f"\\u{ord(m[0]):04x}"  # noqa: E731
             found = "[" + re.sub(_SURROGATE, escape, quoted) + "]"
@@ -136,6 +140,8 @@ def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Pattern, int
     the first "=" outside brackets (and the spaces before it), or at the
     end.  "." alone is the top of the document: the empty path.  Errors
     call the path `shown`, by default the whole of `text`."""
+    import re
+
     shown = text if shown is None else shown
     if text.startswith(".", at) and (
         at + 1 == len(text) or re.compile(_BEFORE_VALUE).match(text, at + 1)
@@ -152,6 +158,9 @@ def _segments(
 ) -> tuple[Pattern, int]:
     """The segments from `at` up to where `stop` matches after one of them,
     or the end; `inner` for a selector's SUB, which holds keys and [N] only."""
+    import json
+    import re
+
     path: Pattern = []
     ends, segment_at = re.compile(stop), re.compile(_SEGMENT)
     while at < len(text) and not (path and ends.match(text, at)):
@@ -247,8 +256,10 @@ _NOT_OPERATORS = "!~$*<>|="
 
 def _string(text: str, at: int, shown: str, what: str) -> tuple[str, int]:
     """The JSON string that starts at `at`, and where it ends."""
+    from json.decoder import scanstring  # type: ignore[attr-defined]
+
     try:
-        found: tuple[str, int] = _SCAN_STRING(text, at + 1)
+        found: tuple[str, int] = scanstring(text, at + 1)
     except ValueError as exc:
         problem = str(exc).partition(":")[0]
         raise PathError(f"bad path {shown!r}: {problem} in {what}") from None
