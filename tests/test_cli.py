@@ -272,6 +272,22 @@ WARNINGS = [
         "'c' had the tag !!str and is now a number; write '!!str 6' to keep it",
         "c: 6\n",
     ),
+    # A plain scalar of YAML 1.1's timestamp form that is a real date is one.
+    (
+        "yaml",
+        'built: "x"\n',
+        ["--set", "built=2024-01-01"],
+        "'built' was a string and is now a date; "
+        "write '\"2024-01-01\"' to keep a string",
+        "built: 2024-01-01\n",
+    ),
+    (
+        "yaml",
+        "d: 2024-01-01\n",
+        ["--set", "d=2024-02-30"],
+        "'d' was a date and is now a string",
+        'd: "2024-02-30"\n',
+    ),
     # An item of another kind than all of its siblings.
     (
         "yaml",
