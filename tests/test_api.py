@@ -360,6 +360,12 @@ def test_warnings_go_through_the_warnings_module():
         "'l[2]' is a number among strings",
     ]
     assert doc.text == "a: z\nl: [a, b, 3]\n"
+    # New at some matches alone: said, as the command says it.
+    doc = Document("s:\n  a: {x: 1}\n  b: {y: 1}\n", "yaml")
+    with pytest.warns(
+        EditWarning, match=r"'s\.\*\.x' is new at 1 of 2 matches: 's\.b\.x'"
+    ):
+        doc["s.*.x"] = 2
 
 
 @pytest.mark.parametrize(
@@ -1054,6 +1060,34 @@ LAYOUTS = [
     # A one-line collection that loses its one member is written empty.
     ("toml", "q = { a = 1 }\n", ["--delete", "q.a"], "q = {}\n"),
     ("json", '{"l": [ 1 ]}', ["--delete", "l[0]"], '{"l": []}'),
+    # Members of a table picked by what they hold, in block and flow style.
+    (
+        "yaml",
+        "jobs:\n  lint:\n    runs-on: ubuntu-latest\n  test: {runs-on: macos}\n"
+        "  build:\n    runs-on: ubuntu-latest\n",
+        ["--set", "jobs[runs-on=ubuntu-latest].timeout-minutes=30"],
+        "jobs:\n  lint:\n    runs-on: ubuntu-latest\n    timeout-minutes: 30\n"
+        "  test: {runs-on: macos}\n  build:\n    runs-on: ubuntu-latest\n"
+        "    timeout-minutes: 30\n",
+    ),
+    (
+        "toml",
+        '[dependencies]\na = "1.0"\nb = { version = "2" }\nc = "1.0"\n',
+        [
+            "--set",
+            'dependencies[.="1.0"]="1.1"',
+            "--delete",
+            'dependencies[version="2"]',
+        ],
+        '[dependencies]\na = "1.1"\nc = "1.1"\n',
+    ),
+    (
+        "json",
+        '{"s": {"db": {"image": "postgres:16"}, "web": {"image": "nginx"}}}',
+        ["--set", "s[image^=postgres&image^=post].restart=always"],
+        '{"s": {"db": {"image": "postgres:16", "restart": "always"}, '
+        '"web": {"image": "nginx"}}}',
+    ),
     # A new table at the end of a file with no final line break adds none.
     ("toml", "a = 1", ["--create", "--set", "t.x=1"], "a = 1\n\n[t]\nx = 1"),
     ("toml", "", ["--create", "--set", "t.x=1"], "[t]\nx = 1\n"),

@@ -257,6 +257,16 @@ WARNINGS = [
         "'k' is shared through an alias or a merge key: the same change shows at 'l'",
         "k: &v y1\nl: z1\n",
     ),
+    # A --set through selectors that adds its key at some matches alone.
+    (
+        "yaml",
+        "- kind: Service\n  spec: {ports: [80]}\n- kind: Deployment\n  spec:\n"
+        "    replicas: 3\n",
+        ["--set", "[*].spec.replicas=5"],
+        "'[*].spec.replicas' is new at 1 of 2 matches: '[0].spec.replicas'",
+        "- kind: Service\n  spec: {ports: [80], replicas: 5}\n- kind: Deployment\n"
+        "  spec:\n    replicas: 5\n",
+    ),
     # A VALUE is what is written: a tag it does not repeat is dropped.
     (
         "yaml",
@@ -466,6 +476,45 @@ GETS = [
     ("json", '{"a": {"b": 1e5, "c": [1.10]}}', "a", "a.b = 1e5\na.c[0] = 1.10\n"),
     ("toml", "mode = 0o755\n", "mode", "0o755\n"),
     ("yaml", "built: 2024-01-01 10:00:00\n", "built", "2024-01-01 10:00:00\n"),
+    # Conditions joined by "&" all hold; quoted VALUEs and keys may hold "&".
+    (
+        "yaml",
+        "- {kind: Service, metadata: {name: f}}\n"
+        "- {kind: Deployment, metadata: {name: f}}\n",
+        "[kind=Deployment&metadata.name=f].kind",
+        "Deployment\n",
+    ),
+    (
+        "json",
+        '[{"a": 1, "b": "x&y", "R&D": true}, {"a": 1, "b": "z"}]',
+        '[a=1&b="x&y"&["R&D"]=true].a',
+        "1\n",
+    ),
+    (
+        "toml",
+        "[[c]]\nn = 'web'\ni = 'nginx:1'\n[[c]]\nn = 'web2'\ni = 'x'\n",
+        "c[n^=web&i^=nginx].n",
+        "web\n",
+    ),
+    # On a table: its members whose value holds the condition, or is it.
+    (
+        "yaml",
+        "jobs:\n  a: {runs-on: ubuntu-latest}\n  b:\n    runs-on: macos\n",
+        "jobs[runs-on=macos].runs-on",
+        "macos\n",
+    ),
+    (
+        "json",
+        '{"deps": {"a": "^1.2", "b": "~2", "c": "^1.0"}}',
+        'deps[.^="^1."]',
+        "^1.2\n^1.0\n",
+    ),
+    ("toml", "[s.a]\np = 1\n[s.b]\np = 2\n", "s[p=2].p", "2\n"),
+    ("json", '{"a": {"k": 1}, "b": {"k": 2}}', "[k=2].k", "2\n"),  # at the top
+    ("toml", "a = {k = 1}\nb = {k = 2}\n", "[k=1].k", "1\n"),
+    # At the start of a YAML path, the documents, in a stream of one too.
+    ("yaml", "kind: A\nspec: {k: 1}\n", "[kind=A].spec.k", "1\n"),
+    ("yaml", "a: {k: 1}\n---\na: {k: 2}\n", "[*].a[.=2]", "2\n"),
     # Selectors compare dates as dates.
     (
         "yaml",
@@ -565,7 +614,15 @@ ERRORS = [
     (["--get", "db[*]"], None, "'db' is a table, not a list: [*] picks a list's"),
     (["--get", "db[a!=1]"], None, "compares with = or ^=; a key that ends in '!'"),
     (["--get", "db.port[*]"], None, "'db.port' holds a number, not a list"),
-    (["--get", "db.pool[min=2]"], None, "'db.pool' is a table, not a list"),
+    (["--get", "db.pool[min=2]"], None, "no member with min=2 in 'db.pool' (2 keys)"),
+    (
+        ["--get", "db.port[a=1]"],
+        None,
+        "'db.port' holds a number, not a list or a table",
+    ),
+    (["--get", "db[port=1&host]"], None, "after '&' comes no condition SUB=VALUE"),
+    (["--get", 'db[R&D="x"]'], None, "a key that holds it is written quoted"),
+    (["--get", 'db[a="x"b]'], None, "a quoted VALUE ends its condition with '&'"),
     (["--get", "service.tags[.={}]"], None, "[.={}] compares scalars"),
     (
         ["--apply", "-"],

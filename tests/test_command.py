@@ -23,22 +23,22 @@ from props_to_tree._command.listing import leaves, parse, render
 
 keys = st.text(min_size=0, max_size=8)
 plain = st.lists(st.one_of(keys, st.integers(-3, 30)), max_size=3)
+conditions = st.one_of(
+    st.builds(
+        paths.Condition, plain, st.sampled_from(["=", "^="]), keys, st.just(True)
+    ),
+    st.builds(  # bare text: any but "]" and "&", and no quote first
+        paths.Condition,
+        plain,
+        st.sampled_from(["=", "^="]),
+        keys.filter(lambda t: not {"]", "&"} & set(t) and not t.startswith('"')),
+    ),
+)
 selectors = st.one_of(
     st.sampled_from([paths.Selector("keys"), paths.Selector("items")]),
     st.builds(
-        paths.Selector,
-        st.just("where"),
-        plain,
-        st.sampled_from(["=", "^="]),
-        keys,
-        st.just(True),
-    ),
-    st.builds(  # bare text: any but "]", and no quote first
-        paths.Selector,
-        st.just("where"),
-        plain,
-        st.sampled_from(["=", "^="]),
-        keys.filter(lambda t: "]" not in t and not t.startswith('"')),
+        lambda found: paths.Selector("where", conditions=found),
+        st.lists(conditions, min_size=1, max_size=3),
     ),
 )
 segments = st.lists(
@@ -56,9 +56,10 @@ def test_every_path_reads_back_as_its_segments(path):
     # What a selector compares is kept as written.
     def compared(path):
         return [
-            (s.sub, s.op, s.value)
+            (c.sub, c.op, c.value)
             for s in path
             if isinstance(s, paths.Selector) and s.kind == "where"
+            for c in s.conditions
         ]
 
     assert compared(paths.parse(shown)) == compared(path)

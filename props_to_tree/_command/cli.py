@@ -39,9 +39,10 @@ EPILOG = """\
 PATH is keys joined by ".", a list's item as [N] after its key ([-1] the last),
 a key that cannot stand bare as a JSON string in brackets: spec.ports[0].port,
 labels["app.kubernetes.io/name"]; a stream of YAML documents is a list of them.
-A PATH may select: [SUB=VALUE] the items holding VALUE at SUB ([name=web],
-[.=--fix] the item itself), [SUB^=VALUE] a string starting with VALUE, [*]
-every item, * every key; changes and --get then act at every match.
+A PATH may select: [SUB=VALUE] the items of a list, or members of a table,
+holding VALUE at SUB ([name=web], [.=--fix] the item itself), [SUB^=VALUE] a
+string starting with VALUE, [A=1&B=2] both, [*] every item, * every key;
+changes and --get then act at every match.
 VALUE and the values of a listing are in the document's own syntax: JSON for
 JSON, TOML values for TOML, YAML flow values for YAML; text that is not a value
 is a string.  Changes apply in the order given, all or none: if one fails,
@@ -55,6 +56,7 @@ examples:
   props-to-tree config.yaml --get db.port         print one value
   props-to-tree config.toml -i --set db.port=5433 --delete db.debug
   props-to-tree k8s.yaml -i --set '[kind=Pod].spec.containers[name=web].image=web:2'
+  props-to-tree ci.yml -i --set 'jobs[runs-on=ubuntu-latest].timeout-minutes=30'
   props-to-tree compose.yaml -i --set 'services.*.restart=always'
   props-to-tree Cargo.toml -i --create --set profile.release.lto=true
   props-to-tree a.json | sed s/5432/5433/ | props-to-tree a.json -i --apply -

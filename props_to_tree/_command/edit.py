@@ -248,6 +248,7 @@ class Editor:
         # Places of one change never hold one another, and are changed
         # last first: a deleted item moves none of those before it.
         before = len(touched)
+        added: list[Path] = []  # where a --set through selectors adds its key
         for path, alone in places:
             if alone or self._stale(path, touched[:before]):
                 self._flush(pending, touched)
@@ -260,6 +261,8 @@ class Editor:
             splices, mark, warning, made = planned
             if made is not None:
                 self.made.append(made)
+                if made.before is None and not change.deletes:
+                    added.append(path)
             if not splices:
                 continue
             if warning:
@@ -271,6 +274,17 @@ class Editor:
                 # one must see it changed, whichever path they take.
                 self._flush(pending, touched)
                 before = 0
+        if added and len(added) < len(places) and paths.selects(change.path):
+            # New at some matches, there at others: a selector that picks more
+            # than was meant (a Service named as the Deployment is) adds a key
+            # where it has no business, and says so.
+            named = ", ".join(repr(paths.show(path)) for path in added[:5])
+            more = len(added) - 5
+            named += f" and {more:,} more" if more > 0 else ""
+            self._warn(
+                f"{paths.show(change.path)!r} is new at {len(added):,} of "
+                f"{len(places):,} matches: {named}"
+            )
 
     @staticmethod
     def _stale(path: Path, touched: list[Path]) -> bool:

@@ -13,7 +13,7 @@ from __future__ import annotations
 from props_to_tree._command import paths
 from props_to_tree._command.document import item_index
 from props_to_tree._command.errors import EditError, PathError
-from props_to_tree._command.paths import Selector
+from props_to_tree._command.paths import Condition, Selector
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -63,12 +63,14 @@ class _Step:
         self.documents: int | None = None
         if first and isinstance(segment, Selector) and segment.kind != "keys":
             self.documents = document.streamed
-        self.wanted: Value | str | None = None
-        self.sub: Path = []
-        self.prefix = False  # "^=": a string that starts with VALUE
+        # Each condition: SUB, VALUE as the format reads it, and whether a
+        # string must start with it ("^=").
+        self.tests: list[tuple[Path, Value | str, bool]] = []
         if isinstance(segment, Selector) and segment.kind == "where":
-            self.wanted = _wanted(document, segment)
-            self.sub, self.prefix = segment.sub, segment.op == "^="
+            self.tests = [
+                (c.sub, _wanted(document, segment, c), c.op == "^=")
+                for c in segment.conditions
+            ]
 
     def follow(self, place: Path) -> list[Path]:
         segment, held = self.segment, self.document.members(place)
@@ -87,6 +89,10 @@ class _Step:
             return [[*place, key] for key in held] if isinstance(held, list) else []
         if self.documents == 1 and not isinstance(held, int):  # a document alone
             return [place] if segment.kind == "items" or self._holds(place) else []
+        if isinstance(held, list):  # a table: its members whose value holds it
+            if segment.kind == "items":
+                return []  # a table's members are *
+            return [item for key in held if self._holds(item := [*place, key])]
         if not isinstance(held, int):
             return []
         if segment.kind == "items":
@@ -94,8 +100,13 @@ class _Step:
         return [item for index in range(held) if self._holds(item := [*place, index])]
 
     def _holds(self, item: Path) -> bool:
-        """Whether `item` holds at SUB a scalar that the selector wants."""
-        at = item + self.sub
+        """Whether `item` meets every condition of the selector."""
+        return all(self._meets(item, *test) for test in self.tests)
+
+    def _meets(self, item: Path, sub: Path, wanted: Value | str, prefix: bool) -> bool:
+        """Whether `item` holds at `sub` a scalar that is `wanted` (or, by
+        `prefix`, a string that starts with it)."""
+        at = item + sub
         try:
             if self.document.members(at) is not None:
                 return False  # a list or a table
@@ -104,12 +115,11 @@ class _Step:
         found = self.document.current(at)
         if found is None or found.collection:
             return False
-        data, wanted = found.data, self.wanted
-        if isinstance(wanted, str) and self.prefix:
+        data = found.data
+        if isinstance(wanted, str) and prefix:
             return isinstance(data, str) and data.startswith(wanted)
         if isinstance(wanted, str):  # a JSON string: a string, whatever the format
             return isinstance(data, str) and data == wanted
-        assert wanted is not None
         if found.shown == wanted.shown:
             return True
         if _date(data) and _date(wanted.data):  # compared as dates
@@ -147,13 +157,16 @@ class _Step:
         if isinstance(held, int):
             size = _count(held, "item") if held else "an empty list"
             return f"no {_what(segment).removeprefix('an ')} {inside} ({size})"
+        if isinstance(held, list) and segment.kind == "where":
+            size = _count(len(held), "key") if held else "an empty table"
+            return f"no member with {segment.condition()} {inside} ({size})"
         if isinstance(held, list):
-            picks = f"[{segment.condition()}]" if segment.kind == "where" else "[*]"
             return (
-                f"{name} is a table, not a list: {picks} picks a list's items, "
+                f"{name} is a table, not a list: [*] picks a list's items, "
                 "* a table's keys"
             )
-        return f"{name} holds {self._kind(place)}, not a list"
+        wanted = "a list or a table" if segment.kind == "where" else "a list"
+        return f"{name} holds {self._kind(place)}, not {wanted}"
 
     def _kind(self, place: Path) -> str:
         return paths.kind(self._stand_in(place, None))
@@ -168,14 +181,15 @@ class _Step:
         return None if found is None else found.data
 
 
-def _wanted(document: Any, selector: Selector) -> Value | str | None:
-    """VALUE as the format reads it; a JSON string is a string."""
-    if selector.op == "^=" or selector.quoted:
-        return selector.value
-    value: Value = document.parse(selector.value)
+def _wanted(document: Any, selector: Selector, condition: Condition) -> Value | str:
+    """A condition's VALUE as the format reads it; a JSON string is a
+    string."""
+    if condition.op == "^=" or condition.quoted:
+        return condition.value
+    value: Value = document.parse(condition.value)
     if value.collection:
         raise PathError(
-            f"[{selector.condition()}] compares scalars: {selector.value!r} is "
+            f"[{selector.condition()}] compares scalars: {condition.value!r} is "
             f"{value.collection}"
         )
     if value.refused:

@@ -28,18 +28,62 @@ _SEGMENT = (
     r"(?P<bare>[^.\[\]\"=\s](?:[^.\[\]\"=]*[^.\[\]\"=\s])?)"
     r"|\[(?:(?P<index>-?[0-9]+)|(?P<quoted>\"(?:[^\"\\]|\\.)*\"))\]"
 )
+# In a selector's SUB, "&" joins conditions: a bare key holds none.
+_SUB_SEGMENT = (
+    r"(?P<bare>[^.\[\]\"=&\s](?:[^.\[\]\"=&]*[^.\[\]\"=&\s])?)"
+    r"|\[(?:(?P<index>-?[0-9]+)|(?P<quoted>\"(?:[^\"\\]|\\.)*\"))\]"
+)
 _BEFORE_VALUE = r" *="
 _SURROGATE = "[\ud800-\udfff]"
 _cache: dict[str, str] = {}
 
 
+class Condition:
+    """What a selector asks of an item: a scalar at SUB (a path from the
+    item, `[]` for the item itself) that is VALUE (`op` "=") or a string
+    that starts with it ("^="); `value` is VALUE as a string, `quoted` where
+    it was written as a JSON string."""
+
+    __slots__ = ("op", "quoted", "sub", "value")
+
+    def __init__(self, sub: Path, op: str, value: str, quoted: bool = False) -> None:
+        self.sub, self.op, self.value, self.quoted = sub, op, value, quoted
+
+    def text(self) -> str:
+        """SUB, the operator and VALUE as written: `name=web`."""
+        import json
+
+        if not self.sub:
+            sub = "."
+        else:
+            parts = [
+                f"[{s}]"
+                if isinstance(s, int)
+                else f"[{json.dumps(s, ensure_ascii=False)}]"
+                if "&" in s  # which would join conditions
+                else key_text(s)
+                for s in self.sub
+            ]
+            sub = "".join(parts).removeprefix(".")
+            last = self.sub[-1]
+            not_operator = self.op == "=" and sub[-1] in "^" + _NOT_OPERATORS
+            if isinstance(last, str) and not_operator:
+                before = show(self.sub[:-1]) if len(self.sub) > 1 else ""
+                sub = f"{before}[{json.dumps(last)}]"  # not an operator
+        value = self.value
+        if self.quoted or any(c in value for c in "&]"):
+            value = json.dumps(value, ensure_ascii=False)
+        return f"{sub}{self.op}{value}"
+
+
 class Selector:
     """A segment that stands for every place it matches: `*` the keys of a
-    table ("keys"), `[*]` the items of a list ("items"), `[SUB=VALUE]` or
-    `[SUB^=VALUE]` the items holding a scalar at SUB ("where"): `value` is
-    VALUE as a string, `quoted` where it was written as a JSON string."""
+    table ("keys"), `[*]` the items of a list ("items"), and the items of a
+    list, or the members of a table, whose value meets every one of its
+    `conditions` ("where": `[SUB=VALUE&SUB^=VALUE]`).  A selector of one
+    condition may be made of its parts: `Selector("where", sub, op, value)`."""
 
-    __slots__ = ("kind", "op", "quoted", "sub", "value")
+    __slots__ = ("conditions", "kind")
 
     def __init__(
         self,
@@ -48,9 +92,12 @@ class Selector:
         op: str = "",
         value: str = "",
         quoted: bool = False,
+        conditions: list[Condition] | None = None,
     ) -> None:
-        self.kind, self.sub, self.op = kind, sub or [], op
-        self.value, self.quoted = value, quoted
+        self.kind = kind
+        if conditions is None and kind == "where":
+            conditions = [Condition(sub or [], op, value, quoted)]
+        self.conditions = conditions or []
 
     def __eq__(self, other: object) -> bool:
         return isinstance(other, Selector) and self.text() == other.text()
@@ -62,17 +109,8 @@ class Selector:
         return f"Selector({self.text()!r})"
 
     def condition(self) -> str:
-        """SUB, the operator and VALUE as written: `name=web`."""
-        import json
-
-        sub = "." if not self.sub else show(self.sub)
-        if self.op == "=" and sub[-1] in "^" + _NOT_OPERATORS:  # not an operator
-            before = show(self.sub[:-1]) if len(self.sub) > 1 else ""
-            sub = f"{before}[{json.dumps(self.sub[-1])}]"
-        value = (
-            json.dumps(self.value, ensure_ascii=False) if self.quoted else self.value
-        )
-        return f"{sub}{self.op}{value}"
+        """The conditions as written: `kind=Pod&metadata.name=web`."""
+        return "&".join(condition.text() for condition in self.conditions)
 
     def text(self) -> str:
         """As it follows a path before it."""
@@ -162,10 +200,15 @@ def _segments(
     import re
 
     path: Pattern = []
-    ends, segment_at = re.compile(stop), re.compile(_SEGMENT)
+    ends, segment_at = re.compile(stop), re.compile(_SUB_SEGMENT if inner else _SEGMENT)
     while at < len(text) and not (path and ends.match(text, at)):
         if path and text[at] == ".":
             at += 1
+        elif inner and text[at] == "&":
+            raise _Operator(
+                f"bad path {shown!r}: '&' joins a selector's conditions; "
+                'a key that holds it is written quoted, ["R&D"]'
+            )
         elif path and text[at] != "[":
             raise PathError(f"bad path {shown!r}: {_hint(text, at)}")
         if inner and text.startswith('"', at):  # a quoted key needs no brackets here
@@ -212,10 +255,28 @@ def _segments(
 
 
 def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
-    """The selector that starts with the "[" at `at`, and where it ends."""
+    """The selector that starts with the "[" at `at`, and where it ends: its
+    conditions, joined by "&"."""
     if text.startswith("[*]", at):
         return Selector("items"), at + 3
     start, at = at, at + 1
+    conditions: list[Condition] = []
+    while True:
+        condition, at = _condition(text, at, shown, start, bool(conditions))
+        conditions.append(condition)
+        if text.startswith("]", at):
+            return Selector("where", conditions=conditions), at + 1
+        at += 1  # past the "&"
+
+
+def _condition(
+    text: str, at: int, shown: str, start: int, joined: bool
+) -> tuple[Condition, int]:
+    """The condition at `at`, within the selector that starts at `start`,
+    and where it ends: at the "&" or "]" after it.  `joined`: one after an
+    "&"."""
+    import re
+
     sub: Pattern = []
     if not (text.startswith(".=", at) or text.startswith(".^=", at)):
         try:
@@ -225,6 +286,11 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
         except PathError:
             sub = []
         if not sub or not text.startswith(("=", "^="), at):
+            if joined:
+                raise PathError(
+                    f"bad path {shown!r}: after '&' comes no condition SUB=VALUE; "
+                    'a VALUE that holds "&" is a JSON string, [url^="...&..."]'
+                )
             raise PathError(f"bad path {shown!r}: {_hint(text, start)}")
     else:
         at += 1
@@ -232,18 +298,19 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
     at += len(op)
     if text.startswith('"', at):
         value, at = _string(text, at, shown, "a VALUE")
-        if not text.startswith("]", at):
+        if not text.startswith(("]", "&"), at):
             raise PathError(
-                f"bad path {shown!r}: a quoted VALUE ends its selector with ']'"
+                f"bad path {shown!r}: a quoted VALUE ends its condition with "
+                "'&' or its selector with ']'"
             )
         quoted = True
     else:
-        close = text.find("]", at)
-        if close < 0:
+        found = re.compile(r"[&\]]").search(text, at)
+        if found is None:
             raise PathError(f"bad path {shown!r}: a selector ends with ']'")
-        value, at, quoted = text[at:close], close, False
+        value, at, quoted = text[at : found.start()], found.start(), False
     keys: Path = [s for s in sub if not isinstance(s, Selector)]
-    return Selector("where", keys, op, value, quoted), at + 1
+    return Condition(keys, op, value, quoted), at
 
 
 class _Operator(PathError):
