@@ -6,7 +6,7 @@ VENV ?= $(if $(filter 3.12,$(PYTHON)),.venv,.venv-$(notdir $(PYTHON)))
 BIN := $(VENV)/bin
 
 CXX_SOURCES := props_to_tree/_props_to_tree.cpp props_to_tree/_listing.cpp
-SOURCES := $(CXX_SOURCES) $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_command/*.py) \
+SOURCES := $(CXX_SOURCES) $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_*/*.py props_to_tree/_*/*/*.py) \
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
 comma := ,

@@ -10,7 +10,8 @@ import gc
 import os
 import sys
 
-from props_to_tree._command import cli, formats
+from props_to_tree import _formats as formats
+from props_to_tree._command import cli
 
 
 def main():

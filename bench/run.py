@@ -24,8 +24,10 @@ from flatdict import FlatDict
 from flatten_dict import flatten as flatten_dict
 
 import props_to_tree
+from props_to_tree import _formats as formats
 from props_to_tree import _props_to_tree as ext
-from props_to_tree._command import cli, formats, listing, paths
+from props_to_tree._command import cli
+from props_to_tree._engine import listing, paths
 
 QUICK = "--quick" in sys.argv
 ROOT = Path(__file__).resolve().parent.parent

@@ -35,7 +35,7 @@ if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._api import Document, EditWarning, edit
-    from props_to_tree._command.errors import ConflictError, DocumentError, PathError
+    from props_to_tree._engine.errors import ConflictError, DocumentError, PathError
 
 __version__ = "0.1.0"
 __all__ = [
@@ -55,9 +55,9 @@ _LAZY = {
     "Document": "props_to_tree._api",
     "EditWarning": "props_to_tree._api",
     "edit": "props_to_tree._api",
-    "ConflictError": "props_to_tree._command.errors",
-    "DocumentError": "props_to_tree._command.errors",
-    "PathError": "props_to_tree._command.errors",
+    "ConflictError": "props_to_tree._engine.errors",
+    "DocumentError": "props_to_tree._engine.errors",
+    "PathError": "props_to_tree._engine.errors",
 }
 
 

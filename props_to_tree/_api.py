@@ -10,9 +10,10 @@ import math
 import os
 import warnings
 
-from props_to_tree._command import formats, listing, matches, paths
-from props_to_tree._command.edit import Change, Editor
-from props_to_tree._command.errors import (
+from props_to_tree import _formats as formats
+from props_to_tree._engine import listing, matches, paths
+from props_to_tree._engine.changes import Change, Editor
+from props_to_tree._engine.errors import (
     ConflictError,
     DocumentError,
     EditError,
@@ -24,8 +25,8 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterator
     from typing import Any
 
-    from props_to_tree._command.document import Document as Engine
-    from props_to_tree._command.text import Changed
+    from props_to_tree._engine.document import Document as Engine
+    from props_to_tree._engine.text import Changed
 
 __all__ = [
     "ConflictError",
@@ -388,7 +389,7 @@ def edit(
     A program that takes no lock may save the file during the block: then
     the changes, recorded as they were made, are made again on what it
     saved, and values read in the block may be stale."""
-    from props_to_tree._command import atomic
+    from props_to_tree._engine import atomic
 
     name = os.fspath(file)
     kind, guessed = formats.detect(name, format)

@@ -1,7 +1,7 @@
 // The command's listing of a tree of dicts and lists: one `path = value` line
 // for each scalar and each empty list or table, in the order the walk meets
 // them, made a chunk of lines at a time.  The Python walk in
-// props_to_tree/_command/listing.py (leaves() and render()) is the reference
+// props_to_tree/_engine/listing.py (leaves() and render()) is the reference
 // it is tested against, byte for byte.
 //
 // A walk between two chunks is left open: the frames of the branches it is

@@ -96,13 +96,13 @@ from typing import Any
 
 import yaml
 
-from props_to_tree._command import paths
-from props_to_tree._command.document import find
-from props_to_tree._command.edit import Change, Editor, kind
-from props_to_tree._command.errors import EditError
-from props_to_tree._command.formats import SUFFIXES
-from props_to_tree._command.formats import load as _load
-from props_to_tree._command.listing import leaves, parse, render
+from props_to_tree._engine import paths
+from props_to_tree._engine.changes import Change, Editor, kind
+from props_to_tree._engine.document import find
+from props_to_tree._engine.errors import EditError
+from props_to_tree._engine.listing import leaves, parse, render
+from props_to_tree._formats import SUFFIXES
+from props_to_tree._formats import load as _load
 
 LIMIT = 60  # seconds all the checks of one file may take
 WORD = r"[A-Za-z][A-Za-z0-9_]{0,30}"
@@ -625,7 +625,7 @@ def round_trip(case: Case) -> None:
 
 def native_listing(case: Case) -> None:
     from props_to_tree import _listing
-    from props_to_tree._command import listing
+    from props_to_tree._engine import listing
 
     document = _load(case.fmt, case.text, "file", written=True)
     tree, show_all = document.tree, document.show_all
@@ -672,7 +672,7 @@ _NUMBER_WORD = re.compile(r"[-+.\w]+")
 
 
 def numbers_as_written(case: Case) -> None:
-    from props_to_tree._command.yaml_values import _plain_value
+    from props_to_tree._formats.yaml.values import _plain_value
 
     document = _load(case.fmt, case.text, "file", written=True)
     found, values = leaves(document.tree)

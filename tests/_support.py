@@ -16,9 +16,9 @@ from typing import Any
 import props_to_tree
 from props_to_tree import _listing
 from props_to_tree import _props_to_tree as ext
-from props_to_tree._command import json as json_format
-from props_to_tree._command import listing, paths
-from props_to_tree._command import toml as toml_format
+from props_to_tree._engine import listing, paths
+from props_to_tree._formats import json as json_format
+from props_to_tree._formats import toml as toml_format
 
 # The directory the module under test was imported from; child interpreters
 # are pointed at it so that they test the same build.
@@ -301,7 +301,7 @@ def read_listing(text: str | bytes) -> str:
     """The listing of a JSON text read first, as the command lists what the
     native module leaves: the reference, as printed (a lone surrogate
     escaped)."""
-    from props_to_tree._command import formats
+    from props_to_tree import _formats as formats
 
     if isinstance(text, bytes):
         text = formats.decoded(text, "text")

@@ -260,7 +260,7 @@ class ListingAttack:
         return "leaf" if instead is None else instead
 
     def key_text(self, key: str) -> Any:
-        from props_to_tree._command import paths
+        from props_to_tree._engine import paths
 
         assert type(key) is str, type(key)
         instead = self.attack() if self.hook == "key_text" else None

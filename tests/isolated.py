@@ -213,8 +213,8 @@ def listing_allocation_failures() -> None:
     """Fails every allocation a native listing makes, one at a time, its
     chunks each of a few lines."""
     from props_to_tree import _listing
-    from props_to_tree._command import json as json_format
-    from props_to_tree._command import listing, paths
+    from props_to_tree._engine import listing, paths
+    from props_to_tree._formats import json as json_format
 
     # Shown by a call back, which itself allocates nothing: json's own
     # encoder fails allocations with a SystemError of its own.
@@ -264,7 +264,7 @@ def json_listing_allocation_failures() -> None:
     import json
 
     from props_to_tree import _listing
-    from props_to_tree._command import paths
+    from props_to_tree._engine import paths
 
     # Deeper than the walk's first frames; keys of ASCII, quoted, escaped and
     # called back for; objects of keys enough for a table; escapes.

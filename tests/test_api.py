@@ -24,8 +24,8 @@ from _support import (
 
 import props_to_tree
 from props_to_tree import Document, DocumentError, EditWarning, PathError
-from props_to_tree._command import atomic, paths
 from props_to_tree._command import cli as _cli
+from props_to_tree._engine import atomic, paths
 
 UTC = datetime.UTC
 _HOURS = datetime.timedelta(hours=1)

@@ -19,9 +19,10 @@ from pathlib import Path
 import pytest
 from _support import CARGO, COMPOSE, IMPORT_ROOT, MANIFESTS, PEOPLE
 
-from props_to_tree._command import atomic, yaml_view
 from props_to_tree._command import cli as _cli
-from props_to_tree._command.errors import WriteError
+from props_to_tree._engine import atomic
+from props_to_tree._engine.errors import WriteError
+from props_to_tree._formats.yaml import view as yaml_view
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 FORMATS = ("toml", "yaml", "json")

@@ -16,10 +16,11 @@ from hypothesis import strategies as st
 
 import props_to_tree
 from props_to_tree import Document, _listing
-from props_to_tree._command import diff, paths
-from props_to_tree._command import json as json_format
-from props_to_tree._command import text as texts
-from props_to_tree._command.listing import leaves, parse, render
+from props_to_tree._command import diff
+from props_to_tree._engine import paths
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.listing import leaves, parse, render
+from props_to_tree._formats import json as json_format
 
 keys = st.text(min_size=0, max_size=8)
 plain = st.lists(st.one_of(keys, st.integers(-3, 30)), max_size=3)

@@ -25,7 +25,7 @@ from hypothesis import event, given
 from hypothesis import strategies as st
 
 from props_to_tree import _listing
-from props_to_tree._command.paths import _cache, key_text
+from props_to_tree._engine.paths import _cache, key_text
 
 text_keys = st.one_of(
     st.text(st.characters(codec="utf-8"), max_size=6),
@@ -278,7 +278,9 @@ def test_the_native_listing_is_the_python_one(case, size):
     ],
 )
 def test_the_command_lists_json_and_toml_natively(fmt, text, coloured, native):
-    from props_to_tree._command import colour, formats, listing
+    from props_to_tree import _formats as formats
+    from props_to_tree._command import colour
+    from props_to_tree._engine import listing
 
     document = formats.load(fmt, text)
     paint = colour if coloured else None

@@ -62,8 +62,8 @@ def test_wheel_and_sdist(tmp_path):
         "-c",
         "from props_to_tree import _props_to_tree as m; t = {'a': {'b': 1}};"
         "assert m._props_to_tree(m._tree_to_props(t), t) == {'a': {'b': 1}};"
-        "from props_to_tree._command.listing import lines;"
-        "from props_to_tree._command.json import show_all;"
+        "from props_to_tree._engine.listing import lines;"
+        "from props_to_tree._formats.json import show_all;"
         "assert ''.join(lines(t, show_all)) == 'a.b = 1\\n'",
         cwd=tmp_path,
     )

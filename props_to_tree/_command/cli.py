@@ -11,8 +11,9 @@ import stat
 import sys
 
 from props_to_tree import __version__
-from props_to_tree._command import formats, paths
-from props_to_tree._command.errors import (
+from props_to_tree import _formats as formats
+from props_to_tree._engine import paths
+from props_to_tree._engine.errors import (
     ConflictError,
     DocumentError,
     EditError,
@@ -20,8 +21,8 @@ from props_to_tree._command.errors import (
     PathError,
     WriteError,
 )
-from props_to_tree._command.formats import FORMATS, MAX_SIZE
-from props_to_tree._command.listing import get, json_lines, lines, parse
+from props_to_tree._engine.listing import get, json_lines, lines, parse
+from props_to_tree._formats import FORMATS, MAX_SIZE
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -31,7 +32,7 @@ if TYPE_CHECKING:
     from typing import Any, NoReturn
 
     from props_to_tree._api import Document
-    from props_to_tree._command.edit import Change
+    from props_to_tree._engine.changes import Change
 
 PROG = "props-to-tree"
 
@@ -235,7 +236,7 @@ def _read_all(read: Callable[[int], bytes], name: str, limit: int) -> str:
 def _changes(
     edits: list[tuple[str, str]], limit: int, create: bool
 ) -> Iterator[Change]:
-    from props_to_tree._command.edit import Change
+    from props_to_tree._engine.changes import Change
 
     for kind, text in edits:
         _utf8(text, f"--{kind}")
@@ -345,7 +346,7 @@ def _run(args: argparse.Namespace) -> int:
 
     import signal
 
-    from props_to_tree._command import atomic
+    from props_to_tree._engine import atomic
 
     # Stopped, the run removes its temporary files on the way out.
     for number in (signal.SIGTERM, signal.SIGHUP):

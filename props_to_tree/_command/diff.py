@@ -7,7 +7,7 @@ from __future__ import annotations
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from props_to_tree._command.text import Changed
+    from props_to_tree._engine.text import Changed
 
 CONTEXT = 3
 

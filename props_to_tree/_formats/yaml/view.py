@@ -6,14 +6,14 @@ from __future__ import annotations
 
 import re
 
-from props_to_tree._command import paths
-from props_to_tree._command.document import Value
-from props_to_tree._command.errors import (
+from props_to_tree._engine import paths
+from props_to_tree._engine.document import Value
+from props_to_tree._engine.errors import (
     DocumentError,
     EditError,
 )
-from props_to_tree._command.yaml_spans import Spans
-from props_to_tree._command.yaml_values import (
+from props_to_tree._formats.yaml.spans import Spans
+from props_to_tree._formats.yaml.values import (
     _NULL_TAG,
     _STR,
     _TAGGED_KINDS,
@@ -35,7 +35,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._engine.paths import Path
 
 
 # How many values reached through aliases a listing shows at most.

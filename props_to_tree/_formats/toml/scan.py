@@ -5,9 +5,9 @@ from __future__ import annotations
 
 import re
 
-from props_to_tree._command import flow
-from props_to_tree._command import text as texts
-from props_to_tree._command.toml_values import _key
+from props_to_tree._engine import flow
+from props_to_tree._engine import text as texts
+from props_to_tree._formats.toml.values import _key
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

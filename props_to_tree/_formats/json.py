@@ -17,19 +17,19 @@ import json.scanner
 import operator
 import re
 
-from props_to_tree._command import document, flow, paths
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import Value, item_index
-from props_to_tree._command.document import collection as _collection
-from props_to_tree._command.errors import DocumentError, EditError, PathError
-from props_to_tree._command.text import Splice
+from props_to_tree._engine import document, flow, paths
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import Value, item_index
+from props_to_tree._engine.document import collection as _collection
+from props_to_tree._engine.errors import DocumentError, EditError, PathError
+from props_to_tree._engine.text import Splice
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable
     from typing import Any
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._engine.paths import Path
 
 _DECODER = json.JSONDecoder()
 _SCAN = json.scanner.make_scanner(_DECODER)  # type: ignore[arg-type]

@@ -7,25 +7,25 @@ from __future__ import annotations
 import re
 import tomllib
 
-from props_to_tree._command import document, flow, paths
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import Value
-from props_to_tree._command.document import collection as _collection
-from props_to_tree._command.errors import (
+from props_to_tree._engine import document, flow, paths
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import Value
+from props_to_tree._engine.document import collection as _collection
+from props_to_tree._engine.errors import (
     ChangeError,
     EditError,
     PathError,
 )
-from props_to_tree._command.text import Splice
-from props_to_tree._command.toml_lookup import Lookup
-from props_to_tree._command.toml_scan import LIMIT, Scanner, _Entry, _Header, _Node
-from props_to_tree._command.toml_values import _basic, _literal, show, show_key
+from props_to_tree._engine.text import Splice
+from props_to_tree._formats.toml.lookup import Lookup
+from props_to_tree._formats.toml.scan import LIMIT, Scanner, _Entry, _Header, _Node
+from props_to_tree._formats.toml.values import _basic, _literal, show, show_key
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._engine.paths import Path
 
 
 # The spaces before the line's comment, past no string: see json.py.

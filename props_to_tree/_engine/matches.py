@@ -10,17 +10,17 @@ last places reached were and what none of them held.
 
 from __future__ import annotations
 
-from props_to_tree._command import paths
-from props_to_tree._command.document import item_index
-from props_to_tree._command.errors import EditError, PathError
-from props_to_tree._command.paths import Condition, Selector
+from props_to_tree._engine import paths
+from props_to_tree._engine.document import item_index
+from props_to_tree._engine.errors import EditError, PathError
+from props_to_tree._engine.paths import Condition, Selector
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.document import Value
-    from props_to_tree._command.paths import Path, Pattern, Segment
+    from props_to_tree._engine.document import Value
+    from props_to_tree._engine.paths import Path, Pattern, Segment
 
 
 def expand(document: Any, pattern: Pattern, setting: bool = False) -> list[Path]:

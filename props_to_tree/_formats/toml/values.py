@@ -9,8 +9,8 @@ import math
 import re
 import tomllib
 
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import WrittenFloat, WrittenInt
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import WrittenFloat, WrittenInt
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

@@ -6,13 +6,13 @@ from __future__ import annotations
 import importlib
 import os
 
-from props_to_tree._command.errors import ChangeError, DocumentError, MissingLibrary
+from props_to_tree._engine.errors import ChangeError, DocumentError, MissingLibrary
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable
 
-    from props_to_tree._command.document import Document, Format
+    from props_to_tree._engine.document import Document, Format
 
 CHUNK = 1 << 20
 MAX_SIZE = 1 << 30  # bytes of input: 1 GiB
@@ -51,7 +51,7 @@ def reader(name: str) -> Format:
         raise ValueError(f"unknown format {name!r}: one of {choices}")
     module, kind = FORMATS[name]
     try:
-        loaded = importlib.import_module(f"props_to_tree._command.{module}")
+        loaded = importlib.import_module(f"props_to_tree._formats.{module}")
     except ImportError as exc:  # PyYAML, which YAML needs, is missing
         needed = exc.name or "PyYAML"
         package = "PyYAML" if needed == "yaml" else needed

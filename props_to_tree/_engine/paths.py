@@ -9,7 +9,7 @@ that hold a matching scalar at SUB (`.` the item itself)."""
 
 from __future__ import annotations
 
-from props_to_tree._command.errors import PathError
+from props_to_tree._engine.errors import PathError
 
 # json and re are imported where first needed: a listing from a JSON file's
 # bytes needs neither, and they are a good part of the command's start.

@@ -25,7 +25,7 @@ import stat
 import tempfile
 import time
 
-from props_to_tree._command.errors import FileError, LockTimeout, WriteError, file_error
+from props_to_tree._engine.errors import FileError, LockTimeout, WriteError, file_error
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

@@ -3,21 +3,21 @@ of tables, inline tables and dotted keys, and what is there."""
 
 from __future__ import annotations
 
-from props_to_tree._command import document, flow, paths
-from props_to_tree._command.document import Value, item_index
-from props_to_tree._command.document import collection as _collection
-from props_to_tree._command.errors import (
+from props_to_tree._engine import document, flow, paths
+from props_to_tree._engine.document import Value, item_index
+from props_to_tree._engine.document import collection as _collection
+from props_to_tree._engine.errors import (
     EditError,
     PathError,
 )
-from props_to_tree._command.toml_scan import Scanner, _Entry, _Node
-from props_to_tree._command.toml_values import show
+from props_to_tree._formats.toml.scan import Scanner, _Entry, _Node
+from props_to_tree._formats.toml.values import show
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._engine.paths import Path
 
 
 def _member(

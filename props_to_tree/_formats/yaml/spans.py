@@ -6,13 +6,13 @@ from __future__ import annotations
 
 import re
 
-from props_to_tree._command import flow, paths
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import item_index
-from props_to_tree._command.errors import (
+from props_to_tree._engine import flow, paths
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import item_index
+from props_to_tree._engine.errors import (
     PathError,
 )
-from props_to_tree._command.yaml_values import (
+from props_to_tree._formats.yaml.values import (
     _PROPERTIES,
     Mapping,
     Scalar,
@@ -27,7 +27,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._engine.paths import Path
 
 
 # Between an item's or value's indicator and an alias, only these.

@@ -4,15 +4,15 @@ knows nothing of the editor that drives it."""
 
 from __future__ import annotations
 
-from props_to_tree._command import paths
-from props_to_tree._command.errors import PathError
+from props_to_tree._engine import paths
+from props_to_tree._engine.errors import PathError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any, Protocol
 
-    from props_to_tree._command.paths import Path
-    from props_to_tree._command.text import Splice
+    from props_to_tree._engine.paths import Path
+    from props_to_tree._engine.text import Splice
 
     class Format(Protocol):
         """A format's reader: `load` gives a document of `text`, or raises

@@ -11,9 +11,9 @@ from __future__ import annotations
 
 import yaml as pyyaml
 
-from props_to_tree._command.errors import ChangeError, DocumentError
-from props_to_tree._command.yaml_spans import _Slot
-from props_to_tree._command.yaml_values import (
+from props_to_tree._engine.errors import ChangeError, DocumentError
+from props_to_tree._formats.yaml.spans import _Slot
+from props_to_tree._formats.yaml.values import (
     Mapping,
     Sequence,
     _empty,
@@ -21,7 +21,7 @@ from props_to_tree._command.yaml_values import (
     _Loader,
     _problem,
 )
-from props_to_tree._command.yaml_write import Writer
+from props_to_tree._formats.yaml.write import Writer
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

@@ -6,8 +6,8 @@ from __future__ import annotations
 import itertools
 import sys
 
-from props_to_tree._command import paths
-from props_to_tree._command.errors import DocumentError, PathError
+from props_to_tree._engine import paths
+from props_to_tree._engine.errors import DocumentError, PathError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -20,8 +20,8 @@ SEPARATOR = " = "
 # The formats whose values the native walk shows as their show() does, and
 # whether it is TOML's, which spells NaN, the infinities and DEL its own way.
 _NATIVE = {
-    "props_to_tree._command.json": False,
-    "props_to_tree._command.toml_values": True,
+    "props_to_tree._formats.json": False,
+    "props_to_tree._formats.toml.values": True,
 }
 # Characters of a native chunk: a few pages, reused from one chunk to the next.
 NATIVE_CHUNK = 1 << 16
@@ -143,7 +143,7 @@ def get(document: Any, path: paths.Pattern, paint: Any = None) -> str:
     """What --get prints for `path`: for each place it matches, a scalar's
     value on a line (a string's own text, every other value as the listing
     shows it), or the lines of the list or table there."""
-    from props_to_tree._command.matches import expand
+    from props_to_tree._engine.matches import expand
 
     # Where a path selects, an empty list or table is a line of the listing,
     # which says where it is.

@@ -10,11 +10,11 @@ from __future__ import annotations
 import re
 import tomllib
 
-from props_to_tree._command.document import written_float, written_int
-from props_to_tree._command.errors import DocumentError
-from props_to_tree._command.toml_scan import LIMIT, _Node, _too_deep
-from props_to_tree._command.toml_values import show, show_all
-from props_to_tree._command.toml_write import Writer
+from props_to_tree._engine.document import written_float, written_int
+from props_to_tree._engine.errors import DocumentError
+from props_to_tree._formats.toml.scan import LIMIT, _Node, _too_deep
+from props_to_tree._formats.toml.values import show, show_all
+from props_to_tree._formats.toml.write import Writer
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

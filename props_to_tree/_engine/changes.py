@@ -13,10 +13,10 @@ from __future__ import annotations
 
 import json
 
-from props_to_tree._command import matches, paths
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import same
-from props_to_tree._command.errors import (
+from props_to_tree._engine import matches, paths
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import same
+from props_to_tree._engine.errors import (
     ChangeError,
     ConflictError,
     DocumentError,
@@ -29,9 +29,9 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterable
     from typing import Any
 
-    from props_to_tree._command.document import Document, Value
-    from props_to_tree._command.paths import Path, Pattern, Segment
-    from props_to_tree._command.text import Changed, Span, Splice
+    from props_to_tree._engine.document import Document, Value
+    from props_to_tree._engine.paths import Path, Pattern, Segment
+    from props_to_tree._engine.text import Changed, Span, Splice
 
 
 NO_DATA: Any = object()  # a change's value was not given as Python data

@@ -8,8 +8,8 @@ from __future__ import annotations
 import itertools
 import re
 
-from props_to_tree._command import text as texts
-from props_to_tree._command.text import (
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.text import (
     Splice,
     first_on_line,
     indentation,

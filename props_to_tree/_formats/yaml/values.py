@@ -11,8 +11,8 @@ import re
 
 import yaml as pyyaml
 
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import Value
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import Value
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

@@ -7,23 +7,23 @@ from __future__ import annotations
 import datetime
 import re
 
-from props_to_tree._command import document, flow, paths
-from props_to_tree._command import text as texts
-from props_to_tree._command.document import Value, item_index
-from props_to_tree._command.errors import (
+from props_to_tree._engine import document, flow, paths
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import Value, item_index
+from props_to_tree._engine.errors import (
     ChangeError,
     DocumentError,
     EditError,
     PathError,
 )
-from props_to_tree._command.text import Splice
-from props_to_tree._command.yaml_spans import (
+from props_to_tree._engine.text import Splice
+from props_to_tree._formats.yaml.spans import (
     _key_start,
     _last_string,
     _mapping_indent,
     _Slot,
 )
-from props_to_tree._command.yaml_values import (
+from props_to_tree._formats.yaml.values import (
     _HANDLE,
     _NULL_TAG,
     _PROPERTIES,
@@ -46,13 +46,13 @@ from props_to_tree._command.yaml_values import (
     _tag,
     _tagged,
 )
-from props_to_tree._command.yaml_view import View
+from props_to_tree._formats.yaml.view import View
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._command.paths import Path
+    from props_to_tree._engine.paths import Path
 
 
 # The spaces before the line's comment, past no string: see json.py.
