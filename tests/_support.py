@@ -346,6 +346,40 @@ def random_document(choose: Callable[[int], int], toml: bool, depth: int = 0) ->
     return scalars[choose(len(scalars))]
 
 
+# --- Edits ------------------------------------------------------------------------
+
+
+def made_through_the_api(fmt: str, document: str, args: list[str]) -> str:
+    """`document` changed as the command's arguments say, through the API."""
+    import warnings
+
+    doc = props_to_tree.Document(document, fmt, create="--create" in args)
+    flags = iter(arg for arg in args if arg != "--create")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", props_to_tree.EditWarning)  # tested apart
+        for flag in flags:
+            if flag == "--set":
+                path, value = paths.split_assignment(next(flags))
+                doc.set_text(paths.show(path), value)
+            else:
+                doc.delete(next(flags))
+    return doc.text
+
+
+def edited_alone(
+    fmt: str, document: str, args: list[str], after: str, crlf: bool
+) -> None:
+    """`document` changed as `args` say is `after`, exactly; on its CRLF
+    copy, `after`'s CRLF copy."""
+    import pytest
+
+    if crlf:  # every line break written takes the file's
+        if "\r" in document or "\n" not in document:
+            pytest.skip("no line break to take")
+        document, after = (t.replace("\n", "\r\n") for t in (document, after))
+    assert made_through_the_api(fmt, document, args) == after
+
+
 __all__ = [
     "CARGO",
     "COMPOSE",
@@ -363,8 +397,10 @@ __all__ = [
     "assert_no_leaks",
     "bytes_listing",
     "chain",
+    "edited_alone",
     "ext",
     "in_small_stack_thread",
+    "made_through_the_api",
     "native_listing",
     "outcome",
     "python_listing",

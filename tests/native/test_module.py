@@ -66,7 +66,7 @@ def test_docstring_examples_run():
 
 def test_readme_examples_run(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)  # where the examples write their files
-    readme = (Path(__file__).parent.parent / "README.md").read_text()
+    readme = (Path(__file__).parents[2] / "README.md").read_text()
     blocks = re.findall(r"```python\n(.*?)```", readme, re.DOTALL)
     assert blocks
     for block in blocks:

@@ -1,0 +1,169 @@
+"""TOML: the exact text after each change, made through the API, and
+on a CRLF copy of the document too."""
+
+import pytest
+from _support import CARGO, PYPROJECT, edited_alone
+
+# (format, document, the command's arguments, the document after them): exactly.
+LAYOUTS = [
+    ("toml", 'k = "x"\n', ["--set", 'k="a" # c'], 'k = "\\"a\\" # c"\n'),
+    ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
+    ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
+    # A one-line collection that loses its one member is written empty.
+    ("toml", "q = { a = 1 }\n", ["--delete", "q.a"], "q = {}\n"),
+    (
+        "toml",
+        '[dependencies]\na = "1.0"\nb = { version = "2" }\nc = "1.0"\n',
+        [
+            "--set",
+            'dependencies[.="1.0"]="1.1"',
+            "--delete",
+            'dependencies[version="2"]',
+        ],
+        '[dependencies]\na = "1.1"\nc = "1.1"\n',
+    ),
+    # A new table at the end of a file with no final line break adds none.
+    ("toml", "a = 1", ["--create", "--set", "t.x=1"], "a = 1\n\n[t]\nx = 1"),
+    ("toml", "", ["--create", "--set", "t.x=1"], "[t]\nx = 1\n"),
+    ("toml", "a = 1\n\nb = 2\n\nc = 3\n", ["--delete", "b"], "a = 1\n\nc = 3\n"),
+    # TOML: dotted keys in inline tables, arrays of tables in arrays of tables.
+    (
+        "toml",
+        "t.a = {d.e = 1, f = 2}\n",
+        ["--set", "t.a.d.e=3", "--set", "t.a.d.g=4"],
+        "t.a = {d.e = 3, f = 2, d.g = 4}\n",
+    ),
+    (
+        "toml",
+        "[[a]]\n[[a.b]]\n[a.b.c]\nd = 1\n[[a]]\n[[a.b]]\nm = 2\n",
+        ["--set", "a[0].b[0].c.d=3", "--set", "a[1].b[0].m=4"],
+        "[[a]]\n[[a.b]]\n[a.b.c]\nd = 3\n[[a]]\n[[a.b]]\nm = 4\n",
+    ),
+    (
+        "toml",
+        "[[b]]\nn = 1\n",
+        ["--set", "b[1]={x = 3.10, y = 0x1F}"],
+        "[[b]]\nn = 1\n\n[[b]]\nx = 3.10\ny = 0x1F\n",
+    ),
+    # TOML: a leading line break kept, tables that lose their last key stay.
+    ("toml", 'a = """x"""\n', ["--set", "a=\ny"], 'a = """\n\ny"""\n'),
+    ("toml", 'a = """\nx\ny"""\n', ["--set", 'a="p\\nq"'], 'a = """\np\nq"""\n'),
+    ("toml", "b = '''\nm\n'''\n", ["--set", "b=x\x7fy"], 'b = "x\\u007fy"\n'),
+    ("toml", "# only", ["--set", "a=1"], "# only\na = 1\n"),
+    (
+        "toml",
+        "a.b.c = 1  # c\nz = 2\n",
+        ["--delete", "a.b.c"],
+        "a.b = {}  # c\nz = 2\n",
+    ),
+    ("toml", "x = 1\n[a.b]\ny = 1\n", ["--delete", "a.b"], "x = 1\n[a]\n"),
+    (
+        "toml",
+        "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n",
+        ["--set", "t.p.g.n=3"],
+        "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n\n[t.p.g]\nn = 3\n",
+    ),
+    (
+        "toml",
+        '[[i]]\nn = "a"\nsub.z = 1\n',
+        ["--delete", "i[0].sub.z"],
+        '[[i]]\nn = "a"\nsub = {}\n',
+    ),
+    (
+        "toml",
+        "t = {id = 1, sub.z = 1}\n",
+        ["--delete", "t.sub.z"],
+        "t = {id = 1, sub = {}}\n",
+    ),
+    # TOML: an array of tables that loses its last item stays, empty.
+    (
+        "toml",
+        "x = 1\n\n[[arr]]\nn = 1\n",
+        ["--delete", "arr[0]"],
+        "x = 1\narr = []\n\n",
+    ),
+    (
+        "toml",
+        '[[bin]]\nname = "a"\n\n[[bin]]\nname = "b"\n',
+        ["--set", "bin[-1].name=c", "--delete", "bin[0]"],
+        '\n[[bin]]\nname = "c"\n',
+    ),
+    (
+        "toml",
+        '[[bin]]\nname = "a"\n',
+        ["--set", 'bin[1]={name = "b"}'],
+        '[[bin]]\nname = "a"\n\n[[bin]]\nname = "b"\n',
+    ),
+    (
+        "toml",
+        "[package]\nname = 'x'\n\n[profile.dev]\nopt-level = 1\n",
+        ["--create", "--set", "profile.release.lto=true"],
+        "[package]\nname = 'x'\n\n[profile.dev]\nopt-level = 1\n\n"
+        "[profile.release]\nlto = true\n",
+    ),
+    ("toml", "a = [1, 2]  # c\n", ["--set", "a[2]=3"], "a = [1, 2, 3]  # c\n"),
+    # A byte-order mark is read past and kept.
+    ("toml", "\ufeffa = 1\n", ["--set", "a=2"], "\ufeffa = 2\n"),
+    # TOML: comments keep their column; new keys stay in their table.
+    (
+        "toml",
+        'level = "info"    # c\n',
+        ["--set", "level=debug"],
+        'level = "debug"   # c\n',
+    ),
+    ("toml", "a = 'lit' # kept\n", ["--set", "a=new"], "a = 'new' # kept\n"),
+    ("toml", "a = 2024-01-02\n", ["--set", "a=2024-02-03"], "a = 2024-02-03\n"),
+    (
+        "toml",
+        "[a]\nx = 1\n\n# about b\n[b]\n",
+        ["--set", "a.z=3"],
+        "[a]\nx = 1\nz = 3\n\n# about b\n[b]\n",
+    ),
+    (
+        "toml",
+        "t = {b = 1,c = 2}\n",
+        ["--set", "t.d=[1, {e = 2}]"],
+        "t = {b = 1,c = 2,d = [1, {e = 2}]}\n",
+    ),
+    (
+        "toml",
+        "[a]\nb.x = 1\n[a.c]\n",
+        ["--set", "a.b.y=2", "--delete", "a.b.x"],
+        "[a]\nb.y = 2\n[a.c]\n",
+    ),
+    ("toml", "x = [\n  1,\n  2, # two\n]\ny = 0\n", ["--delete", "x"], "y = 0\n"),
+    (
+        "toml",
+        CARGO,
+        ["--set", "bin[name=cli].path=cli.rs"],
+        CARGO.replace("src/cli", "cli"),
+    ),
+    (
+        "toml",
+        CARGO,
+        ["--delete", "bin[name=cli]"],
+        CARGO.split('[[bin]]\nname = "cli')[0],
+    ),
+    (
+        "toml",
+        PYPROJECT,
+        ["--delete", 'project.dependencies[.^="requests>="]'],
+        PYPROJECT.replace('    "requests>=2.31",  # http\n', ""),
+    ),
+    (
+        "toml",
+        "a = [1, 2, 1, 3, 1]  # ones\n",
+        ["--delete", "a[.=1]"],
+        "a = [2, 3]  # ones\n",
+    ),
+]
+
+
+@pytest.mark.parametrize(
+    ("fmt", "document", "args", "after"),
+    LAYOUTS,
+    ids=[" ".join(row[2]) for row in LAYOUTS],
+)
+@pytest.mark.parametrize("crlf", [False, True], ids=["lf", "crlf"])
+def test_an_edit_changes_the_edited_text_alone(fmt, document, args, after, crlf):
+    edited_alone(fmt, document, args, after, crlf)

@@ -1,0 +1,239 @@
+"""The native listing module's own ways: arguments, failed callbacks, a tree
+changed under the walk, references, cycles."""
+
+import gc
+import weakref
+
+import pytest
+from _support import assert_no_leaks, native_listing, run_isolated
+
+from props_to_tree import _listing
+from props_to_tree._engine import paths
+from props_to_tree._formats import json as json_format
+
+
+class Shown:
+    """A value only the format's show() writes."""
+
+
+def _fails(error):
+    def show(value):
+        raise error
+
+    return show
+
+
+def _chunks(tree, show=json_format.show, key_text=paths.key_text, size=1 << 16):
+    return _listing.Chunks(tree, show, key_text, {}, False, size)
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs", "error"),
+    [
+        ((), {}, TypeError),
+        (({}, str, str, {}, False), {}, TypeError),
+        (({}, str, str, {}, False, 10, 1), {}, TypeError),
+        (({}, None, str, {}, False, 10), {}, TypeError),
+        (({}, str, 1, {}, False, 10), {}, TypeError),
+        (({}, str, str, [], False, 10), {}, TypeError),
+        (({}, str, str, {}, False, "10"), {}, TypeError),
+        (({}, str, str, {}, False, 0), {}, ValueError),
+        (({}, str, str, {}, False, 10), {"size": 10}, TypeError),
+    ],
+)
+def test_chunks_argument_errors(args, kwargs, error):
+    with pytest.raises(error):
+        _listing.Chunks(*args, **kwargs)
+
+
+@pytest.mark.parametrize(
+    ("args", "error"),
+    [
+        ((), TypeError),
+        (("[]", str, {}, 10), TypeError),  # bytes, not text
+        ((bytearray(b"[]"), str, {}, 10), TypeError),
+        ((b"[]", None, {}, 10), TypeError),
+        ((b"[]", str, [], 10), TypeError),
+        ((b"[]", str, {}, 0), ValueError),
+        ((b"[]", str, {}, 10, 1), TypeError),
+    ],
+)
+def test_json_chunks_argument_errors(args, error):
+    with pytest.raises(error):
+        _listing.json_chunks(*args)
+
+
+@pytest.mark.parametrize(
+    ("key_text", "error"),
+    [
+        (_fails(LookupError("key")), LookupError),
+        (lambda key: b".x", TypeError),
+        (lambda key: ".\udc80", UnicodeEncodeError),
+    ],
+)
+def test_a_failed_key_ends_the_listing_from_the_bytes(key_text, error):
+    chunks = _listing.json_chunks(b'{"a": [1], "\xc3\xa9": 2}', key_text, {}, 1)
+    assert next(chunks) == b"a[0] = 1\n"
+    with pytest.raises(error):
+        next(chunks)
+    assert list(chunks) == []
+
+
+def test_a_key_callback_cannot_walk_the_listing_from_the_bytes():
+    raised = []
+
+    def key_text(key):
+        with pytest.raises(ValueError, match="being made") as caught:
+            next(chunks)
+        raised.append(caught.value)
+        return "." + key
+
+    chunks = _listing.json_chunks('{"é": 1, "b": 2}'.encode(), key_text, {}, 1)
+    assert b"".join(chunks) == "é = 1\nb = 2\n".encode()
+    assert len(raised) == 1
+
+
+@pytest.mark.parametrize(
+    ("tree", "show", "key_text", "error"),
+    [
+        ({"a": [1, Shown()]}, _fails(LookupError("show")), paths.key_text, LookupError),
+        ({"a": {"b": Shown()}}, lambda value: 42, paths.key_text, TypeError),
+        ({"a": {"é": 1}}, str, _fails(LookupError("key")), LookupError),
+        ({"a": {"é": 1}}, str, lambda key: b".x", TypeError),
+        ({"a": {1: 2}}, str, paths.key_text, AttributeError),
+        ({"a": [{}, Shown()]}, json_format.show, paths.key_text, TypeError),
+    ],
+)
+def test_a_failed_value_or_key_ends_the_listing(tree, show, key_text, error):
+    chunks = _chunks(tree, show, key_text, size=1)
+    with pytest.raises(error):
+        list(chunks)
+    assert list(chunks) == []
+
+
+def test_a_dict_that_changes_size_while_listed_raises_runtime_error():
+    tree = {"a": {"x": Shown(), "y": 1}, "b": 2}
+    chunks = _chunks(tree, lambda v: str(tree["a"].pop("y")), size=1)
+    with pytest.raises(RuntimeError, match="changed size"):
+        list(chunks)
+
+    # A list is read by index, as its own iterator reads it.
+    items = [Shown(), 1, 2]
+    listed = list(_chunks({"l": items}, lambda v: str(items.pop()), size=1))
+    assert listed == ["l[0] = 2\n", "l[1] = 1\n"]
+
+
+def test_a_callback_cannot_walk_the_listing_it_is_called_from():
+    raised = []
+
+    def show(value):
+        with pytest.raises(ValueError, match="being made") as caught:
+            next(chunks)
+        raised.append(caught.value)
+        return "shown"
+
+    chunks = _chunks({"a": Shown(), "b": 1}, show, size=1)
+    assert list(chunks) == ["a = shown\n", "b = 1\n"]
+    assert len(raised) == 1
+
+
+def _runtime(text):
+    return "".join(text)  # mortal, its reference count observable
+
+
+def test_native_listing_leaks_no_references():
+    leaf, key, value = Shown(), _runtime("ключ"), _runtime("a value" * 3)
+    cache = {}
+    tree = {
+        "a": [leaf, value, {key: [[], {}]}],
+        key: {"x": 10**30, "y": 1.5, "z": leaf},
+    }
+
+    def show(v):
+        return _runtime("shown")  # a new one each time: one kept would add up
+
+    def listed():
+        return "".join(_listing.Chunks(tree, show, paths.key_text, cache, False, 8))
+
+    assert_no_leaks(listed, tree, leaf, key, value, show, cache)
+
+    def fails(v):
+        raise LookupError
+
+    assert_no_leaks(
+        lambda: list(_listing.Chunks(tree, fails, paths.key_text, cache, False, 8)),
+        tree,
+        leaf,
+        key,
+        value,
+        fails,
+        raises=LookupError,
+    )
+
+    def stop_early():  # a reader that stops reading: `| head`
+        chunks = _listing.Chunks(tree, show, paths.key_text, cache, False, 1)
+        next(chunks)
+
+    assert_no_leaks(stop_early, tree, leaf, key, value, show)
+
+    data = '{"ключ": [1, "x"], "a": {"é": [], "b\\u00e9": "\\ud800"}}'.encode()
+
+    def from_bytes():
+        chunks = _listing.json_chunks(data, paths.key_text, cache, 8)
+        return b"".join(chunks)
+
+    assert_no_leaks(from_bytes, data, cache)
+
+    def stop_early_from_bytes():
+        next(_listing.json_chunks(data, paths.key_text, cache, 1))
+
+    assert_no_leaks(stop_early_from_bytes, data, cache)
+    assert_no_leaks(
+        lambda: list(_listing.json_chunks(data, fails, {}, 8)),
+        data,
+        fails,
+        raises=LookupError,
+    )
+    refused = b'{"a": 1, "a": 2}'
+    assert_no_leaks(lambda: _listing.json_chunks(refused, str, cache, 8), refused)
+
+    cyclic = {"a": [value]}
+    cyclic["a"].append(cyclic)
+    assert_no_leaks(
+        lambda: native_listing(cyclic, "json"),
+        cyclic,
+        value,
+        raises=RecursionError,
+        calls=50,
+    )
+
+
+def test_a_listing_in_a_cycle_with_its_tree_is_collected():
+    leaf = Shown()
+    watched = weakref.ref(leaf)
+    tree = {"a": [leaf, 1], "b": 2}
+    chunks = _chunks(tree, lambda value: "shown", size=1)
+    tree["chunks"] = chunks  # the tree holds the walk that holds the tree
+    tree["a"].append(chunks)
+    next(chunks)
+    del tree, chunks, leaf
+    gc.collect()
+    assert watched() is None
+
+
+def test_a_listing_older_than_the_cycle_it_closes_is_cleared():
+    # The collector clears the oldest object of a cycle first: here the
+    # listing, which a dict it holds, tracked only once it holds a list,
+    # closes a cycle with.
+    leaf, keys = Shown(), {}
+    watched = weakref.ref(leaf)
+    chunks = _listing.Chunks([leaf], lambda value: "shown", str, keys, False, 1)
+    gc.collect()
+    keys["cycle"] = [chunks]
+    del chunks, keys, leaf
+    gc.collect()
+    assert watched() is None
+
+
+def test_deep_and_cyclic_trees_are_refused_by_the_native_listing():
+    run_isolated("isolated.listing_deep_and_cyclic_trees")
