@@ -124,7 +124,7 @@ class Editor:
         self._warned: set[object] = set()
         # Splices planned and not yet made, and the paths whose text they
         # change: changes that do not meet are spliced together.
-        self._pending: list[Splice] = []
+        self._pending = texts.Pending()
         self._touched: list[Path] = []
         # What differs from the text as read: (start, end) there and in the
         # text now, for a diff.
@@ -154,7 +154,7 @@ class Editor:
         the text."""
         was = (
             self._document,
-            list(self._pending),
+            self._pending.copy(),
             list(self._touched),
             list(self._changed),
             set(self._warned),
@@ -241,7 +241,7 @@ class Editor:
         self._flush(self._pending, self._touched)
 
     def _change(
-        self, change: Change, pending: list[Splice], touched: list[Path]
+        self, change: Change, pending: texts.Pending, touched: list[Path]
     ) -> None:
         """Makes `change` at every place its path matches."""
         places = self._places(change, pending, touched)
@@ -254,7 +254,7 @@ class Editor:
                 self._flush(pending, touched)
                 before = 0
             planned = self._plan(change, path)
-            if planned[0] and texts.overlap(pending, planned[0]):
+            if planned[0] and pending.meets(planned[0]):
                 self._flush(pending, touched)
                 before = 0
                 planned = self._plan(change, path)
@@ -267,7 +267,7 @@ class Editor:
                 continue
             if warning:
                 self._warn(warning)
-            pending += splices
+            pending.add(splices)
             touched.append(mark)
             if self._shared(path, whole=not change.deletes):
                 # Other paths reach what changed: the changes after this
@@ -299,7 +299,7 @@ class Editor:
         return any(_meets(path, other) for other in touched)
 
     def _places(
-        self, change: Change, pending: list[Splice], touched: list[Path]
+        self, change: Change, pending: texts.Pending, touched: list[Path]
     ) -> list[tuple[Path, bool]]:
         """The places `change` is made at, last first for a deletion, each
         with whether the changes before it must be made first."""
@@ -463,7 +463,7 @@ class Editor:
             self._warn(found[1])
         return found is not None
 
-    def _flush(self, pending: list[Splice], touched: list[Path]) -> None:
+    def _flush(self, pending: texts.Pending, touched: list[Path]) -> None:
         if pending:
             made: list[Span] = []
             text = texts.apply(self._document.text, pending, made)

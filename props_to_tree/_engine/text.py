@@ -4,11 +4,12 @@ byte.  Also the line arithmetic that every format's edits share."""
 
 from __future__ import annotations
 
+import bisect
 import re
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable, Iterable
+    from collections.abc import Callable, Iterable, Iterator
     from typing import Any
 
     Span = tuple[int, int, int]  # a splice made: start, end, new length
@@ -31,18 +32,72 @@ class Splice:
         return f"Splice({self.start}, {self.end}, {self.text!r}, gap={self.gap})"
 
 
-def overlap(pending: list[Splice], new: list[Splice]) -> bool:
-    """Whether any of `new` touches text that one of `pending` changes: such
-    splices cannot be applied to the same original."""
-    spans = [(s.start, max(s.end, s.gap[1] if s.gap else s.end)) for s in pending]
-    for splice in new:
-        end = max(splice.end, splice.gap[1] if splice.gap else splice.end)
-        for start, stop in spans:
-            if splice.start < stop and start < end:
-                return True
-            if splice.start == splice.end == start == stop:
-                return True  # two insertions at one place: their order matters
-    return False
+def _reach(splice: Splice) -> tuple[int, int]:
+    return splice.start, max(splice.end, splice.gap[1] if splice.gap else splice.end)
+
+
+def _meet(one: tuple[int, int], other: tuple[int, int]) -> bool:
+    if one[0] < other[1] and other[0] < one[1]:
+        return True
+    return one[0] == one[1] == other[0] == other[1]  # two insertions: order matters
+
+
+class Pending:
+    """Splices planned on one original and not yet made.  What they reach
+    is kept in order, so whether a new splice meets one of them (and so
+    cannot be applied to the same original) is a bisection: a change
+    through `[*]` plans one per item, and comparing each with all before
+    it took seconds on a list of thousands."""
+
+    __slots__ = ("_loose", "_spans", "splices")
+
+    def __init__(self, splices: Iterable[Splice] = ()) -> None:
+        self.splices: list[Splice] = []
+        self._spans: list[tuple[int, int]] = []  # (start, end), in order
+        # Some that meet one another, which splices of one plan may: then
+        # the ends are not in order and every one is compared.
+        self._loose = False
+        self.add(splices)
+
+    def __bool__(self) -> bool:
+        return bool(self.splices)
+
+    def __iter__(self) -> Iterator[Splice]:
+        return iter(self.splices)
+
+    def copy(self) -> Pending:
+        return Pending(self.splices)
+
+    def clear(self) -> None:
+        self.splices.clear()
+        self._spans.clear()
+        self._loose = False
+
+    def add(self, splices: Iterable[Splice]) -> None:
+        for splice in splices:
+            span = _reach(splice)
+            self._loose = self._loose or self._meets(span)
+            bisect.insort(self._spans, span)
+            self.splices.append(splice)
+
+    def meets(self, new: Iterable[Splice]) -> bool:
+        """Whether any of `new` touches text that one of these changes."""
+        return any(self._meets(_reach(splice)) for splice in new)
+
+    def _meets(self, span: tuple[int, int]) -> bool:
+        spans = self._spans
+        if self._loose:
+            return any(_meet(span, other) for other in spans)
+        # Apart from one another, in order of start, their ends are in
+        # order too: of those that start before `span` ends, the last
+        # reaches furthest.
+        before = bisect.bisect_left(spans, (span[1],))
+        if before and spans[before - 1][1] > span[0]:
+            return True
+        if span[0] == span[1]:
+            at = bisect.bisect_left(spans, span)
+            return at < len(spans) and spans[at] == span
+        return False
 
 
 def apply(text: str, splices: Iterable[Splice], made: list[Span] | None = None) -> str:
