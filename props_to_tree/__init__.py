@@ -35,13 +35,21 @@ if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._api import Document, EditWarning, edit
-    from props_to_tree._engine.errors import ConflictError, DocumentError, PathError
+    from props_to_tree._engine.errors import (
+        ChangeError,
+        ConflictError,
+        DocumentError,
+        EditError,
+        PathError,
+    )
 
 __version__ = "0.1.0"
 __all__ = [
+    "ChangeError",
     "ConflictError",
     "Document",
     "DocumentError",
+    "EditError",
     "EditWarning",
     "PathError",
     "edit",
@@ -55,8 +63,10 @@ _LAZY = {
     "Document": "props_to_tree._api",
     "EditWarning": "props_to_tree._api",
     "edit": "props_to_tree._api",
+    "ChangeError": "props_to_tree._engine.errors",
     "ConflictError": "props_to_tree._engine.errors",
     "DocumentError": "props_to_tree._engine.errors",
+    "EditError": "props_to_tree._engine.errors",
     "PathError": "props_to_tree._engine.errors",
 }
 

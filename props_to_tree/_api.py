@@ -14,6 +14,7 @@ from props_to_tree import _formats as formats
 from props_to_tree._engine import listing, matches, paths
 from props_to_tree._engine.changes import Change, Editor
 from props_to_tree._engine.errors import (
+    ChangeError,
     ConflictError,
     DocumentError,
     EditError,
@@ -29,9 +30,11 @@ if TYPE_CHECKING:
     from props_to_tree._engine.text import Changed
 
 __all__ = [
+    "ChangeError",
     "ConflictError",
     "Document",
     "DocumentError",
+    "EditError",
     "EditWarning",
     "PathError",
     "edit",
@@ -94,10 +97,12 @@ class Document:
     ) -> None:
         self.format = format
         self._mark, body = formats.split_mark(text)
-        option = "--format" if warn else "format="
-        engine = formats.load(format, body, source, guessed, option)
-        self._said: list[str] = []
         self._warn = warn
+        try:
+            engine = formats.load(format, body, source, guessed)
+        except EditError as exc:
+            raise self._worded(exc) from None
+        self._said: list[str] = []
         self._editor = Editor(engine, self._said.append)
         self._create = create
 
@@ -260,14 +265,11 @@ class Document:
                 warnings.warn(message, EditWarning, stacklevel=level)
 
     def _worded(self, error: EditError) -> EditError:
-        """`error` in the words of the API, where it names the command's
-        options."""
-        said = str(error)
-        if self._warn is not None or "--" not in said:
+        """`error` in the words of the API, or of the command that reads
+        through it."""
+        if self._warn is not None:
             return error
-        for option, argument in _OPTIONS:
-            said = said.replace(option, argument)
-        return _with(error, said)
+        return error.worded(HINTS)
 
     def _replayed(self, text: str, source: str) -> Document:
         """This document's changes made anew on `text`, what another program
@@ -326,19 +328,13 @@ def _failed(changes: list[Change], error: PathError) -> str:
     return paths.show(changes[-1].path)
 
 
-# The command's options that the engine's messages name, and what a caller
-# of the API passes instead.
-_OPTIONS = (
-    ("--create", "create=True"),
-    ("--delete removes", "delete() removes"),
-)
-
-
-def _with(error: EditError, said: str) -> EditError:
-    """`error` saying `said` instead, its other attributes kept."""
-    copy = error.prefixed("")
-    copy.args = (said, *error.args[1:])
-    return copy
+# What a caller can do about an error, in the API's terms.
+HINTS = {
+    "create": "; create=True makes the tables on the way",
+    "lists": "; create=True makes tables, not lists",
+    "delete": " (delete() removes a key)",
+    "format": ": format= names its format",
+}
 
 
 def _quiet(message: str) -> None:
@@ -416,5 +412,13 @@ def edit(
 
 
 # Said as the package's own, where they are shown.
-for _public in (Document, EditWarning, ConflictError, DocumentError, PathError):
+for _public in (
+    Document,
+    EditWarning,
+    ChangeError,
+    ConflictError,
+    DocumentError,
+    EditError,
+    PathError,
+):
     _public.__module__ = "props_to_tree"

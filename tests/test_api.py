@@ -486,7 +486,24 @@ def test_aliases_that_stand_for_too_much_are_a_document_error():
             "[[f]]\nn = 1\n",
             lambda d: d.set("f[0].p.c", 1, create=True),
             ValueError,
-            "cannot write 'f[0].p.c': create=True does not make tables inside",
+            "cannot write 'f[0].p.c': no new table is made inside an array of tables",
+        ),
+        # What the caller can do about it, in the API's terms.
+        (
+            "yaml",
+            "a:\n",
+            lambda d: d.set("a.b", 1),
+            PathError,
+            "cannot write 'a.b': 'a' holds null, not a table; create=True makes "
+            "the tables on the way",
+        ),
+        (
+            "json",
+            '{"a": {}}',
+            lambda d: d.set("a.b[0]", 1, create=True),
+            PathError,
+            "cannot write 'a.b[0]': no 'b' under 'a'; create=True makes tables, "
+            "not lists",
         ),
         # A change that would leave the text unreadable fails as itself.
         (
@@ -525,6 +542,11 @@ def test_a_failed_change_leaves_the_document_as_it_was(
         make(doc)
     assert str(raised.value).startswith(message)
     assert doc.text == before
+    # One base for all; a bad change is a ChangeError, whatever else it is.
+    assert isinstance(raised.value, props_to_tree.EditError)
+    if error is ValueError:
+        assert isinstance(raised.value, props_to_tree.ChangeError)
+        assert raised.value.kind == "change"
 
 
 # --- edit: a file in place --------------------------------------------------------

@@ -733,14 +733,22 @@ BAD_INPUT = [
         '{"a": [1, 2]}',
         "no [-3] in 'a' (2 items)",
     ),
-    (["--format", "yaml", "--set", "a.b.c=1"], "a: {}", "no 'b' under 'a'"),
+    (
+        ["--format", "yaml", "--set", "a.b.c=1"],
+        "a: {}",
+        "no 'b' under 'a'; --create makes the tables on the way",
+    ),
     (
         ["--format", "yaml", "--set", "a.b[0]=1", "--create"],
         "a: {}",
         "makes tables, not lists",
     ),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
-    (["--format", "toml", "--set", "a=null"], "a = 1", "TOML has no null"),
+    (
+        ["--format", "toml", "--set", "a=null"],
+        "a = 1",
+        "no null (--delete removes a key)",
+    ),
     (["missing.json"], None, "cannot read missing.json: No such file"),
     (["missing.json", "-i", "--set", "a=1"], None, "cannot read missing.json: No such"),
     (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE: standard input is"),
@@ -781,7 +789,11 @@ BAD_INPUT = [
         "'!x!int 5' uses the tag handle !x!, which the document does not declare",
     ),
     # A null is made a table by --create alone.
-    (["--format", "yaml", "--set", "a.b=1"], "a:\n", "'a' holds null, not a table"),
+    (
+        ["--format", "yaml", "--set", "a.b=1"],
+        "a:\n",
+        "'a' holds null, not a table; --create makes the tables on the way",
+    ),
     (
         ["--format", "json", "--create", "--set", "a.b[0]=1"],
         '{"a": null}',

@@ -87,3 +87,15 @@ def test_the_rules_catch_what_breaks_them():
         module for module, _ in _imports(MODULES["props_to_tree._formats.json"])
     }
     assert {"props_to_tree._engine.paths", "props_to_tree._engine.errors"} <= imported
+
+
+def test_every_hint_is_worded_by_the_command_and_the_api():
+    # The engine says what could be done; each side says it in its terms.
+    from props_to_tree import _api
+    from props_to_tree._command import cli
+    from props_to_tree._engine import errors
+
+    assert set(cli.HINTS) == set(_api.HINTS) == errors.HINTS
+    for hint in errors.HINTS:
+        assert "--" in cli.HINTS[hint], hint  # an option of the command's
+        assert "--" not in _api.HINTS[hint], hint

@@ -70,6 +70,19 @@ class UserError(Exception):
     """A mistake in the command line: exit status 2."""
 
 
+# What a user can do about an error, in the command's terms.
+HINTS = {
+    "create": "; --create makes the tables on the way",
+    "lists": "; --create makes tables, not lists",
+    "delete": " (--delete removes a key)",
+    "format": ": --format names its format",
+}
+
+
+def _said_error(exc: Exception) -> str:
+    return str(exc.worded(HINTS) if isinstance(exc, EditError) else exc)
+
+
 class OutputError(Exception):
     """The output cannot be written: exit status 1."""
 
@@ -360,7 +373,7 @@ def _run(args: argparse.Namespace) -> int:
         except OSError as exc:  # a directory opens, and only then fails
             raise UserError(f"cannot read {file}: {exc.strerror}") from None
         except EditError as exc:
-            raise UserError(str(exc)) from None
+            raise UserError(_said_error(exc)) from None
         first = documents.get(file)
         if first is None:
             document = documents[file] = _edited(
@@ -381,7 +394,7 @@ def _run(args: argparse.Namespace) -> int:
         else:
             atomic.edit_in_place(files[0], lambda fd: change(fd, files[0]), args.wait)
     except (LockTimeout, WriteError) as exc:
-        raise OutputError(str(exc)) from None
+        raise OutputError(_said_error(exc)) from None
     except EditError:
         raise
     except OSError as exc:
@@ -444,7 +457,7 @@ def _show(args: argparse.Namespace, files: list[str]) -> int:
         except (UserError, EditError) as exc:
             if not several:
                 raise
-            print(f"{PROG}: error: {exc}", file=sys.stderr)
+            print(f"{PROG}: error: {_said_error(exc)}", file=sys.stderr)
             status = 2
             continue
         prefix = f"{file}:" if several else ""
@@ -581,7 +594,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         status = _run(_options(_arguments(argv)))
     except (UserError, EditError) as exc:
         # Each is one line: failing to write, or waiting too long, is 1.
-        print(f"{PROG}: error: {exc}", file=sys.stderr)
+        print(f"{PROG}: error: {_said_error(exc)}", file=sys.stderr)
         failed = LockTimeout | WriteError | ConflictError
         return 1 if isinstance(exc, failed) else 2
     except RecursionError:

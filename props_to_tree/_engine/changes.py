@@ -15,7 +15,7 @@ import json
 
 from props_to_tree._engine import matches, paths
 from props_to_tree._engine import text as texts
-from props_to_tree._engine.document import same
+from props_to_tree._engine.document import parsed, same
 from props_to_tree._engine.errors import (
     ChangeError,
     ConflictError,
@@ -357,7 +357,7 @@ class Editor:
         value = change.value
         if value is None:
             try:
-                value = document.parse(str(change.text))
+                value = parsed(document, str(change.text))
             except EditError as exc:
                 raise exc.prefixed(f"{change.origin}: ") from None
         old = document.current(path)
@@ -498,17 +498,21 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
             return document.replace(path, value)
         try:
             depth, count = document.reach(path)
-        except PathError:
-            null = _null_on_the_way(document, path) if create else None
+        except PathError as exc:
+            null = _null_on_the_way(document, path)
             if null is None:
                 raise
             # A null on the way (YAML's `key:`, JSON's null) becomes a table.
             rest = path[null:]
             if any(isinstance(s, int) for s in rest):
+                if not create:
+                    raise
                 raise PathError(
-                    f"{paths.show(path[:null])!r} holds null; "
-                    "--create makes tables, not lists"
+                    f"{paths.show(path[:null])!r} holds null", hint="lists"
                 ) from None
+            if not create:
+                exc.hint = "create"
+                raise
             return document.insert(path[:null], [str(s) for s in rest], value)
         if depth == len(path):
             return document.replace(path, value)
@@ -519,9 +523,9 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
                 raise PathError(missing)
             return document.append(path[:depth], value)
         if rest and not create:
-            raise PathError(missing)
+            raise PathError(missing, hint="create")
         if any(isinstance(s, int) for s in rest):
-            raise PathError(f"{missing}; --create makes tables, not lists")
+            raise PathError(missing, hint="lists")
         keys = [segment, *map(str, rest)]
         return document.insert(path[:depth], keys, value)
     except EditError as exc:

@@ -127,6 +127,20 @@ def written_int(text: str, number: int) -> int:
     return found
 
 
+# White space that a VALUE may not start or end with, and stay a value.
+_PADDING = " \t\r\n"
+
+
+def parsed(document: Document, text: str) -> Value:
+    """A VALUE: `text` read in `document`'s syntax as exactly one value.
+    Text that starts or ends with white space, or is empty, is a string,
+    whatever it holds (` true`, `null `): every format's rule, kept here
+    once so that no format's parse sees such text."""
+    if not text or text[0] in _PADDING or text[-1] in _PADDING:
+        return document.value(text)
+    return document.parse(text)
+
+
 def item_index(segment: int, count: int) -> int | None:
     """The item that `segment` names in a list of `count`, counted from 0
     (a negative one from the end), or None where there is no such item."""

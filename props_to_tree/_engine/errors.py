@@ -5,9 +5,39 @@ status."""
 
 from __future__ import annotations
 
+# What a caller can do about an error, where the engine knows: each names
+# an option of the command's and an argument of the API's, which each of
+# them words its own way.
+HINTS = frozenset(
+    {
+        "create",  # tables missing on the way: --create, create=True
+        "lists",  # what --create and create=True make: tables, not lists
+        "delete",  # no null to write: --delete, delete()
+        "format",  # a format guessed wrong: --format, format=
+    }
+)
+
 
 class EditError(Exception):
-    """A failure the engine foresees; `str()` is its message."""
+    """A failure the engine foresees; `str()` is its message.  As data:
+    `kind`, what went wrong, by class ("path", "document", ...); `hint`,
+    one of HINTS or None; `line` and `column`, from 1, where known: in the
+    document, or in the listing that a change came from."""
+
+    kind = "edit"
+
+    def __init__(
+        self,
+        message: str = "",
+        *,
+        hint: str | None = None,
+        line: int | None = None,
+        column: int | None = None,
+    ) -> None:
+        super().__init__(message)
+        assert hint is None or hint in HINTS, hint
+        self.hint, self.line, self.column = hint, line, column
+        self.said = False  # whether the message says the hint yet
 
     def __str__(self) -> str:
         return str(self.args[0]) if self.args else ""
@@ -26,13 +56,26 @@ class EditError(Exception):
         copy.args = (str(self) + suffix, *self.args[1:])
         return copy
 
+    def worded(self, words: dict[str, str]) -> EditError:
+        """The same error, its message ending in what `words` says of its
+        hint: the caller's own terms for it, once."""
+        if self.hint is None or self.said:
+            return self
+        copy = self.suffixed(words[self.hint])
+        copy.said = True
+        return copy
+
 
 class PathError(EditError, KeyError):
     """A path that is malformed, matches nothing, or matches several places
     where one is needed.  `path` is the path as given."""
 
-    def __init__(self, message: str, path: str | None = None) -> None:
-        super().__init__(message)
+    kind = "path"
+
+    def __init__(
+        self, message: str, path: str | None = None, *, hint: str | None = None
+    ) -> None:
+        super().__init__(message, hint=hint)
         self.path = path
 
 
@@ -42,6 +85,8 @@ class DocumentError(EditError, ValueError):
     bounds.  `line` and `column` count from 1, None where unknown; `problem`
     is what is wrong there, without the place."""
 
+    kind = "document"
+
     def __init__(
         self,
         message: str,
@@ -49,8 +94,7 @@ class DocumentError(EditError, ValueError):
         column: int | None = None,
         problem: str | None = None,
     ) -> None:
-        super().__init__(message)
-        self.line, self.column = line, column
+        super().__init__(message, line=line, column=column)
         self.problem = message if problem is None else problem
 
 
@@ -58,11 +102,15 @@ class ChangeError(EditError, ValueError):
     """A change that cannot be made as asked, at a place that exists: a value
     the place cannot hold, a table that must be deleted first."""
 
+    kind = "change"
+
 
 class ConflictError(EditError, RuntimeError):
     """Another program changed the file, between its read and its rename, at
     a place that a change was made at: made again there, the change would
     undo the other program's.  `path` is that place."""
+
+    kind = "conflict"
 
     def __init__(self, message: str, path: str | None = None) -> None:
         super().__init__(message)
@@ -72,9 +120,13 @@ class ConflictError(EditError, RuntimeError):
 class LockTimeout(EditError, TimeoutError):
     """Another edit held the file for longer than was waited."""
 
+    kind = "lock"
+
 
 class FileError(EditError, OSError):
     """A file that cannot be read."""
+
+    kind = "file"
 
 
 _KINDS: dict[type[OSError], type[FileError]] = {}
@@ -99,6 +151,10 @@ class WriteError(EditError, OSError):
     """A file that could not be written, or files of which some were written
     and some not: the message says which."""
 
+    kind = "write"
+
 
 class MissingLibrary(EditError, ImportError):
     """A format whose reader needs a library that is not installed."""
+
+    kind = "library"

@@ -184,7 +184,7 @@ def parse(text: str, source: str) -> Iterator[tuple[paths.Pattern, str, str]]:
                 f"{where}: expected 'PATH = VALUE', got {line[:60]!r}", number
             )
         try:
-            path, value = paths.split_assignment(line)
+            path, value = paths.split_assignment(line, "a line")
         except PathError as exc:
             raise exc.prefixed(f"{where}: ") from None
         yield path, value, where

@@ -11,7 +11,7 @@ last places reached were and what none of them held.
 from __future__ import annotations
 
 from props_to_tree._engine import paths
-from props_to_tree._engine.document import item_index
+from props_to_tree._engine.document import item_index, parsed
 from props_to_tree._engine.errors import EditError, PathError
 from props_to_tree._engine.paths import Condition, Selector
 
@@ -186,7 +186,7 @@ def _wanted(document: Any, selector: Selector, condition: Condition) -> Value | 
     string."""
     if condition.op == "^=" or condition.quoted:
         return condition.value
-    value: Value = document.parse(condition.value)
+    value: Value = parsed(document, condition.value)
     if value.collection:
         raise PathError(
             f"[{selector.condition()}] compares scalars: {condition.value!r} is "

@@ -67,23 +67,24 @@ def load(
     text: str,
     source: str = "",
     guessed: bool = False,
-    option: str = "--format",
     written: bool = False,
 ) -> Document:
     """The document of format `name` in `text`, which holds no byte-order
     mark; errors name `source` where given, and, where the format was
-    `guessed`, the `option` that names one.  Where `written`, its numbers
-    show as written, for a listing."""
+    `guessed`, hint at naming one.  Where `written`, its numbers show as
+    written, for a listing."""
     try:
         return reader(name).load(text, written)
     except DocumentError as exc:
-        hint = ""
+        why = ""
         if guessed and str(exc).startswith("not valid"):
             why = "" if source == "standard input" else ", for want of a known suffix"
-            hint = f"; it was read as JSON{why}: {option} names its format"
-        if not source and not hint:
+            why = f"; it was read as JSON{why}"
+        if not source and not why:
             raise
-        raise exc.prefixed(f"{source}: " if source else "").suffixed(hint) from None
+        error = exc.prefixed(f"{source}: " if source else "").suffixed(why)
+        error.hint = "format" if why else error.hint
+        raise error from None
     except RecursionError:
         where = f"{source} is" if source else "the document is"
         raise DocumentError(f"{where} nested too deeply") from None

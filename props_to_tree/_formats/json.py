@@ -242,16 +242,13 @@ class JsonDocument(document.PlainTree):
     # --- changing -----------------------------------------------------------
 
     def parse(self, text: str) -> Value:
-        """A VALUE: exactly one JSON value, nothing around it; other text is
-        a string."""
+        """A VALUE: exactly one JSON value; other text is a string."""
         constants: list[str] = []
 
         def constant(name: str) -> float:
             constants.append(name)
             return float(name)
 
-        if not text or text[0] in _WHITE or text[-1] in _WHITE:
-            return Value(text, show(text))
         try:
             data = json.loads(text, parse_constant=constant)
         except ValueError:

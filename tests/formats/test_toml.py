@@ -9,6 +9,8 @@ LAYOUTS = [
     ("toml", 'k = "x"\n', ["--set", 'k="a" # c'], 'k = "\\"a\\" # c"\n'),
     ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
     ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
+    # White space at an end makes a string of what would be no value.
+    ("toml", "a = 1\n", ["--set", "a=null "], 'a = "null "\n'),
     # A one-line collection that loses its one member is written empty.
     ("toml", "q = { a = 1 }\n", ["--delete", "q.a"], "q = {}\n"),
     (

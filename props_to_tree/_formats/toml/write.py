@@ -52,12 +52,10 @@ class Writer(Lookup):
     """The changes a document's text takes, worked out from its places."""
 
     def parse(self, text: str) -> Value:
-        """A VALUE: exactly one TOML value, nothing around it (no comment);
-        other text is a string."""
+        """A VALUE: exactly one TOML value, no comment after it; other text
+        is a string."""
         if text == "null":
-            raise ChangeError("TOML has no null (--delete removes a key)")
-        if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
-            return Value(text, show(text))
+            raise ChangeError("TOML has no null", hint="delete")
         line = f"v = {text}"
         try:
             data = tomllib.loads(line)
@@ -185,7 +183,7 @@ class Writer(Lookup):
         """One header for the new table, not one for each table on the way,
         after the last table under `parent`, or at the end."""
         if any(isinstance(s, int) for s in parent):
-            raise ChangeError("--create does not make tables inside an array of tables")
+            raise ChangeError("no new table is made inside an array of tables")
         under = [h for h in self.headers if h.path[: len(parent)] == parent]
         text = self.text
         where = self._section_end(under[-1]) if under else len(text.rstrip("\r\n"))

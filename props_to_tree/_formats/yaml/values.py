@@ -379,12 +379,10 @@ _TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
 
 def _one_value(text: str, directives: str = "") -> Any:
     """The node of `text` where it is exactly one YAML flow value: nothing
-    around it (white space, a comment, a document marker or directive), no
+    around it (a comment, a document marker or directive), no
     anchor or alias, no block collection or block scalar, and no line break
     folded inside a scalar.  None for any other text, which is a string.
     `directives` are the document's %TAG lines, for the handles it uses."""
-    if not text or text[0] in " \t\r\n" or text[-1] in " \t\r\n":
-        return None
     lead = f"{directives}---\n" if directives else ""
     source = lead + text
     try:
