@@ -377,7 +377,6 @@ def split_data(name):
 
 def time_split(loops, name, part):
     path, data, document, native = split_data(name)
-    tree, show_all = document.tree, document.show_all
     fd = os.open(os.devnull, os.O_WRONLY)
     gc.disable()  # as the command runs
     start = time.perf_counter()
@@ -398,7 +397,7 @@ def time_split(loops, name, part):
         elif part == "json.loads":
             formats.load("json", cli._read(path)[0], path, written=True)
         else:
-            for _ in listing.lines(tree, show_all):
+            for _ in listing.lines(document):
                 pass
     elapsed = time.perf_counter() - start
     gc.enable()

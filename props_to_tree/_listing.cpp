@@ -441,6 +441,10 @@ struct frame {
     Py_UCS4 path_bound;
 };
 
+// How a format spells its values, as the caller names it: the module's JSON
+// and TOML.
+enum spelling : int { json_spelling = 0, toml_spelling = 1 };
+
 struct chunks_object {
     PyObject ob_base;
     // NULL once the walk is over, failed, or was cleared: nothing more comes.
@@ -448,7 +452,7 @@ struct chunks_object {
     PyObject *show;  // the format's show(value), for a value not shown here
     PyObject *key_text;  // paths.key_text(key), for a key not written here
     PyObject *keys;      // its cache: paths._cache
-    int toml;            // TOML's spelling of floats, DEL and None
+    bool toml;           // TOML's spelling of floats, DEL and None
     int started;
     int running;  // inside __next__: a callback may not walk on
     // A chunk of ASCII ends with the first line past `size` characters, a
@@ -888,16 +892,20 @@ PyObject *
 chunks_new(PyTypeObject *type, PyObject *args, PyObject *kwargs)
 {
     PyObject *tree, *show, *key_text, *keys;
-    int toml;
+    int spelled;
     Py_ssize_t size;
     if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0) {
         PyErr_SetString(PyExc_TypeError,
                         "Chunks() takes no keyword arguments");
         return nullptr;
     }
-    if (!PyArg_ParseTuple(args, "OOOO!pn:Chunks", &tree, &show, &key_text,
-                          &PyDict_Type, &keys, &toml, &size))
+    if (!PyArg_ParseTuple(args, "OOOO!in:Chunks", &tree, &show, &key_text,
+                          &PyDict_Type, &keys, &spelled, &size))
     {
+        return nullptr;
+    }
+    if (spelled != json_spelling && spelled != toml_spelling) {
+        PyErr_SetString(PyExc_ValueError, "spelling must be JSON or TOML");
         return nullptr;
     }
     if (!PyCallable_Check(show) || !PyCallable_Check(key_text)) {
@@ -916,7 +924,7 @@ chunks_new(PyTypeObject *type, PyObject *args, PyObject *kwargs)
     self->show = Py_NewRef(show);
     self->key_text = Py_NewRef(key_text);
     self->keys = Py_NewRef(keys);
-    self->toml = toml;
+    self->toml = spelled == toml_spelling;
     self->size = size;
     self->path = empty_text;
     self->out = empty_text;
@@ -2304,7 +2312,9 @@ PyInit__listing()
     PyObject *json =
         chunks != nullptr ? PyType_FromSpec(&json_chunks_spec) : nullptr;
     if (json == nullptr || PyModule_AddObjectRef(module, "Chunks", chunks) < 0
-        || PyModule_AddObjectRef(module, "JsonChunks", json) < 0)
+        || PyModule_AddObjectRef(module, "JsonChunks", json) < 0
+        || PyModule_AddIntConstant(module, "JSON", json_spelling) < 0
+        || PyModule_AddIntConstant(module, "TOML", toml_spelling) < 0)
     {
         Py_XDECREF(chunks);
         Py_XDECREF(json);

@@ -1,5 +1,9 @@
 from collections.abc import Callable, Iterator
-from typing import Any, final
+from typing import Any, Final, final
+
+# How a format spells its values: Chunks's `spelling`.
+JSON: Final[int]
+TOML: Final[int]
 
 @final
 class Chunks(Iterator[str]):
@@ -9,7 +13,7 @@ class Chunks(Iterator[str]):
         show: Callable[[Any], str],
         key_text: Callable[[str], str],
         keys: dict[str, str],
-        toml: bool,
+        spelling: int,
         size: int,
         /,
     ) -> Chunks: ...

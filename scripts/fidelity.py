@@ -101,7 +101,7 @@ from props_to_tree._engine.changes import Change, Editor, kind
 from props_to_tree._engine.document import find
 from props_to_tree._engine.errors import EditError
 from props_to_tree._engine.listing import leaves, parse, render
-from props_to_tree._formats import SUFFIXES
+from props_to_tree._formats import detect
 from props_to_tree._formats import load as _load
 
 LIMIT = 60  # seconds all the checks of one file may take
@@ -629,7 +629,7 @@ def native_listing(case: Case) -> None:
 
     document = _load(case.fmt, case.text, "file", written=True)
     tree, show_all = document.tree, document.show_all
-    chunks = listing.lines(tree, show_all)
+    chunks = listing.lines(document)
     if not isinstance(chunks, _listing.Chunks):
         raise Failed(f"listed by the Python walk, not the native one: {chunks!r}")
     python = "".join(render(*leaves(tree), show_all))
@@ -908,7 +908,7 @@ def check_file(name: str) -> tuple[str, str, list[tuple[str, str]], float]:
     """(file, format, [(check, outcome)], seconds): an outcome is "ok",
     "skipped: why" or "FAILED: why"; ("file", ...) for the file as a whole."""
     started = time.perf_counter()
-    fmt = SUFFIXES[Path(name).suffix]
+    fmt = detect(name)[0]
     results: list[tuple[str, str]] = []
     gc.disable()  # a check makes no cycles worth the collector's scans
     signal.alarm(LIMIT)
@@ -1023,7 +1023,7 @@ def main() -> None:
         for root in args.roots
         for directory, _, names in os.walk(root)
         for name in names
-        if Path(name).suffix in SUFFIXES
+        if not detect(name)[1]  # a format's by its name or suffix
     }
 
     def size(name: str) -> int:

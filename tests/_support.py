@@ -17,8 +17,8 @@ import props_to_tree
 from props_to_tree import _listing
 from props_to_tree import _props_to_tree as ext
 from props_to_tree._engine import listing, paths
-from props_to_tree._formats import json as json_format
-from props_to_tree._formats import toml as toml_format
+from props_to_tree._formats.json import document as json_format
+from props_to_tree._formats.toml import values as toml_format
 
 # The directory the module under test was imported from; child interpreters
 # are pointed at it so that they test the same build.
@@ -274,7 +274,12 @@ def native_listing(tree: Any, fmt: str, size: int = listing.NATIVE_CHUNK) -> str
     or so; each chunk must be whole lines."""
     chunks = list(
         _listing.Chunks(
-            tree, FORMATS[fmt].show, paths.key_text, paths._cache, fmt == "toml", size
+            tree,
+            FORMATS[fmt].show,
+            paths.key_text,
+            paths._cache,
+            _listing.TOML if fmt == "toml" else _listing.JSON,
+            size,
         )
     )
     assert all(chunk.endswith("\n") for chunk in chunks), chunks

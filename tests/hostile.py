@@ -275,7 +275,9 @@ def run_listing_case(hook: str, mutation: str) -> None:
     case = ListingAttack(hook, mutation)
     watched = [weakref.ref(leaf) for leaf in case.leaves]
     case.leaves = []
-    chunks = _listing.Chunks(case.holder[0], case.show, case.key_text, {}, False, 1)
+    chunks = _listing.Chunks(
+        case.holder[0], case.show, case.key_text, {}, _listing.JSON, 1
+    )
     case.chunks = chunks
     listed: list[str] = []
     try:

@@ -214,7 +214,7 @@ def listing_allocation_failures() -> None:
     chunks each of a few lines."""
     from props_to_tree import _listing
     from props_to_tree._engine import listing, paths
-    from props_to_tree._formats import json as json_format
+    from props_to_tree._formats.json import document as json_format
 
     # Shown by a call back, which itself allocates nothing: json's own
     # encoder fails allocations with a SystemError of its own.
@@ -244,7 +244,9 @@ def listing_allocation_failures() -> None:
         expected = shown(document)
 
         def listed(size: int, document: Any = document) -> str:
-            chunks = _listing.Chunks(document, show, paths.key_text, {}, False, size)
+            chunks = _listing.Chunks(
+                document, show, paths.key_text, {}, _listing.JSON, size
+            )
             return "".join(chunks)
 
         def listed_ok(result: Any, size: int, expected: str = expected) -> None:

@@ -3,7 +3,6 @@ the long tables in process."""
 
 import difflib
 import fcntl
-import importlib
 import io
 import json
 import os
@@ -885,14 +884,15 @@ def test_console_script():
 
 
 def test_a_missing_format_library_says_how_to_install_it(monkeypatch, capsys):
-    real = importlib.import_module
+    # As if PyYAML were not installed: its import fails, and with it that of
+    # the YAML package's modules, as though none had been imported yet.
+    import props_to_tree._formats.yaml as package
 
-    def without_pyyaml(name, *args):
-        if name.endswith(".yaml"):
-            raise ImportError("No module named 'yaml'", name="yaml")
-        return real(name, *args)
-
-    monkeypatch.setattr(importlib, "import_module", without_pyyaml)
+    monkeypatch.setitem(sys.modules, "yaml", None)
+    for name in list(sys.modules):
+        if name.startswith(f"{package.__name__}."):
+            monkeypatch.delitem(sys.modules, name)
+            monkeypatch.delattr(package, name.rpartition(".")[2])
     assert _cli.main([str(EXAMPLES / "service.yaml")]) == 2
     assert capsys.readouterr().err == (
         "props-to-tree: error: reading this format needs PyYAML: pip install PyYAML\n"

@@ -84,7 +84,8 @@ def test_the_rules_catch_what_breaks_them():
     )
     assert not _broken("props_to_tree._command.cli", "props_to_tree._api")
     imported = {
-        module for module, _ in _imports(MODULES["props_to_tree._formats.json"])
+        module
+        for module, _ in _imports(MODULES["props_to_tree._formats.json.document"])
     }
     assert {"props_to_tree._engine.paths", "props_to_tree._engine.errors"} <= imported
 

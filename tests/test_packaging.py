@@ -63,7 +63,7 @@ def test_wheel_and_sdist(tmp_path):
         "from props_to_tree import _props_to_tree as m; t = {'a': {'b': 1}};"
         "assert m._props_to_tree(m._tree_to_props(t), t) == {'a': {'b': 1}};"
         "from props_to_tree._engine.listing import lines;"
-        "from props_to_tree._formats.json import show_all;"
-        "assert ''.join(lines(t, show_all)) == 'a.b = 1\\n'",
+        "from props_to_tree._formats import load;"
+        "assert ''.join(lines(load('json', '{\"a\": {\"b\": 1}}'))) == 'a.b = 1\\n'",
         cwd=tmp_path,
     )

@@ -22,7 +22,7 @@ from props_to_tree._engine.errors import (
     WriteError,
 )
 from props_to_tree._engine.listing import get, json_lines, lines, parse
-from props_to_tree._formats import FORMATS, MAX_SIZE
+from props_to_tree._formats import MAX_SIZE
 
 # Types only: importing typing would slow every start of the command.
 TYPE_CHECKING = False
@@ -148,8 +148,9 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--format",
-        choices=sorted(FORMATS),
-        help="the document's format (default: by suffix; JSON for others and stdin)",
+        choices=sorted(formats.names()),
+        help="the document's format (default: by file name or suffix; JSON for "
+        "others and stdin)",
     )
     parser.add_argument(
         "--get",
@@ -485,7 +486,8 @@ def _shown(
     before any is printed (one missing prints nothing)."""
     kind, guessed = formats.detect(file, args.format)
     data, name = _read_bytes(file, args.max_size)
-    if kind == "json" and not wanted and args.paint is None:
+    spelled = formats.reader(kind).native
+    if spelled == "json" and not wanted and args.paint is None:
         native = json_lines(data)  # straight from the bytes, where it can
         if native is not None:
             return native
@@ -494,14 +496,15 @@ def _shown(
         body = formats.split_mark(text)[1]
         document = formats.load(kind, body, name, guessed, written=True)
         found = [get(document, path, args.paint) for path in wanted]
-        tree = None if wanted else document.tree
+        if not wanted:
+            document.tree  # noqa: B018 - read here, where its errors name the file
     except (PathError, DocumentError) as exc:  # YAML's aliases, say
         if str(exc).startswith(name):
             raise
         raise exc.prefixed(f"{name}: ") from None
     if wanted:
         return iter(found)
-    return lines(tree, document.show_all, args.paint)
+    return lines(document, args.paint)
 
 
 def _painted(args: argparse.Namespace, text: str) -> str:

@@ -1,6 +1,39 @@
-"""What every format provides: a parsed document over its text, and the
-values read from it or given for it.  A format module implements this and
-knows nothing of the editor that drives it."""
+"""What every format provides, and the engine relies on: the contract.
+
+A format is one package under `_formats/`, registered by one line of the
+registry.  Its `__init__` is light (the registry imports it to learn the
+suffixes) and exports `FORMAT`, a `Format`: what the format is called, which
+files it reads, how its comments start, how the native listing spells its
+values, and `load`, which gives a `Document` of a text.
+
+A document has two halves.  A format that is only listed needs the reading
+half; one that is edited needs the changing half too.  Both work on the
+original text alone: a change is a list of splices of it, which the editor
+applies together, and a document is never written out anew.
+
+Reading (`Reading`): `text`, and `tree`, the whole document as dicts and
+lists, which the listing walks.  `lookup` gives the value at a path as the
+listing walks it, `data` as plain Python data for a caller to keep,
+`members` the keys of a table, the length of a list, or None for a scalar,
+and `current` the value at a path as a `Value`, None where there is none.
+`place` tells a place from the others where aliases lead to one place by
+several paths, and `shared` says, once per place, where a change at a path
+shows at others too (None: nowhere); `streamed` is how many documents a
+selector at the start of a path chooses among (None: the top is no stream).
+`show` and `show_all` give a value's text in a listing.
+
+Changing (`Changing`): `parse` reads a VALUE in the format's syntax (text
+that is no value is a string; the engine has dealt with white space at its
+ends already) and `value` makes one of Python data, raising TypeError or
+ValueError for what the format cannot hold.  `reach` says how many segments
+of a path are there, and how many items the list holding the first missing
+one has; with it the editor decides between `replace` (the value at a
+path), `append` (an item after the last of the list at a path), `insert`
+(keys into the table at a path, tables made for all but the last) and
+`delete`, each of which gives the splices of a change or raises an
+EditError: a format without lists, or without nesting, refuses them there.
+The editor applies the splices and `reload`s the text, which may refuse
+what the changes made (ChangeError)."""
 
 from __future__ import annotations
 
@@ -9,61 +42,87 @@ from props_to_tree._engine.errors import PathError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Callable
     from typing import Any, Protocol
 
     from props_to_tree._engine.paths import Path
     from props_to_tree._engine.text import Splice
 
-    class Format(Protocol):
-        """A format's reader: `load` gives a document of `text`, or raises
-        DocumentError; where `written`, one whose numbers show as written
-        (`1.10`, `0o755`), for a listing."""
-
-        name: str
-
-        def load(self, text: str, written: bool = False) -> Document: ...
-
-    class Document(Protocol):
-        """A parsed document of one format, over its text.
-
-        Reading: `lookup` gives the value at a path as the listing walks it,
-        `data` as plain Python data, `members` the keys of a table, the
-        length of a list, or None for a scalar.  `place` tells a place from
-        the others where aliases lead to one place by several paths;
-        `streamed` is how many documents a selector at the start of a path
-        chooses among (None: the top is no stream).
-
-        Changing: `parse` reads a VALUE in the format's syntax (text that is
-        no value is a string) and `value` makes one of Python data.  `reach`
-        says how many segments of a path are there, and how many items the
-        list holding the first missing one has; with it the editor decides
-        between `replace` (the value at a path), `append` (an item after the
-        last of the list at a path), `insert` (keys into the table at a
-        path, tables made for all but the last) and `delete`, which give the
-        splices of a change.  The editor applies them and `reload`s the
-        text.  `current` is the value at a path, None where there is none."""
+    class Reading(Protocol):
+        """What a listing, --get and a path's matches read of a document."""
 
         text: str
+        format: Format
 
         @property
         def tree(self) -> Any: ...
         @property
         def streamed(self) -> int | None: ...
+        def show(self, value: Any) -> str: ...
         def show_all(self, values: list[Any]) -> list[str]: ...
-        def reload(self, text: str) -> Document: ...
         def lookup(self, path: Path) -> Any: ...
         def data(self, path: Path) -> Any: ...
         def members(self, path: Path) -> list[str] | int | None: ...
+        def current(self, path: Path) -> Value | None: ...
         def place(self, path: Path) -> object: ...
         def shared(self, path: Path, whole: bool) -> tuple[object, str] | None: ...
+
+    class Changing(Protocol):
+        """What the editor asks of a document to change it."""
+
         def parse(self, text: str) -> Value: ...
         def value(self, data: Any) -> Value: ...
-        def current(self, path: Path) -> Value | None: ...
         def reach(self, path: Path) -> tuple[int, int | None]: ...
         def replace(self, path: Path, value: Value) -> list[Splice]: ...
         def append(self, path: Path, value: Value) -> list[Splice]: ...
         def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]: ...
         def delete(self, path: Path) -> list[Splice]: ...
+        def reload(self, text: str) -> Document: ...
+
+    class Document(Reading, Changing, Protocol):
+        """A parsed document of one format, over its text."""
+
+
+class Format:
+    """A format, as its package declares it.  `name` is what --format and
+    the API call it, `title` what messages do; `suffixes` and file `names`
+    choose it for a file; `comment` is how its comments start, for the
+    splices that keep them; `native` is how the native listing spells its
+    values ("json", "toml"), or None where the format's own show() alone
+    does; `load(text, written)` is the document of a text, or raises
+    DocumentError, its numbers shown as written (`1.10`) where `written`, for
+    a listing; `emit` writes a whole value in the format, for new structure
+    and conversion, None where the format has no writer yet."""
+
+    __slots__ = (
+        "comment",
+        "emit",
+        "load",
+        "name",
+        "names",
+        "native",
+        "suffixes",
+        "title",
+    )
+
+    def __init__(
+        self,
+        name: str,
+        title: str,
+        *,
+        load: Callable[..., Document],
+        suffixes: tuple[str, ...] = (),
+        names: tuple[str, ...] = (),
+        comment: tuple[str, ...] = (),
+        native: str | None = None,
+        emit: Callable[[Any], str] | None = None,
+    ) -> None:
+        self.name, self.title, self.load = name, title, load
+        self.suffixes, self.names, self.comment = suffixes, names, comment
+        self.native, self.emit = native, emit
+
+    def __repr__(self) -> str:
+        return f"<format {self.name}>"
 
 
 # Plain classes: dataclasses would import inspect, a tenth of the start-up.

@@ -4,7 +4,6 @@ table, in document order; and back."""
 from __future__ import annotations
 
 import itertools
-import sys
 
 from props_to_tree._engine import paths
 from props_to_tree._engine.errors import DocumentError, PathError
@@ -14,37 +13,29 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterator
     from typing import Any
 
+    from props_to_tree._engine.document import Reading
+
     ShowAll = Callable[[list[Any]], list[str]]
 
 SEPARATOR = " = "
-# The formats whose values the native walk shows as their show() does, and
-# whether it is TOML's, which spells NaN, the infinities and DEL its own way.
-_NATIVE = {
-    "props_to_tree._formats.json": False,
-    "props_to_tree._formats.toml.values": True,
-}
 # Characters of a native chunk: a few pages, reused from one chunk to the next.
 NATIVE_CHUNK = 1 << 16
 
 
-def lines(tree: Any, show_all: ShowAll, paint: Any = None) -> Iterator[str]:
-    """The listing of `tree`, the text of render(*leaves(tree), show_all,
-    paint=paint) in chunks of whole lines.  A JSON or TOML tree listed
-    without colour is walked and shown by the native module, a chunk at a
-    time, so that a reader that stops early (`| head`) stops the walk."""
-    name = getattr(show_all, "__module__", "")
-    toml, module = _NATIVE.get(name), sys.modules.get(name)
-    if (
-        paint is not None
-        or toml is None
-        or module is None
-        or getattr(module, "show_all", None) is not show_all
-    ):
-        return render(*leaves(tree), show_all, paint=paint)
+def lines(document: Reading, paint: Any = None) -> Iterator[str]:
+    """The listing of `document`, the text of render(*leaves(tree),
+    show_all, paint=paint) in chunks of whole lines.  A document whose
+    format the native walk can spell, listed without colour, is walked and
+    shown by the native module, a chunk at a time, so that a reader that
+    stops early (`| head`) stops the walk."""
+    tree, spelling = document.tree, document.format.native
+    if paint is not None or spelling is None:
+        return render(*leaves(tree), document.show_all, paint=paint)
     from props_to_tree import _listing  # only a listing loads it
 
+    spelled = {"json": _listing.JSON, "toml": _listing.TOML}[spelling]
     return _listing.Chunks(
-        tree, module.show, paths.key_text, paths._cache, toml, NATIVE_CHUNK
+        tree, document.show, paths.key_text, paths._cache, spelled, NATIVE_CHUNK
     )
 
 

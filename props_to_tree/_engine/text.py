@@ -306,14 +306,28 @@ def one_line(text: str, start: int, end: int) -> bool:
 
 
 def comment_gap(
-    text: str, offset: int, comment: re.Pattern[str]
+    text: str, offset: int, comment: tuple[str, ...]
 ) -> tuple[int, int] | None:
-    """The spaces before the comment that ends the line of `offset`, where
-    `comment` finds one."""
-    found = comment.match(text, offset)
+    """The spaces before the comment that ends the line of `offset`, in a
+    format whose comments start with one of `comment`; None where no such
+    comment follows."""
+    pattern = _GAPS.get(comment)
+    if pattern is None:
+        # Only where no string stands between the value and the comment:
+        # what follows the value on its line may be more members (a flow
+        # list), as long as nothing in them could hide a comment's start.
+        starts = re.escape("".join(sorted({mark[0] for mark in comment})))
+        marks = "|".join(map(re.escape, comment))
+        pattern = _GAPS[comment] = re.compile(
+            rf"[^\"'{starts}\n]*?(?P<gap>[ \t]+)(?:{marks})"
+        )
+    found = pattern.match(text, offset)
     if found is None:
         return None
     return found.start("gap"), found.end("gap")
+
+
+_GAPS: dict[tuple[str, ...], re.Pattern[str]] = {}
 
 
 def rest_is_comment(text: str, offset: int, comment: tuple[str, ...]) -> bool:

@@ -18,47 +18,59 @@ CHUNK = 1 << 20
 MAX_SIZE = 1 << 30  # bytes of input: 1 GiB
 BOM = "\ufeff"
 
-# Each format's module is imported only when a file needs it: a listing of
-# JSON never imports PyYAML.
-FORMATS = {
-    "json": ("json", "Json"),
-    "jsonc": ("json", "Jsonc"),
-    "toml": ("toml", "Toml"),
-    "yaml": ("yaml", "Yaml"),
-}
-SUFFIXES = {
-    ".json": "json",
-    ".jsonc": "jsonc",
-    ".toml": "toml",
-    ".yaml": "yaml",
-    ".yml": "yaml",
-}
+# The formats, a line each: the package whose FORMAT declares it (another
+# name after ":" where a package declares two).  Each package's __init__ is
+# imported when a file is first matched to a format, and is light: the rest
+# of the package is imported by its load, when a file needs it, so that a
+# listing of JSON never imports PyYAML.
+PACKAGES = [
+    "props_to_tree._formats.json",
+    "props_to_tree._formats.json:JSONC",
+    "props_to_tree._formats.toml",
+    "props_to_tree._formats.yaml",
+]
+_registered: dict[str, Format] = {}
+
+
+def registered() -> dict[str, Format]:
+    """Every format, by name, in the order of PACKAGES."""
+    if len(_registered) < len(PACKAGES):
+        for line in PACKAGES:
+            module, _, name = line.partition(":")
+            register(getattr(importlib.import_module(module), name or "FORMAT"))
+    return _registered
+
+
+def register(format: Format) -> None:
+    """Adds `format` to those files are read in (another of its name
+    replaces it)."""
+    _registered[format.name] = format
+
+
+def names() -> list[str]:
+    """The formats' names, as --format and the API take them."""
+    return list(registered())
 
 
 def detect(file: str, chosen: str | None = None) -> tuple[str, bool]:
-    """The format to read `file` in, `chosen` or by its suffix (JSON for
-    others), and whether it was guessed."""
-    suffix = os.path.splitext(file)[1].lower()
+    """The format to read `file` in, `chosen` or by its name or suffix (JSON
+    for others), and whether it was guessed."""
     if chosen is not None:
         return chosen, False
-    return SUFFIXES.get(suffix, "json"), suffix not in SUFFIXES
+    base = os.path.basename(file)
+    suffix = os.path.splitext(base)[1].lower()
+    for format in registered().values():
+        if base in format.names or suffix in format.suffixes:
+            return format.name, False
+    return "json", True
 
 
 def reader(name: str) -> Format:
-    """The reader of the format `name`, one of FORMATS."""
-    if name not in FORMATS:
-        choices = ", ".join(map(repr, FORMATS))
+    """The format `name`, one of names()."""
+    found = registered().get(name)
+    if found is None:
+        choices = ", ".join(map(repr, registered()))
         raise ValueError(f"unknown format {name!r}: one of {choices}")
-    module, kind = FORMATS[name]
-    try:
-        loaded = importlib.import_module(f"props_to_tree._formats.{module}")
-    except ImportError as exc:  # PyYAML, which YAML needs, is missing
-        needed = exc.name or "PyYAML"
-        package = "PyYAML" if needed == "yaml" else needed
-        raise MissingLibrary(
-            f"reading this format needs {package}: pip install {package}"
-        ) from None
-    found: Format = getattr(loaded, kind)()
     return found
 
 
@@ -73,8 +85,15 @@ def load(
     mark; errors name `source` where given, and, where the format was
     `guessed`, hint at naming one.  Where `written`, its numbers show as
     written, for a listing."""
+    format = reader(name)
     try:
-        return reader(name).load(text, written)
+        return format.load(text, written)
+    except ImportError as exc:  # PyYAML, which YAML needs, is missing
+        needed = exc.name or "PyYAML"
+        package = "PyYAML" if needed == "yaml" else needed
+        raise MissingLibrary(
+            f"reading this format needs {package}: pip install {package}"
+        ) from None
     except DocumentError as exc:
         why = ""
         if guessed and str(exc).startswith("not valid"):

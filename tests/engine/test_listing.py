@@ -140,7 +140,7 @@ def test_a_chunk_of_ascii_ends_before_a_wider_line():
     tree = {f"k{i}": "x" * 20 for i in range(2000)}
     for key, wide in (("k500", "é"), ("k501", "ā"), ("k1500", "😀")):
         tree[key] = wide
-    chunks = list(_listing.Chunks(tree, str, key_text, _cache, False, 4096))
+    chunks = list(_listing.Chunks(tree, str, key_text, _cache, _listing.JSON, 4096))
     assert "".join(chunks) == python_listing(tree, "json")
     assert len(chunks) > 6
     line = max(map(len, python_listing(tree, "json").splitlines(True)))
@@ -209,7 +209,7 @@ def test_the_command_lists_json_and_toml_natively(fmt, text, coloured, native):
 
     document = formats.load(fmt, text)
     paint = colour if coloured else None
-    chunks = listing.lines(document.tree, document.show_all, paint)
+    chunks = listing.lines(document, paint)
     assert isinstance(chunks, _listing.Chunks) == native
     shown = re.sub("\x1b\\[[0-9;]*m", "", "".join(chunks))  # colour aside
     assert shown == "a[0] = 1\n"

@@ -9,7 +9,7 @@ from _support import assert_no_leaks, native_listing, run_isolated
 
 from props_to_tree import _listing
 from props_to_tree._engine import paths
-from props_to_tree._formats import json as json_format
+from props_to_tree._formats.json import document as json_format
 
 
 class Shown:
@@ -24,21 +24,25 @@ def _fails(error):
 
 
 def _chunks(tree, show=json_format.show, key_text=paths.key_text, size=1 << 16):
-    return _listing.Chunks(tree, show, key_text, {}, False, size)
+    return _listing.Chunks(tree, show, key_text, {}, _listing.JSON, size)
 
 
 @pytest.mark.parametrize(
     ("args", "kwargs", "error"),
     [
         ((), {}, TypeError),
-        (({}, str, str, {}, False), {}, TypeError),
-        (({}, str, str, {}, False, 10, 1), {}, TypeError),
-        (({}, None, str, {}, False, 10), {}, TypeError),
-        (({}, str, 1, {}, False, 10), {}, TypeError),
-        (({}, str, str, [], False, 10), {}, TypeError),
-        (({}, str, str, {}, False, "10"), {}, TypeError),
-        (({}, str, str, {}, False, 0), {}, ValueError),
-        (({}, str, str, {}, False, 10), {"size": 10}, TypeError),
+        (({}, str, str, {}, 0), {}, TypeError),
+        (({}, str, str, {}, 0, 10, 1), {}, TypeError),
+        (({}, None, str, {}, 0, 10), {}, TypeError),
+        (({}, str, 1, {}, 0, 10), {}, TypeError),
+        (({}, str, str, [], 0, 10), {}, TypeError),
+        (({}, str, str, {}, 0, "10"), {}, TypeError),
+        (({}, str, str, {}, 0, 0), {}, ValueError),
+        (({}, str, str, {}, 0, 10), {"size": 10}, TypeError),
+        # A spelling is the module's JSON or TOML, and no other.
+        (({}, str, str, {}, "toml", 10), {}, TypeError),
+        (({}, str, str, {}, 2, 10), {}, ValueError),
+        (({}, str, str, {}, -1, 10), {}, ValueError),
     ],
 )
 def test_chunks_argument_errors(args, kwargs, error):
@@ -153,7 +157,9 @@ def test_native_listing_leaks_no_references():
         return _runtime("shown")  # a new one each time: one kept would add up
 
     def listed():
-        return "".join(_listing.Chunks(tree, show, paths.key_text, cache, False, 8))
+        return "".join(
+            _listing.Chunks(tree, show, paths.key_text, cache, _listing.JSON, 8)
+        )
 
     assert_no_leaks(listed, tree, leaf, key, value, show, cache)
 
@@ -161,7 +167,9 @@ def test_native_listing_leaks_no_references():
         raise LookupError
 
     assert_no_leaks(
-        lambda: list(_listing.Chunks(tree, fails, paths.key_text, cache, False, 8)),
+        lambda: list(
+            _listing.Chunks(tree, fails, paths.key_text, cache, _listing.JSON, 8)
+        ),
         tree,
         leaf,
         key,
@@ -171,7 +179,7 @@ def test_native_listing_leaks_no_references():
     )
 
     def stop_early():  # a reader that stops reading: `| head`
-        chunks = _listing.Chunks(tree, show, paths.key_text, cache, False, 1)
+        chunks = _listing.Chunks(tree, show, paths.key_text, cache, _listing.JSON, 1)
         next(chunks)
 
     assert_no_leaks(stop_early, tree, leaf, key, value, show)
@@ -227,7 +235,7 @@ def test_a_listing_older_than_the_cycle_it_closes_is_cleared():
     # closes a cycle with.
     leaf, keys = Shown(), {}
     watched = weakref.ref(leaf)
-    chunks = _listing.Chunks([leaf], lambda value: "shown", str, keys, False, 1)
+    chunks = _listing.Chunks([leaf], lambda value: "shown", str, keys, _listing.JSON, 1)
     gc.collect()
     keys["cycle"] = [chunks]
     del chunks, keys, leaf

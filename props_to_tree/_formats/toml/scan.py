@@ -7,7 +7,7 @@ import re
 
 from props_to_tree._engine import flow
 from props_to_tree._engine import text as texts
-from props_to_tree._formats.toml.values import _key
+from props_to_tree._formats.toml.values import key_part
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -55,7 +55,7 @@ _STRINGS_AND_COMMENTS = (
 _STRUCTURE = r"[\[\]{}=,\n]"
 
 
-def _too_deep(text: str) -> bool:
+def too_deep(text: str) -> bool:
     """Whether a key of `text` reaches LIMIT parts: found by one pass over
     the text, before tomllib, whose time grows with the square of the parts
     (a 10 MB file of long headers would keep it busy for minutes)."""
@@ -101,7 +101,7 @@ def _too_deep(text: str) -> bool:
     return False
 
 
-class _Node:
+class Node:
     """A value in the text, and for an array or inline table its members."""
 
     __slots__ = ("end", "flow", "start")
@@ -110,7 +110,7 @@ class _Node:
         self.start, self.end, self.flow = start, end, members
 
 
-class _Entry:
+class Entry:
     """`key = value` at the top of a table: its full path (array-of-tables
     members count as ints), where its line starts, its value, and the path
     of the header it is under."""
@@ -118,107 +118,102 @@ class _Entry:
     __slots__ = ("header", "line", "node", "path")
 
     def __init__(
-        self, path: tuple[Any, ...], line: int, node: _Node, header: tuple[Any, ...]
+        self, path: tuple[Any, ...], line: int, node: Node, header: tuple[Any, ...]
     ) -> None:
         self.path, self.line, self.node, self.header = path, line, node, header
 
 
-class _Header:
+class Header:
     __slots__ = ("end", "path", "start")
 
     def __init__(self, path: tuple[Any, ...], start: int, end: int) -> None:
         self.path, self.start, self.end = path, start, end
 
 
-class Scanner:
-    """A TOML document's text and tree, and where its entries are written,
-    scanned when an edit first needs them."""
+class Parts:
+    """What a TOML text is made of, as an edit needs it: tomllib's tree, and
+    where each entry and table header is written, in the order written;
+    `paths` finds an entry by its full path."""
 
-    def __init__(self, text: str, tree: dict[str, Any]) -> None:
-        self.text = text
-        self.tree = tree
-        self._entries: list[_Entry] | None = None  # scanned for an edit only
-        self._headers: list[_Header] = []
-        self._paths: dict[tuple[Any, ...], _Entry] | None = None
+    __slots__ = ("entries", "headers", "paths", "tree")
 
-    @property
-    def entries(self) -> list[_Entry]:
-        if self._entries is None:
-            self._entries = []
-            self._scan()
-        return self._entries
+    def __init__(
+        self, tree: dict[str, Any], entries: list[Entry], headers: list[Header]
+    ) -> None:
+        self.tree, self.entries, self.headers = tree, entries, headers
+        self.paths = {entry.path: entry for entry in entries}
 
-    @property
-    def headers(self) -> list[_Header]:
-        self.entries  # noqa: B018 - scanned with them
-        return self._headers
 
-    def _dotted(self, at: int) -> tuple[list[str], int]:
-        text, parts = self.text, []
-        while True:
-            found = re.compile(_KEY).match(text, at)
-            assert found is not None, "tomllib read this key"
-            parts.append(_key(found.group(1)))
-            at = found.end()
-            if text.startswith(".", at):
-                at += 1
-                continue
-            return parts, at
+def scan(text: str, tree: dict[str, Any]) -> Parts:
+    """The parts of `text`, which tomllib read as `tree`."""
+    entries: list[Entry] = []
+    headers: list[Header] = []
+    at = 0
+    header: tuple[Any, ...] = ()
+    arrays: dict[tuple[Any, ...], int] = {}  # items so far, by resolved path
+    while True:
+        at = _skip(text, at)
+        if at >= len(text):
+            return Parts(tree, entries, headers)
+        line = at
+        if text.startswith("[", at):
+            array = text.startswith("[[", at)
+            parts, at = dotted(text, at + 1 + array)
+            at = texts.line_end(text, at)
+            header = _resolve(parts, arrays)
+            if array:
+                arrays[header] = arrays.get(header, -1) + 1
+                header += (arrays[header],)
+            headers.append(Header(header, line, at))
+            continue
+        parts, at = dotted(text, at)
+        node, at = value_node(text, _skip(text, at + 1))
+        entries.append(Entry((*header, *parts), line, node, header))
 
-    def _scan(self) -> None:
-        text, at = self.text, 0
-        header: tuple[Any, ...] = ()
-        arrays: dict[tuple[Any, ...], int] = {}  # items so far, by resolved path
-        while True:
-            at = _skip(text, at)
-            if at >= len(text):
-                return
-            line = at
-            if text.startswith("[", at):
-                array = text.startswith("[[", at)
-                parts, at = self._dotted(at + 1 + array)
-                at = texts.line_end(text, at)
-                header = self._resolve(parts, arrays)
-                if array:
-                    arrays[header] = arrays.get(header, -1) + 1
-                    header += (arrays[header],)
-                self._headers.append(_Header(header, line, at))
-                continue
-            parts, at = self._dotted(at)
-            node, at = self._value(_skip(text, at + 1))
-            self.entries.append(_Entry((*header, *parts), line, node, header))
 
-    @staticmethod
-    def _resolve(
-        parts: list[str], arrays: dict[tuple[Any, ...], int]
-    ) -> tuple[Any, ...]:
-        """A header's path with the current item of each array of tables
-        above it: [[a]] then [a.b] is a.<last>.b, and [[a]], [[a.b]], [a.b.c]
-        is a.<last>.b.<last>.c."""
-        out: tuple[Any, ...] = ()
-        for number, part in enumerate(parts):
-            out += (part,)
-            if number < len(parts) - 1 and out in arrays:
-                out += (arrays[out],)
-        return out
+def dotted(text: str, at: int) -> tuple[list[str], int]:
+    """The parts of the key, dotted or not, at `at`, and where it ends."""
+    parts = []
+    while True:
+        found = re.compile(_KEY).match(text, at)
+        assert found is not None, "tomllib read this key"
+        parts.append(key_part(found.group(1)))
+        at = found.end()
+        if text.startswith(".", at):
+            at += 1
+            continue
+        return parts, at
 
-    def _value(self, at: int) -> tuple[_Node, int]:
-        text = self.text
-        if text[at] not in "[{":
-            end = re.compile(_VALUE, re.DOTALL).match(text, at).end()  # type: ignore[union-attr]
-            return _Node(at, end, None), end
-        closing, members = "]" if text[at] == "[" else "}", []
-        inner = _skip(text, at + 1)
-        while text[inner] != closing:
-            start, key = inner, None
-            if closing == "}":  # a key of one part or dotted: its parts
-                parts, inner = self._dotted(inner)
-                key = tuple(parts)
-                inner = _skip(text, inner + 1)
-            node, inner = self._value(inner)
-            inner = _skip(text, inner)
-            comma = None
-            if text[inner] == ",":
-                comma, inner = inner, _skip(text, inner + 1)
-            members.append(flow.Member(key, start, node.end, comma, node))
-        return _Node(at, inner + 1, flow.Flow(at, inner, members)), inner + 1
+
+def _resolve(parts: list[str], arrays: dict[tuple[Any, ...], int]) -> tuple[Any, ...]:
+    """A header's path with the current item of each array of tables above
+    it: [[a]] then [a.b] is a.<last>.b, and [[a]], [[a.b]], [a.b.c] is
+    a.<last>.b.<last>.c."""
+    out: tuple[Any, ...] = ()
+    for number, part in enumerate(parts):
+        out += (part,)
+        if number < len(parts) - 1 and out in arrays:
+            out += (arrays[out],)
+    return out
+
+
+def value_node(text: str, at: int) -> tuple[Node, int]:
+    """The value written at `at`, and where it ends."""
+    if text[at] not in "[{":
+        end = re.compile(_VALUE, re.DOTALL).match(text, at).end()  # type: ignore[union-attr]
+        return Node(at, end, None), end
+    closing, members = "]" if text[at] == "[" else "}", []
+    inner = _skip(text, at + 1)
+    while text[inner] != closing:
+        start, key = inner, None
+        if closing == "}":  # a key of one part or dotted: its parts
+            parts, inner = dotted(text, inner)
+            key = tuple(parts)
+            inner = _skip(text, inner + 1)
+        node, inner = value_node(text, inner)
+        inner = _skip(text, inner)
+        comma = None
+        if text[inner] == ",":
+            comma, inner = inner, _skip(text, inner + 1)
+        members.append(flow.Member(key, start, node.end, comma, node))
+    return Node(at, inner + 1, flow.Flow(at, inner, members)), inner + 1

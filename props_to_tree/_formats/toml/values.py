@@ -20,15 +20,16 @@ if TYPE_CHECKING:
 _BARE = re.compile(r"[A-Za-z0-9_-]+")
 
 
-def _key(part: str) -> str:
+def key_part(part: str) -> str:
+    """The key that `part`, a bare or quoted key, is."""
     return part if _BARE.fullmatch(part) else str(tomllib.loads(f"k = {part}")["k"])
 
 
 def show_key(key: str) -> str:
-    return key if _BARE.fullmatch(key) else _basic(key, escapes=False)
+    return key if _BARE.fullmatch(key) else basic(key, escapes=False)
 
 
-def _basic(text: str, *, escapes: bool) -> str:
+def basic(text: str, *, escapes: bool) -> str:
     """A basic string: JSON's escapes, and those TOML adds."""
     written = json.dumps(text, ensure_ascii=escapes).replace("\x7f", "\\u007f")
     if escapes:  # TOML writes a character beyond the BMP as one escape
@@ -39,7 +40,7 @@ def _basic(text: str, *, escapes: bool) -> str:
 def show(value: Any) -> str:
     """A value as one line of TOML value syntax; a number as written."""
     if isinstance(value, str):
-        return _basic(value, escapes=False)
+        return basic(value, escapes=False)
     if isinstance(value, bool):
         return "true" if value else "false"
     if type(value) is WrittenFloat or type(value) is WrittenInt:
@@ -66,7 +67,7 @@ def show_all(values: list[Any]) -> list[str]:
     return list(map(show, values))
 
 
-def _literal(data: str, quotes: str) -> bool:
+def literal(data: str, quotes: str) -> bool:
     """Whether a literal string in `quotes` can hold `data`: no escapes, so
     nothing that does not print but a tab (and in three quotes a line feed,
     which a carriage return before it would not survive), and no quotes."""

@@ -4,7 +4,6 @@ under the right header, members removed."""
 
 from __future__ import annotations
 
-import re
 import tomllib
 
 from props_to_tree._engine import document, flow, paths
@@ -17,25 +16,23 @@ from props_to_tree._engine.errors import (
     PathError,
 )
 from props_to_tree._engine.text import Splice
-from props_to_tree._formats.toml.lookup import Lookup
-from props_to_tree._formats.toml.scan import LIMIT, Scanner, _Entry, _Header, _Node
-from props_to_tree._formats.toml.values import _basic, _literal, show, show_key
+from props_to_tree._formats.toml import FORMAT
+from props_to_tree._formats.toml.lookup import data_at, find
+from props_to_tree._formats.toml.scan import LIMIT, value_node
+from props_to_tree._formats.toml.values import basic, literal, show, show_key
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._engine.paths import Path
+    from props_to_tree._formats.toml.scan import Entry, Header, Node, Parts
 
 
-# The spaces before the line's comment, past no string: see json.py.
-_GAP = r"[^\"'#\n]*?(?P<gap>[ \t]+)#"
+_COMMENT = FORMAT.comment
 
 
-_COMMENT = ("#",)
-
-
-def _last_string(text: str, nodes: list[_Node]) -> _Node | None:
+def _last_string(text: str, nodes: list[Node]) -> Node | None:
     """The last of `nodes` written as a string."""
     return next((n for n in reversed(nodes) if text[n.start] in "\"'"), None)
 
@@ -48,297 +45,303 @@ def _too_large(data: Any) -> bool:
     return type(data) is int and not -(2**63) <= data < 2**63
 
 
-class Writer(Lookup):
-    """The changes a document's text takes, worked out from its places."""
-
-    def parse(self, text: str) -> Value:
-        """A VALUE: exactly one TOML value, no comment after it; other text
-        is a string."""
-        if text == "null":
-            raise ChangeError("TOML has no null", hint="delete")
-        line = f"v = {text}"
-        try:
-            data = tomllib.loads(line)
-        except tomllib.TOMLDecodeError:
-            return Value(text, show(text))
-        if list(data) != ["v"] or Scanner(line, data)._value(4)[1] != len(line):
-            return Value(text, show(text))  # another key, or a comment after
-        value = data["v"]
-        refused = None
-        if _too_large(value):  # which TOML's readers must refuse
-            refused = f"{text} holds an integer past TOML's 64 bits"
-            if not isinstance(value, dict | list):
-                refused = (
-                    f"{text} is past TOML's 64-bit integers; "
-                    f"write '\"{text}\"' for a string"
-                )
-        return Value(
-            value, show(value), text, collection=_collection(value), refused=refused
-        )
-
-    def value(self, data: Any) -> Value:
-        """A VALUE made of Python data."""
-        data = document.plain(data, "TOML", nulls=False, dates=True, surrogates=False)
-        if isinstance(data, str):
-            return Value(data, show(data))
-        made = self.parse(show(data))
-        if isinstance(made.data, str):  # a time with an offset, say
-            raise ValueError(f"TOML cannot hold {data!r}")
-        if _too_large(made.data):
-            raise ValueError("TOML's integers are 64-bit: pass a str or a float")
-        return made
-
-    def reach(self, path: Path) -> tuple[int, int | None]:
-        """How many segments of `path` are there (all of them where it names
-        a table, which only a deletion makes way in), and how many items the
-        array holding the first missing one has."""
-        if len(path) >= LIMIT:
-            raise ChangeError(f"nested too deeply: {LIMIT:,} parts or more")
-        (where, holder), found, depth, _ = self._find(path)
-        if depth >= len(path) or found is not None:
-            return len(path), None
-        count = None
-        if isinstance(path[depth], int):
-            count = len(
-                holder.flow.members if where == "flow" else self._data(path[:depth])
+def parse(text: str) -> Value:
+    """A VALUE: exactly one TOML value, no comment after it; other text
+    is a string."""
+    if text == "null":
+        raise ChangeError("TOML has no null", hint="delete")
+    line = f"v = {text}"
+    try:
+        data = tomllib.loads(line)
+    except tomllib.TOMLDecodeError:
+        return Value(text, show(text))
+    if list(data) != ["v"] or value_node(line, 4)[1] != len(line):
+        return Value(text, show(text))  # another key, or a comment after
+    value = data["v"]
+    refused = None
+    if _too_large(value):  # which TOML's readers must refuse
+        refused = f"{text} holds an integer past TOML's 64 bits"
+        if not isinstance(value, dict | list):
+            refused = (
+                f"{text} is past TOML's 64-bit integers; "
+                f"write '\"{text}\"' for a string"
             )
-        return depth, count
+    return Value(
+        value, show(value), text, collection=_collection(value), refused=refused
+    )
 
-    def replace(self, path: Path, value: Value) -> list[Splice]:
-        if not path:
-            raise ChangeError("the top of a TOML document is a table: set its keys")
-        (where, holder), found, depth, _ = self._find(path)
+
+def value(data: Any) -> Value:
+    """A VALUE made of Python data."""
+    data = document.plain(data, "TOML", nulls=False, dates=True, surrogates=False)
+    if isinstance(data, str):
+        return Value(data, show(data))
+    made = parse(show(data))
+    if isinstance(made.data, str):  # a time with an offset, say
+        raise ValueError(f"TOML cannot hold {data!r}")
+    if _too_large(made.data):
+        raise ValueError("TOML's integers are 64-bit: pass a str or a float")
+    return made
+
+
+def reach(text: str, parts: Parts, path: Path) -> tuple[int, int | None]:
+    """How many segments of `path` are there (all of them where it names
+    a table, which only a deletion makes way in), and how many items the
+    array holding the first missing one has."""
+    if len(path) >= LIMIT:
+        raise ChangeError(f"nested too deeply: {LIMIT:,} parts or more")
+    (where, holder), found, depth, _ = find(text, parts, path)
+    if depth >= len(path) or found is not None:
+        return len(path), None
+    count = None
+    if isinstance(path[depth], int):
+        count = len(
+            holder.flow.members if where == "flow" else data_at(parts, path[:depth])
+        )
+    return depth, count
+
+
+def replace(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
+    if not path:
+        raise ChangeError("the top of a TOML document is a table: set its keys")
+    (where, holder), found, depth, _ = find(text, parts, path)
+    if depth >= len(path):
+        raise ChangeError(f"{paths.show(path)!r} is a table: delete it first")
+    if where == "flow":
+        return _replace(text, holder.flow.members[found].value, value)
+    whole = (*holder, path[depth])
+    entry = parts.paths.get(whole)
+    if entry is None:
+        written = "a table"
+        if isinstance(data_at(parts, list(whole)), list):
+            written = "an array of tables ([[...]])"
+        raise ChangeError(f"{paths.show(path)!r} is {written}: delete it first")
+    return _replace(text, entry.node, value)
+
+
+def append(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
+    count = len(data_at(parts, path))
+    (where, holder), _, _, _ = find(text, parts, [*path, count])
+    if where == "flow":
+        like = _last_string(text, [m.value for m in holder.flow.members])
+        item = _render(text, value, None, like)
+        return flow.insert(text, holder.flow, item, "  ", _COMMENT)
+    return _append_table(text, parts, holder, count, value)
+
+
+def insert(
+    text: str, parts: Parts, path: Path, keys: list[str], value: Value
+) -> list[Splice]:
+    full: Path = [*path, *keys]
+    (where, holder), _, depth, first = find(text, parts, full)
+    rest, segment = full[depth + 1 :], full[depth]
+    if where == "flow":
+        like = _last_string(text, [m.value for m in holder.flow.members])
+        new = _render(text, value, None, like)
+        for key in reversed(rest):
+            new = f"{{{show_key(str(key))} = {new}}}"
+        key = ".".join(show_key(str(s)) for s in full[first : depth + 1])
+        return flow.insert(text, holder.flow, f"{key} = {new}", "  ", _COMMENT)
+    names = [str(segment), *map(str, rest)]
+    dotted = any(
+        e.path[: len(holder)] == holder and len(e.header) < len(holder)
+        for e in parts.entries
+    )
+    implied = (  # by headers below it alone: [a.b] makes a
+        holder
+        and _header(parts, holder) is None
+        and not any(isinstance(s, int) for s in holder)
+    )
+    if not dotted and (len(names) > 1 or implied):  # a header of its own
+        return _new_table(text, parts, holder, names[:-1], names[-1], value)
+    like = _last_string(text, [e.node for e in parts.entries if e.path[:-1] == holder])
+    return _insert(text, parts, holder, names, _render(text, value, None, like))
+
+
+def _replace(text: str, node: Node, value: Value) -> list[Splice]:
+    new = _render(text, value, node)
+    return [
+        Splice(
+            node.start,
+            node.end,
+            new,
+            texts.comment_gap(text, node.end, _COMMENT),
+        )
+    ]
+
+
+def _header(parts: Parts, table: tuple[Any, ...]) -> Header | None:
+    return next((h for h in reversed(parts.headers) if h.path == table), None)
+
+
+def _section_end(text: str, parts: Parts, header: Header) -> int:
+    """The end of the last line of a table's own keys, or of its header."""
+    own = [e for e in parts.entries if e.header == header.path]
+    return texts.line_end(text, own[-1].node.end) if own else header.end
+
+
+def _new_table(
+    text: str,
+    parts: Parts,
+    parent: tuple[Any, ...],
+    tables: list[str],
+    key: str,
+    value: Value,
+) -> list[Splice]:
+    """One header for the new table, not one for each table on the way,
+    after the last table under `parent`, or at the end."""
+    if any(isinstance(s, int) for s in parent):
+        raise ChangeError("no new table is made inside an array of tables")
+    under = [h for h in parts.headers if h.path[: len(parent)] == parent]
+    where = _section_end(text, parts, under[-1]) if under else len(text.rstrip("\r\n"))
+    name = ".".join(map(show_key, (*parent, *tables)))
+    lead = "\n\n" if where else ""
+    block = f"{lead}[{name}]\n{show_key(key)} = {_render(text, value, None)}"
+    # A file that had no final line break gains none; an empty one does.
+    return [Splice(where, where, block + ("" if text else "\n"))]
+
+
+def _append_table(
+    text: str, parts: Parts, array: tuple[Any, ...], count: int, value: Value
+) -> list[Splice]:
+    """A new item of an array of tables: its header, and its keys as they
+    were typed, after the last item's tables."""
+    if not isinstance(value.data, dict):
+        raise ChangeError("an item of an array of tables is a table: {key = value}")
+    if _header(parts, (*array, count - 1)) is None:
+        raise ChangeError(
+            f"{paths.show(list(array))!r} is not written as [[...]] headers"
+        )
+    under = [
+        h for h in parts.headers if h.path[: len(array) + 1] == (*array, count - 1)
+    ]
+    where = _section_end(text, parts, under[-1])
+    line = f"v = {value.text}"
+    typed = value_node(line, 4)[0].flow
+    assert typed is not None, "an inline table, as parsed"
+    lines = [line[m.start : m.end] for m in typed.members]
+    name = ".".join(show_key(s) for s in array if isinstance(s, str))
+    return [Splice(where, where, f"\n\n[[{name}]]\n" + "\n".join(lines))]
+
+
+def _insert(
+    text: str, parts: Parts, table: tuple[Any, ...], keys: list[str], value: str
+) -> list[Splice]:
+    """A new `keys = value` line after the last line of `table`'s own:
+    under its header, or beside the dotted keys that make it, or as a
+    dotted key at the top for a table made by its sub-tables' headers."""
+    header = _header(parts, table)
+    if header is not None:
+        own = [e for e in parts.entries if e.header == table]
+        if not own:
+            line = ".".join(map(show_key, keys))
+            return [Splice(header.end, header.end, f"\n{line} = {value}")]
+        last: Entry | None = own[-1]
+    else:
+        # Dotted keys in a table above make it; failing those, the top.
+        inside = [
+            e
+            for e in parts.entries
+            if e.path[: len(table)] == table and len(e.header) <= len(table)
+        ]
+        top = [e for e in parts.entries if e.header == ()]
+        last = (inside or top)[-1] if inside or top else None
+    above = last.header if last else ()
+    member = ".".join(map(show_key, (*table[len(above) :], *keys))) + " = " + value
+    if last is None:
+        first = parts.headers[0].start if parts.headers else len(text)
+        # Not on the line of a comment that ends the file unbroken.
+        lead = "\n" if first == len(text) and text[-1:] not in ("\n", "") else ""
+        after = "\n" if first < len(text) else ""
+        return [Splice(first, first, lead + member + "\n" + after)]
+    where = texts.line_end(text, last.node.end)
+    return [Splice(where, where, "\n" + texts.indentation(text, last.line) + member)]
+
+
+def delete(text: str, parts: Parts, path: Path) -> list[Splice]:
+    try:
+        (where, holder), found, depth, _ = find(text, parts, path)
         if depth >= len(path):
-            raise ChangeError(f"{paths.show(path)!r} is a table: delete it first")
-        if where == "flow":
-            return self._replace(holder.flow.members[found].value, value)
-        whole = (*holder, path[depth])
-        entry = self._entry(whole)
-        if entry is None:
-            written = "a table"
-            if isinstance(self._data(list(whole)), list):
-                written = "an array of tables ([[...]])"
-            raise ChangeError(f"{paths.show(path)!r} is {written}: delete it first")
-        return self._replace(entry.node, value)
-
-    def append(self, path: Path, value: Value) -> list[Splice]:
-        count = len(self._data(path))
-        (where, holder), _, _, _ = self._find([*path, count])
-        if where == "flow":
-            like = _last_string(self.text, [m.value for m in holder.flow.members])
-            item = self._render(value, None, like)
-            return flow.insert(self.text, holder.flow, item, "  ", _COMMENT)
-        return self._append_table(holder, count, value)
-
-    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
-        full: Path = [*path, *keys]
-        (where, holder), _, depth, first = self._find(full)
-        text, rest, segment = self.text, full[depth + 1 :], full[depth]
-        if where == "flow":
-            like = _last_string(text, [m.value for m in holder.flow.members])
-            new = self._render(value, None, like)
-            for key in reversed(rest):
-                new = f"{{{show_key(str(key))} = {new}}}"
-            key = ".".join(show_key(str(s)) for s in full[first : depth + 1])
-            return flow.insert(text, holder.flow, f"{key} = {new}", "  ", _COMMENT)
-        names = [str(segment), *map(str, rest)]
-        dotted = any(
-            e.path[: len(holder)] == holder and len(e.header) < len(holder)
-            for e in self.entries
+            raise ChangeError("a table of dotted keys: delete its keys one by one")
+        if found is None or depth < len(path) - 1:
+            count = len(holder.flow.members) if where == "flow" else None
+            if count is None and isinstance(path[-1], int) and depth == len(path) - 1:
+                count = len(data_at(parts, list(holder)))
+            raise PathError(paths.missing(path[: depth + 1], count))
+    except EditError as exc:
+        raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
+    if where == "flow":
+        members = holder.flow.members
+        member = members[found]
+        table = member.key[:-1] if member.key else ()  # items have none
+        if table and not any(
+            m.key[: len(table)] == table for m in members if m is not member
+        ):  # `sub.z = 1` alone made sub: it stays, empty
+            new = ".".join(map(show_key, table)) + " = {}"
+            return [Splice(member.start, member.end, new)]
+        return flow.remove(text, holder.flow, found, _COMMENT)
+    whole = (*holder, found)
+    # What goes: keys (dotted, or of the table), then tables' headers.
+    keys = [
+        entry
+        for entry in parts.entries
+        if entry.path[: len(whole)] == whole
+        and not any(
+            h.path[: len(whole)] == whole and h.path == entry.header
+            for h in parts.headers
         )
-        implied = (  # by headers below it alone: [a.b] makes a
-            holder
-            and self._header(holder) is None
-            and not any(isinstance(s, int) for s in holder)
-        )
-        if not dotted and (len(names) > 1 or implied):  # a header of its own
-            return self._new_table(holder, names[:-1], names[-1], value)
-        like = _last_string(
-            text, [e.node for e in self.entries if e.path[:-1] == holder]
-        )
-        return self._insert(holder, names, self._render(value, None, like))
-
-    def _replace(self, node: _Node, value: Value) -> list[Splice]:
-        new = self._render(value, node)
-        return [
-            Splice(
-                node.start,
-                node.end,
-                new,
-                texts.comment_gap(self.text, node.end, re.compile(_GAP)),
+    ]
+    dotted = [Splice(*texts.own_lines(text, e.line, e.node.end), "") for e in keys]
+    tables = []
+    for header in parts.headers:
+        if header.path[: len(whole)] == whole:
+            lines = texts.own_lines(
+                text, header.start, _section_end(text, parts, header)
             )
-        ]
+            tables.append(Splice(*lines, ""))
+    splices = dotted + tables
+    if not holder or len(data_at(parts, list(holder))) > 1:
+        return splices
+    if isinstance(found, int):
+        # An array of tables that loses its last item stays, empty.
+        *parent, name = holder
+        return splices + _insert(text, parts, tuple(parent), [name], "[]")
+    if _header(parts, holder) is not None:
+        return splices
+    # A table that only what goes made, by a dotted key or a header below
+    # it, stays: its first key gives way to `table = {}`, or its first
+    # header to the table's own.
+    if keys:
+        first = keys[0]
+        new = ".".join(map(show_key, holder[len(first.header) :])) + " = {}"
+        return [Splice(first.line, first.node.end, new), *splices[1:]]
+    if any(isinstance(s, int) for s in holder):
+        return splices  # [a.b] under [[x]] has no header of its own to take
+    gone = text[splices[0].start : splices[0].end]
+    own = "[" + ".".join(map(show_key, holder)) + "]"
+    own += gone[len(gone.rstrip("\r\n")) :]  # its line break
+    return [Splice(splices[0].start, splices[0].end, own), *splices[1:]]
 
-    def _header(self, table: tuple[Any, ...]) -> _Header | None:
-        return next((h for h in reversed(self.headers) if h.path == table), None)
 
-    def _section_end(self, header: _Header) -> int:
-        """The end of the last line of a table's own keys, or of its header."""
-        own = [e for e in self.entries if e.header == header.path]
-        return texts.line_end(self.text, own[-1].node.end) if own else header.end
-
-    def _new_table(
-        self, parent: tuple[Any, ...], tables: list[str], key: str, value: Value
-    ) -> list[Splice]:
-        """One header for the new table, not one for each table on the way,
-        after the last table under `parent`, or at the end."""
-        if any(isinstance(s, int) for s in parent):
-            raise ChangeError("no new table is made inside an array of tables")
-        under = [h for h in self.headers if h.path[: len(parent)] == parent]
-        text = self.text
-        where = self._section_end(under[-1]) if under else len(text.rstrip("\r\n"))
-        name = ".".join(map(show_key, (*parent, *tables)))
-        lead = "\n\n" if where else ""
-        block = f"{lead}[{name}]\n{show_key(key)} = {self._render(value, None)}"
-        # A file that had no final line break gains none; an empty one does.
-        return [Splice(where, where, block + ("" if text else "\n"))]
-
-    def _append_table(
-        self, array: tuple[Any, ...], count: int, value: Value
-    ) -> list[Splice]:
-        """A new item of an array of tables: its header, and its keys as they
-        were typed, after the last item's tables."""
-        if not isinstance(value.data, dict):
-            raise ChangeError("an item of an array of tables is a table: {key = value}")
-        if self._header((*array, count - 1)) is None:
-            raise ChangeError(
-                f"{paths.show(list(array))!r} is not written as [[...]] headers"
-            )
-        under = [
-            h for h in self.headers if h.path[: len(array) + 1] == (*array, count - 1)
-        ]
-        where = self._section_end(under[-1])
-        line = f"v = {value.text}"
-        typed = Scanner(line, {})._value(4)[0].flow
-        assert typed is not None, "an inline table, as parsed"
-        lines = [line[m.start : m.end] for m in typed.members]
-        name = ".".join(show_key(s) for s in array if isinstance(s, str))
-        return [Splice(where, where, f"\n\n[[{name}]]\n" + "\n".join(lines))]
-
-    def _insert(
-        self, table: tuple[Any, ...], keys: list[str], value: str
-    ) -> list[Splice]:
-        """A new `keys = value` line after the last line of `table`'s own:
-        under its header, or beside the dotted keys that make it, or as a
-        dotted key at the top for a table made by its sub-tables' headers."""
-        text = self.text
-        header = self._header(table)
-        if header is not None:
-            own = [e for e in self.entries if e.header == table]
-            if not own:
-                line = ".".join(map(show_key, keys))
-                return [Splice(header.end, header.end, f"\n{line} = {value}")]
-            last: _Entry | None = own[-1]
-        else:
-            # Dotted keys in a table above make it; failing those, the top.
-            inside = [
-                e
-                for e in self.entries
-                if e.path[: len(table)] == table and len(e.header) <= len(table)
-            ]
-            top = [e for e in self.entries if e.header == ()]
-            last = (inside or top)[-1] if inside or top else None
-        above = last.header if last else ()
-        member = ".".join(map(show_key, (*table[len(above) :], *keys))) + " = " + value
-        if last is None:
-            first = self.headers[0].start if self.headers else len(text)
-            # Not on the line of a comment that ends the file unbroken.
-            lead = "\n" if first == len(text) and text[-1:] not in ("\n", "") else ""
-            after = "\n" if first < len(text) else ""
-            return [Splice(first, first, lead + member + "\n" + after)]
-        where = texts.line_end(text, last.node.end)
-        return [
-            Splice(where, where, "\n" + texts.indentation(text, last.line) + member)
-        ]
-
-    def delete(self, path: Path) -> list[Splice]:
-        try:
-            (where, holder), found, depth, _ = self._find(path)
-            if depth >= len(path):
-                raise ChangeError("a table of dotted keys: delete its keys one by one")
-            if found is None or depth < len(path) - 1:
-                count = len(holder.flow.members) if where == "flow" else None
-                if (
-                    count is None
-                    and isinstance(path[-1], int)
-                    and depth == len(path) - 1
-                ):
-                    count = len(self._data(list(holder)))
-                raise PathError(paths.missing(path[: depth + 1], count))
-        except EditError as exc:
-            raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
-        text = self.text
-        if where == "flow":
-            members = holder.flow.members
-            member = members[found]
-            table = member.key[:-1] if member.key else ()  # items have none
-            if table and not any(
-                m.key[: len(table)] == table for m in members if m is not member
-            ):  # `sub.z = 1` alone made sub: it stays, empty
-                new = ".".join(map(show_key, table)) + " = {}"
-                return [Splice(member.start, member.end, new)]
-            return flow.remove(text, holder.flow, found, _COMMENT)
-        whole = (*holder, found)
-        # What goes: keys (dotted, or of the table), then tables' headers.
-        keys = [
-            entry
-            for entry in self.entries
-            if entry.path[: len(whole)] == whole
-            and not any(
-                h.path[: len(whole)] == whole and h.path == entry.header
-                for h in self.headers
-            )
-        ]
-        dotted = [Splice(*texts.own_lines(text, e.line, e.node.end), "") for e in keys]
-        tables = []
-        for header in self.headers:
-            if header.path[: len(whole)] == whole:
-                lines = texts.own_lines(text, header.start, self._section_end(header))
-                tables.append(Splice(*lines, ""))
-        splices = dotted + tables
-        if not holder or len(self._data(list(holder))) > 1:
-            return splices
-        if isinstance(found, int):
-            # An array of tables that loses its last item stays, empty.
-            *parent, name = holder
-            return splices + self._insert(tuple(parent), [name], "[]")
-        if self._header(holder) is not None:
-            return splices
-        # A table that only what goes made, by a dotted key or a header below
-        # it, stays: its first key gives way to `table = {}`, or its first
-        # header to the table's own.
-        if keys:
-            first = keys[0]
-            new = ".".join(map(show_key, holder[len(first.header) :])) + " = {}"
-            return [Splice(first.line, first.node.end, new), *splices[1:]]
-        if any(isinstance(s, int) for s in holder):
-            return splices  # [a.b] under [[x]] has no header of its own to take
-        gone = text[splices[0].start : splices[0].end]
-        own = "[" + ".".join(map(show_key, holder)) + "]"
-        own += gone[len(gone.rstrip("\r\n")) :]  # its line break
-        return [Splice(splices[0].start, splices[0].end, own), *splices[1:]]
-
-    def _render(
-        self, value: Value, old: _Node | None, like: _Node | None = None
-    ) -> str:
-        """A new value: as typed; a string in the style of the one it
-        replaces, or failing that in the quotes of `like`, a string beside
-        it."""
-        data = value.data
-        if not isinstance(data, str):
-            return value.text
-        written = self.text[old.start : old.end] if old else ""
-        if like is not None and not written:
-            written = self.text[like.start]  # its quotes, not its lines
-        # A line break right after the opening quotes is dropped by readers:
-        # one written there is the file's style, or keeps the text's own.
-        opened = written[3:4] == "\n" or written[3:5] == "\r\n"
-        lead = "\n" if opened or data.startswith("\n") else ""
-        if written.startswith("'''") and _literal(data, "'''"):
-            return "'''" + lead + data + "'''"
-        if written.startswith('"""'):
-            inner = _basic(data, escapes="\\u" in written)[1:-1].replace("\\n", "\n")
-            return '"""' + lead + inner + '"""'
-        if written.startswith("'") and _literal(data, "'"):
-            return f"'{data}'"
-        return _basic(data, escapes="\\u" in written or "\\U" in written)
+def _render(text: str, value: Value, old: Node | None, like: Node | None = None) -> str:
+    """A new value: as typed; a string in the style of the one it
+    replaces, or failing that in the quotes of `like`, a string beside
+    it."""
+    data = value.data
+    if not isinstance(data, str):
+        return value.text
+    written = text[old.start : old.end] if old else ""
+    if like is not None and not written:
+        written = text[like.start]  # its quotes, not its lines
+    # A line break right after the opening quotes is dropped by readers:
+    # one written there is the file's style, or keeps the text's own.
+    opened = written[3:4] == "\n" or written[3:5] == "\r\n"
+    lead = "\n" if opened or data.startswith("\n") else ""
+    if written.startswith("'''") and literal(data, "'''"):
+        return "'''" + lead + data + "'''"
+    if written.startswith('"""'):
+        inner = basic(data, escapes="\\u" in written)[1:-1].replace("\\n", "\n")
+        return '"""' + lead + inner + '"""'
+    if written.startswith("'") and literal(data, "'"):
+        return f"'{data}'"
+    return basic(data, escapes="\\u" in written or "\\U" in written)

@@ -52,6 +52,12 @@ class View(Spans):
 
     # The listing's tree holds values as shown already.
     @staticmethod
+    def show(shown: Any) -> str:
+        if isinstance(shown, str):
+            return shown
+        return "{}" if isinstance(shown, dict) else "[]"
+
+    @staticmethod
     def show_all(shown: list[Any]) -> list[str]:
         return [
             v if isinstance(v, str) else "{}" if isinstance(v, dict) else "[]"

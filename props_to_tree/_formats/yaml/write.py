@@ -17,6 +17,7 @@ from props_to_tree._engine.errors import (
     PathError,
 )
 from props_to_tree._engine.text import Splice
+from props_to_tree._formats.yaml import FORMAT
 from props_to_tree._formats.yaml.spans import (
     _key_start,
     _last_string,
@@ -55,11 +56,7 @@ if TYPE_CHECKING:
     from props_to_tree._engine.paths import Path
 
 
-# The spaces before the line's comment, past no string: see json.py.
-_GAP = r"[^\"'#\n]*?(?P<gap>[ \t]+)#"
-
-
-_COMMENT = ("#",)
+_COMMENT = FORMAT.comment
 
 
 def _with_header_comment(text: str, start: int, new: str) -> str:
@@ -315,7 +312,7 @@ class Writer(View):
     def _replace(self, slot: _Slot, value: Value) -> list[Splice]:
         text, old = self.text, slot.node
         start, end = slot.value, slot.end
-        gap = texts.comment_gap(text, end, re.compile(_GAP))
+        gap = texts.comment_gap(text, end, _COMMENT)
         if slot.alias:  # an alias: its own value, not its anchor's
             return [Splice(start, end, self._render(value, None, flow=slot.flow), gap)]
         after = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]

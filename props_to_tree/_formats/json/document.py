@@ -1,13 +1,4 @@
-"""JSON, and JSON with comments and trailing commas (JSONC: tsconfig.json,
-devcontainer.json, editors' settings).
-
-A listing reads the text with the standard library's C decoder.  An edit
-finds its place by scanning the objects and arrays on its path, and skips
-every other value with that same decoder, so that it costs about one parse.
-JSONC is read through a copy of its text in which comments and trailing
-commas are blanked out, character for character, so that every offset in the
-copy is the same offset in the file.
-"""
+"""A JSON or JSONC document over its text: read, looked up, changed."""
 
 from __future__ import annotations
 
@@ -29,6 +20,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable
     from typing import Any
 
+    from props_to_tree._engine.document import Format
     from props_to_tree._engine.paths import Path
 
 _DECODER = json.JSONDecoder()
@@ -43,12 +35,6 @@ def _space(text: str, at: int) -> int:
     """Where the white space from `at` ends."""
     return _SPACE.match(text, at).end()  # type: ignore[union-attr]
 
-
-_COMMENT = ("//", "/*")
-# The spaces before a comment that ends the line, where no string stands
-# between it and the value: what follows the value on its line may be more
-# members (a flow list) as long as nothing in them could hide a "//".
-_GAP = re.compile(r"[^\"'/\n]*?(?P<gap>[ \t]+)(?://|/\*)")
 
 _ENCODER = json.JSONEncoder(ensure_ascii=False)
 _ENCODE_STR = json.encoder.encode_basestring
@@ -121,44 +107,38 @@ def _blanked(text: str) -> str:
     return _TRAILING_COMMAS.sub(uncomma, _COMMENTS.sub(blank, text))
 
 
-class Json:
-    name = "JSON"
-    comments = False  # JSONC: comments and trailing commas are expected
-
-    def load(self, text: str, written: bool = False) -> JsonDocument:
-        """The document in `text`; JSON with comments or trailing commas is
-        taken as JSONC.  Nothing but white space (and comments) is an empty
-        document, which lists nothing and takes a first key.  Where
-        `written`, its numbers show as written."""
-        hooks: dict[str, Any] = {}
-        if written:
-            hooks["parse_float"] = document.written_float
-            if "-0" in text:  # the one integer that Python shows otherwise
-                hooks["parse_int"] = _minus_zero
-        if not self.comments:
-            try:
-                return JsonDocument(text, text, json.loads(text, **hooks))
-            except ValueError:
-                pass  # perhaps comments: blanked, the text may read
-        blank = _blanked(text)
+def load(
+    format: Format, text: str, written: bool = False, comments: bool = False
+) -> JsonDocument:
+    """The document in `text`, read first as JSON unless it is expected to
+    hold `comments`; JSON with comments or trailing commas is taken as
+    JSONC.  Nothing but white space (and comments) is an empty
+    document, which lists nothing and takes a first key.  Where `written`,
+    its numbers show as written."""
+    hooks: dict[str, Any] = {}
+    if written:
+        hooks["parse_float"] = document.written_float
+        if "-0" in text:  # the one integer that Python shows otherwise
+            hooks["parse_int"] = _minus_zero
+    if not comments:
         try:
-            data = json.loads(blank, **hooks)
-        except json.JSONDecodeError as exc:
-            if not blank.strip(_WHITE):
-                return JsonDocument(text, blank, {}, empty=True)
-            where = f"line {exc.lineno}, column {exc.colno}"
-            problem = exc.msg
-            if blank.startswith(",", exc.pos):
-                problem = "a comma with no member before it"
-            raise DocumentError(
-                f"not valid {self.name}: {problem} ({where})", exc.lineno, exc.colno
-            ) from None
-        return JsonDocument(text, blank, data)
-
-
-class Jsonc(Json):
-    name = "JSONC"
-    comments = True
+            return JsonDocument(format, text, text, json.loads(text, **hooks))
+        except ValueError:
+            pass  # perhaps comments: blanked, the text may read
+    blank = _blanked(text)
+    try:
+        data = json.loads(blank, **hooks)
+    except json.JSONDecodeError as exc:
+        if not blank.strip(_WHITE):
+            return JsonDocument(format, text, blank, {}, empty=True)
+        where = f"line {exc.lineno}, column {exc.colno}"
+        problem = exc.msg
+        if blank.startswith(",", exc.pos):
+            problem = "a comma with no member before it"
+        raise DocumentError(
+            f"not valid {format.title}: {problem} ({where})", exc.lineno, exc.colno
+        ) from None
+    return JsonDocument(format, text, blank, data)
 
 
 class _Node:
@@ -174,7 +154,10 @@ class JsonDocument(document.PlainTree):
     show = staticmethod(show)
     show_all = staticmethod(show_all)
 
-    def __init__(self, text: str, blank: str, data: Any, empty: bool = False) -> None:
+    def __init__(
+        self, format: Format, text: str, blank: str, data: Any, empty: bool = False
+    ) -> None:
+        self.format = format
         self.text = text
         self._blank = blank
         self.tree = data
@@ -183,7 +166,7 @@ class JsonDocument(document.PlainTree):
         self._top: _Node | None = None
 
     def reload(self, text: str) -> JsonDocument:
-        return (Jsonc() if self._blank is not self.text else Json()).load(text)
+        return load(self.format, text, comments=self._blank is not self.text)
 
     # --- reading ------------------------------------------------------------
 
@@ -301,7 +284,7 @@ class JsonDocument(document.PlainTree):
         assert index is not None, "replaced where it is"
         old: _Node = found.members[index].value
         new = self._render(value, old, old.start)
-        gap = texts.comment_gap(self.text, old.end, _GAP)
+        gap = texts.comment_gap(self.text, old.end, self.format.comment)
         return [Splice(old.start, old.end, new, gap)]
 
     def append(self, path: Path, value: Value) -> list[Splice]:
@@ -379,13 +362,13 @@ class JsonDocument(document.PlainTree):
         text, members, unit = self.text, found.members, self._unit()
         new = self._render(value, None, node.start)
         if keys is None:
-            return flow.insert(text, found, new, unit, _COMMENT)
+            return flow.insert(text, found, new, unit, self.format.comment)
         colon = self._colon(members)
         several = not texts.one_line(text, found.open, found.close)
         indent = texts.indentation(text, members[-1].start if members else node.start)
         new = self._nested([str(key) for key in keys[1:]], new, indent, several, colon)
         member = _string(str(keys[0]), escapes=False) + colon + new
-        return flow.insert(text, found, member, unit, _COMMENT)
+        return flow.insert(text, found, member, unit, self.format.comment)
 
     def _first(self, path: list[str], value: Value) -> list[Splice]:
         """A document's first value, in a file of white space or comments:
@@ -412,7 +395,7 @@ class JsonDocument(document.PlainTree):
                 raise PathError(paths.missing(path[: depth + 1], len(found.members)))
         except EditError as exc:
             raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
-        splices = flow.remove(self.text, found, index, _COMMENT)
+        splices = flow.remove(self.text, found, index, self.format.comment)
         key = path[-1]
         if sum(member.key == key for member in found.members) < 2:
             return splices

@@ -1,0 +1,121 @@
+"""A TOML document over its text: tomllib's tree, and where its keys and
+values are written, scanned for an edit."""
+
+from __future__ import annotations
+
+import re
+import tomllib
+
+from props_to_tree._engine import document
+from props_to_tree._engine.document import Value, written_float, written_int
+from props_to_tree._engine.document import collection as _collection
+from props_to_tree._engine.errors import DocumentError, EditError
+from props_to_tree._formats.toml import write
+from props_to_tree._formats.toml.scan import LIMIT, scan, too_deep
+from props_to_tree._formats.toml.values import show, show_all
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    from props_to_tree._engine.document import Format
+    from props_to_tree._engine.paths import Path
+    from props_to_tree._engine.text import Splice
+    from props_to_tree._formats.toml.scan import Node, Parts
+
+
+def load(format: Format, text: str, written: bool = False) -> TomlDocument:
+    """The document in `text`; where `written`, its numbers show as
+    written (`0o755`, `1_000`, `1e5`)."""
+    if too_deep(text):
+        raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
+    try:
+        tree = tomllib.loads(text, parse_float=written_float if written else float)
+    except tomllib.TOMLDecodeError as exc:
+        where = re.search(r"at line (\d+), column (\d+)", str(exc))
+        line, column = map(int, where.groups()) if where else (None, None)
+        raise DocumentError(f"not valid {format.title}: {exc}", line, column) from None
+    found = TomlDocument(format, text, tree)
+    if written and re.search(_ODD_INT, text):
+        for entry in found.parts.entries:
+            holder: Any = tree
+            for segment in entry.path[:-1]:
+                holder = holder[segment]
+            _as_written(text, holder, entry.path[-1], entry.node)
+    return found
+
+
+# Where an integer may be written otherwise than Python shows it: in another
+# base, with "_" between its digits, or with a "+".
+_ODD_INT = r"0[xob]|[0-9]_[0-9]|\+[0-9]"
+
+
+def _as_written(text: str, holder: Any, key: Any, node: Node) -> None:
+    """The integers of the value at `holder[key]`, written at `node`, made
+    to show as they are written."""
+    value = holder[key]
+    if node.flow is None:
+        if type(value) is int:
+            holder[key] = written_int(text[node.start : node.end], value)
+        return
+    members = node.flow.members
+    if isinstance(value, list):
+        for index, member in enumerate(members):
+            _as_written(text, value, index, member.value)
+        return
+    for member in members:  # an inline table, its keys dotted or not
+        *parents, last = member.key
+        inner = value
+        for part in parents:
+            inner = inner[part]
+        _as_written(text, inner, last, member.value)
+
+
+class TomlDocument(document.PlainTree):
+    """A TOML document over its text: tomllib's tree, read; its parts,
+    scanned when a change first needs them; its changes, worked out by the
+    functions of the write module over both."""
+
+    show = staticmethod(show)
+    show_all = staticmethod(show_all)
+
+    def __init__(self, format: Format, text: str, tree: dict[str, Any]) -> None:
+        self.format, self.text, self.tree = format, text, tree
+        self._parts: Parts | None = None
+
+    @property
+    def parts(self) -> Parts:
+        if self._parts is None:
+            self._parts = scan(self.text, self.tree)
+        return self._parts
+
+    def current(self, path: Path) -> Value | None:
+        try:
+            data = self.lookup(path)
+        except EditError:
+            return None
+        return Value(data, show(data), collection=_collection(data))
+
+    def parse(self, text: str) -> Value:
+        return write.parse(text)
+
+    def value(self, data: Any) -> Value:
+        return write.value(data)
+
+    def reach(self, path: Path) -> tuple[int, int | None]:
+        return write.reach(self.text, self.parts, path)
+
+    def replace(self, path: Path, value: Value) -> list[Splice]:
+        return write.replace(self.text, self.parts, path, value)
+
+    def append(self, path: Path, value: Value) -> list[Splice]:
+        return write.append(self.text, self.parts, path, value)
+
+    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        return write.insert(self.text, self.parts, path, keys, value)
+
+    def delete(self, path: Path) -> list[Splice]:
+        return write.delete(self.text, self.parts, path)
+
+    def reload(self, text: str) -> TomlDocument:
+        return load(self.format, text)
