@@ -12,6 +12,7 @@ import sys
 
 from props_to_tree import _formats as formats
 from props_to_tree._command import cli
+from props_to_tree._engine import text as texts
 
 
 def main():
@@ -19,7 +20,7 @@ def main():
     file = sys.argv[1]
     kind, guessed = formats.detect(file)
     text, name = cli._read(file)
-    formats.load(kind, formats.split_mark(text)[1], name, guessed)
+    formats.load(kind, texts.split_mark(text)[1], name, guessed)
     os._exit(0)  # as the command ends: without the interpreter's teardown
 
 

@@ -12,6 +12,7 @@ import warnings
 
 from props_to_tree import _formats as formats
 from props_to_tree._engine import listing, matches, paths
+from props_to_tree._engine import text as texts
 from props_to_tree._engine.changes import Change, Editor
 from props_to_tree._engine.errors import (
     ChangeError,
@@ -27,7 +28,6 @@ if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._engine.document import Document as Engine
-    from props_to_tree._engine.text import Changed
 
 __all__ = [
     "ChangeError",
@@ -96,14 +96,14 @@ class Document:
         warn: Callable[[str], None] | None,
     ) -> None:
         self.format = format
-        self._mark, body = formats.split_mark(text)
+        mark, body = texts.split_mark(text)
         self._warn = warn
         try:
             engine = formats.load(format, body, source, guessed)
         except EditError as exc:
             raise self._worded(exc) from None
         self._said: list[str] = []
-        self._editor = Editor(engine, self._said.append)
+        self._editor = Editor(engine, self._said.append, mark)
         self._create = create
 
     # --- reading --------------------------------------------------------------
@@ -111,7 +111,7 @@ class Document:
     @property
     def text(self) -> str:
         """The document's text, with every change so far made."""
-        return self._mark + self._editor.document.text
+        return self._editor.text
 
     @property
     def data(self) -> Any:
@@ -213,23 +213,13 @@ class Document:
     def _engine(self) -> Engine:
         return self._editor.document
 
-    @property
-    def _changed(self) -> list[Changed]:
-        """What differs from the text as read: (start, end) there and in the
-        text now, counting from the text's start, its byte-order mark too."""
-        shift = len(self._mark)
-        return [
-            (a + shift, b + shift, c + shift, d + shift)
-            for a, b, c, d in self._editor.changed
-        ]
-
     def _creating(self, create: bool | None) -> bool:
         return self._create if create is None else create
 
     def _set(self, path: str, value: Any, create: bool | None) -> None:
         pattern = _parsed(path)
         try:
-            made = self._editor._document.value(value)
+            made = self._engine.value(value)
         except (TypeError, ValueError) as exc:
             kind = TypeError if isinstance(exc, TypeError) else ValueError
             raise kind(f"cannot write {path!r}: {exc}") from None
@@ -270,26 +260,6 @@ class Document:
         if self._warn is not None:
             return error
         return error.worded(HINTS)
-
-    def _replayed(self, text: str, source: str) -> Document:
-        """This document's changes made anew on `text`, what another program
-        saved meanwhile, each at the place it was made at; ConflictError
-        where another program changed that place too."""
-        try:
-            again = Document._read(
-                text, self.format, source, create=self._create, warn=_quiet
-            )
-        except DocumentError as exc:  # what the other program saved
-            said = str(exc).removeprefix(f"{source}: ")
-            raise ConflictError(
-                f"{source}: another program saved it meanwhile, and what it "
-                f"saved does not read: {said}; nothing written"
-            ) from None
-        try:
-            again._editor.replay(self._editor.made)
-        except ConflictError as exc:
-            raise exc.prefixed(f"{source}: ").suffixed(": nothing written") from None
-        return again
 
     def _places(
         self, path: str, *, one: bool = False, none: bool = False
@@ -335,10 +305,6 @@ HINTS = {
     "delete": " (delete() removes a key)",
     "format": ": format= names its format",
 }
-
-
-def _quiet(message: str) -> None:
-    pass  # a replay's warnings were said when the changes were first made
 
 
 def _parsed(path: str) -> paths.Pattern:
@@ -403,7 +369,7 @@ def edit(
                 now, new = text, document.text
             else:  # another program saved the file: the changes made again
                 now = formats.read(functools.partial(os.read, held.fd), name)
-                new = document._replayed(now, name).text
+                new = document._editor.replayed(now, name).text
             return None if new == now else formats.encoded(new, name)
 
         held.commit(make)

@@ -672,7 +672,7 @@ _NUMBER_WORD = re.compile(r"[-+.\w]+")
 
 
 def numbers_as_written(case: Case) -> None:
-    from props_to_tree._formats.yaml.values import _plain_value
+    from props_to_tree._formats.yaml.values import plain_value
 
     document = _load(case.fmt, case.text, "file", written=True)
     found, values = leaves(document.tree)
@@ -681,8 +681,8 @@ def numbers_as_written(case: Case) -> None:
     for where, value, text in zip(found, values, shown, strict=True):
         if case.fmt == "yaml":  # the listing's tree holds the values as shown
             plain = isinstance(value, str) and value[:1] not in "\"'!"
-            number = plain and isinstance(_plain_value(value), int | float)
-            number = number and not isinstance(_plain_value(value), bool)
+            number = plain and isinstance(plain_value(value), int | float)
+            number = number and not isinstance(plain_value(value), bool)
         else:
             number = isinstance(value, int | float) and not isinstance(value, bool)
         if number and text not in words:

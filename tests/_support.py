@@ -17,6 +17,7 @@ import props_to_tree
 from props_to_tree import _listing
 from props_to_tree import _props_to_tree as ext
 from props_to_tree._engine import listing, paths
+from props_to_tree._engine import text as texts
 from props_to_tree._formats.json import document as json_format
 from props_to_tree._formats.toml import values as toml_format
 
@@ -277,7 +278,7 @@ def native_listing(tree: Any, fmt: str, size: int = listing.NATIVE_CHUNK) -> str
             tree,
             FORMATS[fmt].show,
             paths.key_text,
-            paths._cache,
+            paths.key_texts,
             _listing.TOML if fmt == "toml" else _listing.JSON,
             size,
         )
@@ -294,7 +295,7 @@ def bytes_listing(text: str | bytes, size: int = listing.NATIVE_CHUNK) -> str | 
     bytes, `size` bytes a chunk or so, each whole lines; None where it
     leaves the text to be read first."""
     data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
-    chunks = _listing.json_chunks(data, paths.key_text, paths._cache, size)
+    chunks = _listing.json_chunks(data, paths.key_text, paths.key_texts, size)
     if chunks is None:
         return None
     made = list(chunks)
@@ -310,7 +311,7 @@ def read_listing(text: str | bytes) -> str:
 
     if isinstance(text, bytes):
         text = formats.decoded(text, "text")
-    document = formats.load("json", formats.split_mark(text)[1], written=True)
+    document = formats.load("json", texts.split_mark(text)[1], written=True)
     found = listing.leaves(document.tree)
     shown = "".join(listing.render(*found, document.show_all))
     return shown.encode("utf-8", "backslashreplace").decode("utf-8")
@@ -366,6 +367,8 @@ def made_through_the_api(fmt: str, document: str, args: list[str]) -> str:
             if flag == "--set":
                 path, value = paths.split_assignment(next(flags))
                 doc.set_text(paths.show(path), value)
+            elif flag == "--apply":  # the listing's text itself, not a file
+                doc.apply(next(flags))
             else:
                 doc.delete(next(flags))
     return doc.text

@@ -34,7 +34,7 @@ def listed(tree: dict[str, Any]) -> str:
     from props_to_tree._engine import paths
 
     chunks = _listing.Chunks(
-        tree, str, paths.key_text, paths._cache, _listing.JSON, 4096
+        tree, str, paths.key_text, paths.key_texts, _listing.JSON, 4096
     )
     assert_type(next(chunks), str)
     return "".join(chunks)

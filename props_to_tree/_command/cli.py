@@ -13,6 +13,7 @@ import sys
 from props_to_tree import __version__
 from props_to_tree import _formats as formats
 from props_to_tree._engine import paths
+from props_to_tree._engine import text as texts
 from props_to_tree._engine.errors import (
     ConflictError,
     DocumentError,
@@ -31,8 +32,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterator, Sequence
     from typing import Any, NoReturn
 
-    from props_to_tree._api import Document
-    from props_to_tree._engine.changes import Change
+    from props_to_tree._engine.changes import Change, Editor
 
 PROG = "props-to-tree"
 
@@ -353,7 +353,7 @@ def _run(args: argparse.Namespace) -> int:
             if document.text != text:
                 _emit(
                     _painted(
-                        args, diff.unified(text, document.text, document._changed, file)
+                        args, diff.unified(text, document.text, document.changed, file)
                     )
                 )
         return 0
@@ -366,7 +366,7 @@ def _run(args: argparse.Namespace) -> int:
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
     diffs: dict[str, str] = {}
-    documents: dict[str, Document] = {}  # each file's as first made
+    documents: dict[str, Editor] = {}  # each file's as first made
 
     def change(fd: int, file: str) -> bytes | None:
         try:
@@ -381,12 +381,12 @@ def _run(args: argparse.Namespace) -> int:
                 args, file, text, file, changes, warnings
             )[1]
         else:  # another program saved it: each change made again where it was
-            document = first._replayed(text, file)
+            document = first.replayed(text, file)
         output = document.text
         if output == text:
             return None
         if args.diff:
-            diffs[file] = diff.unified(text, output, document._changed, file)
+            diffs[file] = diff.unified(text, output, document.changed, file)
         return formats.encoded(output, file)
 
     try:
@@ -493,7 +493,7 @@ def _shown(
             return native
     text = formats.decoded(data, name)
     try:
-        body = formats.split_mark(text)[1]
+        body = texts.split_mark(text)[1]
         document = formats.load(kind, body, name, guessed, written=True)
         found = [get(document, path, args.paint) for path in wanted]
         if not wanted:
@@ -518,17 +518,19 @@ def _edited(
     name: str,
     changes: list[Change],
     warnings: list[str],
-) -> tuple[str, Document]:
-    """`text` as read, and the document the changes make of it; their
-    warnings go to `warnings`, for the run to say once it has not failed."""
-    from props_to_tree._api import Document
+) -> tuple[str, Editor]:
+    """`text` as read, and the editor of the document the changes make of
+    it; their warnings go to `warnings`, for the run to say once it has not
+    failed."""
+    from props_to_tree._engine.changes import Editor
 
     kind, guessed = formats.detect(file, args.format)
     several = len(args.files) > 1
     said: list[str] = []
     try:
-        document = Document._read(text, kind, name, guessed, warn=said.append)
-        document._make(changes)
+        mark, body = texts.split_mark(text)
+        document = Editor(formats.load(kind, body, name, guessed), said.append, mark)
+        document.make(changes)
         if document.text != text:
             formats.encoded(document.text, name)
     except EditError as exc:

@@ -11,6 +11,7 @@ place is not written at all, so a listing applied back changes nothing.
 
 from __future__ import annotations
 
+import contextlib
 import json
 
 from props_to_tree._engine import matches, paths
@@ -114,13 +115,13 @@ class Editor:
     place its path matches, or, failing anywhere, nowhere."""
 
     def __init__(
-        self,
-        document: Document,
-        warn: Callable[[str], None],
+        self, document: Document, warn: Callable[[str], None], mark: str = ""
     ) -> None:
         self._document = document
+        self.mark = mark  # a byte-order mark before the document, kept
         self._warn = warn
         self._read = document  # as read: what a listing's lines are held to
+        self._listed: Document | None = None  # as read, its numbers as written
         self._warned: set[object] = set()
         # Splices planned and not yet made, and the paths whose text they
         # change: changes that do not meet are spliced together.
@@ -138,9 +139,21 @@ class Editor:
         return self._document
 
     @property
+    def text(self) -> str:
+        """The text with every change so far made, its mark too."""
+        return self.mark + self.document.text
+
+    @property
     def changed(self) -> list[Changed]:
+        """What differs from the text as read: (start, end) there and in
+        `text` now, its mark counted."""
         self.flush()
-        return self._changed
+        shift = len(self.mark)
+        if not shift:
+            return self._changed
+        return [
+            (a + shift, b + shift, c + shift, d + shift) for a, b, c, d in self._changed
+        ]
 
     def apply(self, changes: Iterable[Change]) -> bool:
         """Makes every change in order; True if any changed the text."""
@@ -184,6 +197,31 @@ class Editor:
         (self._document, self._pending, self._touched) = was[:3]
         self._changed, self._warned = was[3:5]
         del self.made[was[5] :]
+
+    def replayed(self, text: str, source: str) -> Editor:
+        """An editor of `text`, what another program saved meanwhile, with
+        this one's changes made again there, each at the place it was made
+        at; ConflictError, naming `source`, where the other program changed
+        such a place too or saved what does not read."""
+        mark, body = texts.split_mark(text)
+        said = ""
+        try:
+            document = self._read.format.load(body)
+        except EditError as exc:
+            said = str(exc)
+        except RecursionError:
+            said = "it is nested too deeply"
+        if said:
+            raise ConflictError(
+                f"{source}: another program saved it meanwhile, and what it "
+                f"saved does not read: {said}; nothing written"
+            )
+        again = Editor(document, _quiet, mark)
+        try:
+            again.replay(self.made)
+        except ConflictError as exc:
+            raise exc.prefixed(f"{source}: ").suffixed(": nothing written") from None
+        return again
 
     def replay(self, made: list[Made]) -> None:
         """Makes again, on this editor's document, the changes `made`
@@ -286,6 +324,19 @@ class Editor:
                 f"{len(places):,} matches: {named}"
             )
 
+    def _as_listed(self, path: Path) -> str | None:
+        """What a listing of the document as read shows at `path`, a scalar
+        or an empty list or table, as written; None where it shows no line."""
+        if self._listed is None:
+            self._listed = self._read.format.load(self._read.text, True)
+        try:
+            node = self._listed.lookup(path)
+        except EditError:
+            return None
+        if isinstance(node, dict | list) and node:
+            return None
+        return self._listed.show_all([node])[0]
+
     @staticmethod
     def _stale(path: Path, touched: list[Path]) -> bool:
         """Whether the document must show the changes that touched paths
@@ -361,21 +412,28 @@ class Editor:
             except EditError as exc:
                 raise exc.prefixed(f"{change.origin}: ") from None
         old = document.current(path)
-        if change.listed:
-            # The line of a value that a listing shows at several paths
-            # (through aliases or merge keys) changes it only if edited: the
-            # lines of its other paths, left as they were, are no changes.
-            read = self._read.current(path) if self._read is not document else old
-            if read is not None and read.shown == value.shown:
-                return [], path, None, None
+        if change.listed and change.text == self._as_listed(path):
+            # A listing's line left as it was listed is no change: of the
+            # lines that show a value at several paths (through aliases or
+            # merge keys), the others would put the old value back.
+            return [], path, None, None
         if old is not None and (
             old.shown == value.shown
             or (change.data is not NO_DATA and same(document.data(path), change.data))
         ):
             # Shown alike, or equal as Python data, kind too: a tagged
-            # scalar (`!Ref x`) read and set back stays as it is.
-            kept = self._made(Made(change, self._concrete(path), old.shown, old.shown))
-            return [], path, None, kept
+            # scalar (`!Ref x`) read and set back stays as it is.  But a
+            # scalar typed otherwise than it is written (`1.1` for `1.10`, a
+            # time to the nanosecond that reads the same to the microsecond)
+            # is written as typed.
+            splices = []
+            if change.data is NO_DATA and not value.collection:
+                # Not to be written (a merge key's), it stays, as the same.
+                with contextlib.suppress(EditError):
+                    splices = write(document, path, value, change.create)
+            if texts.apply(document.text, splices) == document.text:
+                made = Made(change, self._concrete(path), old.shown, old.shown)
+                return [], path, None, self._made(made)
         if value.refused:
             raise ChangeError(f"{change.origin}: {value.refused}")
         typed = change.text or ""
@@ -555,6 +613,10 @@ def _changed_kind(change: Change, path: Path, old: Value, value: Value) -> str |
         return said
     keep = "pass a str" if python else f"write '{_quoted(typed)}'"
     return f"{said}; {keep} to keep a string"
+
+
+def _quiet(message: str) -> None:
+    pass  # a replay's warnings were said when the changes were first made
 
 
 def _moved(path: Path, moved: dict[tuple[Segment, ...], int]) -> Path:

@@ -350,6 +350,16 @@ class PlainTree:
     tree: Any
     streamed = None  # no stream: a selector at the start picks the top list's items
 
+    def show(self, value: Any) -> str:
+        raise NotImplementedError  # the format's own
+
+    def current(self, path: Path) -> Value | None:
+        try:
+            data = self.lookup(path)
+        except PathError:
+            return None
+        return Value(data, self.show(data), collection=collection(data))
+
     def lookup(self, path: Path) -> Any:
         return find(self.tree, path)
 

@@ -35,7 +35,7 @@ def lines(document: Reading, paint: Any = None) -> Iterator[str]:
 
     spelled = {"json": _listing.JSON, "toml": _listing.TOML}[spelling]
     return _listing.Chunks(
-        tree, document.show, paths.key_text, paths._cache, spelled, NATIVE_CHUNK
+        tree, document.show, paths.key_text, paths.key_texts, spelled, NATIVE_CHUNK
     )
 
 
@@ -47,7 +47,7 @@ def json_lines(data: bytes) -> Iterator[bytes] | None:
     deeper than the recursion limit): its tree's listing is `lines`'s."""
     from props_to_tree import _listing  # only a listing loads it
 
-    return _listing.json_chunks(data, paths.key_text, paths._cache, NATIVE_CHUNK)
+    return _listing.json_chunks(data, paths.key_text, paths.key_texts, NATIVE_CHUNK)
 
 
 def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
@@ -57,7 +57,7 @@ def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
     found: list[str] = []
     values: list[Any] = []
     add_path, add_value = found.append, values.append
-    cached, key_text = paths._cache.get, paths.key_text
+    cached, key_text = paths.key_texts.get, paths.key_text
 
     def walk(node: Any, prefix: str) -> None:
         if not node:

@@ -35,7 +35,9 @@ _SUB_SEGMENT = (
 )
 _BEFORE_VALUE = r" *="
 _SURROGATE = "[\ud800-\udfff]"
-_cache: dict[str, str] = {}
+# Each key as a path shows it, by key: a listing shows the same keys again and
+# again, and the native walks fill it too.
+key_texts: dict[str, str] = {}
 
 
 class Condition:
@@ -136,7 +138,7 @@ def _bare(key: str) -> bool:
 
 def key_text(key: str) -> str:
     """A key as it follows the path before it: ".key" or '["key"]'."""
-    found = _cache.get(key)
+    found = key_texts.get(key)
     if found is None:
         if _bare(key):
             found = "." + key
@@ -147,7 +149,7 @@ def key_text(key: str) -> str:
             quoted = json.dumps(key, ensure_ascii=False)
             escape = lambda m: f"\\u{ord(m[0]):04x}"  # noqa: E731
             found = "[" + re.sub(_SURROGATE, escape, quoted) + "]"
-        _cache[key] = found
+        key_texts[key] = found
     return found
 
 

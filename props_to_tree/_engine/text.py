@@ -16,6 +16,16 @@ if TYPE_CHECKING:
     Changed = tuple[int, int, int, int]  # first start, end; current start, end
 
 
+BOM = "\ufeff"
+
+
+def split_mark(text: str) -> tuple[str, str]:
+    """A byte-order mark, which is no part of the document and is kept, and
+    the text after it."""
+    mark = BOM if text.startswith(BOM) else ""
+    return mark, text[len(mark) :]
+
+
 class Splice:
     """Replace text[start:end] by `text`.  `gap`, where set, is the run of
     spaces between the end of the value and a comment on the same line: it

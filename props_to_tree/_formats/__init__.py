@@ -16,7 +16,6 @@ if TYPE_CHECKING:
 
 CHUNK = 1 << 20
 MAX_SIZE = 1 << 30  # bytes of input: 1 GiB
-BOM = "\ufeff"
 
 # The formats, a line each: the package whose FORMAT declares it (another
 # name after ":" where a package declares two).  Each package's __init__ is
@@ -107,13 +106,6 @@ def load(
     except RecursionError:
         where = f"{source} is" if source else "the document is"
         raise DocumentError(f"{where} nested too deeply") from None
-
-
-def split_mark(text: str) -> tuple[str, str]:
-    """A byte-order mark, which is no part of the document and is kept, and
-    the text after it."""
-    mark = BOM if text.startswith(BOM) else ""
-    return mark, text[len(mark) :]
 
 
 def read(

@@ -23,7 +23,7 @@ from hypothesis import strategies as st
 
 from props_to_tree import _listing
 from props_to_tree._engine.listing import parse
-from props_to_tree._engine.paths import _cache, key_text
+from props_to_tree._engine.paths import key_text, key_texts
 
 
 class Int(int):
@@ -140,7 +140,7 @@ def test_a_chunk_of_ascii_ends_before_a_wider_line():
     tree = {f"k{i}": "x" * 20 for i in range(2000)}
     for key, wide in (("k500", "é"), ("k501", "ā"), ("k1500", "😀")):
         tree[key] = wide
-    chunks = list(_listing.Chunks(tree, str, key_text, _cache, _listing.JSON, 4096))
+    chunks = list(_listing.Chunks(tree, str, key_text, key_texts, _listing.JSON, 4096))
     assert "".join(chunks) == python_listing(tree, "json")
     assert len(chunks) > 6
     line = max(map(len, python_listing(tree, "json").splitlines(True)))

@@ -6,6 +6,16 @@ from _support import PACKAGES, edited_alone
 
 # (format, document, the command's arguments, the document after them): exactly.
 LAYOUTS = [
+    # A number typed otherwise than it is written is written as typed; a
+    # listing's line left as listed is no change.
+    ("json", '{"a": 1.10}', ["--set", "a=1.1"], '{"a": 1.1}'),
+    (
+        "json",
+        '{"a": 1.10, "b": 1}',
+        ["--apply", "a = 1.10\nb = 2"],
+        '{"a": 1.10, "b": 2}',
+    ),
+    ("json", '{"a": 1.10}', ["--apply", "a = 1.1"], '{"a": 1.1}'),
     # JSON: the value's text alone changes, in the file's own layout.
     (
         "json",

@@ -179,7 +179,7 @@ def test_a_diff_applied_gives_the_changed_text(layout, data):
     except props_to_tree.PathError:
         return  # a deleted key set again below it
     new = document.text
-    assert _patched(text, diff.unified(text, new, document._changed, "f")) == new
+    assert _patched(text, diff.unified(text, new, document._editor.changed, "f")) == new
 
 
 # --- the native listing's failure paths ------------------------------------

@@ -9,6 +9,20 @@ LAYOUTS = [
     ("toml", 'k = "x"\n', ["--set", 'k="a" # c'], 'k = "\\"a\\" # c"\n'),
     ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
     ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
+    # Times that read the same to the microsecond, and differ after it.
+    (
+        "toml",
+        "a = 07:32:00.1234567\n",
+        ["--set", "a=07:32:00.1234568"],
+        "a = 07:32:00.1234568\n",
+    ),
+    # Listed otherwise than written, a date applied back is left alone.
+    (
+        "toml",
+        "d = 1979-05-27T07:32:00Z\n",
+        ["--apply", "d = 1979-05-27T07:32:00+00:00"],
+        "d = 1979-05-27T07:32:00Z\n",
+    ),
     # White space at an end makes a string of what would be no value.
     ("toml", "a = 1\n", ["--set", "a=null "], 'a = "null "\n'),
     # A one-line collection that loses its one member is written empty.

@@ -257,13 +257,7 @@ class JsonDocument(document.PlainTree):
         return self.parse(_lone_escaped(text))
 
     def current(self, path: Path) -> Value | None:
-        try:
-            data = self.lookup(path)
-        except EditError:
-            return None
-        if self._empty and not path:
-            return None
-        return Value(data, show(data), collection=_collection(data))
+        return None if self._empty and not path else super().current(path)
 
     def reach(self, path: Path) -> tuple[int, int | None]:
         """How many segments of `path` are there, and how many members the

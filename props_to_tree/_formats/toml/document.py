@@ -8,8 +8,7 @@ import tomllib
 
 from props_to_tree._engine import document
 from props_to_tree._engine.document import Value, written_float, written_int
-from props_to_tree._engine.document import collection as _collection
-from props_to_tree._engine.errors import DocumentError, EditError
+from props_to_tree._engine.errors import DocumentError
 from props_to_tree._formats.toml import write
 from props_to_tree._formats.toml.scan import LIMIT, scan, too_deep
 from props_to_tree._formats.toml.values import show, show_all
@@ -88,13 +87,6 @@ class TomlDocument(document.PlainTree):
         if self._parts is None:
             self._parts = scan(self.text, self.tree)
         return self._parts
-
-    def current(self, path: Path) -> Value | None:
-        try:
-            data = self.lookup(path)
-        except EditError:
-            return None
-        return Value(data, show(data), collection=_collection(data))
 
     def parse(self, text: str) -> Value:
         return write.parse(text)

@@ -6,32 +6,35 @@ from __future__ import annotations
 import yaml as pyyaml
 
 from props_to_tree._engine.errors import ChangeError, DocumentError
-from props_to_tree._formats.yaml.spans import _Slot
+from props_to_tree._formats.yaml import write
+from props_to_tree._formats.yaml.spans import Spans
 from props_to_tree._formats.yaml.values import (
+    Loader,
     Mapping,
     Sequence,
-    _empty,
-    _is_merge,
-    _Loader,
-    _problem,
+    is_empty,
+    is_merge,
+    problem_of,
 )
-from props_to_tree._formats.yaml.write import Writer
+from props_to_tree._formats.yaml.view import View
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._engine.document import Format
+    from props_to_tree._engine.document import Format, Value
+    from props_to_tree._engine.paths import Path
+    from props_to_tree._engine.text import Splice
 
 
 def load(format: Format, text: str, written: bool = False) -> YamlDocument:
     """The document in `text`; its numbers always show as written."""
     try:
-        documents = list(pyyaml.compose_all(text, Loader=_Loader))
+        documents = list(pyyaml.compose_all(text, Loader=Loader))
     except pyyaml.YAMLError as exc:
         mark = getattr(exc, "problem_mark", None)
         line, column = (mark.line + 1, mark.column + 1) if mark else (None, None)
-        problem = _problem(exc, text)
+        problem = problem_of(exc, text)
         raise DocumentError(
             f"not valid {format.title}: {problem}",
             line,
@@ -39,24 +42,78 @@ def load(format: Format, text: str, written: bool = False) -> YamlDocument:
             problem.rpartition(" (line ")[0] if mark else problem,
         ) from None
     # Nothing, or comments alone, between two "---" is no document.
-    documents = [d for d in documents if not _empty(d)]
+    documents = [d for d in documents if not is_empty(d)]
     root = documents[0] if len(documents) == 1 else documents or None
     return YamlDocument(format, text, root)
 
 
-class YamlDocument(Writer):
-    """A YAML document over its text: its spans, its view, its changes."""
+class YamlDocument:
+    """A YAML document over its text: libyaml's nodes and where each is
+    written (its spans), read through its view, changed by the write
+    module's functions over the spans."""
+
+    show = staticmethod(View.show)
+    show_all = staticmethod(View.show_all)
 
     def __init__(self, format: Format, text: str, root: Any) -> None:
-        self.format = format
-        self.text = text
+        self.format, self.text = format, text
         self.root = root  # a node, a list of documents' nodes, or None
-        self._tree: Any = None
-        # By id: the nodes live as long as this document.
-        self._keys: dict[int, dict[str, int]] = {}
-        self._slots: dict[int, list[_Slot]] = {}
-        self._sizes: dict[int, int] = {}
-        self._open: set[int] = set()
+        self.spans = Spans(text, root)
+        self.view = View(self.spans)
+
+    # --- reading: the view's ---------------------------------------------------
+
+    @property
+    def tree(self) -> Any:
+        return self.view.tree
+
+    @property
+    def streamed(self) -> int | None:
+        return self.view.streamed
+
+    def lookup(self, path: Path) -> Any:
+        return self.view.lookup(path)
+
+    def data(self, path: Path) -> Any:
+        return self.view.data(path)
+
+    def members(self, path: Path) -> list[str] | int | None:
+        return self.view.members(path)
+
+    def current(self, path: Path) -> Value | None:
+        return self.view.current(path)
+
+    def place(self, path: Path) -> object:
+        return self.view.place(path)
+
+    def shared(self, path: Path, whole: bool) -> tuple[object, str] | None:
+        return self.view.shared(path, whole)
+
+    # --- changing: splices worked out from the spans ----------------------------
+
+    def parse(self, text: str) -> Value:
+        return write.parse(self.text, text)
+
+    def value(self, data: Any) -> Value:
+        return write.value(self.text, data)
+
+    def reach(self, path: Path) -> tuple[int, int | None]:
+        return write.reach(self.text, self.spans, path)
+
+    def replace(self, path: Path, value: Value) -> list[Splice]:
+        return write.replace(self.text, self.spans, path, value)
+
+    def append(self, path: Path, value: Value) -> list[Splice]:
+        return write.append(self.text, self.spans, path, value)
+
+    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        return write.insert(self.text, self.spans, path, keys, value)
+
+    def delete(self, path: Path) -> list[Splice]:
+        return write.delete(self.text, self.spans, path, self._reread)
+
+    def _reread(self, text: str) -> Spans:
+        return self.reload(text).spans
 
     def reload(self, text: str) -> YamlDocument:
         new = load(self.format, text)
@@ -79,7 +136,7 @@ class YamlDocument(Writer):
             if isinstance(node, Mapping):
                 for key, value in node.value:
                     items = value.value if isinstance(value, Sequence) else [value]
-                    if _is_merge(key) and not all(
+                    if is_merge(key) and not all(
                         isinstance(item, Mapping) for item in items
                     ):
                         bad += 1

@@ -13,14 +13,14 @@ from props_to_tree._engine.errors import (
     PathError,
 )
 from props_to_tree._formats.yaml.values import (
-    _PROPERTIES,
+    PROPERTIES,
     Mapping,
     Scalar,
     Sequence,
-    _key,
-    _merged,
-    _plain_value,
-    _scalar,
+    merged_mappings,
+    node_key,
+    plain_value,
+    scalar_data,
 )
 
 TYPE_CHECKING = False
@@ -40,7 +40,7 @@ _TO_DASH = r"(?:\s|#[^\n]*)*-"
 _TO_ITEM = r"(?:[\s,]|#[^\n]*)*"
 
 
-class _Slot:
+class Slot:
     """A member of a mapping, list or stream: its key node (None for an
     item), its value node, where the member starts (its key, or its item's
     dash), and where its value is written: an alias's own text for an alias,
@@ -67,7 +67,7 @@ class _Slot:
         self.alias = alias
 
 
-def _mapping_indent(text: str) -> int:
+def mapping_indent(text: str) -> int:
     """How far the first nested mapping is indented under its key."""
     above: int | None = None
     for line in text.splitlines():
@@ -82,19 +82,19 @@ def _mapping_indent(text: str) -> int:
     return 2
 
 
-def _last_string(nodes: list[Any]) -> Any:
+def last_string(nodes: list[Any]) -> Any:
     """The last of `nodes` that is a string written plain or in quotes."""
     for node in reversed(nodes):
         if not isinstance(node, Scalar) or node.tag:
             continue
         if node.style in ("'", '"') or (
-            node.style in ("", None) and type(_plain_value(node.value)) is str
+            node.style in ("", None) and type(plain_value(node.value)) is str
         ):
             return node
     return None
 
 
-def _key_start(text: str, key: Any) -> int:
+def key_start(text: str, key: Any) -> int:
     """Where a mapping's member starts: its key, or the "?" before it."""
     at = int(key.start_mark.index)
     line = texts.line_start(text, at)
@@ -105,24 +105,27 @@ def _key_start(text: str, key: Any) -> int:
 
 
 class Spans:
-    """The places in the text of a document's nodes, found once each."""
+    """The places in the text of a document's nodes, found once each: the
+    parts of a YAML document that its view and its changes work from."""
 
-    text: str
-    root: Any  # a node, a list of documents' nodes, or None
-    _keys: dict[int, dict[str, int]]
-    _slots: dict[int, list[_Slot]]
+    def __init__(self, text: str, root: Any) -> None:
+        self.text = text
+        self.root = root  # a node, a list of documents' nodes, or None
+        # By id: the nodes live as long as the document.
+        self._keys: dict[int, dict[str, int]] = {}
+        self._slots: dict[int, list[Slot]] = {}
 
-    def _pair(self, mapping: Any, key: str) -> int | None:
+    def pair(self, mapping: Any, key: str) -> int | None:
         """The index of `key` among the mapping's own pairs (the last)."""
         keys = self._keys.get(id(mapping))
         if keys is None:
             pairs = enumerate(mapping.value)
             keys = self._keys[id(mapping)] = {
-                _key(self.text, k): i for i, (k, _) in pairs
+                node_key(self.text, k): i for i, (k, _) in pairs
             }
         return keys.get(key)
 
-    def _members(self, node: Any) -> list[_Slot]:
+    def members(self, node: Any) -> list[Slot]:
         """The members of a mapping, list or stream, with their places."""
         found = self._slots.get(id(node))
         if found is not None:
@@ -130,20 +133,20 @@ class Spans:
         text, slots = self.text, []
         if isinstance(node, list):  # a stream's documents
             slots = [
-                _Slot(
-                    None, d, d.start_mark.index, d.start_mark.index, self._end(d), False
+                Slot(
+                    None, d, d.start_mark.index, d.start_mark.index, self.end(d), False
                 )
                 for d in node
             ]
         elif isinstance(node, Mapping):
             for key, value in node.value:
                 start, end, alias = self._value_span(key, value)
-                member = _key_start(text, key)
+                member = key_start(text, key)
                 slots.append(
-                    _Slot(key, value, member, start, end, alias, node.flow_style)
+                    Slot(key, value, member, start, end, alias, node.flow_style)
                 )
         else:
-            at = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+            at = re.compile(PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
             at += 1 if node.flow_style else 0
             for item in node.value:
                 if node.flow_style:
@@ -160,15 +163,15 @@ class Spans:
                     assert found_alias is not None, "an alias is where its item is"
                     start, end = found_alias.span(1)
                 else:
-                    start, end = item.start_mark.index, self._end(item)
+                    start, end = item.start_mark.index, self.end(item)
                 slots.append(
-                    _Slot(None, item, begin, start, end, alias, node.flow_style)
+                    Slot(None, item, begin, start, end, alias, node.flow_style)
                 )
                 at = end
         self._slots[id(node)] = slots
         return slots
 
-    def _end(self, node: Any) -> int:
+    def end(self, node: Any) -> int:
         if isinstance(node, Scalar):
             if node.style in ("|", ">"):
                 return self._block_end(node)
@@ -181,7 +184,7 @@ class Spans:
             return self._value_span(*node.value[-1])[1]
         last, dash = node.value[-1], self._last_dash(node)
         if last.start_mark.index > dash:
-            return self._end(last)
+            return self.end(last)
         found = re.compile(_ALIAS).match(self.text, dash + 1)
         assert found is not None, "an alias is where its item is"
         return found.end(1)
@@ -191,7 +194,7 @@ class Spans:
         keeps its line breaks (`|+`), the start of its last blank line."""
         text, limit = self.text, int(node.end_mark.index)
         end = len(text[:limit].rstrip())
-        header = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        header = re.compile(PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
         if "+" in re.compile(r"[|>][-+0-9]*").match(text, header)[0]:  # type: ignore[index]
             last = text.rfind("\n", end, limit)
             before = text.rfind("\n", end, last)
@@ -206,7 +209,7 @@ class Spans:
             found = re.compile(_ALIAS).match(self.text, at)
             assert found is not None, "an alias follows its key"
             return found.start(1), found.end(1), True
-        start, end = value.start_mark.index, self._end(value)
+        start, end = value.start_mark.index, self.end(value)
         if start == end and ":" not in self.text[at:start]:
             return at, at, False  # "? key" with no ":": no value is written
         return start, end, False
@@ -215,7 +218,7 @@ class Spans:
         """The dash of a block list's last item: the last "-" at the column
         of its first, which is the first thing on its line."""
         text = self.text
-        first = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        first = re.compile(PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
         column = first - texts.line_start(text, first)
         end = node.end_mark.index
         while (found := text.rfind("\n" + " " * column + "-", first, end)) >= 0:
@@ -225,7 +228,7 @@ class Spans:
             end = found
         return first
 
-    def _find(
+    def find(
         self, path: Path, chain: list[Any] | None = None
     ) -> tuple[Any, int | None, int]:
         """The container that holds the last segment of `path`, the index of
@@ -246,24 +249,24 @@ class Spans:
             else:
                 if not isinstance(node, Mapping):
                     raise PathError(self._blocked(node, path, depth))
-                index = self._pair(node, segment)
+                index = self.pair(node, segment)
                 if index is None and depth < len(path) - 1:
-                    merged = self._from_merge(node, segment)
+                    merged = self.from_merge(node, segment)
                     if merged is not None:
                         node = merged
                         continue
             if depth == len(path) - 1 or index is None:
                 return node, index, depth
-            node = self._members(node)[index].node
+            node = self.members(node)[index].node
         raise AssertionError("an empty path")  # pragma: no cover
 
-    def _from_merge(self, node: Any, key: str) -> Any:
+    def from_merge(self, node: Any, key: str) -> Any:
         """The value of `key` that `node` merges from another mapping."""
-        for merged in _merged(node):
-            found = self._pair(merged, key)
+        for merged in merged_mappings(node):
+            found = self.pair(merged, key)
             if found is not None:
                 return merged.value[found][1]
-            deeper = self._from_merge(merged, key)
+            deeper = self.from_merge(merged, key)
             if deeper is not None:
                 return deeper
         return None
@@ -274,16 +277,16 @@ class Spans:
         elif isinstance(node, list | Sequence):
             data = node if isinstance(node, list) else node.value
         else:
-            data = _scalar(node)
+            data = scalar_data(node)
         return paths.blocked(data, path, depth)
 
-    def _get(self, path: Path) -> Any:
-        node, index, depth = self._find(path)
+    def get(self, path: Path) -> Any:
+        node, index, depth = self.find(path)
         if index is not None and depth == len(path) - 1:
-            return self._members(node)[index].node
+            return self.members(node)[index].node
         last = path[-1]
         if depth == len(path) - 1 and isinstance(last, str) and node is not None:
-            merged = self._from_merge(node, last) if isinstance(node, Mapping) else None
+            merged = self.from_merge(node, last) if isinstance(node, Mapping) else None
             if merged is not None:
                 return merged
         raise PathError(self._missing(node, path[: depth + 1]))
@@ -296,31 +299,31 @@ class Spans:
         )
         return paths.missing(path, count)
 
-    def _holding(self, path: Path, node: Any) -> _Slot:
+    def holding(self, path: Path, node: Any) -> Slot:
         """The member that holds `node`, which `path` leads to: its own, or,
         where `path` reaches it through an alias or a merge, the anchor's."""
-        parent, index, depth = self._find(path)
+        parent, index, depth = self.find(path)
         if index is not None and depth == len(path) - 1:
-            slot = self._members(parent)[index]
+            slot = self.members(parent)[index]
             if slot.node is node and not slot.alias:
                 return slot
         todo: list[Any] = [self.root]
         while todo:  # where the anchor is, then: the first place it stands
             container = todo.pop()
-            for slot in self._members(container):
+            for slot in self.members(container):
                 if slot.node is node and not slot.alias:
                     return slot
                 if isinstance(slot.node, Mapping | Sequence) and not slot.alias:
                     todo.append(slot.node)
         raise AssertionError("a node stands somewhere")  # pragma: no cover
 
-    def _flow(self, node: Any) -> flow.Flow:
+    def flow_of(self, node: Any) -> flow.Flow:
         """A flow collection as members and commas."""
         text = self.text
-        opening = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+        opening = re.compile(PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
         comma = re.compile(r"\s*(?:#[^\n]*\s*)*,")
         members = []
-        for slot in self._members(node):
+        for slot in self.members(node):
             found = comma.match(text, slot.end)
             members.append(
                 flow.Member(

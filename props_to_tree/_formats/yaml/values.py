@@ -23,7 +23,7 @@ Node = pyyaml.Node
 Mapping, Sequence, Scalar = pyyaml.MappingNode, pyyaml.SequenceNode, pyyaml.ScalarNode
 
 
-class _Loader(pyyaml.CBaseLoader):
+class Loader(pyyaml.CBaseLoader):
     def resolve(self, kind: Any, value: Any, implicit: Any) -> str:
         # Left to the reader: an empty tag is an implicit one.
         return ""
@@ -102,7 +102,7 @@ def _plain(text: str, flow: bool = True) -> bool:
     )
 
 
-def _plain_value(text: str) -> Any:
+def plain_value(text: str) -> Any:
     """What a plain scalar reads as."""
     if _NULL.fullmatch(text):
         return None
@@ -154,9 +154,9 @@ def _timestamp(text: str) -> Any:
         return text
 
 
-def _show_str(text: str) -> str:
+def show_str(text: str) -> str:
     # Plain where it reads back as this very string, else double-quoted.
-    if _plain(text) and type(_plain_value(text)) is str:
+    if _plain(text) and type(plain_value(text)) is str:
         return text
     return _quoted(text)
 
@@ -188,30 +188,30 @@ def _show_data(data: Any) -> str:
             return ".nan"
         return (".inf" if data > 0 else "-.inf") if math.isinf(data) else repr(data)
     if isinstance(data, str):
-        return _show_str(data)
+        return show_str(data)
     return str(data.isoformat())
 
 
-def _flow(data: Any) -> str:
+def flow_text(data: Any) -> str:
     """Python data as one YAML flow value; a string plain where every reader
     takes it for a string (`on` is quoted, for YAML 1.1's)."""
     if isinstance(data, list):
-        return "[" + ", ".join(map(_flow, data)) + "]"
+        return "[" + ", ".join(map(flow_text, data)) + "]"
     if isinstance(data, dict):
-        pairs = (f"{_flow(key)}: {_flow(value)}" for key, value in data.items())
+        pairs = (f"{flow_text(key)}: {flow_text(value)}" for key, value in data.items())
         return "{" + ", ".join(pairs) + "}"
     if isinstance(data, str):
-        return _string(data, "", "", None)
+        return write_string(data, "", "", None)
     return _show_data(data)
 
 
-def _core(node: Any) -> Any:
+def core_data(node: Any) -> Any:
     """What a scalar reads as by the core schema, its tag aside but for the
     standard tags of scalars, which say how to read it."""
     text = node.value
     standard = node.tag.startswith("tag:yaml.org,2002:") if node.tag else False
-    if standard and node.tag != _STR:
-        found = _plain_value(text)
+    if standard and node.tag != STR_TAG:
+        found = plain_value(text)
         kind = node.tag.rpartition(":")[2]
         wanted: dict[str, Any] = {"int": int, "float": (int, float), "bool": bool}
         wanted["null"], wanted["timestamp"] = type(None), datetime.date
@@ -222,22 +222,22 @@ def _core(node: Any) -> Any:
         return text
     if node.style not in ("", None) or standard or node.tag == "!":
         return text
-    return _plain_value(text)
+    return plain_value(text)
 
 
-def _scalar(node: Any) -> Any:
+def scalar_data(node: Any) -> Any:
     """What a scalar node reads as, its tag aside."""
-    return _plain_value(node.value) if node.style in ("", None) else node.value
+    return plain_value(node.value) if node.style in ("", None) else node.value
 
 
 # A node's anchor and tag; a verbatim tag (!<...>) may hold commas.
-_PROPERTIES = r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*"
+PROPERTIES = r"(?:(?:!<[^>\s]*>|[&!][^\s,\[\]{}]*)\s+)*"
 
 
 _TAG = r"(?:&\S+\s+)?(!<[^>\s]*>|![^\s,\[\]{}]*)"
 
 
-def _empty(node: Any) -> bool:
+def is_empty(node: Any) -> bool:
     return (
         isinstance(node, Scalar)
         and not node.tag
@@ -247,7 +247,7 @@ def _empty(node: Any) -> bool:
     )
 
 
-def _problem(error: Exception, text: str = "") -> str:
+def problem_of(error: Exception, text: str = "") -> str:
     problem = getattr(error, "problem", None)
     mark = getattr(error, "problem_mark", None)
     if problem is None or mark is None:
@@ -260,45 +260,45 @@ def _problem(error: Exception, text: str = "") -> str:
     return f"{said} (line {mark.line + 1}, column {mark.column + 1})"
 
 
-def _merged(node: Any) -> list[Any]:
+def merged_mappings(node: Any) -> list[Any]:
     """The mappings that a mapping merges (`<<: *base`), nearest first."""
     found: list[Any] = []
     for key, value in node.value:
-        if _is_merge(key):
+        if is_merge(key):
             found += value.value if isinstance(value, Sequence) else [value]
     return [m for m in found if isinstance(m, Mapping)]
 
 
-def _key(text: str, node: Any) -> str:
+def node_key(text: str, node: Any) -> str:
     """A key as its path component: a string as it is, a plain number or
     boolean as written (`0x10`, `yes`), others as shown."""
-    if isinstance(node, Scalar) and (not node.tag or node.tag == _STR):
+    if isinstance(node, Scalar) and (not node.tag or node.tag == STR_TAG):
         return str(node.value) or ("" if node.style else "null")  # "? : x"
-    return _show(text, node)
+    return show_node(text, node)
 
 
-def _show(text: str, node: Any, written: bool = False) -> str:
+def show_node(text: str, node: Any, written: bool = False) -> str:
     """A node as one line of YAML flow syntax; where `written`, as a listing
     shows it, its plain numbers and dates as written (`0x1F`, `1.10`), else
     as what they read as, so that equal values show alike."""
     if isinstance(node, Mapping):
         pairs = (
-            f"{_show(text, k, written)}: {_show(text, v, written)}"
+            f"{show_node(text, k, written)}: {show_node(text, v, written)}"
             for k, v in node.value
         )
         shown = "{" + ", ".join(pairs) + "}"
     elif isinstance(node, Sequence):
-        shown = "[" + ", ".join(_show(text, v, written) for v in node.value) + "]"
+        shown = "[" + ", ".join(show_node(text, v, written) for v in node.value) + "]"
     elif node.tag:  # the tag says what it is: plain wherever it can be
         value = node.value
         shown = value if _plain(value) else _quoted(value)
-        return f"{_tag(text, node)} {shown}"
+        return f"{tag_of(text, node)} {shown}"
     else:
-        data = _scalar(node)
+        data = scalar_data(node)
         if written and node.style in ("", None) and _written(data):
             return str(node.value)
         return _show_data(data)
-    return f"{_tag(text, node)} {shown}" if node.tag else shown
+    return f"{tag_of(text, node)} {shown}" if node.tag else shown
 
 
 def _written(data: Any) -> bool:
@@ -306,17 +306,17 @@ def _written(data: Any) -> bool:
     return isinstance(data, int | float | datetime.date) and not isinstance(data, bool)
 
 
-def _tag(text: str, node: Any) -> str:
+def tag_of(text: str, node: Any) -> str:
     """A node's tag as written."""
     found = re.compile(_TAG).match(text, node.start_mark.index)
     return found.group(1) if found else f"!<{node.tag}>"
 
 
-def _is_merge(key: Any) -> bool:
+def is_merge(key: Any) -> bool:
     return isinstance(key, Scalar) and key.value == "<<" and not key.style
 
 
-def _string(data: str, style: str, text: str, old: Any, flow: bool = True) -> str:
+def write_string(data: str, style: str, text: str, old: Any, flow: bool = True) -> str:
     """A string in `style` (the old value's), where that style can hold it,
     else double-quoted; `flow` if it stands in a flow collection.  A plain
     string that a YAML 1.1 reader takes for something else is quoted too."""
@@ -333,7 +333,7 @@ def _string(data: str, style: str, text: str, old: Any, flow: bool = True) -> st
         )
     if style == "'" and "\n" not in data and data.isprintable():
         return "'" + data.replace("'", "''") + "'"
-    plain = _plain(data, flow) and type(_plain_value(data)) is str
+    plain = _plain(data, flow) and type(plain_value(data)) is str
     if not style and plain and not re.compile(_YAML11).fullmatch(data):
         return data
     escapes = (
@@ -356,12 +356,12 @@ def _blockable(data: str) -> bool:
 _BREAKS = "[\r\n\x85\u2028\u2029]"
 
 
-_STR = "tag:yaml.org,2002:str"
-_NULL_TAG = "tag:yaml.org,2002:null"
+STR_TAG = "tag:yaml.org,2002:str"
+NULL_TAG = "tag:yaml.org,2002:null"
 
 
 # What a scalar tagged with a standard tag is, for the warning of a change.
-_TAGGED_KINDS = {
+TAGGED_KINDS = {
     f"tag:yaml.org,2002:{tag}": kind
     for tag, kind in (
         ("str", "a string"),
@@ -374,10 +374,10 @@ _TAGGED_KINDS = {
 
 
 # A tag among a node's properties, with the space after it.
-_TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
+TAG_TOKEN = r"(?:!<[^>\s]*>|![^\s,\[\]{}]*)(?:\s+|$)"
 
 
-def _one_value(text: str, directives: str = "") -> Any:
+def one_value(text: str, directives: str = "") -> Any:
     """The node of `text` where it is exactly one YAML flow value: nothing
     around it (a comment, a document marker or directive), no
     anchor or alias, no block collection or block scalar, and no line break
@@ -386,8 +386,8 @@ def _one_value(text: str, directives: str = "") -> Any:
     lead = f"{directives}---\n" if directives else ""
     source = lead + text
     try:
-        events: list[Any] = list(pyyaml.parse(source, Loader=_Loader))
-        node = pyyaml.compose(source, Loader=_Loader)
+        events: list[Any] = list(pyyaml.parse(source, Loader=Loader))
+        node = pyyaml.compose(source, Loader=Loader)
     except pyyaml.YAMLError:
         return None
     content = events[2:-2]
@@ -442,11 +442,11 @@ def _shifted(node: Any, by: int, lines: int) -> Any:
 
 # A tag through a named handle of a %TAG directive (`!e!thing`), where a
 # token starts, and the directives that declare them.
-_HANDLE = r"(?:^|(?<=[\s\[{,]))(![0-9A-Za-z-]+!)(?=\S)"
+HANDLE = r"(?:^|(?<=[\s\[{,]))(![0-9A-Za-z-]+!)(?=\S)"
 _DIRECTIVE = r"^%TAG[ \t]+(![0-9A-Za-z-]*!)[ \t]+\S+[^\n]*$"
 
 
-def _handles(text: str) -> dict[str, str]:
+def declared_handles(text: str) -> dict[str, str]:
     """The named tag handles a document's %TAG lines declare, and those
     lines; the first of each, in a stream of several."""
     found: dict[str, str] = {}
@@ -456,7 +456,7 @@ def _handles(text: str) -> dict[str, str]:
     return found
 
 
-def _readable(text: str, node: Any, directives: str = "") -> bool:
+def readable(text: str, node: Any, directives: str = "") -> bool:
     """Whether readers can make what the standard tags in a VALUE say of
     it (`!!int abc` they cannot).  Other tags are the reader's own affair."""
     tags, todo = set(), [node]
@@ -478,13 +478,13 @@ def _readable(text: str, node: Any, directives: str = "") -> bool:
     return True
 
 
-def _collection(node: Any) -> str:
+def collection_of(node: Any) -> str:
     if isinstance(node, Mapping):
         return "a table"
     return "a list" if isinstance(node, Sequence) else ""
 
 
-def _tagged(value: Value) -> bool:
+def is_tagged(value: Value) -> bool:
     """Whether a VALUE was given with a tag of its own."""
     return isinstance(value.data, Node) and bool(value.data.tag)
 

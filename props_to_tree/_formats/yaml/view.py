@@ -12,23 +12,22 @@ from props_to_tree._engine.errors import (
     DocumentError,
     EditError,
 )
-from props_to_tree._formats.yaml.spans import Spans
 from props_to_tree._formats.yaml.values import (
-    _NULL_TAG,
-    _STR,
-    _TAGGED_KINDS,
+    NULL_TAG,
+    STR_TAG,
+    TAGGED_KINDS,
     Mapping,
     Node,
     Scalar,
     Sequence,
-    _collection,
-    _core,
-    _is_merge,
-    _key,
-    _merged,
-    _scalar,
-    _show,
-    _tag,
+    collection_of,
+    core_data,
+    is_merge,
+    merged_mappings,
+    node_key,
+    scalar_data,
+    show_node,
+    tag_of,
 )
 
 TYPE_CHECKING = False
@@ -36,6 +35,7 @@ if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._engine.paths import Path
+    from props_to_tree._formats.yaml.spans import Spans
 
 
 # How many values reached through aliases a listing shows at most.
@@ -43,12 +43,15 @@ ALIASED = 1_000_000
 _ANCHOR = r"(?:![^\s]*\s+)?&([^\s,\[\]{}]+)"
 
 
-class View(Spans):
+class View:
     """What a document holds, read through its spans."""
 
-    _tree: Any
-    _sizes: dict[int, int]
-    _open: set[int]
+    def __init__(self, spans: Spans) -> None:
+        self.spans, self.text, self.root = spans, spans.text, spans.root
+        self._tree: Any = None
+        # By id, as the spans are: sizes found, and the nodes being sized.
+        self._sizes: dict[int, int] = {}
+        self._open: set[int] = set()
 
     # The listing's tree holds values as shown already.
     @staticmethod
@@ -96,7 +99,7 @@ class View(Spans):
             if found is not None:
                 return found
             if isinstance(node, Scalar):
-                return _core(node)
+                return core_data(node)
             if isinstance(node, Sequence):
                 made[id(node)] = items = []
                 items += [data(item) for item in node.value]
@@ -114,7 +117,7 @@ class View(Spans):
         """The node at `path`, where its aliases stand for no more than
         ALIASED values: a few hundred bytes of nested aliases can stand for
         billions of values."""
-        node = self.root if not path else self._get(path)
+        node = self.root if not path else self.spans.get(path)
         if node is None:
             return None
         aliased: dict[int, int] = {}
@@ -146,7 +149,7 @@ class View(Spans):
     def members(self, path: Path) -> list[str] | int | None:
         """The keys of the mapping at `path` as a reader sees them, the
         length of the list or stream there, or None for a scalar."""
-        node = self.root if not path else self._get(path)
+        node = self.root if not path else self.spans.get(path)
         if node is None:
             return []
         if isinstance(node, list | Sequence):
@@ -159,7 +162,7 @@ class View(Spans):
         """What tells the place at `path` from the others: the same member
         of the same node, whichever alias leads there."""
         try:
-            node, index, depth = self._find(path) if path else (None, None, 0)
+            node, index, depth = self.spans.find(path) if path else (None, None, 0)
         except EditError:  # blocked: the change there will say so
             return tuple(path)
         if node is not None and depth == len(path) - 1:
@@ -204,15 +207,15 @@ class View(Spans):
         if isinstance(node, Sequence):
             return [self._view(item) for item in node.value]
         if not isinstance(node, Mapping):
-            return _show(self.text, node, written=True)
+            return show_node(self.text, node, written=True)
         view: dict[str, Any] = {}
         text, merges = self.text, False
         for key, value in node.value:
-            if _is_merge(key):
+            if is_merge(key):
                 merges = True
             else:
-                view[_key(text, key)] = self._view(value)
-        for merged in _merged(node) if merges else ():
+                view[node_key(text, key)] = self._view(value)
+        for merged in merged_mappings(node) if merges else ():
             for key, shown in self._view(merged).items():
                 view.setdefault(key, shown)
         return view
@@ -220,9 +223,9 @@ class View(Spans):
     def _pairs(self, node: Any) -> list[tuple[str, Any]]:
         """A mapping's keys and values as a reader sees them: its own, then
         those it merges that it does not hold itself."""
-        own = {_key(self.text, k): v for k, v in node.value if not _is_merge(k)}
+        own = {node_key(self.text, k): v for k, v in node.value if not is_merge(k)}
         pairs = list(own.items())
-        for merged in _merged(node):
+        for merged in merged_mappings(node):
             for key, value in self._pairs(merged):
                 if key not in own:
                     own[key] = value
@@ -238,10 +241,10 @@ class View(Spans):
         if "*" not in self.text or not path:
             return None  # no alias, no merge: nothing is shared
         chain: list[Any] = []
-        node, index, depth = self._find(path, chain)
+        node, index, depth = self.spans.find(path, chain)
         suffix = path[len(chain) - 1 :]
         if whole and index is not None and depth == len(path) - 1:
-            slot = self._members(node)[index]
+            slot = self.spans.members(node)[index]
             if not slot.alias:
                 chain.append(slot.node)
                 suffix = []
@@ -251,7 +254,7 @@ class View(Spans):
             for each in chain
         )
         merged = any(  # a key found through a merge, the merged node unseen
-            isinstance(node, Mapping) and self._pair(node, str(segment)) is None
+            isinstance(node, Mapping) and self.spans.pair(node, str(segment)) is None
             for node, segment in zip(chain[:-1], path, strict=False)
         )
         if not anchored and not merged:
@@ -291,7 +294,7 @@ class View(Spans):
                 # What a mapping merges shows at its own path: a key added
                 # to the merged one shows there too.
                 children = [*self._pairs(node)]
-                children += [(None, m) for m in _merged(node) if m is target]
+                children += [(None, m) for m in merged_mappings(node) if m is target]
             elif isinstance(node, Sequence | list):  # a list, or a stream
                 children = list(
                     enumerate(node.value if isinstance(node, Node) else node)
@@ -309,22 +312,22 @@ class View(Spans):
 
     def current(self, path: Path) -> Value | None:
         try:
-            node = self.root if not path else self._get(path)
+            node = self.root if not path else self.spans.get(path)
             if node is None or isinstance(node, list):
                 return None
             if self._size(node) > ALIASED:  # too large to show: never the same
-                return Value(node, f"<{id(node)}>", collection=_collection(node))
+                return Value(node, f"<{id(node)}>", collection=collection_of(node))
         except EditError:
             return None
-        data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
-        if isinstance(node, Scalar) and node.tag == _STR:
+        data = scalar_data(node) if isinstance(node, Scalar) and not node.tag else node
+        if isinstance(node, Scalar) and node.tag == STR_TAG:
             data = node.value  # a string still, to a selector's "^="
-        elif isinstance(node, Scalar) and node.tag == _NULL_TAG:
+        elif isinstance(node, Scalar) and node.tag == NULL_TAG:
             data = None
         return Value(
             data,
-            _show(self.text, node),
-            collection=_collection(node),
-            kind=_TAGGED_KINDS.get(node.tag),
-            tag=_tag(self.text, node) if node.tag else "",
+            show_node(self.text, node),
+            collection=collection_of(node),
+            kind=TAGGED_KINDS.get(node.tag),
+            tag=tag_of(self.text, node) if node.tag else "",
         )

@@ -19,41 +19,42 @@ from props_to_tree._engine.errors import (
 from props_to_tree._engine.text import Splice
 from props_to_tree._formats.yaml import FORMAT
 from props_to_tree._formats.yaml.spans import (
-    _key_start,
-    _last_string,
-    _mapping_indent,
-    _Slot,
+    Slot,
+    key_start,
+    last_string,
+    mapping_indent,
 )
 from props_to_tree._formats.yaml.values import (
-    _HANDLE,
-    _NULL_TAG,
-    _PROPERTIES,
-    _TAG_TOKEN,
-    _TAGGED_KINDS,
+    HANDLE,
+    NULL_TAG,
+    PROPERTIES,
+    TAG_TOKEN,
+    TAGGED_KINDS,
     Mapping,
     Scalar,
     Sequence,
-    _collection,
-    _flow,
-    _handles,
-    _is_merge,
-    _key,
-    _one_value,
-    _readable,
-    _scalar,
-    _show,
-    _show_str,
-    _string,
-    _tag,
-    _tagged,
+    collection_of,
+    declared_handles,
+    flow_text,
+    is_merge,
+    is_tagged,
+    node_key,
+    one_value,
+    readable,
+    scalar_data,
+    show_node,
+    show_str,
+    tag_of,
+    write_string,
 )
-from props_to_tree._formats.yaml.view import View
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Callable
     from typing import Any
 
     from props_to_tree._engine.paths import Path
+    from props_to_tree._formats.yaml.spans import Spans
 
 
 _COMMENT = FORMAT.comment
@@ -72,484 +73,489 @@ def _with_header_comment(text: str, start: int, new: str) -> str:
     return new + found[1]
 
 
-class Writer(View):
-    """The changes a document's text takes, worked out from its spans."""
+def parse(text: str, given: str) -> Value:
+    """A VALUE given for a document of `text`: exactly one YAML flow value;
+    other text is a string."""
+    node, directives = one_value(given), ""
+    if node is None and "!" in given:  # a tag through a handle, perhaps
+        handles = declared_handles(text)
+        used = set(re.findall(HANDLE, given))
+        undeclared = sorted(used - set(handles))
+        if undeclared:
+            return Value(
+                given,
+                show_str(given),
+                refused=f"{given!r} uses the tag handle {undeclared[0]}, "
+                "which the document does not declare (%TAG)",
+            )
+        directives = "".join(handles[handle] for handle in sorted(used))
+        node = one_value(given, directives) if used else None
+    if node is None:
+        return Value(given, show_str(given))
+    data = scalar_data(node) if isinstance(node, Scalar) and not node.tag else node
+    refused = None
+    if not readable(given, node, directives):
+        refused = f"{given!r} is not what its tag says, to a YAML reader"
+    return Value(
+        data,
+        show_node(given, node),
+        given,
+        collection=collection_of(node),
+        kind=TAGGED_KINDS.get(node.tag),
+        tag=tag_of(given, node) if node.tag else "",
+        refused=refused,
+    )
 
-    if TYPE_CHECKING:
 
-        def reload(self, text: str) -> Writer: ...
+def value(text: str, data: Any) -> Value:
+    """A VALUE made of Python data, in flow style."""
+    data = document.plain(
+        data, "YAML", nulls=True, dates=True, times=False, surrogates=False
+    )
+    if isinstance(data, str):
+        return Value(data, show_str(data))
+    made = parse(text, flow_text(data))
+    if isinstance(data, datetime.date) and not isinstance(made.data, datetime.date):
+        raise ValueError(f"YAML cannot hold {data!r}")  # an offset in seconds
+    return made
 
-    def parse(self, text: str) -> Value:
-        """A VALUE: exactly one YAML flow value, nothing around it; other
-        text is a string."""
-        node, directives = _one_value(text), ""
-        if node is None and "!" in text:  # a tag through a handle, perhaps
-            handles = _handles(self.text)
-            used = set(re.findall(_HANDLE, text))
-            undeclared = sorted(used - set(handles))
-            if undeclared:
-                return Value(
-                    text,
-                    _show_str(text),
-                    refused=f"{text!r} uses the tag handle {undeclared[0]}, "
-                    "which the document does not declare (%TAG)",
-                )
-            directives = "".join(handles[handle] for handle in sorted(used))
-            node = _one_value(text, directives) if used else None
-        if node is None:
-            return Value(text, _show_str(text))
-        data = _scalar(node) if isinstance(node, Scalar) and not node.tag else node
-        refused = None
-        if not _readable(text, node, directives):
-            refused = f"{text!r} is not what its tag says, to a YAML reader"
-        return Value(
-            data,
-            _show(text, node),
+
+def reach(text: str, parts: Spans, path: Path) -> tuple[int, int | None]:
+    """How many segments of `path` are there, and how many items the
+    list or stream holding the first missing one has."""
+    node, index, depth = parts.find(path)
+    count = None
+    if isinstance(node, list | Sequence):
+        count = len(node if isinstance(node, list) else node.value)
+    elif node is None:
+        count = 0  # an empty document
+    if index is not None and depth == len(path) - 1:
+        return len(path), count
+    return depth, count
+
+
+def replace(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
+    _declares(text, parts, path, value)
+    if not path:
+        return _set_top(text, parts, value)
+    node, index, _ = parts.find(path)
+    assert index is not None, "replaced where it is"
+    slot = parts.members(node)[index]
+    if slot.key is not None and is_merge(slot.key):
+        raise ChangeError("'<<' merges mappings: set their keys instead")
+    return _replace(text, slot, value)
+
+
+def append(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
+    _declares(text, parts, path, value)
+    node = parts.root if not path else parts.get(path)
+    if not isinstance(node, Sequence):  # a stream, or an empty document
+        count = len(node) if isinstance(node, list) else 0
+        raise PathError(paths.missing([*path, count], count))
+    return _append(text, parts, node, value)
+
+
+def insert(
+    text: str, parts: Spans, path: Path, keys: list[str], value: Value
+) -> list[Splice]:
+    _declares(text, parts, path, value)
+    node = parts.root if not path else parts.get(path)
+    if _null(node):
+        document = not path or (isinstance(parts.root, list) and len(path) == 1)
+        if document:  # a document that is null: it becomes the mapping
+            at = node.start_mark.index
+            unit = " " * mapping_indent(text)
+            names = [write_string(key, "", text, None, False) for key in keys]
+            new = _nested(text, names, value, "", unit)
+            at = re.compile(PROPERTIES).match(text, at).end()  # type: ignore[union-attr]
+            properties = re.sub(TAG_TOKEN, "", text[node.start_mark.index : at])
+            begin = node.start_mark.index
+            lead = "" if texts.first_on_line(text, begin) else "\n"
+            if properties.strip():  # an anchor stays
+                new = properties.rstrip() + lead + new
+            else:  # "--- null": the mapping goes on the lines below
+                begin -= len(text[:begin]) - len(text[:begin].rstrip(" \t"))
+                new = lead + new
+            return [Splice(begin, node.end_mark.index, new)]
+        return _into_null(text, parts.holding(path, node), keys, value)
+    return _insert(text, parts, node, keys, value)
+
+
+def _declares(text: str, parts: Spans, path: Path, value: Value) -> None:
+    """Refuses a value whose tags use a %TAG handle that the document
+    `path` is in does not declare: only another document does."""
+    if "!" not in value.text:
+        return
+    used = set(re.findall(HANDLE, value.text))
+    if not used:
+        return
+    root, start = parts.root, 0
+    if isinstance(root, list) and path and isinstance(path[0], int):
+        index = item_index(path[0], len(root))
+        if index is None:
+            return  # no such document: the change says so
+        start = parts.end(root[index - 1]) if index else 0
+        root = root[index]
+    stop = root.start_mark.index if root is not None else len(text)
+    declared = set(declared_handles(text[start:stop]))
+    missing = sorted(used - declared)
+    if missing:
+        raise ChangeError(
+            f"{value.text!r} uses the tag handle {missing[0]}, which the "
+            "document does not declare (%TAG)"
+        )
+
+
+def _into_null(text: str, slot: Slot, keys: list[str], value: Value) -> list[Splice]:
+    """The null of `slot` (`key:`, `~`) made a mapping of `keys`: in block
+    style below a block mapping's key or after a block list's dash, the
+    members indented as the file's are, else in flow style."""
+    names = [write_string(key, "", text, None, slot.flow) for key in keys]
+    if slot.flow:
+        new = _render(text, value, None, flow=True)
+        for name in reversed(names):
+            new = f"{{{name}: {new}}}"
+        if slot.value == slot.end:  # no value written: {x, y: 2}, {x: }
+            explicit = slot.key is not None and slot.value == slot.key.end_mark.index
+            new = (
+                ": " if explicit else "" if text[slot.value - 1].isspace() else " "
+            ) + new
+        return [Splice(slot.value, slot.end, new)]
+    start = texts.line_start(text, slot.start)
+    unit = " " * mapping_indent(text)
+    if slot.key is None:  # "- ~": the first key after the dash
+        indent = " " * (slot.start - start + 2)
+        lead = "" if text[slot.value - 1 : slot.value] == " " else " "
+        new = _nested(text, names, value, indent, unit)
+        return [Splice(slot.value, slot.end, lead + new)]
+    # The null's text goes, its anchor stays; the keys go below the line,
+    # after its comment.
+    properties = re.compile(PROPERTIES).match(text, slot.value).end()  # type: ignore[union-attr]
+    kept = text[slot.value : min(properties, slot.end)]
+    kept = re.sub(TAG_TOKEN, "", kept).strip()  # a null's tag goes with it
+    colon = text.rfind(":", slot.key.end_mark.index, slot.value + 1)
+    indent = " " * (slot.start - start) + unit
+    nested = _nested(text, names, value, indent, unit)
+    after = texts.line_end(text, slot.end)
+    return [
+        Splice(colon + 1, slot.end, " " + kept if kept else ""),
+        Splice(after, after, "\n" + indent + nested),
+    ]
+
+
+def _set_top(text: str, parts: Spans, value: Value) -> list[Splice]:
+    root = parts.root
+    if isinstance(root, list):
+        raise ChangeError("a stream's documents are set one by one: [N]")
+    if root is None:
+        return _into_empty(text, _render(text, value, None))
+    at = root.start_mark.index  # no key, no dash: where it starts
+    return _replace(text, Slot(None, root, at, at, parts.end(root), False), value)
+
+
+def delete(
+    text: str, parts: Spans, path: Path, reread: Callable[[str], Spans]
+) -> list[Splice]:
+    try:
+        node, index, depth = parts.find(path)
+        if index is None or depth < len(path) - 1:
+            parts.get(path)  # a missing key, or one from a merge
+            raise ChangeError(f"{path[-1]!r} comes from a merge ('<<')")
+        if isinstance(node, list):
+            raise ChangeError("a document of a stream is not removed")
+    except EditError as exc:
+        raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
+    if isinstance(node, Mapping):
+        twice = sum(node_key(text, k) == path[-1] for k, _ in node.value) > 1
+        if twice:  # readers take the last, and then the one before: all go
+            rest = texts.apply(text, _delete(text, parts, node, index, path))
+            try:
+                again = reread(rest)
+            except DocumentError as exc:  # an anchor gone with the one
+                raise ChangeError(
+                    f"the changes would break the document: {exc.problem}"
+                ) from None
+            after = texts.apply(rest, delete(rest, again, path, reread))
+            return [texts.difference(text, after)]
+    return _delete(text, parts, node, index, path)
+
+
+def _delete(text: str, parts: Spans, node: Any, index: int, path: Path) -> list[Splice]:
+    slots = parts.members(node)
+    slot = slots[index]
+    if len(slots) == 1 and not node.flow_style:
+        # The last member of a block collection: it becomes empty, at the
+        # top of a document too, which would otherwise read as null.
+        empty = "{}" if isinstance(node, Mapping) else "[]"
+        value = Value(
+            {} if empty == "{}" else [], empty, empty, collection=collection_of(node)
+        )
+        if node is parts.root:
+            return _set_top(text, parts, value)
+        splices = _replace(text, parts.holding(path[:-1], node), value)
+        first = texts.line_start(text, slot.start)
+        return [_keeping_comments(text, s, first) for s in splices]
+    if node.flow_style:
+        return flow.remove(text, parts.flow_of(node), index, _COMMENT)
+    if texts.first_on_line(text, slot.start):
+        # The comment lines indented deeper than the member are its own.
+        column = slot.start - texts.line_start(text, slot.start)
+        end = _past_own_comments(text, texts.line_end(text, slot.end), column)
+        return [Splice(*texts.own_lines(text, slot.start, end), "")]
+    if index + 1 < len(slots):  # the first key after "- "
+        return [Splice(slot.start, slots[index + 1].start, "")]
+    return [
+        Splice(
+            slot.value if slot.key is None else slot.start,
+            slot.end,
+            "{}" if slot.key is not None else "[]",
+        )
+    ]
+
+
+def _replace(text: str, slot: Slot, value: Value) -> list[Splice]:
+    old = slot.node
+    start, end = slot.value, slot.end
+    gap = texts.comment_gap(text, end, _COMMENT)
+    if slot.alias:  # an alias: its own value, not its anchor's
+        return [Splice(start, end, _render(text, value, None, flow=slot.flow), gap)]
+    after = re.compile(PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
+    properties = text[start : min(after, end)]
+    # What is written is the VALUE, its tag too: a scalar's old tag goes
+    # (`!Ref x` set to y is the string y, not a reference), and only a
+    # collection that stays one of its kind keeps its own (`!!omap`).
+    retag = (
+        is_tagged(value)
+        or isinstance(old, Scalar)
+        or collection_of(old) != value.collection
+    )
+    kept = re.sub(TAG_TOKEN, "", properties) if retag else properties
+    start += len(properties)
+    if isinstance(old, Scalar) or old.flow_style:
+        scalar = old if isinstance(old, Scalar) else None
+        new = _render(text, value, scalar, flow=slot.flow)
+        if isinstance(old, Scalar) and old.style in ("|", ">"):
+            new = _with_header_comment(text, start, new)
+            if new[1:2] == "+":  # it keeps its line breaks: the blank
+                # lines after the old one would be added to them
+                blank = re.compile(r"(?:[ \t\r]*\n)*")
+                after = blank.match(text, texts.next_line(text, end)).end()  # type: ignore[union-attr]
+                end = texts.line_end(text, max(after - 1, end))
+        if new[:1] in "|>" and end == len(text) and value.data.endswith("\n"):
+            # A block scalar's last line break is its line's: at the end
+            # of a file without one, the value's own must be written.
+            new += "\n"
+        if start == end == slot.value:  # no value yet
+            explicit = slot.key is not None and start == slot.key.end_mark.index
+            indent = " " * (slot.start - texts.line_start(text, slot.start))
+            if explicit and slot.flow:  # {x, y: 2}
+                new = ": " + new
+            elif explicit:  # "? key"
+                new = f"\n{indent}: {new}"
+            elif not text[start - 1 : start].isspace():
+                new = " " + new
+        elif kept and not kept[-1].isspace():
+            kept += " "  # a tag or anchor alone: "key: !!str"
+        return [Splice(slot.value, end, kept + new, gap)]
+    # A block collection: its members go, and the comment on the last.
+    if texts.rest_is_comment(text, end, _COMMENT):
+        end = texts.line_end(text, end)
+    data, tagged = value.data, is_tagged(value)
+    column = start - texts.line_start(text, start)
+    inline = not texts.first_on_line(text, start)  # "- a: 1", "- - x"
+    if isinstance(data, Mapping | Sequence) and data.value and not tagged:
+        width = column
+        if not inline and isinstance(data, Mapping) and slot.key is not None:
+            # A mapping's members stand right of its key, as a list's
+            # items need not.
+            key = slot.start - texts.line_start(text, slot.start)
+            width = max(width, key + mapping_indent(text))
+        lead = "" if inline else " " * (width - column)
+        return [Splice(start, end, _block(text, data, value.text, " " * width, lead))]
+    new = _render(text, value, None, flow=slot.flow)
+    if inline or (slot.key is None and slot.start == slot.value):
+        return [Splice(slot.value, end, kept + new)]  # in place, as a whole
+    # A block collection below its key or dash gives way to a value on
+    # that line, after its anchor and tag and before its comment.
+    at = slot.start
+    if slot.key is not None:
+        at = text.rfind(":", slot.key.end_mark.index, slot.value)
+        at = slot.key.end_mark.index if at < 0 else at
+    head = re.compile(r"[ \t]*[:\-]?").match(text, at).end()  # type: ignore[union-attr]
+    comment = re.search(r"[ \t]+#.*", text[head : texts.line_end(text, head)])
+    words = " ".join(kept.split())
+    new = " " + (words + " " if words else "") + new
+    return [Splice(head, end, new + (comment.group() if comment else ""))]
+
+
+def _render(
+    text: str, value: Value, old: Any, like: Any = None, flow: bool = False
+) -> str:
+    """A new value: a string in the style of the one it replaces, where
+    that style can hold it, or failing that in the quotes of `like`, a
+    string beside it; anything else as it was written."""
+    if not isinstance(value.data, str):
+        return value.text
+    style = old.style if isinstance(old, Scalar) else like.style if like else ""
+    return write_string(value.data, style or "", text, old, flow)
+
+
+def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
+    """A new last item, after the last one and before the blank lines and
+    comments that end the list, with its dash and indentation."""
+    like = last_string(node.value)
+    if node.flow_style:
+        return flow.insert(
             text,
-            collection=_collection(node),
-            kind=_TAGGED_KINDS.get(node.tag),
-            tag=_tag(text, node) if node.tag else "",
-            refused=refused,
+            parts.flow_of(node),
+            _render(text, value, None, like, flow=True),
+            "  ",
+            _COMMENT,
         )
+    last = parts.members(node)[-1]
+    indent = (
+        texts.indentation(text, last.start)
+        if texts.first_on_line(text, last.start)
+        else " " * (last.start - texts.line_start(text, last.start))
+    )
+    dash = (
+        text[last.start : last.value]
+        if texts.one_line(text, last.start, last.value)
+        else "- "
+    )
+    dash = dash if dash.strip() == "-" else "- "
+    item = value.data
+    if (
+        isinstance(item, Mapping | Sequence)
+        and item.value
+        and not is_tagged(value)
+        and isinstance(last.node, Mapping | Sequence)
+        and not last.node.flow_style
+    ):
+        new = _block(text, item, value.text, indent + " " * len(dash), "")
+    else:
+        new = _render(text, value, None, like)  # in a block list
+    column = last.start - texts.line_start(text, last.start)
+    where = _past_own_comments(text, texts.line_end(text, last.end), column)
+    splices = [Splice(where, where, "\n" + indent + dash + new)]
+    return _stripped_at_end(text, parts, where) + splices
 
-    def value(self, data: Any) -> Value:
-        """A VALUE made of Python data, in flow style."""
-        data = document.plain(
-            data, "YAML", nulls=True, dates=True, times=False, surrogates=False
-        )
-        if isinstance(data, str):
-            return Value(data, _show_str(data))
-        made = self.parse(_flow(data))
-        if isinstance(data, datetime.date) and not isinstance(made.data, datetime.date):
-            raise ValueError(f"YAML cannot hold {data!r}")  # an offset in seconds
-        return made
 
-    def reach(self, path: Path) -> tuple[int, int | None]:
-        """How many segments of `path` are there, and how many items the
-        list or stream holding the first missing one has."""
-        node, index, depth = self._find(path)
-        count = None
-        if isinstance(node, list | Sequence):
-            count = len(node if isinstance(node, list) else node.value)
-        elif node is None:
-            count = 0  # an empty document
-        if index is not None and depth == len(path) - 1:
-            return len(path), count
-        return depth, count
+def _insert(
+    text: str, parts: Spans, mapping: Any, keys: list[str], value: Value
+) -> list[Splice]:
+    """`keys` in `mapping`, the tables of all but the last made new: in
+    flow style inside a flow mapping, else in block style."""
+    in_flow = isinstance(mapping, Mapping) and bool(mapping.flow_style)
+    names = [write_string(key, "", text, None, in_flow) for key in keys]
+    if mapping is None:  # an empty document
+        return _into_empty(text, _nested(text, names, value, "", "  "))
+    if not isinstance(mapping, Mapping):
+        raise ChangeError("a stream's documents are not added to")
+    like = last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
+    if mapping.flow_style:
+        new = _render(text, value, None, like, flow=True)
+        for name in reversed(names[1:]):
+            new = f"{{{name}: {new}}}"
+        member = f"{names[0]}: {new}"
+        return flow.insert(text, parts.flow_of(mapping), member, "  ", _COMMENT)
+    first = key_start(text, mapping.value[0][0])
+    indent = " " * (first - texts.line_start(text, first))
+    unit = " " * mapping_indent(text)
+    after = texts.line_end(text, parts.members(mapping)[-1].end)
+    after = _past_own_comments(text, after, len(indent))
+    nested = _nested(text, names, value, indent, unit, like)
+    splices = [Splice(after, after, "\n" + indent + nested)]
+    return _stripped_at_end(text, parts, after) + splices
 
-    def replace(self, path: Path, value: Value) -> list[Splice]:
-        self._declares(path, value)
-        if not path:
-            return self._set_top(value)
-        node, index, _ = self._find(path)
-        assert index is not None, "replaced where it is"
-        slot = self._members(node)[index]
-        if slot.key is not None and _is_merge(slot.key):
-            raise ChangeError("'<<' merges mappings: set their keys instead")
-        return self._replace(slot, value)
 
-    def append(self, path: Path, value: Value) -> list[Splice]:
-        self._declares(path, value)
-        node = self.root if not path else self._get(path)
-        if not isinstance(node, Sequence):  # a stream, or an empty document
-            count = len(node) if isinstance(node, list) else 0
-            raise PathError(paths.missing([*path, count], count))
-        return self._append(node, value)
+def _into_empty(text: str, new: str) -> list[Splice]:
+    """`new` as the content of an empty document: at the end, or before
+    the `...` that ends it."""
+    end = re.search(r"^\.\.\.(?:[ \t]+#[^\n]*)?\s*\Z", text, re.MULTILINE)
+    at = end.start() if end else len(text)
+    lead = "" if not text[:at] or text[:at].endswith("\n") else "\n"
+    return [Splice(at, at, lead + new + "\n")]
 
-    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
-        self._declares(path, value)
-        node = self.root if not path else self._get(path)
-        if _null(node):
-            document = not path or (isinstance(self.root, list) and len(path) == 1)
-            if document:  # a document that is null: it becomes the mapping
-                text, at = self.text, node.start_mark.index
-                unit = " " * _mapping_indent(text)
-                names = [_string(key, "", text, None, False) for key in keys]
-                new = self._nested(names, value, "", unit)
-                at = re.compile(_PROPERTIES).match(text, at).end()  # type: ignore[union-attr]
-                properties = re.sub(_TAG_TOKEN, "", text[node.start_mark.index : at])
-                begin = node.start_mark.index
-                lead = "" if texts.first_on_line(text, begin) else "\n"
-                if properties.strip():  # an anchor stays
-                    new = properties.rstrip() + lead + new
-                else:  # "--- null": the mapping goes on the lines below
-                    begin -= len(text[:begin]) - len(text[:begin].rstrip(" \t"))
-                    new = lead + new
-                return [Splice(begin, node.end_mark.index, new)]
-            return self._into_null(self._holding(path, node), keys, value)
-        return self._insert(node, keys, value)
 
-    def _declares(self, path: Path, value: Value) -> None:
-        """Refuses a value whose tags use a %TAG handle that the document
-        `path` is in does not declare: only another document does."""
-        if "!" not in value.text:
-            return
-        used = set(re.findall(_HANDLE, value.text))
-        if not used:
-            return
-        root, start = self.root, 0
-        if isinstance(root, list) and path and isinstance(path[0], int):
-            index = item_index(path[0], len(root))
-            if index is None:
-                return  # no such document: the change says so
-            start = self._end(root[index - 1]) if index else 0
-            root = root[index]
-        stop = root.start_mark.index if root is not None else len(self.text)
-        declared = set(_handles(self.text[start:stop]))
-        missing = sorted(used - declared)
-        if missing:
-            raise ChangeError(
-                f"{value.text!r} uses the tag handle {missing[0]}, which the "
-                "document does not declare (%TAG)"
-            )
-
-    def _into_null(self, slot: _Slot, keys: list[str], value: Value) -> list[Splice]:
-        """The null of `slot` (`key:`, `~`) made a mapping of `keys`: in block
-        style below a block mapping's key or after a block list's dash, the
-        members indented as the file's are, else in flow style."""
-        text = self.text
-        names = [_string(key, "", text, None, slot.flow) for key in keys]
-        if slot.flow:
-            new = self._render(value, None, flow=True)
-            for name in reversed(names):
-                new = f"{{{name}: {new}}}"
-            if slot.value == slot.end:  # no value written: {x, y: 2}, {x: }
-                explicit = (
-                    slot.key is not None and slot.value == slot.key.end_mark.index
-                )
-                new = (
-                    ": " if explicit else "" if text[slot.value - 1].isspace() else " "
-                ) + new
-            return [Splice(slot.value, slot.end, new)]
-        start = texts.line_start(text, slot.start)
-        unit = " " * _mapping_indent(text)
-        if slot.key is None:  # "- ~": the first key after the dash
-            indent = " " * (slot.start - start + 2)
-            lead = "" if text[slot.value - 1 : slot.value] == " " else " "
-            new = self._nested(names, value, indent, unit)
-            return [Splice(slot.value, slot.end, lead + new)]
-        # The null's text goes, its anchor stays; the keys go below the line,
-        # after its comment.
-        properties = re.compile(_PROPERTIES).match(text, slot.value).end()  # type: ignore[union-attr]
-        kept = text[slot.value : min(properties, slot.end)]
-        kept = re.sub(_TAG_TOKEN, "", kept).strip()  # a null's tag goes with it
-        colon = text.rfind(":", slot.key.end_mark.index, slot.value + 1)
-        indent = " " * (slot.start - start) + unit
-        nested = self._nested(names, value, indent, unit)
-        after = texts.line_end(text, slot.end)
-        return [
-            Splice(colon + 1, slot.end, " " + kept if kept else ""),
-            Splice(after, after, "\n" + indent + nested),
-        ]
-
-    def _set_top(self, value: Value) -> list[Splice]:
-        root = self.root
-        if isinstance(root, list):
-            raise ChangeError("a stream's documents are set one by one: [N]")
-        if root is None:
-            return self._into_empty(self._render(value, None))
-        at = root.start_mark.index  # no key, no dash: where it starts
-        return self._replace(_Slot(None, root, at, at, self._end(root), False), value)
-
-    def delete(self, path: Path) -> list[Splice]:
-        try:
-            node, index, depth = self._find(path)
-            if index is None or depth < len(path) - 1:
-                self._get(path)  # a missing key, or one from a merge
-                raise ChangeError(f"{path[-1]!r} comes from a merge ('<<')")
-            if isinstance(node, list):
-                raise ChangeError("a document of a stream is not removed")
-        except EditError as exc:
-            raise exc.prefixed(f"cannot delete {paths.show(path)!r}: ") from None
-        text = self.text
-        if isinstance(node, Mapping):
-            twice = sum(_key(text, k) == path[-1] for k, _ in node.value) > 1
-            if twice:  # readers take the last, and then the one before: all go
-                try:
-                    rest = self.reload(
-                        texts.apply(text, self._delete(node, index, path))
-                    )
-                except DocumentError as exc:  # an anchor gone with the one
-                    raise ChangeError(
-                        f"the changes would break the document: {exc.problem}"
-                    ) from None
-                after = texts.apply(rest.text, rest.delete(path))
-                return [texts.difference(text, after)]
-        return self._delete(node, index, path)
-
-    def _delete(self, node: Any, index: int, path: Path) -> list[Splice]:
-        text, slots = self.text, self._members(node)
-        slot = slots[index]
-        if len(slots) == 1 and not node.flow_style:
-            # The last member of a block collection: it becomes empty, at the
-            # top of a document too, which would otherwise read as null.
-            empty = "{}" if isinstance(node, Mapping) else "[]"
-            value = Value(
-                {} if empty == "{}" else [], empty, empty, collection=_collection(node)
-            )
-            if node is self.root:
-                return self._set_top(value)
-            splices = self._replace(self._holding(path[:-1], node), value)
-            first = texts.line_start(text, slot.start)
-            return [_keeping_comments(text, s, first) for s in splices]
-        if node.flow_style:
-            return flow.remove(text, self._flow(node), index, _COMMENT)
-        if texts.first_on_line(text, slot.start):
-            # The comment lines indented deeper than the member are its own.
-            column = slot.start - texts.line_start(text, slot.start)
-            end = _past_own_comments(text, texts.line_end(text, slot.end), column)
-            return [Splice(*texts.own_lines(text, slot.start, end), "")]
-        if index + 1 < len(slots):  # the first key after "- "
-            return [Splice(slot.start, slots[index + 1].start, "")]
-        return [
-            Splice(
-                slot.value if slot.key is None else slot.start,
-                slot.end,
-                "{}" if slot.key is not None else "[]",
-            )
-        ]
-
-    def _replace(self, slot: _Slot, value: Value) -> list[Splice]:
-        text, old = self.text, slot.node
-        start, end = slot.value, slot.end
-        gap = texts.comment_gap(text, end, _COMMENT)
-        if slot.alias:  # an alias: its own value, not its anchor's
-            return [Splice(start, end, self._render(value, None, flow=slot.flow), gap)]
-        after = re.compile(_PROPERTIES).match(text, start).end()  # type: ignore[union-attr]
-        properties = text[start : min(after, end)]
-        # What is written is the VALUE, its tag too: a scalar's old tag goes
-        # (`!Ref x` set to y is the string y, not a reference), and only a
-        # collection that stays one of its kind keeps its own (`!!omap`).
-        retag = (
-            _tagged(value)
-            or isinstance(old, Scalar)
-            or _collection(old) != value.collection
-        )
-        kept = re.sub(_TAG_TOKEN, "", properties) if retag else properties
-        start += len(properties)
-        if isinstance(old, Scalar) or old.flow_style:
-            scalar = old if isinstance(old, Scalar) else None
-            new = self._render(value, scalar, flow=slot.flow)
-            if isinstance(old, Scalar) and old.style in ("|", ">"):
-                new = _with_header_comment(text, start, new)
-                if new[1:2] == "+":  # it keeps its line breaks: the blank
-                    # lines after the old one would be added to them
-                    blank = re.compile(r"(?:[ \t\r]*\n)*")
-                    after = blank.match(text, texts.next_line(text, end)).end()  # type: ignore[union-attr]
-                    end = texts.line_end(text, max(after - 1, end))
-            if new[:1] in "|>" and end == len(text) and value.data.endswith("\n"):
-                # A block scalar's last line break is its line's: at the end
-                # of a file without one, the value's own must be written.
-                new += "\n"
-            if start == end == slot.value:  # no value yet
-                explicit = slot.key is not None and start == slot.key.end_mark.index
-                indent = " " * (slot.start - texts.line_start(text, slot.start))
-                if explicit and slot.flow:  # {x, y: 2}
-                    new = ": " + new
-                elif explicit:  # "? key"
-                    new = f"\n{indent}: {new}"
-                elif not text[start - 1 : start].isspace():
-                    new = " " + new
-            elif kept and not kept[-1].isspace():
-                kept += " "  # a tag or anchor alone: "key: !!str"
-            return [Splice(slot.value, end, kept + new, gap)]
-        # A block collection: its members go, and the comment on the last.
-        if texts.rest_is_comment(text, end, _COMMENT):
-            end = texts.line_end(text, end)
-        data, tagged = value.data, _tagged(value)
-        column = start - texts.line_start(text, start)
-        inline = not texts.first_on_line(text, start)  # "- a: 1", "- - x"
-        if isinstance(data, Mapping | Sequence) and data.value and not tagged:
-            width = column
-            if not inline and isinstance(data, Mapping) and slot.key is not None:
-                # A mapping's members stand right of its key, as a list's
-                # items need not.
-                key = slot.start - texts.line_start(text, slot.start)
-                width = max(width, key + _mapping_indent(text))
-            lead = "" if inline else " " * (width - column)
-            return [
-                Splice(start, end, self._block(data, value.text, " " * width, lead))
-            ]
-        new = self._render(value, None, flow=slot.flow)
-        if inline or (slot.key is None and slot.start == slot.value):
-            return [Splice(slot.value, end, kept + new)]  # in place, as a whole
-        # A block collection below its key or dash gives way to a value on
-        # that line, after its anchor and tag and before its comment.
-        at = slot.start
-        if slot.key is not None:
-            at = text.rfind(":", slot.key.end_mark.index, slot.value)
-            at = slot.key.end_mark.index if at < 0 else at
-        head = re.compile(r"[ \t]*[:\-]?").match(text, at).end()  # type: ignore[union-attr]
-        comment = re.search(r"[ \t]+#.*", text[head : texts.line_end(text, head)])
-        words = " ".join(kept.split())
-        new = " " + (words + " " if words else "") + new
-        return [Splice(head, end, new + (comment.group() if comment else ""))]
-
-    def _render(
-        self, value: Value, old: Any, like: Any = None, flow: bool = False
-    ) -> str:
-        """A new value: a string in the style of the one it replaces, where
-        that style can hold it, or failing that in the quotes of `like`, a
-        string beside it; anything else as it was written."""
-        if not isinstance(value.data, str):
-            return value.text
-        style = old.style if isinstance(old, Scalar) else like.style if like else ""
-        return _string(value.data, style or "", self.text, old, flow)
-
-    def _append(self, node: Any, value: Value) -> list[Splice]:
-        """A new last item, after the last one and before the blank lines and
-        comments that end the list, with its dash and indentation."""
-        text = self.text
-        like = _last_string(node.value)
-        if node.flow_style:
-            return flow.insert(
-                text,
-                self._flow(node),
-                self._render(value, None, like, flow=True),
-                "  ",
-                _COMMENT,
-            )
-        last = self._members(node)[-1]
-        indent = (
-            texts.indentation(text, last.start)
-            if texts.first_on_line(text, last.start)
-            else " " * (last.start - texts.line_start(text, last.start))
-        )
-        dash = (
-            text[last.start : last.value]
-            if texts.one_line(text, last.start, last.value)
-            else "- "
-        )
-        dash = dash if dash.strip() == "-" else "- "
-        item = value.data
-        if (
-            isinstance(item, Mapping | Sequence)
-            and item.value
-            and not _tagged(value)
-            and isinstance(last.node, Mapping | Sequence)
-            and not last.node.flow_style
-        ):
-            new = self._block(item, value.text, indent + " " * len(dash), "")
-        else:
-            new = self._render(value, None, like)  # in a block list
-        column = last.start - texts.line_start(text, last.start)
-        where = _past_own_comments(text, texts.line_end(text, last.end), column)
-        splices = [Splice(where, where, "\n" + indent + dash + new)]
-        return self._stripped_at_end(where) + splices
-
-    def _insert(self, mapping: Any, keys: list[str], value: Value) -> list[Splice]:
-        """`keys` in `mapping`, the tables of all but the last made new: in
-        flow style inside a flow mapping, else in block style."""
-        text = self.text
-        in_flow = isinstance(mapping, Mapping) and bool(mapping.flow_style)
-        names = [_string(key, "", text, None, in_flow) for key in keys]
-        if mapping is None:  # an empty document
-            return self._into_empty(self._nested(names, value, "", "  "))
-        if not isinstance(mapping, Mapping):
-            raise ChangeError("a stream's documents are not added to")
-        like = _last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
-        if mapping.flow_style:
-            new = self._render(value, None, like, flow=True)
-            for name in reversed(names[1:]):
-                new = f"{{{name}: {new}}}"
-            member = f"{names[0]}: {new}"
-            return flow.insert(text, self._flow(mapping), member, "  ", _COMMENT)
-        first = _key_start(text, mapping.value[0][0])
-        indent = " " * (first - texts.line_start(text, first))
-        unit = " " * _mapping_indent(text)
-        after = texts.line_end(text, self._members(mapping)[-1].end)
-        after = _past_own_comments(text, after, len(indent))
-        nested = self._nested(names, value, indent, unit, like)
-        splices = [Splice(after, after, "\n" + indent + nested)]
-        return self._stripped_at_end(after) + splices
-
-    def _into_empty(self, new: str) -> list[Splice]:
-        """`new` as the content of an empty document: at the end, or before
-        the `...` that ends it."""
-        text = self.text
-        end = re.search(r"^\.\.\.(?:[ \t]+#[^\n]*)?\s*\Z", text, re.MULTILINE)
-        at = end.start() if end else len(text)
-        lead = "" if not text[:at] or text[:at].endswith("\n") else "\n"
-        return [Splice(at, at, lead + new + "\n")]
-
-    def _stripped_at_end(self, where: int) -> list[Splice]:
-        """Where text goes at the very end of a file with no final line
-        break, after a block scalar: that scalar, which had no line break to
-        end it, must not gain one, so it strips its breaks (`|-`)."""
-        text, node = self.text, self.root
-        if where < len(text) or text.endswith("\n") or isinstance(node, list):
+def _stripped_at_end(text: str, parts: Spans, where: int) -> list[Splice]:
+    """Where text goes at the very end of a file with no final line
+    break, after a block scalar: that scalar, which had no line break to
+    end it, must not gain one, so it strips its breaks (`|-`)."""
+    node = parts.root
+    if where < len(text) or text.endswith("\n") or isinstance(node, list):
+        return []
+    while isinstance(node, Mapping | Sequence) and node.value:
+        last = parts.members(node)[-1]
+        if last.alias:
             return []
-        while isinstance(node, Mapping | Sequence) and node.value:
-            last = self._members(node)[-1]
-            if last.alias:
-                return []
-            node = last.node
-        if not isinstance(node, Scalar) or node.style not in ("|", ">"):
-            return []
-        header = re.compile(_PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
-        indicators = re.compile(r"[|>]([-+0-9]*)").match(text, header)
-        assert indicators is not None, "a block scalar's header"
-        chomp = indicators[1].replace("+", "").replace("-", "") + "-"
-        return [Splice(indicators.start(1), indicators.end(1), chomp)]
+        node = last.node
+    if not isinstance(node, Scalar) or node.style not in ("|", ">"):
+        return []
+    header = re.compile(PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]
+    indicators = re.compile(r"[|>]([-+0-9]*)").match(text, header)
+    assert indicators is not None, "a block scalar's header"
+    chomp = indicators[1].replace("+", "").replace("-", "") + "-"
+    return [Splice(indicators.start(1), indicators.end(1), chomp)]
 
-    def _nested(
-        self, names: list[str], value: Value, indent: str, unit: str, like: Any = None
-    ) -> str:
-        lines = []
-        for depth, name in enumerate(names[:-1]):
-            lines.append(indent + unit * depth + name + ":")
-        inner = indent + unit * (len(names) - 1)
-        item = value.data
-        if (
-            isinstance(item, Mapping | Sequence)
-            and item.value
-            and len(names) > 1
-            and not _tagged(value)
-        ):
-            block = self._block(item, value.text, inner + unit, inner + unit)
-            lines.append(inner + names[-1] + ":\n" + block)
-        else:
-            lines.append(inner + names[-1] + ": " + self._render(value, None, like))
-        return "\n".join(lines)[len(indent) :]
 
-    def _block(self, node: Any, source: str, indent: str, lead: str) -> str:
-        """A collection given in flow syntax, written in block style: its
-        first line after `lead`, the others at `indent`; its scalars as they
-        were written."""
-        unit = " " * _mapping_indent(self.text)
-        lines = []
+def _nested(
+    text: str, names: list[str], value: Value, indent: str, unit: str, like: Any = None
+) -> str:
+    lines = []
+    for depth, name in enumerate(names[:-1]):
+        lines.append(indent + unit * depth + name + ":")
+    inner = indent + unit * (len(names) - 1)
+    item = value.data
+    if (
+        isinstance(item, Mapping | Sequence)
+        and item.value
+        and len(names) > 1
+        and not is_tagged(value)
+    ):
+        block = _block(text, item, value.text, inner + unit, inner + unit)
+        lines.append(inner + names[-1] + ":\n" + block)
+    else:
+        lines.append(inner + names[-1] + ": " + _render(text, value, None, like))
+    return "\n".join(lines)[len(indent) :]
 
-        def write(node: Any, depth: str, lead: str) -> None:
-            pairs = (
-                node.value
-                if isinstance(node, Mapping)
-                else [(None, v) for v in node.value]
-            )
-            for number, (key, item) in enumerate(pairs):
-                head = lead if number == 0 else depth
-                if key is not None:
-                    head += source[key.start_mark.index : key.end_mark.index] + ":"
-                else:
-                    head += "- "
-                if isinstance(item, Mapping | Sequence) and item.value:
-                    if key is None:
-                        write(item, depth + "  ", head)
-                        continue
-                    lines.append(head)
-                    write(item, depth + unit, depth + unit)
-                else:
-                    written = source[item.start_mark.index : item.end_mark.index]
-                    lines.append(head + (" " if key is not None else "") + written)
 
-        write(node, indent, lead)
-        return "\n".join(lines)
+def _block(text: str, node: Any, source: str, indent: str, lead: str) -> str:
+    """A collection given in flow syntax, written in block style: its
+    first line after `lead`, the others at `indent`; its scalars as they
+    were written."""
+    unit = " " * mapping_indent(text)
+    lines = []
+
+    def write(node: Any, depth: str, lead: str) -> None:
+        pairs = (
+            node.value if isinstance(node, Mapping) else [(None, v) for v in node.value]
+        )
+        for number, (key, item) in enumerate(pairs):
+            head = lead if number == 0 else depth
+            if key is not None:
+                head += source[key.start_mark.index : key.end_mark.index] + ":"
+            else:
+                head += "- "
+            if isinstance(item, Mapping | Sequence) and item.value:
+                if key is None:
+                    write(item, depth + "  ", head)
+                    continue
+                lines.append(head)
+                write(item, depth + unit, depth + unit)
+            else:
+                written = source[item.start_mark.index : item.end_mark.index]
+                lines.append(head + (" " if key is not None else "") + written)
+
+    write(node, indent, lead)
+    return "\n".join(lines)
 
 
 def _null(node: Any) -> bool:
     """Whether `node` is a scalar that reads as null: `key:`, `~`, `!!null`."""
-    if not isinstance(node, Scalar) or node.tag not in ("", _NULL_TAG):
+    if not isinstance(node, Scalar) or node.tag not in ("", NULL_TAG):
         return False
-    return node.tag == _NULL_TAG or _scalar(node) is None
+    return node.tag == NULL_TAG or scalar_data(node) is None
 
 
 def _past_own_comments(text: str, end: int, column: int) -> int:
