@@ -744,6 +744,18 @@ BAD_INPUT = [
     ),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
     (
+        ["--format", "yaml", "--delete", "s.*[db=null]"],
+        "s:\n  a: {i: x}\n  b: {i: y}\n",
+        "none of the 2 matches of 's.*' holds a member with db=null",
+    ),
+    (
+        ["--format", "yaml"],
+        "a: 1\nb: \x01\n",
+        "'\\x01' is refused: control characters are not allowed (line 2, column 4)",
+    ),
+    # Read, and too deep for the listing's walk: named all the same.
+    (["--format", "json"], "[" * 1200 + "]" * 1200, "standard input is nested too"),
+    (
         ["--format", "toml", "--set", "a=null"],
         "a = 1",
         "no null (--delete removes a key)",
@@ -1219,3 +1231,36 @@ def test_several_files_wait_for_a_held_one_and_take_none_meanwhile(tmp_path, cap
         assert _cli.main([files[0], "-i", "--wait", "0", "--set", "name=y"]) == 0
     assert _cli.main([*files, "-i", "--wait", "0", "--set", "name=x"]) == 0
     assert all('"x"' in Path(f).read_text() for f in files)
+
+
+@pytest.mark.parametrize(
+    ("shown", "kind"),
+    [
+        ("1979-05-27T07:32:00Z", "date"),
+        ("2001-12-14 21:59:43.10 -5", "date"),  # YAML 1.1's, spaced
+        ("2001-1-1 1:00:00", "date"),
+        ("07:32:00.5", "date"),
+        ("-.INF", "number"),
+        (".NaN", "number"),
+        ("-nan", "number"),
+        ("0x1F", "number"),
+        ("2001-12-14 later", "string"),
+        ('"1"', "string"),
+        ("null", "keyword"),
+        ("{}", "empty"),
+    ],
+)
+def test_each_kind_of_value_has_its_colour(shown, kind):
+    from props_to_tree._command import colour
+
+    assert colour.kind(shown) == kind
+
+
+def test_files_may_come_after_the_options(tmp_path, command):
+    (tmp_path / "a.json").write_text('{"v": 1}\n')
+    (tmp_path / "b.toml").write_text("v = 2\n")
+    shown = succeeded(command("a.json", "--get", "v", "b.toml", cwd=tmp_path))
+    assert shown == "a.json:1\nb.toml:2\n"
+    changed = command("a.json", "-i", "--set", "v=3", "b.toml", cwd=tmp_path)
+    assert changed.returncode == 0
+    assert (tmp_path / "b.toml").read_text() == "v = 3\n"

@@ -453,21 +453,26 @@ def _show(args: argparse.Namespace, files: list[str]) -> int:
     wanted = [paths.parse(path) for path in args.get or []]
     several, status = len(files) > 1, 0
     for file in files:
+        prefix = f"{file}:" if several else ""
+        if prefix and args.paint:
+            prefix = args.paint.prefix(file)
         try:
-            chunks = _shown(args, file, wanted)
+            for chunk in _shown(args, file, wanted):
+                if prefix and chunk:
+                    chunk = _prefixed(chunk, prefix)
+                _emit(chunk)
+        except RecursionError:  # deeper than the walk goes, a chunk at a time
+            name = "standard input" if file == "-" else file
+            error = DocumentError(f"{name} is nested too deeply")
+            if not several:
+                raise error from None
+            print(f"{PROG}: error: {error}", file=sys.stderr)
+            status = 2
         except (UserError, EditError) as exc:
             if not several:
                 raise
             print(f"{PROG}: error: {_said_error(exc)}", file=sys.stderr)
             status = 2
-            continue
-        prefix = f"{file}:" if several else ""
-        if prefix and args.paint:
-            prefix = args.paint.prefix(file)
-        for chunk in chunks:
-            if prefix and chunk:
-                chunk = _prefixed(chunk, prefix)
-            _emit(chunk)
     return status
 
 
@@ -586,7 +591,7 @@ def _options(words: list[str]) -> argparse.Namespace:
     """The options of the command line `words`."""
     if all(word == "-" or not word.startswith("-") for word in words):
         return _Listing(words)  # type: ignore[return-value]
-    return _parser().parse_args(words)
+    return _parser().parse_intermixed_args(words)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

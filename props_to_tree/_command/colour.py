@@ -22,10 +22,13 @@ HEADER = "\x1b[1m"
 
 _NUMBER = re.compile(
     r"[-+]?(?:0[xob][0-9a-fA-F_]+|[0-9][0-9_]*(?:\.[0-9_]*)?(?:[eE][-+]?[0-9]+)?"
-    r"|\.[0-9]+|inf|nan|\.inf|\.nan|Infinity|NaN)"
+    r"|\.[0-9]+|inf|nan|\.(?:inf|Inf|INF)|Infinity)|NaN|nan|\.(?:nan|NaN|NAN)"
 )
+# TOML's dates and times, and YAML 1.1's timestamps: a space before the
+# time or the offset, one-digit months, days and hours, an offset in hours.
 _DATE = re.compile(
-    r"[0-9]{4}-[0-9]{2}-[0-9]{2}(?:[Tt ][0-9:.]+(?:[Zz]|[-+][0-9:]+)?)?"
+    r"[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}(?:(?:[Tt]|[ \t]+)[0-9]{1,2}:[0-9]{2}"
+    r"(?::[0-9]{2}(?:\.[0-9]*)?)?(?:[ \t]*(?:[Zz]|[-+][0-9]{1,2}(?::?[0-9]{2})?))?)?"
     r"|[0-9]{2}:[0-9]{2}:[0-9]{2}(?:\.[0-9]+)?"
 )
 

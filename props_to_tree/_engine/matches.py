@@ -130,9 +130,20 @@ class _Step:
         """Why no place in `live` goes on by this segment."""
         segment = self.segment
         if len(live) > 1:
+            # A condition picks the members of tables, the items of lists.
+            tables = all(
+                isinstance(self.document.members(place), list) for place in live
+            )
+            what = _what(segment)
+            if (
+                tables
+                and not isinstance(segment, str | int)
+                and segment.kind == "where"
+            ):
+                what = what.replace("an item", "a member", 1)
             return (
                 f"none of the {len(live):,} matches of {paths.show(before)!r} "
-                f"holds {_what(segment)}"
+                f"holds {what}"
             )
         place = live[0]
         held = self.document.members(place)

@@ -14,6 +14,7 @@ from props_to_tree._formats.yaml.values import (
     Sequence,
     is_empty,
     is_merge,
+    place_of,
     problem_of,
 )
 from props_to_tree._formats.yaml.view import View
@@ -32,14 +33,14 @@ def load(format: Format, text: str, written: bool = False) -> YamlDocument:
     try:
         documents = list(pyyaml.compose_all(text, Loader=Loader))
     except pyyaml.YAMLError as exc:
-        mark = getattr(exc, "problem_mark", None)
-        line, column = (mark.line + 1, mark.column + 1) if mark else (None, None)
+        place = place_of(exc, text)
+        line, column = place if place else (None, None)
         problem = problem_of(exc, text)
         raise DocumentError(
             f"not valid {format.title}: {problem}",
             line,
             column,
-            problem.rpartition(" (line ")[0] if mark else problem,
+            problem.rpartition(" (line ")[0] if place else problem,
         ) from None
     # Nothing, or comments alone, between two "---" is no document.
     documents = [d for d in documents if not is_empty(d)]

@@ -247,9 +247,29 @@ def is_empty(node: Any) -> bool:
     )
 
 
+def place_of(error: Exception, text: str) -> tuple[int, int] | None:
+    """The line and column, from 1, that libyaml's `error` is at."""
+    mark = getattr(error, "problem_mark", None)
+    if mark is not None:
+        return mark.line + 1, mark.column + 1
+    at = getattr(error, "position", None)  # a character the reader refuses
+    if not isinstance(at, int):
+        return None
+    at = min(at, len(text))
+    return text.count("\n", 0, at) + 1, at - text.rfind("\n", 0, at)
+
+
 def problem_of(error: Exception, text: str = "") -> str:
     problem = getattr(error, "problem", None)
     mark = getattr(error, "problem_mark", None)
+    reason, place = getattr(error, "reason", None), place_of(error, text)
+    if mark is None and reason is not None and place is not None:
+        character = getattr(error, "character", None)  # libyaml's: a number
+        if isinstance(character, int):
+            character = chr(character)
+        shown = f"{character!a} " if isinstance(character, str) else ""
+        line, column = place
+        return f"{shown}is refused: {reason} (line {line}, column {column})"
     if problem is None or mark is None:
         return " ".join(str(error).split())
     context = getattr(error, "context", None)
