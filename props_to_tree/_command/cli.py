@@ -13,7 +13,6 @@ import sys
 from props_to_tree import __version__
 from props_to_tree import _formats as formats
 from props_to_tree._engine import paths
-from props_to_tree._engine import text as texts
 from props_to_tree._engine.errors import (
     ConflictError,
     DocumentError,
@@ -35,6 +34,7 @@ if TYPE_CHECKING:
     from props_to_tree._engine.changes import Change, Editor
 
 PROG = "props-to-tree"
+BOM = "\ufeff"
 
 EPILOG = """\
 PATH is keys joined by ".", a list's item as [N] after its key ([-1] the last),
@@ -498,7 +498,7 @@ def _shown(
             return native
     text = formats.decoded(data, name)
     try:
-        body = texts.split_mark(text)[1]
+        body = text.removeprefix(BOM)  # a byte-order mark is no part of it
         document = formats.load(kind, body, name, guessed, written=True)
         found = [get(document, path, args.paint) for path in wanted]
         if not wanted:
@@ -527,6 +527,7 @@ def _edited(
     """`text` as read, and the editor of the document the changes make of
     it; their warnings go to `warnings`, for the run to say once it has not
     failed."""
+    from props_to_tree._engine import text as texts
     from props_to_tree._engine.changes import Editor
 
     kind, guessed = formats.detect(file, args.format)
