@@ -612,8 +612,9 @@ def _line(text: str, number: int) -> str:
 
 def round_trip(case: Case) -> None:
     document = case.document
-    found, values = leaves(document.tree)
-    listing = "".join(render(found, values, document.show_all))
+    listed = _load(case.fmt, case.text, "file", written=True)  # as the command lists
+    found, values = leaves(listed.tree)
+    listing = "".join(render(found, values, listed.show_all))
     changes = [Change(p, v, w, listed=True) for p, v, w in parse(listing, "listing")]
     editor = Editor(document, lambda _: None)
     if editor.apply(changes) or editor.document.text != case.text:

@@ -13,6 +13,7 @@ from hypothesis import strategies as st
 
 import props_to_tree
 from props_to_tree import Document
+from props_to_tree import _formats as formats
 from props_to_tree._command import diff
 from props_to_tree._engine import paths
 from props_to_tree._engine.listing import leaves, render
@@ -113,8 +114,8 @@ def test_a_listing_applied_back_changes_nothing(tree):
         fmt = layout.split(",")[0]
         text = write(tree)
         document = Document(text, fmt)
-        engine = document._engine
-        listing = "".join(render(*leaves(engine.tree), engine.show_all))
+        listed = formats.load(fmt, text, written=True)  # as the command lists
+        listing = "".join(render(*leaves(listed.tree), listed.show_all))
         document.apply(listing)
         assert document.text == text
 
