@@ -1642,16 +1642,13 @@ key_add(key_level *k, const source &src, const string_span &span)
     return 0;
 }
 
-// Where the scalar at `i` ends, checked as json.loads reads it; -1 for a
-// value it would not read (or one left to it: an integer past its digits).
+// Where the scalar at `i`, which is no string, ends, checked as json.loads
+// reads it; -1 for a value it would not read (or one left to it: an integer
+// past its digits).
 Py_ssize_t
 check_scalar(const source &src, Py_ssize_t i)
 {
     unsigned char c = at(src, i);
-    if (c == '"') {
-        string_span span{};
-        return check_string(src, i, &span) ? span.end + 1 : -1;
-    }
     if (c == '-' ? at(src, i + 1) == 'I' : (c < '0' || c > '9')) {
         return check_word(src, i);
     }

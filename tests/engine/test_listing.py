@@ -250,6 +250,13 @@ FROM_BYTES = [
         '["a.b"].a = 9\n["a.b"]["\\n"] = 10\n["a.b"]["\\ud800"] = 11\n'
         '["a.b"]["x\x7f"] = 12\n',
     ),
+    # A deep indentation, skipped sixteen bytes at a time, and what is left
+    # short of sixteen; short strings near the end; hex digits in capitals.
+    (
+        "[\n" + " " * 20 + '"\\u00C9\\u00e9",\n' + " " * 37 + '"abcdefghij"]',
+        '[0] = "\u00c9\u00e9"\n[1] = "abcdefghij"\n',
+    ),
+    ("[1]\n" + " " * 20, "[0] = 1\n"),
     # Items counted past a new digit; white space of every kind.
     (
         "[" + ", ".join(["0"] * 11) + "]",

@@ -83,6 +83,24 @@ def test_a_failed_key_ends_the_listing_from_the_bytes(key_text, error):
     assert list(chunks) == []
 
 
+class _Unequal:
+    """A key of the cache that collides with "é" and cannot be compared."""
+
+    def __hash__(self):
+        return hash("é")
+
+    def __eq__(self, other):
+        raise LookupError("compared")
+
+
+def test_a_failed_lookup_of_a_key_ends_the_listing_from_the_bytes():
+    chunks = _listing.json_chunks('{"a": 1, "é": 2}'.encode(), str, {_Unequal(): ""}, 1)
+    assert next(chunks) == b"a = 1\n"
+    with pytest.raises(LookupError, match="compared"):
+        next(chunks)
+    assert list(chunks) == []
+
+
 def test_a_key_callback_cannot_walk_the_listing_from_the_bytes():
     raised = []
 
