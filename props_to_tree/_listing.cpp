@@ -1027,10 +1027,14 @@ bytes_reserve(bytes_out *b, Py_ssize_t extra)
     return 0;
 }
 
-// Writes bytes the caller has made room for.
+// Writes bytes the caller has made room for.  None into a buffer not yet
+// allocated (an empty key first) would hand memcpy a null pointer.
 void
 bytes_put(bytes_out *b, const void *from, Py_ssize_t count)
 {
+    if (count == 0) {
+        return;
+    }
     std::memcpy(b->data + b->length, from, static_cast<size_t>(count));
     b->length += count;
 }
@@ -1529,10 +1533,12 @@ same_text(const key_level *k, Py_ssize_t at, const char *text,
           Py_ssize_t length)
 {
     const key_entry &e = k->entries[at];
+    // Empty keys alone leave the text unallocated: no memcmp of a null.
     return e.length == length
-           && std::memcmp(k->text.data + e.offset, text,
-                          static_cast<size_t>(length))
-                  == 0;
+           && (length == 0
+               || std::memcmp(k->text.data + e.offset, text,
+                              static_cast<size_t>(length))
+                      == 0);
 }
 
 Py_ssize_t
