@@ -301,7 +301,7 @@ def _failed(changes: list[Change], error: PathError) -> str:
 # What a caller can do about an error, in the API's terms.
 HINTS = {
     "create": "; create=True makes the tables on the way",
-    "lists": "; create=True makes tables, not lists",
+    "lists": "; create=True makes tables, not lists: set the list whole",
     "delete": " (delete() removes a key)",
     "format": ": format= names its format",
 }

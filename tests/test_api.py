@@ -500,10 +500,10 @@ def test_aliases_that_stand_for_too_much_are_a_document_error():
         (
             "json",
             '{"a": {}}',
-            lambda d: d.set("a.b[0]", 1, create=True),
+            lambda d: d.set("a.b[0]", 1),
             PathError,
             "cannot write 'a.b[0]': no 'b' under 'a'; create=True makes tables, "
-            "not lists",
+            "not lists: set the list whole",
         ),
         # A change that would leave the text unreadable fails as itself.
         (

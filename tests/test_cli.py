@@ -255,6 +255,15 @@ WARNINGS = [
         "'k' is shared through an alias or a merge key: the same change shows at 'l'",
         "k: &v y1\nl: z1\n",
     ),
+    # A null that an alias shares, made a table: the alias shows it too.
+    (
+        "yaml",
+        "a: &x\n  b:\nc: *x\n",
+        ["--create", "--set", "a.b.x=1"],
+        "'a.b' is shared through an alias or a merge key: "
+        "the same change shows at 'c.b'",
+        "a: &x\n  b:\n    x: 1\nc: *x\n",
+    ),
     # A --set through selectors that adds its key at some matches alone.
     (
         "yaml",
@@ -737,10 +746,17 @@ BAD_INPUT = [
         "a: {}",
         "no 'b' under 'a'; --create makes the tables on the way",
     ),
+    # A missing list is said to be set whole, with --create or without.
     (
         ["--format", "yaml", "--set", "a.b[0]=1", "--create"],
         "a: {}",
-        "makes tables, not lists",
+        "makes tables, not lists: set the list whole",
+    ),
+    (
+        ["--format", "yaml", "--set", "formats[0]=pdf"],
+        "a: {}",
+        "no 'formats' at the top level; --create makes tables, not lists: "
+        "set the list whole",
     ),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
     (
@@ -806,9 +822,9 @@ BAD_INPUT = [
         "'a' holds null, not a table; --create makes the tables on the way",
     ),
     (
-        ["--format", "json", "--create", "--set", "a.b[0]=1"],
+        ["--format", "json", "--set", "a.b[0]=1"],
         '{"a": null}',
-        "'a' holds null; --create makes tables, not lists",
+        "'a' holds null; --create makes tables, not lists: set the list whole",
     ),
 ]
 

@@ -73,7 +73,7 @@ class UserError(Exception):
 # What a user can do about an error, in the command's terms.
 HINTS = {
     "create": "; --create makes the tables on the way",
-    "lists": "; --create makes tables, not lists",
+    "lists": "; --create makes tables, not lists: set the list whole",
     "delete": " (--delete removes a key)",
     "format": ": --format names its format",
 }

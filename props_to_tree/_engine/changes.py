@@ -563,8 +563,6 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
             # A null on the way (YAML's `key:`, JSON's null) becomes a table.
             rest = path[null:]
             if any(isinstance(s, int) for s in rest):
-                if not create:
-                    raise
                 raise PathError(
                     f"{paths.show(path[:null])!r} holds null", hint="lists"
                 ) from None
@@ -580,10 +578,11 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
             if rest or segment != count:
                 raise PathError(missing)
             return document.append(path[:depth], value)
-        if rest and not create:
-            raise PathError(missing, hint="create")
+        # Said before --create is tried: it would not make the list.
         if any(isinstance(s, int) for s in rest):
             raise PathError(missing, hint="lists")
+        if rest and not create:
+            raise PathError(missing, hint="create")
         keys = [segment, *map(str, rest)]
         return document.insert(path[:depth], keys, value)
     except EditError as exc:

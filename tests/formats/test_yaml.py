@@ -117,6 +117,14 @@ LAYOUTS = [
         ["--create", "--set", "c.x=1", "--set", "d.z=2"],
         "c:\n  x: 1\nd: &n  # n\n  z: 2\n",
     ),
+    # ... whatever else the text holds: a '*' but no alias.
+    (
+        "yaml",
+        "on:\n  pull_request:\n    paths: ['docs/**']  # x*\n  push:\n",
+        ["--create", "--set", "on.push.branches=main"],
+        "on:\n  pull_request:\n    paths: ['docs/**']  # x*\n  push:\n"
+        "    branches: main\n",
+    ),
     ("yaml", "~\n", ["--create", "--set", "a.b=1"], "a:\n  b: 1\n"),
     ("yaml", "--- &x null\n", ["--create", "--set", "a.b=1"], "--- &x\na:\n  b: 1\n"),
     ("yaml", "a: 1\n--- ~\n", ["--create", "--set", "[1].c=1"], "a: 1\n---\nc: 1\n"),

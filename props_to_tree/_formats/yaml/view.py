@@ -11,6 +11,7 @@ from props_to_tree._engine.document import Value
 from props_to_tree._engine.errors import (
     DocumentError,
     EditError,
+    PathError,
 )
 from props_to_tree._formats.yaml.values import (
     NULL_TAG,
@@ -241,7 +242,12 @@ class View:
         if "*" not in self.text or not path:
             return None  # no alias, no merge: nothing is shared
         chain: list[Any] = []
-        node, index, depth = self.spans.find(path, chain)
+        try:
+            node, index, depth = self.spans.find(path, chain)
+        except PathError:
+            # A null on the way, made a table (--create): the null is what
+            # changes, replaced whole, and an alias of it shows the change.
+            return self.shared(path[:-1], whole=True)
         suffix = path[len(chain) - 1 :]
         if whole and index is not None and depth == len(path) - 1:
             slot = self.spans.members(node)[index]
