@@ -408,6 +408,14 @@ def test_changes_that_show_more_than_asked_are_warned_of(
             "a = 0o755\nb[0] = 1_000\nb[1] = +5\nb[2] = 0xdead_BEEF\nb[3] = 0b1\n"
             "c.d.e = 1e5\nc.f = +inf\ng = 1.10\nh = -0\nt[0].i = -0.0\n",
         ),
+        # Dates and times as written, not as Python's ISO form shows them.
+        (
+            "toml",
+            "i = 1979-05-27T07:32:00Z\nm = 1979-05-27 07:32:00\nd = 1979-05-27\n"
+            "t = [07:32:00.5, {x = 1979-05-27t07:32:00.123456789-07:00}]\n",
+            "i = 1979-05-27T07:32:00Z\nm = 1979-05-27 07:32:00\nd = 1979-05-27\n"
+            "t[0] = 07:32:00.5\nt[1].x = 1979-05-27t07:32:00.123456789-07:00\n",
+        ),
         (
             "yaml",
             "a: 0x1F\nb: [1.10, 1e3, +1, .Inf, 0o17]\nc: 2024-01-01\n"
@@ -482,6 +490,12 @@ GETS = [
     ("yaml", "b: !!str 80\nc: '80'\nd: ~\n", "d", "null\n"),
     ("json", '{"a": {"b": 1e5, "c": [1.10]}}', "a", "a.b = 1e5\na.c[0] = 1.10\n"),
     ("toml", "mode = 0o755\n", "mode", "0o755\n"),
+    (
+        "toml",
+        "r = 1979-05-27 07:32:00.123456789Z\n",
+        "r",
+        "1979-05-27 07:32:00.123456789Z\n",
+    ),
     ("yaml", "built: 2024-01-01 10:00:00\n", "built", "2024-01-01 10:00:00\n"),
     # Conditions joined by "&" all hold; quoted VALUEs and keys may hold "&".
     (

@@ -16,12 +16,19 @@ LAYOUTS = [
         ["--set", "a=07:32:00.1234568"],
         "a = 07:32:00.1234568\n",
     ),
-    # Listed otherwise than written, a date applied back is left alone.
+    # A date is listed as written, so a line that respells it is a change,
+    # written as typed (as for numbers); the line as listed is none.
     (
         "toml",
         "d = 1979-05-27T07:32:00Z\n",
         ["--apply", "d = 1979-05-27T07:32:00+00:00"],
-        "d = 1979-05-27T07:32:00Z\n",
+        "d = 1979-05-27T07:32:00+00:00\n",
+    ),
+    (
+        "toml",
+        "d = 1979-05-27 07:32:00.1234567Z  # c\n",
+        ["--apply", "d = 1979-05-27 07:32:00.1234567Z"],
+        "d = 1979-05-27 07:32:00.1234567Z  # c\n",
     ),
     # White space at an end makes a string of what would be no value.
     ("toml", "a = 1\n", ["--set", "a=null "], 'a = "null "\n'),

@@ -3,6 +3,7 @@ values are written, scanned for an edit."""
 
 from __future__ import annotations
 
+import datetime
 import re
 import tomllib
 
@@ -11,7 +12,7 @@ from props_to_tree._engine.document import Value, written_float, written_int
 from props_to_tree._engine.errors import DocumentError
 from props_to_tree._formats.toml import write
 from props_to_tree._formats.toml.scan import LIMIT, scan, too_deep
-from props_to_tree._formats.toml.values import show, show_all
+from props_to_tree._formats.toml.values import show, show_all, written_date
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -24,8 +25,8 @@ if TYPE_CHECKING:
 
 
 def load(format: Format, text: str, written: bool = False) -> TomlDocument:
-    """The document in `text`; where `written`, its numbers show as
-    written (`0o755`, `1_000`, `1e5`)."""
+    """The document in `text`; where `written`, its numbers and dates show
+    as written (`0o755`, `1_000`, `1e5`, `1979-05-27 07:32:00Z`)."""
     if too_deep(text):
         raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
     try:
@@ -35,7 +36,7 @@ def load(format: Format, text: str, written: bool = False) -> TomlDocument:
         line, column = map(int, where.groups()) if where else (None, None)
         raise DocumentError(f"not valid {format.title}: {exc}", line, column) from None
     found = TomlDocument(format, text, tree)
-    if written and re.search(_ODD_INT, text):
+    if written and re.search(_ODD_INT + "|" + _DATE, text):
         for entry in found.parts.entries:
             holder: Any = tree
             for segment in entry.path[:-1]:
@@ -45,17 +46,21 @@ def load(format: Format, text: str, written: bool = False) -> TomlDocument:
 
 
 # Where an integer may be written otherwise than Python shows it: in another
-# base, with "_" between its digits, or with a "+".
+# base, with "_" between its digits, or with a "+"; and where a date or a
+# time may be (`Z`, a space, a fraction that is not six digits).
 _ODD_INT = r"0[xob]|[0-9]_[0-9]|\+[0-9]"
+_DATE = r"[0-9]{4}-[0-9]{2}-[0-9]{2}|[0-9]{2}:[0-9]{2}:[0-9]{2}"
 
 
 def _as_written(text: str, holder: Any, key: Any, node: Node) -> None:
-    """The integers of the value at `holder[key]`, written at `node`, made
+    """The integers and dates of the value at `holder[key]`, written at `node`, made
     to show as they are written."""
     value = holder[key]
     if node.flow is None:
         if type(value) is int:
             holder[key] = written_int(text[node.start : node.end], value)
+        elif isinstance(value, datetime.date | datetime.time):
+            holder[key] = written_date(text[node.start : node.end], value)
         return
     members = node.flow.members
     if isinstance(value, list):

@@ -37,6 +37,43 @@ def basic(text: str, *, escapes: bool) -> str:
     return written
 
 
+class WrittenDateTime(datetime.datetime):
+    """A date-time that shows as it is written: `Z`, a space for the `T`,
+    digits past the microsecond that tomllib drops."""
+
+    text: str
+
+
+class WrittenDate(datetime.date):
+    text: str
+
+
+class WrittenTime(datetime.time):
+    text: str
+
+
+_WRITTEN_DATES = (WrittenDateTime, WrittenDate, WrittenTime)
+
+
+def written_date(text: str, value: datetime.date | datetime.time) -> Any:
+    """`value`, which shows as `text` where its ISO form differs."""
+    if value.isoformat() == text:
+        return value
+    found: WrittenDateTime | WrittenDate | WrittenTime
+    if isinstance(value, datetime.datetime):
+        found = WrittenDateTime(
+            *value.timetuple()[:6], value.microsecond, value.tzinfo, fold=value.fold
+        )
+    elif isinstance(value, datetime.date):
+        found = WrittenDate(value.year, value.month, value.day)
+    else:
+        found = WrittenTime(
+            value.hour, value.minute, value.second, value.microsecond, value.tzinfo
+        )
+    found.text = text
+    return found
+
+
 def show(value: Any) -> str:
     """A value as one line of TOML value syntax; a number as written."""
     if isinstance(value, str):
@@ -60,7 +97,7 @@ def show(value: Any) -> str:
     if isinstance(value, list):
         return "[" + ", ".join(map(show, value)) + "]"
     assert isinstance(value, datetime.date | datetime.time)
-    return value.isoformat()
+    return value.text if isinstance(value, _WRITTEN_DATES) else value.isoformat()
 
 
 def show_all(values: list[Any]) -> list[str]:
