@@ -1006,7 +1006,9 @@ constexpr bytes_out empty_bytes = {nullptr, 0, 0};
 int
 bytes_reserve(bytes_out *b, Py_ssize_t extra)
 {
-    if (extra <= b->allocated - b->length) {
+    // Room for nothing still allocates a buffer never allocated: memcpy and
+    // memcmp take no null pointer, even for no bytes (an empty key first).
+    if (extra <= b->allocated - b->length && b->data != nullptr) {
         return 0;
     }
     if (extra > PY_SSIZE_T_MAX / 2 - b->length) {
@@ -1027,14 +1029,10 @@ bytes_reserve(bytes_out *b, Py_ssize_t extra)
     return 0;
 }
 
-// Writes bytes the caller has made room for.  None into a buffer not yet
-// allocated (an empty key first) would hand memcpy a null pointer.
+// Writes bytes the caller has made room for.
 void
 bytes_put(bytes_out *b, const void *from, Py_ssize_t count)
 {
-    if (count == 0) {
-        return;
-    }
     std::memcpy(b->data + b->length, from, static_cast<size_t>(count));
     b->length += count;
 }
@@ -1533,12 +1531,10 @@ same_text(const key_level *k, Py_ssize_t at, const char *text,
           Py_ssize_t length)
 {
     const key_entry &e = k->entries[at];
-    // Empty keys alone leave the text unallocated: no memcmp of a null.
     return e.length == length
-           && (length == 0
-               || std::memcmp(k->text.data + e.offset, text,
-                              static_cast<size_t>(length))
-                      == 0);
+           && std::memcmp(k->text.data + e.offset, text,
+                          static_cast<size_t>(length))
+                  == 0;
 }
 
 Py_ssize_t

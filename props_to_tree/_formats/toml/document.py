@@ -53,8 +53,8 @@ _DATE = r"[0-9]{4}-[0-9]{2}-[0-9]{2}|[0-9]{2}:[0-9]{2}:[0-9]{2}"
 
 
 def _as_written(text: str, holder: Any, key: Any, node: Node) -> None:
-    """The integers and dates of the value at `holder[key]`, written at `node`, made
-    to show as they are written."""
+    """The integers and dates of the value at `holder[key]`, written at
+    `node`, made to show as they are written."""
     value = holder[key]
     if node.flow is None:
         if type(value) is int:

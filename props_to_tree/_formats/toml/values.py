@@ -59,17 +59,14 @@ def written_date(text: str, value: datetime.date | datetime.time) -> Any:
     """`value`, which shows as `text` where its ISO form differs."""
     if value.isoformat() == text:
         return value
-    found: WrittenDateTime | WrittenDate | WrittenTime
-    if isinstance(value, datetime.datetime):
-        found = WrittenDateTime(
-            *value.timetuple()[:6], value.microsecond, value.tzinfo, fold=value.fold
-        )
-    elif isinstance(value, datetime.date):
-        found = WrittenDate(value.year, value.month, value.day)
-    else:
-        found = WrittenTime(
-            value.hour, value.minute, value.second, value.microsecond, value.tzinfo
-        )
+    kind: type[WrittenDateTime | WrittenDate | WrittenTime] = (
+        WrittenDateTime
+        if isinstance(value, datetime.datetime)
+        else WrittenDate
+        if isinstance(value, datetime.date)
+        else WrittenTime
+    )
+    found = kind.fromisoformat(value.isoformat())  # the subclass, equal
     found.text = text
     return found
 
