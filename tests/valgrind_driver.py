@@ -68,11 +68,10 @@ def listings() -> None:
         tree = random_document(rng.randrange, False)
         text = json.dumps(tree, indent=number % 3 or None, ensure_ascii=number % 2 == 0)
         data = text.encode("utf-8", "surrogatepass")
+        raw = re.search("[\ud800-\udfff]", text)  # a lone surrogate: not UTF-8
+        expected = None if raw else read_listing(data)
         for size in (1, 1 << 16):
-            if re.search("[\ud800-\udfff]", text):  # written raw: not UTF-8
-                assert bytes_listing(data, size) is None
-            else:
-                assert bytes_listing(data, size) == read_listing(data)
+            assert bytes_listing(data, size) == expected
     assert bytes_listing('{"a": 1, "a": 2}') is None
     cyclic: dict[str, object] = {"a": [1]}
     cyclic["b"] = cyclic
