@@ -12,9 +12,15 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -994,23 +1000,45 @@ PyType_Spec chunks_spec = {
 // Python's digits, or nesting past the recursion limit) is left to the
 // Python way, which lists it, or says why not, as it always has.
 
-// Bytes written one after another.
+// The pages of a large buffer filled for the first time cost the kernel a
+// fault each: for a document of 18 MB, more than the listing of it.  Backed
+// by huge pages, where the kernel has them, it takes one fault in 512.
+void
+advise_huge(char *data, Py_ssize_t count)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t huge = uintptr_t{1} << 21;
+    auto start = reinterpret_cast<uintptr_t>(data);
+    uintptr_t first = (start + huge - 1) & ~(huge - 1);
+    uintptr_t last = (start + static_cast<uintptr_t>(count)) & ~(huge - 1);
+    if (last > first) {
+        // Advice only: where it is not taken, the pages are small ones.
+        (void)madvise(reinterpret_cast<void *>(first), last - first,
+                      MADV_HUGEPAGE);
+    }
+#else
+    (void)data;
+    (void)count;
+#endif
+}
+
+// Bytes written one after another: into PyMem's memory, or into a bytes
+// object's own, which is then handed out as it is.
 struct bytes_out {
-    char *data;  // PyMem
+    char *data;
     Py_ssize_t length;
     Py_ssize_t allocated;
+    PyObject *owner;  // the bytes object holding data, or NULL: PyMem's
 };
 
-constexpr bytes_out empty_bytes = {nullptr, 0, 0};
+constexpr bytes_out empty_bytes = {nullptr, 0, 0, nullptr};
 
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 int
-bytes_reserve(bytes_out *b, Py_ssize_t extra)
+bytes_grow(bytes_out *b, Py_ssize_t extra)
 {
-    // Room for nothing still allocates a buffer never allocated: memcpy and
-    // memcmp take no null pointer, even for no bytes (an empty key first).
-    if (extra <= b->allocated - b->length && b->data != nullptr) {
-        return 0;
-    }
     if (extra > PY_SSIZE_T_MAX / 2 - b->length) {
         PyErr_NoMemory();
         return -1;
@@ -1019,6 +1047,16 @@ bytes_reserve(bytes_out *b, Py_ssize_t extra)
     Py_ssize_t allocated = b->allocated + b->allocated / 2;
     allocated = needed > allocated ? needed : allocated;
     allocated = allocated < 256 ? 256 : allocated;
+    if (b->owner != nullptr) {
+        if (_PyBytes_Resize(&b->owner, allocated) < 0) {
+            *b = empty_bytes;  // the resize freed it
+            return -1;
+        }
+        b->data = PyBytes_AS_STRING(b->owner);
+        advise_huge(b->data + b->allocated, allocated - b->allocated);
+        b->allocated = allocated;
+        return 0;
+    }
     auto *data = static_cast<char *>(PyMem_Realloc(b->data, allocated));
     if (data == nullptr) {
         PyErr_NoMemory();
@@ -1027,6 +1065,48 @@ bytes_reserve(bytes_out *b, Py_ssize_t extra)
     b->data = data;
     b->allocated = allocated;
     return 0;
+}
+
+// Room for `extra` bytes more: called for every few bytes written, the test
+// is inlined, the growth not.
+int
+bytes_reserve(bytes_out *b, Py_ssize_t extra)
+{
+    // Room for nothing still allocates a buffer never allocated: memcpy and
+    // memcmp take no null pointer, even for no bytes (an empty key first).
+    if (extra <= b->allocated - b->length && b->data != nullptr) {
+        return 0;
+    }
+    return bytes_grow(b, extra);
+}
+
+// A buffer of `allocated` bytes that a bytes object holds, to be taken by
+// bytes_take.
+int
+bytes_open(bytes_out *b, Py_ssize_t allocated)
+{
+    *b = empty_bytes;
+    b->owner = PyBytes_FromStringAndSize(nullptr, allocated);
+    if (b->owner == nullptr) {
+        return -1;
+    }
+    b->data = PyBytes_AS_STRING(b->owner);
+    b->allocated = allocated;
+    advise_huge(b->data, allocated);
+    return 0;
+}
+
+// The bytes object of what was written, taken from `b`, which is left empty.
+PyObject *
+bytes_take(bytes_out *b)
+{
+    PyObject *taken = b->owner;
+    Py_ssize_t length = b->length;
+    *b = empty_bytes;
+    if (taken != nullptr && _PyBytes_Resize(&taken, length) < 0) {
+        return nullptr;
+    }
+    return taken;
 }
 
 // Writes bytes the caller has made room for.
@@ -1050,7 +1130,12 @@ bytes_add(bytes_out *b, const void *from, Py_ssize_t count)
 void
 bytes_free(bytes_out *b)
 {
-    PyMem_Free(b->data);
+    if (b->owner != nullptr) {
+        Py_DECREF(b->owner);
+    }
+    else {
+        PyMem_Free(b->data);
+    }
     *b = empty_bytes;
 }
 
@@ -1067,45 +1152,44 @@ at(const source &src, Py_ssize_t i)
     return i < src.end ? src.s[i] : 0;
 }
 
-// Past a run of spaces from `i`: a deep indentation, sixteen at a time where
-// the processor compares them so.
-Py_ssize_t
-skip_spaces(const source &src, Py_ssize_t i)
-{
-#if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(' ');
-    while (i + 16 <= src.end) {
-        __m128i chars =
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + i));
-        auto others = static_cast<unsigned>(
-            ~_mm_movemask_epi8(_mm_cmpeq_epi8(chars, space)) & 0xffff);
-        if (others != 0) {
-            return i + __builtin_ctz(others);
-        }
-        i += 16;
-    }
-#endif
-    while (i < src.end && src.s[i] == ' ') {
-        i++;
-    }
-    return i;
-}
-
 bool
 json_space(unsigned char c)
 {
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
+// Past the white space from `i`.  Most is one space (": ") or a line break
+// and an indentation, which sixteen bytes compared at once pass over where
+// the processor compares them so.
 Py_ssize_t
 skip_space(const source &src, Py_ssize_t i)
 {
-    // Most white space is a line break and an indentation: a few bytes.
+    if (i >= src.end || !json_space(src.s[i])) {
+        return i;
+    }
+    i++;
+    if (i >= src.end || !json_space(src.s[i])) {
+        return i;
+    }
+#if defined(__SSE2__)
+    while (i + 16 <= src.end) {
+        __m128i chars =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + i));
+        __m128i spaces = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(chars, _mm_set1_epi8(' ')),
+                         _mm_cmpeq_epi8(chars, _mm_set1_epi8('\n'))),
+            _mm_or_si128(_mm_cmpeq_epi8(chars, _mm_set1_epi8('\r')),
+                         _mm_cmpeq_epi8(chars, _mm_set1_epi8('\t'))));
+        auto others =
+            static_cast<unsigned>(~_mm_movemask_epi8(spaces) & 0xffff);
+        if (others != 0) {
+            return i + __builtin_ctz(others);
+        }
+        i += 16;
+    }
+#endif
     while (i < src.end && json_space(src.s[i])) {
         i++;
-        if (i + 16 <= src.end && src.s[i] == ' ' && src.s[i + 1] == ' ') {
-            i = skip_spaces(src, i);
-        }
     }
     return i;
 }
@@ -1190,14 +1274,34 @@ plain_run(const source &src, Py_ssize_t i)
     const __m128i backslash = _mm_set1_epi8('\\');
     // Signed, a byte past ASCII is below 0x20 too.
     const __m128i space = _mm_set1_epi8(0x20);
-    while (i + 16 <= src.end) {
+    auto stops_at = [&](Py_ssize_t k) {
         __m128i chars =
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + i));
-        __m128i stops =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chars, quote),
-                                      _mm_cmpeq_epi8(chars, backslash)),
-                         _mm_cmplt_epi8(chars, space));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.s + k));
+        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chars, quote),
+                                         _mm_cmpeq_epi8(chars, backslash)),
+                            _mm_cmplt_epi8(chars, space));
+    };
+    // Sixty-four bytes a step: most texts (keys, names, short words) end
+    // within the first, whose stop is then found with no loop to leave.
+    while (i + 64 <= src.end) {
+        auto mask = static_cast<uint64_t>(static_cast<unsigned>(
+                        _mm_movemask_epi8(stops_at(i))))
+                    | static_cast<uint64_t>(static_cast<unsigned>(
+                          _mm_movemask_epi8(stops_at(i + 16))))
+                          << 16
+                    | static_cast<uint64_t>(static_cast<unsigned>(
+                          _mm_movemask_epi8(stops_at(i + 32))))
+                          << 32
+                    | static_cast<uint64_t>(static_cast<unsigned>(
+                          _mm_movemask_epi8(stops_at(i + 48))))
+                          << 48;
+        if (mask != 0) {
+            return i + __builtin_ctzll(mask);
+        }
+        i += 64;
+    }
+    while (i + 16 <= src.end) {
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops_at(i)));
         if (mask != 0) {
             return i + __builtin_ctz(mask);
         }
@@ -1302,10 +1406,26 @@ is_digit(unsigned char c)
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-// Past the digits from `i`.
+// Past the digits from `i`: eight at a time, a long float's most of all.
 Py_ssize_t
 skip_digits(const source &src, Py_ssize_t i)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    while (i + 8 <= src.end) {
+        uint64_t word;
+        std::memcpy(&word, src.s + i, sizeof word);
+        // A digit is 0x30-0x39: its high half is 3, and still 3 with 6
+        // added.  A byte that carries is no digit, and carries only into
+        // the bytes after it, past the first that is none.
+        constexpr uint64_t highs4 = ones * 0xf0;
+        uint64_t others = ((word & highs4) ^ (ones * 0x30))
+                          | (((word + ones * 6) & highs4) ^ (ones * 0x30));
+        if (others != 0) {
+            return i + __builtin_ctzll(others) / 8;
+        }
+        i += 8;
+    }
+#endif
     while (i < src.end && is_digit(src.s[i])) {
         i++;
     }
@@ -1559,7 +1679,7 @@ table_build(key_level *k)
         if (k->table == nullptr) {
             k->table_size = 0;
             PyErr_NoMemory();
-            return -1;
+        return -1;
         }
     }
     bool hashed = k->table_size > 0;  // else none of the keys is yet
@@ -1624,7 +1744,7 @@ key_add(key_level *k, const source &src, const string_span &span)
         PyMem_Resize(entries, key_entry, capacity);
         if (entries == nullptr) {
             PyErr_NoMemory();
-            return -1;
+        return -1;
         }
         k->entries = entries;
         k->capacity = capacity;
@@ -1790,14 +1910,14 @@ walk_open(json_walk *w, bool object)
         PyMem_Resize(frames, walk_frame, capacity);
         if (frames == nullptr) {
             PyErr_NoMemory();
-            return -1;
+        return -1;
         }
         w->frames = frames;
         key_level *levels = w->levels;
         PyMem_Resize(levels, key_level, capacity);
         if (levels == nullptr) {
             PyErr_NoMemory();
-            return -1;
+        return -1;
         }
         for (Py_ssize_t i = w->capacity; i < capacity; i++) {
             levels[i] = empty_level;
@@ -1938,11 +2058,11 @@ line_start(json_walk *w, Py_ssize_t value)
 enum walked { failed = -1, refused = 0, done = 1, full = 2 };
 
 // Walks from where the walk is: to the end of the document, or, `listing`,
-// until the chunk holds `size` bytes.  Refused: a document that is to be
-// read the Python way.  What the loop reads is kept in locals: the stores
-// of the output, through char, would have every field of the walk read
-// again after each.
-template <bool listing>
+// until the output holds `size` bytes; `check`, the keys of each object are
+// held to be told apart.  Refused: a document that is to be read the Python
+// way.  What the loop reads is kept in locals: the stores of the output,
+// through char, would have every field of the walk read again after each.
+template <bool check, bool listing>
 walked
 walk(json_walk *w, Py_ssize_t size)
 {
@@ -2038,7 +2158,7 @@ walk(json_walk *w, Py_ssize_t size)
             if (c != '"' || !check_string(src, i, &span)) {
                 break;
             }
-            if (!listing) {
+            if (check) {
                 int twice = key_add(&w->levels[depth - 1], src, span);
                 if (twice != 0) {  // json.loads reads a key twice as its last
                     if (twice < 0) {
@@ -2047,7 +2167,7 @@ walk(json_walk *w, Py_ssize_t size)
                     break;
                 }
             }
-            else {
+            if (listing) {
                 w->path.length = top->path_length;
                 if (walk_key(w, span, depth == 1) < 0) {
                     return failed;
@@ -2120,6 +2240,7 @@ struct json_chunks_object {
     PyObject *data;  // the document's bytes; NULL once the listing is over
     PyObject *key_text;
     PyObject *keys;
+    PyObject *made;   // the whole listing, made with its check, or NULL
     Py_ssize_t size;  // a chunk ends with the first line past it
     int running;      // inside __next__: a callback may not walk on
     json_walk walk;
@@ -2129,6 +2250,7 @@ void
 json_release(json_chunks_object *self)
 {
     walk_free(&self->walk);
+    Py_CLEAR(self->made);
     Py_CLEAR(self->data);
     Py_CLEAR(self->key_text);
     Py_CLEAR(self->keys);
@@ -2142,6 +2264,16 @@ json_chunks_next(PyObject *op)
         PyErr_SetString(PyExc_ValueError, "the listing is being made already");
         return nullptr;
     }
+    if (self->made != nullptr) {
+        PyObject *made = self->made;
+        self->made = nullptr;
+        json_release(self);
+        if (PyBytes_GET_SIZE(made) > 0) {
+            return made;
+        }
+        Py_DECREF(made);  // an empty table or list at the top lists nothing
+        return nullptr;
+    }
     if (self->data == nullptr) {
         return nullptr;
     }
@@ -2149,7 +2281,7 @@ json_chunks_next(PyObject *op)
     json_walk *w = &self->walk;
     w->key_text = self->key_text;
     w->keys = self->keys;
-    walked status = walk<true>(w, self->size);
+    walked status = walk<false, true>(w, self->size);
     self->running = 0;
     PyObject *chunk = nullptr;
     if (status == refused) {  // what the check took, the listing takes
@@ -2211,22 +2343,120 @@ PyType_Spec json_chunks_spec = {
     json_chunks_slots,
 };
 
+// --- Reading a file: the listing's floor -----------------------------------
+
+// read(fd, count): os.read(fd, count), into a buffer the kernel may back
+// with huge pages.
+PyObject *
+read_fd(PyObject *, PyObject *args)
+{
+    int fd;
+    Py_ssize_t count;
+    if (!PyArg_ParseTuple(args, "in:read", &fd, &count)) {
+        return nullptr;
+    }
+    if (count < 0) {
+        PyErr_SetString(PyExc_ValueError, "count must not be negative");
+        return nullptr;
+    }
+    PyObject *data = PyBytes_FromStringAndSize(nullptr, count);
+    if (data == nullptr) {
+        return nullptr;
+    }
+    char *into = PyBytes_AS_STRING(data);
+    advise_huge(into, count);
+    Py_ssize_t got;
+    for (;;) {
+        int error;
+        Py_BEGIN_ALLOW_THREADS
+        got = ::read(fd, into, static_cast<size_t>(count));
+        error = errno;
+        Py_END_ALLOW_THREADS
+        if (got >= 0) {
+            break;
+        }
+        errno = error;
+        // A signal's handler runs, as os.read lets it, and may end the read.
+        if (error != EINTR || PyErr_CheckSignals() < 0) {
+            if (error != EINTR) {
+                PyErr_SetFromErrno(PyExc_OSError);
+            }
+            Py_DECREF(data);
+            return nullptr;
+        }
+    }
+    if (got < count && _PyBytes_Resize(&data, got) < 0) {
+        return nullptr;
+    }
+    return data;
+}
+
+// What a listing made with its check may hold beyond twice the document.
+constexpr Py_ssize_t held_extra = Py_ssize_t{64} << 20;
+// The listing of the document in `data`, made by a walk that checks it as
+// it goes, into `*made`: done; or, where the listing grows past `held`
+// bytes, which it is not to hold, full once the document is checked, and
+// `*made` NULL.
+walked
+list_checked(PyObject *data, PyObject *key_text, PyObject *keys,
+             Py_ssize_t held, PyObject **made)
+{
+    *made = nullptr;
+    Py_ssize_t length = PyBytes_GET_SIZE(data);
+    json_walk list{};
+    walked status = failed;
+    // Room for twice the document, of which only what is written is given
+    // pages: a listing of long paths to short values needs that much.
+    Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;
+    room = room < 4096 ? 4096 : room;
+    if (walk_start(&list, data, true) == 0 && bytes_open(&list.out, room) == 0)
+    {
+        list.key_text = key_text;  // borrowed, as the caller holds them
+        list.keys = keys;
+        status = walk<true, true>(&list, held);
+        if (status == full) {
+            // Past the bound: checked to the end, listed again later.
+            walked rest = walk<true, false>(&list, 0);
+            status = rest == done ? full : rest;
+        }
+    }
+    if (status == done) {
+        *made = bytes_take(&list.out);
+        status = *made == nullptr ? failed : done;
+    }
+    walk_free(&list);
+    return status;
+}
+
 struct module_state {
     PyObject *json_chunks;  // the JsonChunks type
 };
 
-// json_chunks(data, key_text, keys, size): the listing of the JSON document
-// in `data` (bytes), chunks of whole lines of UTF-8 of about `size` bytes,
-// once all of it is checked; or None where it is the Python way's to read.
+// json_chunks(data, key_text, keys, size[, held]): the listing of the JSON
+// document in `data` (bytes), once all of it is checked: one chunk of whole
+// lines of UTF-8, or, for a listing of more than `held` bytes (by default
+// twice the document and 64 MiB), chunks of about `size`; or None where it
+// is the Python way's to read.
 PyObject *
 json_chunks(PyObject *module, PyObject *args)
 {
     PyObject *data, *key_text, *keys;
     Py_ssize_t size;
-    if (!PyArg_ParseTuple(args, "O!OO!n:json_chunks", &PyBytes_Type, &data,
-                          &key_text, &PyDict_Type, &keys, &size))
+    Py_ssize_t held = -1;
+    if (!PyArg_ParseTuple(args, "O!OO!n|n:json_chunks", &PyBytes_Type, &data,
+                          &key_text, &PyDict_Type, &keys, &size, &held))
     {
         return nullptr;
+    }
+    if (held < 0 && PyTuple_GET_SIZE(args) > 4) {
+        PyErr_SetString(PyExc_ValueError, "held must not be negative");
+        return nullptr;
+    }
+    if (held < 0) {
+        Py_ssize_t length = PyBytes_GET_SIZE(data);
+        held = length < (PY_SSIZE_T_MAX - held_extra) / 2
+                   ? 2 * length + held_extra
+                   : PY_SSIZE_T_MAX;
     }
     if (!PyCallable_Check(key_text)) {
         PyErr_SetString(PyExc_TypeError, "key_text must be callable");
@@ -2236,10 +2466,15 @@ json_chunks(PyObject *module, PyObject *args)
         PyErr_SetString(PyExc_ValueError, "size must be at least 1");
         return nullptr;
     }
-    json_walk check{};
-    walked checked =
-        walk_start(&check, data, false) < 0 ? failed : walk<false>(&check, 0);
-    walk_free(&check);
+    // The listing is made as the document is checked, into the bytes object
+    // that is then its one chunk.  One that grows past `held` (long paths,
+    // repeated for each of many items) is not held: it is made again, once
+    // the document is checked, a chunk at a time.
+    PyObject *made;
+    walked checked = list_checked(data, key_text, keys, held, &made);
+    if (checked == full) {
+        checked = done;
+    }
     if (checked != done) {
         return checked == failed ? nullptr : Py_NewRef(Py_None);
     }
@@ -2248,7 +2483,12 @@ json_chunks(PyObject *module, PyObject *args)
     auto *self =
         reinterpret_cast<json_chunks_object *>(type->tp_alloc(type, 0));
     if (self == nullptr) {
+        Py_XDECREF(made);
         return nullptr;
+    }
+    self->made = made;
+    if (made != nullptr) {
+        return reinterpret_cast<PyObject *>(self);
     }
     self->data = Py_NewRef(data);
     self->key_text = Py_NewRef(key_text);
@@ -2287,6 +2527,7 @@ listing_free(void *module)
 
 PyMethodDef listing_methods[] = {
     {"json_chunks", json_chunks, METH_VARARGS, nullptr},
+    {"read", read_fd, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

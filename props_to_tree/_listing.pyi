@@ -28,5 +28,8 @@ def json_chunks(
     key_text: Callable[[str], str],
     keys: dict[str, str],
     size: int,
+    held: int = ...,
     /,
 ) -> JsonChunks | None: ...
+
+def read(fd: int, count: int, /) -> bytes: ...

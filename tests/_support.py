@@ -290,12 +290,16 @@ def native_listing(tree: Any, fmt: str, size: int = listing.NATIVE_CHUNK) -> str
 LISTINGS = {"native": native_listing, "python": python_listing}
 
 
-def bytes_listing(text: str | bytes, size: int = listing.NATIVE_CHUNK) -> str | None:
+def bytes_listing(
+    text: str | bytes, size: int = listing.NATIVE_CHUNK, held: int | None = None
+) -> str | None:
     """The listing of a JSON text as the native module makes it from the
-    bytes, `size` bytes a chunk or so, each whole lines; None where it
+    bytes: whole, as it checks them; or, past `held` bytes, again once they
+    are checked, `size` bytes a chunk or so, each whole lines; None where it
     leaves the text to be read first."""
     data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
-    chunks = _listing.json_chunks(data, paths.key_text, paths.key_texts, size)
+    bound = () if held is None else (held,)
+    chunks = _listing.json_chunks(data, paths.key_text, paths.key_texts, size, *bound)
     if chunks is None:
         return None
     made = list(chunks)

@@ -280,23 +280,26 @@ def json_listing_allocation_failures() -> None:
     for data, sizes, least in (
         (
             json.dumps(tree, ensure_ascii=False).encode("utf-8", "surrogatepass"),
-            (1, 64),
+            ((1, 0), (64, 500), (64, -1)),
             20,
         ),
-        (json.dumps(tree).encode(), (64,), 20),
-        (b'[1.5e3, "\\ud800"]', (1,), 1),
+        (json.dumps(tree).encode(), ((64, 0), (64, -1)), 20),
+        (b'[1.5e3, "\\ud800"]', ((1, 0), (1, -1)), 1),
     ):
         expected = b"".join(_listing.json_chunks(data, paths.key_text, {}, 64))
 
-        def listed(size: int, data: bytes = data) -> bytes:
-            chunks = _listing.json_chunks(data, paths.key_text, {}, size)
+        def listed(size: int, held: int, data: bytes = data) -> bytes:
+            bound = () if held < 0 else (held,)  # whole, or in chunks past it
+            chunks = _listing.json_chunks(data, paths.key_text, {}, size, *bound)
             assert chunks is not None
             return b"".join(chunks)
 
-        def listed_ok(result: Any, size: int, expected: bytes = expected) -> None:
+        def listed_ok(
+            result: Any, size: int, held: int, expected: bytes = expected
+        ) -> None:
             assert result == expected
 
         refs = sys.getrefcount(data)
-        for size in sizes:
-            _exhaust(lambda size=size: (size,), listed, listed_ok, least)
+        for bound in sizes:
+            _exhaust(lambda bound=bound: bound, listed, listed_ok, least)
         assert sys.getrefcount(data) == refs

@@ -70,8 +70,8 @@ def listings() -> None:
         data = text.encode("utf-8", "surrogatepass")
         raw = re.search("[\ud800-\udfff]", text)  # a lone surrogate: not UTF-8
         expected = None if raw else read_listing(data)
-        for size in (1, 1 << 16):
-            assert bytes_listing(data, size) == expected
+        for size, held in ((1 << 16, None), (1, 0), (7, 50)):
+            assert bytes_listing(data, size, held) == expected
     assert bytes_listing('{"a": 1, "a": 2}') is None
     cyclic: dict[str, object] = {"a": [1]}
     cyclic["b"] = cyclic

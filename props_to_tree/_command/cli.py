@@ -237,7 +237,8 @@ def _read_bytes(file: str, limit: int = MAX_SIZE) -> tuple[bytes, str]:
         with open(file, "rb", buffering=0) as stream:
             status = os.fstat(stream.fileno())
             size = status.st_size if stat.S_ISREG(status.st_mode) else 0
-            data = formats.read_bytes(stream.read, name, limit, " (--max-size)", size)
+            read = formats.file_reader(stream.fileno(), size)
+            data = formats.read_bytes(read, name, limit, " (--max-size)", size)
             return data, name
     except OSError as exc:
         raise UserError(f"cannot read {name}: {exc.strerror or exc}") from None

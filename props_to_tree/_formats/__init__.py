@@ -15,6 +15,8 @@ if TYPE_CHECKING:
     from props_to_tree._engine.document import Document, Format
 
 CHUNK = 1 << 20
+# A file that holds at least one aligned huge page (2 MiB) and more.
+HUGE_FILE = 1 << 22
 MAX_SIZE = 1 << 30  # bytes of input: 1 GiB
 
 # The formats, a line each: the package whose FORMAT declares it (another
@@ -115,6 +117,16 @@ def read(
     (binary data, or /dev/zero) or passes `limit` bytes, which `bound`
     says how to raise."""
     return decoded(read_bytes(read, name, limit, bound), name)
+
+
+def file_reader(fd: int, size: int) -> Callable[[int], bytes]:
+    """os.read of `fd`, a file of `size` bytes; a large one's bytes are read
+    into pages the kernel fills at a fraction of the cost (huge ones)."""
+    if size < HUGE_FILE:
+        return lambda count: os.read(fd, count)
+    from props_to_tree import _listing  # native: a large file's read alone
+
+    return lambda count: _listing.read(fd, count)
 
 
 def read_bytes(

@@ -302,18 +302,22 @@ def _read_or_error(text):
         return ValueError
 
 
+# Whole; in chunks from the start; in chunks once past a bound, mid-way.
+_HELD = [(1 << 16, None), (1, 0), (9, 40)]
+
+
 @pytest.mark.parametrize(
     ("text", "listed", "native"),
     [(*row, True) for row in FROM_BYTES] + [(*row, False) for row in LEFT_TO_READING],
 )
-@pytest.mark.parametrize("size", [1, 9, 1 << 16])
+@pytest.mark.parametrize(("size", "held"), _HELD)
 def test_the_listing_from_the_bytes_is_the_listing_of_what_reads(
-    text, listed, native, size
+    text, listed, native, size, held
 ):
     read = _read_or_error(text)
     if listed is not None:
         assert read == listed
-    made = bytes_listing(text, size)
+    made = bytes_listing(text, size, held)
     assert made == (read if native else None)
 
 
@@ -378,10 +382,10 @@ def _json_texts():
     return st.recursive(scalars, containers, max_leaves=30)
 
 
-@given(_json_texts(), _SPACE, st.sampled_from([1, 13, 1 << 16]))
-def test_random_json_lists_from_the_bytes_as_it_reads(text, space, size):
+@given(_json_texts(), _SPACE, st.sampled_from(_HELD))
+def test_random_json_lists_from_the_bytes_as_it_reads(text, space, bound):
     text = space + text + space
-    native = bytes_listing(text, size)
+    native = bytes_listing(text, *bound)
     read = _read_or_error(text)
     if native is None and read is ValueError:
         event("not UTF-8: a lone surrogate written raw")

@@ -59,7 +59,8 @@ def test_chunks_argument_errors(args, kwargs, error):
         ((b"[]", None, {}, 10), TypeError),
         ((b"[]", str, [], 10), TypeError),
         ((b"[]", str, {}, 0), ValueError),
-        ((b"[]", str, {}, 10, 1), TypeError),
+        ((b"[]", str, {}, 10, -1), ValueError),
+        ((b"[]", str, {}, 10, 1, 1), TypeError),
     ],
 )
 def test_json_chunks_argument_errors(args, error):
@@ -76,7 +77,10 @@ def test_json_chunks_argument_errors(args, error):
     ],
 )
 def test_a_failed_key_ends_the_listing_from_the_bytes(key_text, error):
-    chunks = _listing.json_chunks(b'{"a": [1], "\xc3\xa9": 2}', key_text, {}, 1)
+    data = b'{"a": [1], "\xc3\xa9": 2}'
+    with pytest.raises(error):  # made whole, as it is checked
+        _listing.json_chunks(data, key_text, {}, 1)
+    chunks = _listing.json_chunks(data, key_text, {}, 1, 0)  # in chunks
     assert next(chunks) == b"a[0] = 1\n"
     with pytest.raises(error):
         next(chunks)
@@ -94,7 +98,10 @@ class _Unequal:
 
 
 def test_a_failed_lookup_of_a_key_ends_the_listing_from_the_bytes():
-    chunks = _listing.json_chunks('{"a": 1, "é": 2}'.encode(), str, {_Unequal(): ""}, 1)
+    data = '{"a": 1, "é": 2}'.encode()
+    with pytest.raises(LookupError, match="compared"):
+        _listing.json_chunks(data, str, {_Unequal(): ""}, 1)
+    chunks = _listing.json_chunks(data, str, {_Unequal(): ""}, 1, 0)
     assert next(chunks) == b"a = 1\n"
     with pytest.raises(LookupError, match="compared"):
         next(chunks)
@@ -110,7 +117,7 @@ def test_a_key_callback_cannot_walk_the_listing_from_the_bytes():
         raised.append(caught.value)
         return "." + key
 
-    chunks = _listing.json_chunks('{"é": 1, "b": 2}'.encode(), key_text, {}, 1)
+    chunks = _listing.json_chunks('{"é": 1, "b": 2}'.encode(), key_text, {}, 1, 0)
     assert b"".join(chunks) == "é = 1\nb = 2\n".encode()
     assert len(raised) == 1
 
@@ -263,3 +270,22 @@ def test_a_listing_older_than_the_cycle_it_closes_is_cleared():
 
 def test_deep_and_cyclic_trees_are_refused_by_the_native_listing():
     run_isolated("isolated.listing_deep_and_cyclic_trees")
+
+
+@pytest.mark.parametrize("size", [0, 1, 5 << 20])  # huge pages from 4 MiB
+def test_read_reads_as_os_read(tmp_path, size):
+    import os
+
+    data = os.urandom(size)
+    path = tmp_path / "data"
+    path.write_bytes(data)
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        assert _listing.read(fd, size + 1) == data  # what there is, no more
+        assert _listing.read(fd, 10) == b""
+    finally:
+        os.close(fd)
+    with pytest.raises(OSError):
+        _listing.read(fd, 1)  # closed
+    with pytest.raises(ValueError):
+        _listing.read(0, -1)
