@@ -636,13 +636,18 @@ make_bare_chars()
 constexpr bare_chars bare = make_bare_chars();
 
 bool
-is_bare(const Py_UCS1 *chars, Py_ssize_t count)
+bare_ends(const Py_UCS1 *chars, Py_ssize_t count)
 {
     // Not empty, "#" not first (a listing's comment), no space at an end,
     // and not "*", which stands for every key.
-    if (count == 0 || chars[0] == '#' || chars[0] == ' '
-        || chars[count - 1] == ' ' || (count == 1 && chars[0] == '*'))
-    {
+    return count > 0 && chars[0] != '#' && chars[0] != ' '
+           && chars[count - 1] != ' ' && (count != 1 || chars[0] != '*');
+}
+
+bool
+is_bare(const Py_UCS1 *chars, Py_ssize_t count)
+{
+    if (!bare_ends(chars, count)) {
         return false;
     }
     for (Py_ssize_t i = 0; i < count; i++) {
@@ -1002,23 +1007,35 @@ PyType_Spec chunks_spec = {
 
 // The pages of a large buffer filled for the first time cost the kernel a
 // fault each: for a document of 18 MB, more than the listing of it.  Backed
-// by huge pages, where the kernel has them, it takes one fault in 512.
+// by huge pages, where the kernel has them, it takes one fault in 512; and
+// one that is to be filled whole is given its pages at once, the small ones
+// at its ends too.
 void
-advise_huge(char *data, Py_ssize_t count)
+advise_huge(char *data, Py_ssize_t count, bool filled = false)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t huge = uintptr_t{1} << 21;
-    auto start = reinterpret_cast<uintptr_t>(data);
-    uintptr_t first = (start + huge - 1) & ~(huge - 1);
-    uintptr_t last = (start + static_cast<uintptr_t>(count)) & ~(huge - 1);
-    if (last > first) {
+    constexpr Py_ssize_t huge = Py_ssize_t{1} << 21;
+    constexpr Py_ssize_t page = 4096;
+    auto start = static_cast<Py_ssize_t>(reinterpret_cast<uintptr_t>(data)
+                                         % static_cast<uintptr_t>(huge));
+    Py_ssize_t head = (huge - start) % huge;   // before the first huge page
+    Py_ssize_t tail = (start + count) % huge;  // past the last
+    if (count - head - tail > 0) {
         // Advice only: where it is not taken, the pages are small ones.
-        (void)madvise(reinterpret_cast<void *>(first), last - first,
+        (void)madvise(data + head, static_cast<size_t>(count - head - tail),
                       MADV_HUGEPAGE);
     }
+#if defined(MADV_POPULATE_WRITE)
+    if (filled && count >= huge) {
+        char *from = data - start % page;
+        (void)madvise(from, static_cast<size_t>(data + count - from),
+                      MADV_POPULATE_WRITE);  // from Linux 5.14; else faults
+    }
+#endif
 #else
     (void)data;
     (void)count;
+    (void)filled;
 #endif
 }
 
@@ -1284,17 +1301,18 @@ plain_run(const source &src, Py_ssize_t i)
     // Sixty-four bytes a step: most texts (keys, names, short words) end
     // within the first, whose stop is then found with no loop to leave.
     while (i + 64 <= src.end) {
-        auto mask = static_cast<uint64_t>(static_cast<unsigned>(
-                        _mm_movemask_epi8(stops_at(i))))
-                    | static_cast<uint64_t>(static_cast<unsigned>(
-                          _mm_movemask_epi8(stops_at(i + 16))))
-                          << 16
-                    | static_cast<uint64_t>(static_cast<unsigned>(
-                          _mm_movemask_epi8(stops_at(i + 32))))
-                          << 32
-                    | static_cast<uint64_t>(static_cast<unsigned>(
-                          _mm_movemask_epi8(stops_at(i + 48))))
-                          << 48;
+        auto mask =
+            static_cast<uint64_t>(
+                static_cast<unsigned>(_mm_movemask_epi8(stops_at(i))))
+            | static_cast<uint64_t>(
+                  static_cast<unsigned>(_mm_movemask_epi8(stops_at(i + 16))))
+                  << 16
+            | static_cast<uint64_t>(
+                  static_cast<unsigned>(_mm_movemask_epi8(stops_at(i + 32))))
+                  << 32
+            | static_cast<uint64_t>(
+                  static_cast<unsigned>(_mm_movemask_epi8(stops_at(i + 48))))
+                  << 48;
         if (mask != 0) {
             return i + __builtin_ctzll(mask);
         }
@@ -1614,11 +1632,13 @@ hash_bytes(const char *data, Py_ssize_t length)
     return hash ^ (hash >> 32);
 }
 
-// A key of an open object: its text, escapes read, in its level's `text`.
+// A key of an open object: its text, in the document where it holds no
+// escape, else read into its level's `text`.
 struct key_entry {
     uint64_t hash;
     Py_ssize_t offset;
     Py_ssize_t length;
+    bool in_source;
 };
 
 // The keys of the object open at one depth, kept from one object at that
@@ -1628,13 +1648,15 @@ struct key_level {
     key_entry *entries;
     Py_ssize_t count;
     Py_ssize_t capacity;
+    const unsigned char *source;  // the document's bytes
     bytes_out text;
     Py_ssize_t *table;      // indexes into entries, -1 where free
     Py_ssize_t table_size;  // 0: not built for this object
     Py_ssize_t table_allocated;
 };
 
-constexpr key_level empty_level = {nullptr, 0, 0, empty_bytes, nullptr, 0, 0};
+constexpr key_level empty_level = {nullptr,     0,       0, nullptr,
+                                   empty_bytes, nullptr, 0, 0};
 constexpr Py_ssize_t linear_keys = 8;
 
 void
@@ -1646,14 +1668,20 @@ level_free(key_level *k)
     *k = empty_level;
 }
 
+const void *
+entry_text(const key_level *k, const key_entry &e)
+{
+    return e.in_source ? static_cast<const void *>(k->source + e.offset)
+                       : static_cast<const void *>(k->text.data + e.offset);
+}
+
 bool
-same_text(const key_level *k, Py_ssize_t at, const char *text,
+same_text(const key_level *k, Py_ssize_t at, const void *text,
           Py_ssize_t length)
 {
     const key_entry &e = k->entries[at];
     return e.length == length
-           && std::memcmp(k->text.data + e.offset, text,
-                          static_cast<size_t>(length))
+           && std::memcmp(entry_text(k, e), text, static_cast<size_t>(length))
                   == 0;
 }
 
@@ -1679,7 +1707,7 @@ table_build(key_level *k)
         if (k->table == nullptr) {
             k->table_size = 0;
             PyErr_NoMemory();
-        return -1;
+            return -1;
         }
     }
     bool hashed = k->table_size > 0;  // else none of the keys is yet
@@ -1690,7 +1718,8 @@ table_build(key_level *k)
     for (Py_ssize_t i = 0; i < k->count; i++) {
         key_entry &e = k->entries[i];
         if (!hashed) {
-            e.hash = hash_bytes(k->text.data + e.offset, e.length);
+            e.hash = hash_bytes(static_cast<const char *>(entry_text(k, e)),
+                                e.length);
         }
         Py_ssize_t slot = slot_of(k, e.hash);
         while (k->table[slot] >= 0) {
@@ -1706,21 +1735,25 @@ table_build(key_level *k)
 int
 key_add(key_level *k, const source &src, const string_span &span)
 {
-    Py_ssize_t offset = k->text.length;
-    int status = span.escaped ? decode_string(src, span, &k->text)
-                              : bytes_add(&k->text, src.s + span.start,
-                                          span.end - span.start);
-    if (status < 0) {
-        return -1;
+    // A key of no escape is compared where it is written: only what an
+    // escape stands for is copied.
+    Py_ssize_t offset = span.start;
+    Py_ssize_t length = span.end - span.start;
+    const void *text = src.s + offset;
+    if (span.escaped) {
+        offset = k->text.length;
+        if (decode_string(src, span, &k->text) < 0) {
+            return -1;
+        }
+        text = k->text.data + offset;
+        length = k->text.length - offset;
     }
-    const char *text = k->text.data + offset;
-    Py_ssize_t length = k->text.length - offset;
     if (k->count >= linear_keys && k->table_size == 0 && table_build(k) < 0) {
         return -1;
     }
     uint64_t hash = 0;  // the few keys of a small object are compared alone
     if (k->table_size > 0) {
-        hash = hash_bytes(text, length);
+        hash = hash_bytes(static_cast<const char *>(text), length);
         for (Py_ssize_t slot = slot_of(k, hash); k->table[slot] >= 0;
              slot = (slot + 1) & (k->table_size - 1))
         {
@@ -1744,12 +1777,12 @@ key_add(key_level *k, const source &src, const string_span &span)
         PyMem_Resize(entries, key_entry, capacity);
         if (entries == nullptr) {
             PyErr_NoMemory();
-        return -1;
+            return -1;
         }
         k->entries = entries;
         k->capacity = capacity;
     }
-    k->entries[k->count++] = key_entry{hash, offset, length};
+    k->entries[k->count++] = key_entry{hash, offset, length, !span.escaped};
     if (k->table_size == 0) {
         return 0;
     }
@@ -1910,14 +1943,14 @@ walk_open(json_walk *w, bool object)
         PyMem_Resize(frames, walk_frame, capacity);
         if (frames == nullptr) {
             PyErr_NoMemory();
-        return -1;
+            return -1;
         }
         w->frames = frames;
         key_level *levels = w->levels;
         PyMem_Resize(levels, key_level, capacity);
         if (levels == nullptr) {
             PyErr_NoMemory();
-        return -1;
+            return -1;
         }
         for (Py_ssize_t i = w->capacity; i < capacity; i++) {
             levels[i] = empty_level;
@@ -1926,11 +1959,55 @@ walk_open(json_walk *w, bool object)
         w->capacity = capacity;
     }
     key_level *k = &w->levels[w->depth];
+    k->source = w->src.s;
     k->count = 0;
     k->text.length = 0;
     k->table_size = 0;
     w->frames[w->depth++] = walk_frame{object, 0, w->path.length};
     return 0;
+}
+
+// is_bare() of a key of ASCII, with `readable` bytes from `chars`: sixteen
+// compared at once, where the processor compares them so.
+bool
+is_bare_key(const unsigned char *chars, Py_ssize_t count, Py_ssize_t readable)
+{
+#if defined(__SSE2__)
+    if (!bare_ends(chars, count)) {
+        return false;
+    }
+    Py_ssize_t i = 0;
+    for (; i < count && i + 16 <= readable; i += 16) {
+        __m128i c =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + i));
+        __m128i refused = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('.')),
+                                      _mm_cmpeq_epi8(c, _mm_set1_epi8('['))),
+                         _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(']')),
+                                      _mm_cmpeq_epi8(c, _mm_set1_epi8('"')))),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('=')),
+                                      _mm_cmpeq_epi8(c, _mm_set1_epi8(0x7f))),
+                         // Signed, a byte past ASCII is below a space too.
+                         _mm_cmplt_epi8(c, _mm_set1_epi8(' '))));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(refused));
+        Py_ssize_t left = count - i;
+        if (left < 16) {
+            mask &= (1U << left) - 1;
+        }
+        if (mask != 0) {
+            return false;
+        }
+    }
+    for (; i < count; i++) {
+        if (!bare.allowed[chars[i]]) {
+            return false;
+        }
+    }
+    return true;
+#else
+    (void)readable;
+    return is_bare(chars, count);
+#endif
 }
 
 // The key's segment of the path: ".key" or ["key"], no "." first at the top.
@@ -1957,7 +2034,9 @@ walk_key(json_walk *w, const string_span &span, bool top)
         if (bytes_reserve(path, count * 6 + 4) < 0) {
             return -1;
         }
-        if (is_bare(chars, count)) {
+        // Read from the document, sixteen bytes past the key may be read too.
+        Py_ssize_t readable = span.escaped ? count : w->src.end - span.start;
+        if (is_bare_key(chars, count, readable)) {
             if (!top) {
                 path->data[path->length++] = '.';
             }
@@ -2348,7 +2427,7 @@ PyType_Spec json_chunks_spec = {
 // read(fd, count): os.read(fd, count), into a buffer the kernel may back
 // with huge pages.
 PyObject *
-read_fd(PyObject *, PyObject *args)
+read_fd(PyObject * /*module*/, PyObject *args)
 {
     int fd;
     Py_ssize_t count;
@@ -2364,14 +2443,13 @@ read_fd(PyObject *, PyObject *args)
         return nullptr;
     }
     char *into = PyBytes_AS_STRING(data);
-    advise_huge(into, count);
+    advise_huge(into, count, true);
     Py_ssize_t got;
     for (;;) {
-        int error;
-        Py_BEGIN_ALLOW_THREADS
+        PyThreadState *saved = PyEval_SaveThread();
         got = ::read(fd, into, static_cast<size_t>(count));
-        error = errno;
-        Py_END_ALLOW_THREADS
+        int error = errno;
+        PyEval_RestoreThread(saved);
         if (got >= 0) {
             break;
         }

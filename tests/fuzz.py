@@ -51,7 +51,8 @@ def test_one_input(data: bytes) -> None:
     tree = random_document(choose, False)
     text = raw if raw is not None else json.dumps(tree, indent=choose(3) or None)
     data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
-    got = outcome(bytes_listing, data, (1, 64, 1 << 16)[choose(3)])
+    bound = ((1, 0), (64, 100), (1 << 16, None))[choose(3)]  # chunks, or whole
+    got = outcome(bytes_listing, data, *bound)
     want = outcome(read_listing, data)
     if got != ("ok", None):
         assert got == want, (data, got, want)

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import atexit
 import gc
-import math
 import os
 import stat
 import sys
@@ -98,7 +97,7 @@ def _seconds(text: str) -> float:
     try:
         seconds = float(text)
     except ValueError:
-        seconds = math.nan
+        seconds = float("nan")
     if not seconds >= 0:  # NaN too
         raise argparse.ArgumentTypeError(f"must be 0 or more seconds, got {text!r}")
     return seconds

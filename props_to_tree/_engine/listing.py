@@ -42,9 +42,11 @@ def lines(document: Reading, paint: Any = None) -> Iterator[str]:
 def json_lines(data: bytes) -> Iterator[bytes] | None:
     """The listing of the JSON document in `data`, its bytes, in chunks of
     whole lines of UTF-8, made straight from the bytes by the native module
-    once it has checked all of them; None where the document is to be read
-    first (it does not read as JSON, an object holds a key twice, it nests
-    deeper than the recursion limit): its tree's listing is `lines`'s."""
+    as it checks them, and given once all of them are (one chunk, but for a
+    listing more than twice the document's size); None where the document
+    is to be read first (it does not read as JSON, an object holds a key
+    twice, it nests deeper than the recursion limit): its tree's listing is
+    `lines`'s."""
     from props_to_tree import _listing  # only a listing loads it
 
     return _listing.json_chunks(data, paths.key_text, paths.key_texts, NATIVE_CHUNK)

@@ -3,7 +3,6 @@ within the bounds a document is held to."""
 
 from __future__ import annotations
 
-import importlib
 import os
 
 from props_to_tree._engine.errors import ChangeError, DocumentError, MissingLibrary
@@ -38,7 +37,9 @@ def registered() -> dict[str, Format]:
     if len(_registered) < len(PACKAGES):
         for line in PACKAGES:
             module, _, name = line.partition(":")
-            register(getattr(importlib.import_module(module), name or "FORMAT"))
+            # __import__, not importlib, whose import every start would pay.
+            found = __import__(module, fromlist=["_"])
+            register(getattr(found, name or "FORMAT"))
     return _registered
 
 

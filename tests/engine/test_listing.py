@@ -241,6 +241,16 @@ FROM_BYTES = [
         '[5] = "\\u001f\\b\\f\\n\\r\\t"\n[6] = "\\"\\\\"\n[7] = "\u2028\x7f"\n'
         '[8] = "é😀"\n',
     ),
+    # Long keys, told bare sixteen bytes at a time: what a bare key may not
+    # hold, in the first sixteen, past them, at the end; a raw DEL.
+    (
+        '{"abcdefghijklmnopqrstuvwxyz": 1, "abcdefghijklmnop.q": 2,'
+        ' "abcdefghijklmno=": 3, "abcdefghijklmnopqrstuvwxyz[0]": 4,'
+        ' "a234567890123456789\x7f": 5, "abcdefghijklmnopqrstuvwxyz ": 6}',
+        None,
+    ),
+    # A listing longer than twice the document grows as it is made.
+    ('{"' + "k" * 60 + '": [' + ",".join("1" * 500) + "]}", None),
     # Keys: bare, quoted (escapes read), called back for beyond ASCII.
     (
         '{"a.b": {"": 1, "é": 2, "\\u00e9x": 3, "k\\"": 4, "#a": 5, " a": 6,'

@@ -285,7 +285,9 @@ def test_read_reads_as_os_read(tmp_path, size):
         assert _listing.read(fd, 10) == b""
     finally:
         os.close(fd)
-    with pytest.raises(OSError):
+    with pytest.raises(OSError, match="Bad file descriptor"):
         _listing.read(fd, 1)  # closed
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match="negative"):
         _listing.read(0, -1)
+    with pytest.raises(TypeError):
+        _listing.read("0", 1)

@@ -10,7 +10,11 @@ from props_to_tree import _listing
 
 SURFACES = [
     (ext, "_props_to_tree", {"_props_to_tree", "_tree_to_props"}),
-    (_listing, "_listing", {"Chunks", "JSON", "JsonChunks", "TOML", "json_chunks", "read"}),
+    (
+        _listing,
+        "_listing",
+        {"Chunks", "JSON", "JsonChunks", "TOML", "json_chunks", "read"},
+    ),
 ]
 
 
