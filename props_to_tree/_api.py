@@ -58,7 +58,9 @@ class Document:
     Python data; `doc[path] = value` and `del doc[path]` change every place
     the path matches.  A path is keys joined by ".", `[N]` for a list's
     item and `["key"]` for a key that cannot stand bare, and it may select:
-    `[name=web]`, `[*]`, `*`.  `text` is the text after the changes so far.
+    `[name=web]`, `[*]`, `*`; a path set may end in `[+]`, a new item after
+    a list's last (`doc["deps[+]"] = "x"`).  `text` is the text after the
+    changes so far.
     A change that fails leaves the document as it was.
 
     `create` makes the tables missing on the way of every change that does

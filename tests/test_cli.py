@@ -652,6 +652,11 @@ ERRORS = [
     ),
     (["--set", "db[name=x"], None, "bad path 'db[name=x': a selector ends with ']'"),
     (["--get", "db[=x]"], None, "bad path 'db[=x]': an item is [N]"),
+    # [+] ends a path that is set, at a list.
+    (["--get", "service.tags[+]"], None, "bad path 'service.tags[+]': [+] stands"),
+    (["--delete", "service.tags[+]"], None, "so it ends a path that is set"),
+    (["--set", "service.tags[+].x=1"], None, "so it ends a path that is set"),
+    (["--set", "db[+]=1"], None, "cannot write 'db[+]': 'db' holds a table: [+]"),
     # The word after --set, --get and --delete is theirs, whatever it starts with.
     (["--set", "-db.port=1"], None, "cannot write '-db.port': no '-db' at the top"),
     (["--get", "-i"], None, "no '-i' at the top level"),

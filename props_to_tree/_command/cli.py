@@ -42,7 +42,8 @@ labels["app.kubernetes.io/name"]; a stream of YAML documents is a list of them.
 A PATH may select: [SUB=VALUE] the items of a list, or members of a table,
 holding VALUE at SUB ([name=web], [.=--fix] the item itself), [SUB^=VALUE] a
 string starting with VALUE, [A=1&B=2] both, [*] every item, * every key;
-changes and --get then act at every match.
+changes and --get then act at every match.  [+] ending a --set's PATH appends
+an item: --set 'deps[+]=x'.
 VALUE and the values of a listing are in the document's own syntax: JSON for
 JSON, TOML values for TOML, YAML flow values for YAML; text that is not a value
 is a string.  Changes apply in the order given, all or none: if one fails,

@@ -62,6 +62,7 @@ class Change:
     ) -> None:
         self.path, self.text, self.origin, self.listed = path, text, origin, listed
         self.value, self.data, self.create = value, data, create
+        paths.check_append(path, not self.deletes)
 
     @property
     def deletes(self) -> bool:

@@ -29,6 +29,8 @@ def expand(document: Any, pattern: Pattern, setting: bool = False) -> list[Path]
     match, a --set makes its last key, or says which table is missing."""
     if not paths.selects(pattern):
         return [pattern]  # type: ignore[list-item]  # no selector in it
+    if paths.appends(pattern):
+        return _appended(document, pattern, setting)
     last = max(i for i, s in enumerate(pattern) if isinstance(s, Selector))
     matched = pattern[: last + 1] if setting else pattern
     live: list[Path] = [[]]
@@ -51,6 +53,25 @@ def expand(document: Any, pattern: Pattern, setting: bool = False) -> list[Path]
             seen.add(mark)
             places.append(path)
     return places
+
+
+def _appended(document: Any, pattern: Pattern, setting: bool) -> list[Path]:
+    """Where `pattern`, which ends in `[+]`, appends: one past the last item
+    of each list its path before matches; [0] of a list that is missing, for
+    --create to make, or to be said missing."""
+    paths.check_append(pattern, setting)
+    places = expand(document, pattern[:-1], True)
+    found: list[Path] = []
+    for place in places:
+        try:
+            held = document.members(place)
+        except EditError:
+            held = 0  # missing: its first item
+        if not isinstance(held, int):
+            what = "a table" if isinstance(held, list) else "a value, not a list"
+            raise PathError(f"{paths.show(place)!r} holds {what}: [+] appends to lists")
+        found.append([*place, held])
+    return found
 
 
 class _Step:

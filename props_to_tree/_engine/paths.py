@@ -82,8 +82,10 @@ class Selector:
     """A segment that stands for every place it matches: `*` the keys of a
     table ("keys"), `[*]` the items of a list ("items"), and the items of a
     list, or the members of a table, whose value meets every one of its
-    `conditions` ("where": `[SUB=VALUE&SUB^=VALUE]`).  A selector of one
-    condition may be made of its parts: `Selector("where", sub, op, value)`."""
+    `conditions` ("where": `[SUB=VALUE&SUB^=VALUE]`); or `[+]`, the place
+    one past a list's last item, where a --set appends ("append").  A
+    selector of one condition may be made of its parts:
+    `Selector("where", sub, op, value)`."""
 
     __slots__ = ("conditions", "kind")
 
@@ -118,6 +120,8 @@ class Selector:
         """As it follows a path before it."""
         if self.kind == "keys":
             return ".*"
+        if self.kind == "append":
+            return "[+]"
         return "[*]" if self.kind == "items" else f"[{self.condition()}]"
 
 
@@ -171,8 +175,23 @@ def _tail(path: Sequence[Segment | Selector]) -> str:
 
 
 def selects(path: Pattern) -> bool:
-    """Whether `path` may stand for more places than one."""
+    """Whether `path` may stand for more places than one, or for one found
+    in the document (`[+]`)."""
     return any(isinstance(s, Selector) for s in path)
+
+
+def appends(path: Pattern) -> bool:
+    """Whether `path` holds `[+]`."""
+    return any(isinstance(s, Selector) and s.kind == "append" for s in path)
+
+
+def check_append(path: Pattern, setting: bool) -> None:
+    """Refuses a `[+]` anywhere but at the end of a path that is set."""
+    if appends(path) and (not setting or appends(path[:-1])):
+        raise PathError(
+            f"bad path {show(path)!r}: [+] stands for a new item, so it ends "
+            "a path that is set, and only there"
+        )
 
 
 def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Pattern, int]:
@@ -261,6 +280,8 @@ def _selector(text: str, at: int, shown: str) -> tuple[Selector, int]:
     conditions, joined by "&"."""
     if text.startswith("[*]", at):
         return Selector("items"), at + 3
+    if text.startswith("[+]", at):
+        return Selector("append"), at + 3
     start, at = at, at + 1
     conditions: list[Condition] = []
     while True:

@@ -22,7 +22,9 @@ conditions = st.one_of(
     ),
 )
 selectors = st.one_of(
-    st.sampled_from([paths.Selector("keys"), paths.Selector("items")]),
+    st.sampled_from(
+        [paths.Selector("keys"), paths.Selector("items"), paths.Selector("append")]
+    ),
     st.builds(
         lambda found: paths.Selector("where", conditions=found),
         st.lists(conditions, min_size=1, max_size=3),

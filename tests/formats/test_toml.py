@@ -9,6 +9,7 @@ LAYOUTS = [
     ("toml", 'k = "x"\n', ["--set", 'k="a" # c'], 'k = "\\"a\\" # c"\n'),
     ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
     ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
+    ("toml", "l = ['x']\n", ["--set", "l[+]=y"], "l = ['x', 'y']\n"),
     # Times that read the same to the microsecond, and differ after it.
     (
         "toml",

@@ -7,6 +7,7 @@ from _support import COMPOSE, MANIFESTS, WORKFLOW, edited_alone
 # (format, document, the command's arguments, the document after them): exactly.
 LAYOUTS = [
     ("yaml", "a: 0x1F\n", ["--set", "a=31"], "a: 31\n"),
+    ("yaml", "a:\n  - 1\n", ["--set", "a[+]=2"], "a:\n  - 1\n  - 2\n"),
     ("yaml", "a: 0x1F\nb: 1\n", ["--apply", "a = 0x1F\nb = 2"], "a: 0x1F\nb: 2\n"),
     # White space at an end makes a string, though it looks like a tag.
     ("yaml", "a: x\n", ["--set", "a=!1!1 "], 'a: "!1!1 "\n'),
