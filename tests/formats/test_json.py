@@ -32,8 +32,8 @@ LAYOUTS = [
     (
         "json",
         '{\n\t"a": 1\n}\n',
-        ["--set", "b=[1,2]"],
-        '{\n\t"a": 1,\n\t"b": [1,2]\n}\n',
+        ["--set", "b=[1,2.50]"],
+        '{\n\t"a": 1,\n\t"b": [\n\t\t1,\n\t\t2.50\n\t]\n}\n',
     ),
     (
         "json",
@@ -115,7 +115,31 @@ LAYOUTS = [
         '{\n  "a": 1,\n\n  "c": 3\n}\n',
     ),
     # "." is the top: a document that is one value, an empty one.
-    ("json", "42\n", ["--set", ".=[1]"], "[1]\n"),
+    ("json", "42\n", ["--set", ".=[1]"], "[\n  1\n]\n"),
+    # A collection in the style of its place: block style on lines of their
+    # own (the file's step, colon and line break), flow style inside a one-
+    # line object or array, or in place of one that is not empty.
+    (
+        "json",
+        '{\n    "a": null,\n    "b": {},\n    "c": [1, 2],\n    "d" : 1\n}',
+        ["--set", 'a={"x": [], "y": {"z": 1}}', "--set", "b=[true]", "--set", "c=[3]"],
+        '{\n    "a": {\n        "x" : [],\n        "y" : {\n            "z" : 1\n'
+        '        }\n    },\n    "b": [\n        true\n    ],\n    "c": [3],\n    "d" : 1\n}',
+    ),
+    (
+        "json",
+        '{"a": {"b": 1}, "l": [1]}',
+        ["--set", "a.c=[1, 2]", "--set", "l[+]={}", "--set", 'n={"k": 1}'],
+        '{"a": {"b": 1, "c": [1, 2]}, "l": [1, {}], "n": {"k": 1}}',
+    ),
+    (
+        "json",
+        '{\n  "deps": [\n    "a"\n  ],\n  "x": {\n  }\n}\n',
+        ["--set", 'deps[+]={"name": "b", "v": [1]}', "--create", "--set", "x.y.z=[1]"],
+        '{\n  "deps": [\n    "a",\n    {\n      "name": "b",\n      "v": [\n'
+        '        1\n      ]\n    }\n  ],\n  "x": {\n    "y": {\n      "z": [\n'
+        '        1\n      ]\n    }\n  }\n}\n',
+    ),
     ("json", " \n", ["--set", "a=1"], '{\n  "a": 1\n}\n'),
     (
         "json",

@@ -64,7 +64,7 @@ _SIMPLE: dict[type, Callable[[Any], str]] = {
 }
 
 
-def _minus_zero(text: str) -> int:
+def _written_int(text: str) -> int:
     return document.written_int(text, int(text))
 
 
@@ -119,7 +119,7 @@ def load(
     if written:
         hooks["parse_float"] = document.written_float
         if "-0" in text:  # the one integer that Python shows otherwise
-            hooks["parse_int"] = _minus_zero
+            hooks["parse_int"] = _written_int
     if not comments:
         try:
             return JsonDocument(format, text, text, json.loads(text, **hooks))
@@ -233,7 +233,12 @@ class JsonDocument(document.PlainTree):
             return float(name)
 
         try:
-            data = json.loads(text, parse_constant=constant)
+            data = json.loads(
+                text,
+                parse_constant=constant,
+                parse_float=document.written_float,
+                parse_int=_written_int,
+            )
         except ValueError:
             return Value(text, show(text))
         refused = None
@@ -272,12 +277,14 @@ class JsonDocument(document.PlainTree):
             return self._first([], value)
         if not path:  # the whole document
             root = self._root()
-            new = self._render(value, root, root.start)
+            new = self._render(value, root, self._block(root, ""))
             return [Splice(root.start, root.end, new)]
         _, found, index, _ = self._find(path)
         assert index is not None, "replaced where it is"
         old: _Node = found.members[index].value
-        new = self._render(value, old, old.start)
+        several = not texts.one_line(self.text, found.open, found.close)
+        indent = texts.indentation(self.text, old.start) if several else None
+        new = self._render(value, old, self._block(old, indent), self._colon(found.members))
         gap = texts.comment_gap(self.text, old.end, self.format.comment)
         return [Splice(old.start, old.end, new, gap)]
 
@@ -301,15 +308,19 @@ class JsonDocument(document.PlainTree):
         """The null at `path` made an object of `keys`, laid out as the
         object or array that holds it is (a document that is null as a new
         one is)."""
-        new = self._render(value, None, node.start)
+        unit = self._unit()
         if not path:
+            new = self._render(value, None, unit * len(keys))
             nested = self._nested(keys, new, "", True, ": ")
             return [Splice(node.start, node.end, nested)]
         holder = self._root() if len(path) == 1 else self._container(path[:-1])
         members = self._flow(holder).members
         several = not texts.one_line(self.text, holder.start, holder.end)
         indent = texts.indentation(self.text, node.start)
-        nested = self._nested(keys, new, indent, several, self._colon(members))
+        colon = self._colon(members)
+        inner = indent + unit * len(keys) if several else None
+        new = self._render(value, None, inner, colon)
+        nested = self._nested(keys, new, indent, several, colon)
         return [Splice(node.start, node.end, nested)]
 
     def _colon(self, members: list[flow.Member]) -> str:
@@ -354,12 +365,19 @@ class JsonDocument(document.PlainTree):
         """A new member of `found`: an item, or `keys` with tables made for
         all but the last."""
         text, members, unit = self.text, found.members, self._unit()
-        new = self._render(value, None, node.start)
-        if keys is None:
-            return flow.insert(text, found, new, unit, self.format.comment)
-        colon = self._colon(members)
         several = not texts.one_line(text, found.open, found.close)
-        indent = texts.indentation(text, members[-1].start if members else node.start)
+        # The new member's line: the last one's indentation, or a step in.
+        indent = (
+            texts.indentation(text, members[-1].start)
+            if members
+            else texts.indentation(text, node.start) + unit
+        )
+        colon = self._colon(members) if keys is not None else ": "
+        if keys is None:
+            new = self._render(value, None, indent if several else None, colon)
+            return flow.insert(text, found, new, unit, self.format.comment)
+        inner = indent + unit * (len(keys) - 1) if several else None
+        new = self._render(value, None, inner, colon)
         new = self._nested([str(key) for key in keys[1:]], new, indent, several, colon)
         member = _string(str(keys[0]), escapes=False) + colon + new
         return flow.insert(text, found, member, unit, self.format.comment)
@@ -367,7 +385,7 @@ class JsonDocument(document.PlainTree):
     def _first(self, path: list[str], value: Value) -> list[Splice]:
         """A document's first value, in a file of white space or comments:
         an object in two-space indentation, and a final line break."""
-        new = self._render(value, None, 0)
+        new = self._render(value, None, "  " * len(path))
         for depth in reversed(range(len(path))):
             indent = "  " * depth
             key = _string(str(path[depth]), escapes=False)
@@ -399,16 +417,33 @@ class JsonDocument(document.PlainTree):
         after = texts.apply(rest.text, rest.delete(path))
         return [texts.difference(self.text, after)]
 
-    def _render(self, value: Value, old: _Node | None, at: int) -> str:
+    def _block(self, old: _Node, indent: str | None) -> str | None:
+        """Where a collection replacing `old` is written in block style, at
+        `indent` (None: in flow style): in a place on lines of its own, but
+        for a collection of members written on one line, which stays so;
+        where `old` is on lines of its own, always."""
+        text = self.text
+        if not texts.one_line(text, old.start, old.end):
+            return texts.indentation(text, old.start)
+        if isinstance(old.value, dict | list) and old.value:
+            return None
+        return indent
+
+    def _render(
+        self, value: Value, old: _Node | None, indent: str | None, colon: str = ": "
+    ) -> str:
+        """A new value, to stand where `old` is (None: a new member): a
+        collection in block style at `indent`, as a person lays it out
+        there, or where `indent` is None as it was typed, else on one line;
+        a string escaped as the one it replaces."""
         data, text = value.data, self.text
         if isinstance(data, str):
             escapes = old is not None and "\\u" in text[old.start : old.end]
             return _string(data, escapes=escapes)
         if not isinstance(data, dict | list):
             return value.text
-        if old is not None and not texts.one_line(text, old.start, old.end):
-            written = json.dumps(data, indent=self._unit(), ensure_ascii=False)
-            return written.replace("\n", "\n" + texts.indentation(text, at))
+        if indent is not None and data:
+            return emit(data, indent, self._unit(), colon)
         if value.text and texts.one_line(value.text, 0, len(value.text)):
             return value.text
         return json.dumps(data, ensure_ascii=False)
@@ -417,6 +452,33 @@ class JsonDocument(document.PlainTree):
         """The file's step of indentation."""
         found = re.search(r"^([ \t]+)\S", self.text, re.MULTILINE)
         return found.group(1) if found else "  "
+
+
+def emit(data: Any, indent: str = "", unit: str = "  ", colon: str = ": ") -> str:
+    """`data`, a tree of Python data, written whole as JSON.stringify(data,
+    null, unit) lays it out: a member or item a line, `unit` deeper than
+    the collection; each line after the first led by `indent`, each key
+    parted from its value by `colon`.  A number read as written stays so
+    (a VALUE's `1.10`); an empty collection is `{}` or `[]`."""
+    if not isinstance(data, dict | list) or not data:
+        return _scalar(data)
+    inner = indent + unit
+    if isinstance(data, dict):
+        lines = [
+            inner + _string(str(key), escapes=False) + colon + emit(v, inner, unit, colon)
+            for key, v in data.items()
+        ]
+        return "{\n" + ",\n".join(lines) + "\n" + indent + "}"
+    lines = [inner + emit(item, inner, unit, colon) for item in data]
+    return "[\n" + ",\n".join(lines) + "\n" + indent + "]"
+
+
+def _scalar(data: Any) -> str:
+    if isinstance(data, str):
+        return _string(data, escapes=False)
+    if isinstance(data, document.WrittenFloat | document.WrittenInt):
+        return data.text
+    return json.dumps(data, allow_nan=False)  # {} and [] too
 
 
 _SURROGATE = re.compile("[\ud800-\udfff]")
