@@ -117,7 +117,14 @@ VALUES = [
         {"two words": "on", "": "x\ny"},
         'a: {two words: "on", "": "x\\ny"}\n',
     ),
-    ("yaml", "a: 1\n", "b", {"c": [1, "x: y"]}, 'a: 1\nb: {c: [1, "x: y"]}\n'),
+    (
+        "yaml",
+        "a: 1\n",
+        "b",
+        {"c": [1, "x: y"]},
+        'a: 1\nb:\n  c:\n    - 1\n    - "x: y"\n',
+    ),
+    ("yaml", "a: [1]\n", "a[1]", {"c": [1]}, "a: [1, {c: [1]}]\n"),  # in flow
 ]
 
 

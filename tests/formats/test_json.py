@@ -138,7 +138,7 @@ LAYOUTS = [
         ["--set", 'deps[+]={"name": "b", "v": [1]}', "--create", "--set", "x.y.z=[1]"],
         '{\n  "deps": [\n    "a",\n    {\n      "name": "b",\n      "v": [\n'
         '        1\n      ]\n    }\n  ],\n  "x": {\n    "y": {\n      "z": [\n'
-        '        1\n      ]\n    }\n  }\n}\n',
+        "        1\n      ]\n    }\n  }\n}\n",
     ),
     ("json", " \n", ["--set", "a=1"], '{\n  "a": 1\n}\n'),
     (

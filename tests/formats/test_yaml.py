@@ -24,7 +24,29 @@ LAYOUTS = [
     ("yaml", "a: q\n", ["--set", "a=not: plain"], 'a: "not: plain"\n'),
     ("yaml", "a: q\n", ["--set", "a=on"], 'a: "on"\n'),
     ("yaml", "a: q\n", ["--set", "a="], 'a: ""\n'),
-    ("yaml", "a: 1\n", ["--set", "a=[x, {y: 2}]"], "a: [x, {y: 2}]\n"),
+    # A collection in the style of its place: in block style in a block
+    # collection, dashed as the file's lists are (under the key, or a step
+    # in), a mapping item compact; in flow style in a flow collection.
+    ("yaml", "a: 1\n", ["--set", "a=[x, {y: 2}]"], "a:\n  - x\n  - y: 2\n"),
+    (
+        "yaml",
+        "l:\n- 1\nm: {}  # none yet\nn: &x 2\n",
+        [
+            "--set",
+            "m={a: [1, 2], b: {}}",
+            "--set",
+            "n={c: 3}",
+            "--set",
+            "l[+]={d: 4, e: 5}",
+        ],
+        "l:\n- 1\n- d: 4\n  e: 5\nm:  # none yet\n  a:\n  - 1\n  - 2\n  b: {}\nn: &x\n  c: 3\n",
+    ),
+    (
+        "yaml",
+        "- 1\n- {a: 1}\n",
+        ["--set", "[0]=[x, y]", "--set", "[1].b={c: 1}", "--set", "[+]={k: v}"],
+        "- - x\n  - y\n- {a: 1, b: {c: 1}}\n- k: v\n",
+    ),
     (
         "yaml",
         "t: |\n    one\n    two\nn: 1\n",

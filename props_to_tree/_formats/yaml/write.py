@@ -166,7 +166,7 @@ def insert(
             at = node.start_mark.index
             unit = " " * mapping_indent(text)
             names = [write_string(key, "", text, None, False) for key in keys]
-            new = _nested(text, names, value, "", unit)
+            new = _nested(text, names, value, "", unit, at=at)
             at = re.compile(PROPERTIES).match(text, at).end()  # type: ignore[union-attr]
             properties = re.sub(TAG_TOKEN, "", text[node.start_mark.index : at])
             begin = node.start_mark.index
@@ -226,7 +226,7 @@ def _into_null(text: str, slot: Slot, keys: list[str], value: Value) -> list[Spl
     if slot.key is None:  # "- ~": the first key after the dash
         indent = " " * (slot.start - start + 2)
         lead = "" if text[slot.value - 1 : slot.value] == " " else " "
-        new = _nested(text, names, value, indent, unit)
+        new = _nested(text, names, value, indent, unit, at=slot.start)
         return [Splice(slot.value, slot.end, lead + new)]
     # The null's text goes, its anchor stays; the keys go below the line,
     # after its comment.
@@ -235,7 +235,7 @@ def _into_null(text: str, slot: Slot, keys: list[str], value: Value) -> list[Spl
     kept = re.sub(TAG_TOKEN, "", kept).strip()  # a null's tag goes with it
     colon = text.rfind(":", slot.key.end_mark.index, slot.value + 1)
     indent = " " * (slot.start - start) + unit
-    nested = _nested(text, names, value, indent, unit)
+    nested = _nested(text, names, value, indent, unit, at=slot.start)
     after = texts.line_end(text, slot.end)
     return [
         Splice(colon + 1, slot.end, " " + kept if kept else ""),
@@ -331,6 +331,18 @@ def _replace(text: str, slot: Slot, value: Value) -> list[Splice]:
     )
     kept = re.sub(TAG_TOKEN, "", properties) if retag else properties
     start += len(properties)
+    data = value.data
+    if (
+        not slot.flow
+        and isinstance(data, Mapping | Sequence)
+        and data.value
+        and not is_tagged(value)
+        and (
+            (isinstance(old, Scalar) and old.style not in ("|", ">"))
+            or (not isinstance(old, Scalar) and old.flow_style and not old.value)
+        )
+    ):
+        return _below(text, slot, value, kept.strip(), end)
     if isinstance(old, Scalar) or old.flow_style:
         scalar = old if isinstance(old, Scalar) else None
         new = _render(text, value, scalar, flow=slot.flow)
@@ -388,6 +400,30 @@ def _replace(text: str, slot: Slot, value: Value) -> list[Splice]:
     return [Splice(head, end, new + (comment.group() if comment else ""))]
 
 
+def _below(text: str, slot: Slot, value: Value, kept: str, end: int) -> list[Splice]:
+    """A collection in place of a scalar or an empty `{}` or `[]` of a block
+    collection, in block style: below its key, a step in (a list dashed as
+    the file's are); after its dash, its first member on the dash's line
+    (`- name: TZ`), the others below; an anchor kept stays on the line."""
+    data, at = value.data, slot.start
+    if slot.key is None:  # "- 5"
+        width = " " * (slot.value - texts.line_start(text, slot.value))
+        if kept:
+            block = _block(text, data, value.text, width, width, at)
+            return [Splice(slot.value, end, kept + "\n" + block)]
+        return [Splice(slot.value, end, _block(text, data, value.text, width, "", at))]
+    column = slot.start - texts.line_start(text, slot.start)
+    step = _dash_step(text, at) if isinstance(data, Sequence) else mapping_indent(text)
+    indent = " " * (column + step)
+    block = _block(text, data, value.text, indent, indent, at)
+    colon = text.rfind(":", slot.key.end_mark.index, slot.value + 1)
+    after = texts.line_end(text, end)
+    return [
+        Splice(colon + 1, end, " " + kept if kept else ""),
+        Splice(after, after, "\n" + block),
+    ]
+
+
 def _render(
     text: str, value: Value, old: Any, like: Any = None, flow: bool = False
 ) -> str:
@@ -425,18 +461,12 @@ def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
     )
     dash = dash if dash.strip() == "-" else "- "
     item = value.data
-    if (
-        isinstance(item, Mapping | Sequence)
-        and item.value
-        and not is_tagged(value)
-        and isinstance(last.node, Mapping | Sequence)
-        and not last.node.flow_style
-    ):
-        new = _block(text, item, value.text, indent + " " * len(dash), "")
-    else:
-        new = _render(text, value, None, like)  # in a block list
     column = last.start - texts.line_start(text, last.start)
     where = _past_own_comments(text, texts.line_end(text, last.end), column)
+    if isinstance(item, Mapping | Sequence) and item.value and not is_tagged(value):
+        new = _block(text, item, value.text, indent + " " * len(dash), "", where)
+    else:
+        new = _render(text, value, None, like)  # in a block list
     splices = [Splice(where, where, "\n" + indent + dash + new)]
     return _stripped_at_end(text, parts, where) + splices
 
@@ -449,7 +479,7 @@ def _insert(
     in_flow = isinstance(mapping, Mapping) and bool(mapping.flow_style)
     names = [write_string(key, "", text, None, in_flow) for key in keys]
     if mapping is None:  # an empty document
-        return _into_empty(text, _nested(text, names, value, "", "  "))
+        return _into_empty(text, _nested(text, names, value, "", "  ", at=len(text)))
     if not isinstance(mapping, Mapping):
         raise ChangeError("a stream's documents are not added to")
     like = last_string([v for _, v in mapping.value]) if len(keys) == 1 else None
@@ -464,7 +494,7 @@ def _insert(
     unit = " " * mapping_indent(text)
     after = texts.line_end(text, parts.members(mapping)[-1].end)
     after = _past_own_comments(text, after, len(indent))
-    nested = _nested(text, names, value, indent, unit, like)
+    nested = _nested(text, names, value, indent, unit, like, after)
     splices = [Splice(after, after, "\n" + indent + nested)]
     return _stripped_at_end(text, parts, after) + splices
 
@@ -500,31 +530,60 @@ def _stripped_at_end(text: str, parts: Spans, where: int) -> list[Splice]:
 
 
 def _nested(
-    text: str, names: list[str], value: Value, indent: str, unit: str, like: Any = None
+    text: str,
+    names: list[str],
+    value: Value,
+    indent: str,
+    unit: str,
+    like: Any = None,
+    at: int = 0,
 ) -> str:
+    """`names`, a key in each one's table, their last holding `value`: in
+    block style, a collection too, at `indent`; written at `at`."""
     lines = []
     for depth, name in enumerate(names[:-1]):
         lines.append(indent + unit * depth + name + ":")
     inner = indent + unit * (len(names) - 1)
     item = value.data
-    if (
-        isinstance(item, Mapping | Sequence)
-        and item.value
-        and len(names) > 1
-        and not is_tagged(value)
-    ):
-        block = _block(text, item, value.text, inner + unit, inner + unit)
+    if isinstance(item, Mapping | Sequence) and item.value and not is_tagged(value):
+        step = " " * _dash_step(text, at) if isinstance(item, Sequence) else unit
+        block = _block(text, item, value.text, inner + step, inner + step, at)
         lines.append(inner + names[-1] + ":\n" + block)
     else:
         lines.append(inner + names[-1] + ": " + _render(text, value, None, like))
     return "\n".join(lines)[len(indent) :]
 
 
-def _block(text: str, node: Any, source: str, indent: str, lead: str) -> str:
+# A key that ends its line, and the first item of the block list below it:
+# how far the file sets its dashes in from their key's column.
+_LIST_UNDER_KEY = re.compile(
+    r"^([ ]*(?:- +)*)[^ \t\n#-][^\n]*?:[ \t]*(?:#[^\n]*)?\r?\n"
+    r"(?:[ \t]*(?:#[^\n]*)?\r?\n)*([ ]*)- ",
+    re.MULTILINE,
+)
+
+
+def _dash_step(text: str, before: int) -> int:
+    """How far a block list's dashes stand right of its key: as in the
+    nearest such list before `before` (under the key's column, as kubectl
+    writes them, or indented), else indented by the file's step."""
+    found = None
+    for found in _LIST_UNDER_KEY.finditer(text, 0, before):  # noqa: B007
+        pass
+    if found is None or len(found[2]) < len(found[1]):
+        return mapping_indent(text)
+    return len(found[2]) - len(found[1])
+
+
+def _block(
+    text: str, node: Any, source: str, indent: str, lead: str, at: int = 0
+) -> str:
     """A collection given in flow syntax, written in block style: its
     first line after `lead`, the others at `indent`; its scalars as they
-    were written."""
+    were written; a list under a key dashed as the file's lists before
+    `at` are."""
     unit = " " * mapping_indent(text)
+    dash = " " * _dash_step(text, at)
     lines = []
 
     def write(node: Any, depth: str, lead: str) -> None:
@@ -542,7 +601,8 @@ def _block(text: str, node: Any, source: str, indent: str, lead: str) -> str:
                     write(item, depth + "  ", head)
                     continue
                 lines.append(head)
-                write(item, depth + unit, depth + unit)
+                step = dash if isinstance(item, Sequence) else unit
+                write(item, depth + step, depth + step)
             else:
                 written = source[item.start_mark.index : item.end_mark.index]
                 lines.append(head + (" " if key is not None else "") + written)
