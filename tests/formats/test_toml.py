@@ -10,6 +10,31 @@ LAYOUTS = [
     ("toml", "a = 'x'\n", ["--set", "b=y"], "a = 'x'\nb = 'y'\n"),
     ("toml", "l = ['x']\n", ["--set", "l[1]=y"], "l = ['x', 'y']\n"),
     ("toml", "l = ['x']\n", ["--set", "l[+]=y"], "l = ['x', 'y']\n"),
+    # A new table takes sections of its own, [a.b] for each table in it and
+    # [[a.c]] for each item of a list of tables, after the last table of its
+    # parent; inline where the parent's tables are, and beside dotted keys.
+    (
+        "toml",
+        '[project]\nname = "x"\n\n[tool.setuptools]\npackages = ["x"]\n\n[z]\n',
+        ["--set", 'tool.ruff={line-length = 100, lint = {select = ["E"]}, x.y = 1}'],
+        '[project]\nname = "x"\n\n[tool.setuptools]\npackages = ["x"]\n\n'
+        '[tool.ruff]\nline-length = 100\nx.y = 1\n\n[tool.ruff.lint]\nselect = ["E"]\n'
+        "\n[z]\n",
+    ),
+    (
+        "toml",
+        '[dependencies]\nserde = { version = "1" }\n',
+        [
+            "--set",
+            'dependencies.rand={version = "0.8"}',
+            "--set",
+            "bin=[{n = 1}, {n = 2}]",
+        ],
+        '[dependencies]\nserde = { version = "1" }\nrand = {version = "0.8"}\n\n'
+        "[[bin]]\nn = 1\n\n[[bin]]\nn = 2\n",
+    ),
+    ("toml", "a.b = 1\n", ["--set", "a.c={k = 1}"], "a.b = 1\na.c = {k = 1}\n"),
+    ("toml", "x = {a = 1}\n", ["--set", "t={e = {}}"], "x = {a = 1}\nt = {e = {}}\n"),
     # Times that read the same to the microsecond, and differ after it.
     (
         "toml",

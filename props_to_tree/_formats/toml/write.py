@@ -152,6 +152,8 @@ def insert(
         and _header(parts, holder) is None
         and not any(isinstance(s, int) for s in holder)
     )
+    if not dotted and _as_sections(parts, holder, value):
+        return _new_sections(text, parts, holder, names, value)
     if not dotted and (len(names) > 1 or implied):  # a header of its own
         return _new_table(text, parts, holder, names[:-1], names[-1], value)
     like = _last_string(text, [e.node for e in parts.entries if e.path[:-1] == holder])
@@ -178,6 +180,83 @@ def _section_end(text: str, parts: Parts, header: Header) -> int:
     """The end of the last line of a table's own keys, or of its header."""
     own = [e for e in parts.entries if e.header == header.path]
     return texts.line_end(text, own[-1].node.end) if own else header.end
+
+
+def _tables_of(data: Any) -> bool:
+    """Whether `data` is a list of tables alone, an array of tables."""
+    return isinstance(data, list) and bool(data) and all(
+        isinstance(item, dict) for item in data
+    )
+
+
+def _as_sections(parts: Parts, holder: tuple[Any, ...], value: Value) -> bool:
+    """Whether a new table (or list of tables) `value` under `holder`, the
+    document or a table of a header, takes sections of its own: unless most
+    of the tables that `holder` holds are written inline (Cargo's
+    dependencies), or the last of them is."""
+    data = value.data
+    if not (isinstance(data, dict) and data) and not _tables_of(data):
+        return False
+    if any(isinstance(s, int) for s in holder):
+        return False  # under [[x]]: as it was written
+    held = data_at(parts, list(holder))
+    tables = [
+        key for key, item in held.items() if isinstance(item, dict) or _tables_of(item)
+    ]
+    inline = [key for key in tables if (*holder, key) in parts.paths]
+    if len(inline) * 2 > len(tables):
+        return False
+    return not tables or tables[-1] not in inline
+
+
+def _new_sections(
+    text: str, parts: Parts, holder: tuple[Any, ...], names: list[str], value: Value
+) -> list[Splice]:
+    """The table `value` at `holder` + `names` written as a person writes it
+    in TOML: a header and its keys, then a header for each table in it (an
+    array of tables as [[...]] headers, an item each), keys as typed;
+    after the last table under `holder`, or at the end."""
+    under = [h for h in parts.headers if h.path[: len(holder)] == holder]
+    where = _section_end(text, parts, under[-1]) if under else len(text.rstrip("\r\n"))
+    line = f"v = {value.text}"
+    node = value_node(line, 4)[0]
+    name = tuple(map(str, (*holder, *names)))
+    if _tables_of(value.data):
+        assert node.flow is not None, "an array, as parsed"
+        sections = [_section(line, item, name, "[[") for item in node.flow.members]
+    else:
+        sections = [_section(line, node, name, "[")]
+    lead = "\n\n" if where else ""
+    new = lead + "\n\n".join(sections)
+    # A file that had no final line break gains none; an empty one does.
+    return [Splice(where, where, new + ("" if text else "\n"))]
+
+
+def _section(line: str, member: Any, name: tuple[str, ...], bracket: str) -> str:
+    """The inline table at `member` (a member of an array, or its node) of
+    `line` as a section headed `name`: its keys and inline values as typed,
+    then its tables, each a section of its own."""
+    node = member.value if isinstance(member, flow.Member) else member
+    assert node.flow is not None, "an inline table, as parsed"
+    closing = "]]" if bracket == "[[" else "]"
+    lines = [bracket + ".".join(map(show_key, name)) + closing]
+    below: list[str] = []
+    for item in node.flow.members:
+        key, inner = item.key, item.value
+        written = line[inner.start : inner.end]
+        if written.startswith("{") and inner.flow and inner.flow.members:
+            below.append(_section(line, inner, (*name, *key), "["))
+        elif (
+            written.startswith("[")
+            and inner.flow
+            and inner.flow.members
+            and all(line[m.start] == "{" for m in inner.flow.members)
+        ):
+            for each in inner.flow.members:
+                below.append(_section(line, each, (*name, *key), "[["))
+        else:
+            lines.append(line[item.start : item.end])
+    return "\n\n".join(["\n".join(lines), *below])
 
 
 def _new_table(
