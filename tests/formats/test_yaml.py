@@ -39,7 +39,8 @@ LAYOUTS = [
             "--set",
             "l[+]={d: 4, e: 5}",
         ],
-        "l:\n- 1\n- d: 4\n  e: 5\nm:  # none yet\n  a:\n  - 1\n  - 2\n  b: {}\nn: &x\n  c: 3\n",
+        "l:\n- 1\n- d: 4\n  e: 5\nm:  # none yet\n  a:\n  - 1\n  - 2\n  b: {}\n"
+        "n: &x\n  c: 3\n",
     ),
     (
         "yaml",

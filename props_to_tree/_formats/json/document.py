@@ -284,7 +284,9 @@ class JsonDocument(document.PlainTree):
         old: _Node = found.members[index].value
         several = not texts.one_line(self.text, found.open, found.close)
         indent = texts.indentation(self.text, old.start) if several else None
-        new = self._render(value, old, self._block(old, indent), self._colon(found.members))
+        new = self._render(
+            value, old, self._block(old, indent), self._colon(found.members)
+        )
         gap = texts.comment_gap(self.text, old.end, self.format.comment)
         return [Splice(old.start, old.end, new, gap)]
 
@@ -465,7 +467,10 @@ def emit(data: Any, indent: str = "", unit: str = "  ", colon: str = ": ") -> st
     inner = indent + unit
     if isinstance(data, dict):
         lines = [
-            inner + _string(str(key), escapes=False) + colon + emit(v, inner, unit, colon)
+            inner
+            + _string(str(key), escapes=False)
+            + colon
+            + emit(v, inner, unit, colon)
             for key, v in data.items()
         ]
         return "{\n" + ",\n".join(lines) + "\n" + indent + "}"

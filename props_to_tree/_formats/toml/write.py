@@ -184,8 +184,10 @@ def _section_end(text: str, parts: Parts, header: Header) -> int:
 
 def _tables_of(data: Any) -> bool:
     """Whether `data` is a list of tables alone, an array of tables."""
-    return isinstance(data, list) and bool(data) and all(
-        isinstance(item, dict) for item in data
+    return (
+        isinstance(data, list)
+        and bool(data)
+        and all(isinstance(item, dict) for item in data)
     )
 
 
