@@ -337,6 +337,7 @@ def edit(
     format: str | None = None,
     create: bool = False,
     wait: float | None = 60.0,
+    new: bool = False,
 ) -> Iterator[Document]:
     """Reads `file` as a Document to change in a `with` block; leaving the
     block without an exception replaces the file, once, if its text changed.
@@ -345,8 +346,12 @@ def edit(
     the file's suffix says (JSON for others).  The file is locked for the
     whole block, as the command's -i locks it, so that edits take turns;
     `wait` is how many seconds to wait for another's lock (TimeoutError
-    after; None waits as long as it takes).  The file must exist: `create`
-    makes the tables missing on the way of every change, as `set`'s does.
+    after; None waits as long as it takes).  The file must exist, unless
+    `new`: then one that does not is made, empty (mode 0666 less the
+    umask, made exclusively: of two programs that race to make it, the
+    second edits what the first wrote), and removed again if the block
+    raises.  `create` makes the tables missing on the way of every change,
+    as `set`'s does.
     The new text goes to a temporary file, which is renamed over the file:
     readers see the old file or the new one, never a part.
 
@@ -359,7 +364,13 @@ def edit(
     kind, guessed = formats.detect(name, format)
     if format is not None:
         formats.reader(format)  # an unknown format before the file is locked
-    held = atomic.Held(name, math.inf if wait is None else wait)
+    made = atomic.create(name, name) if new else None
+    try:
+        held = atomic.Held(name, math.inf if wait is None else wait)
+    except BaseException:
+        if made is not None:
+            atomic.uncreate(name, made)
+        raise
     try:
         text = formats.read(functools.partial(os.read, held.fd), name)
         document = Document._read(text, kind, name, guessed, create)
@@ -375,6 +386,10 @@ def edit(
             return None if new == now else formats.encoded(new, name)
 
         held.commit(make)
+    except BaseException:
+        if made is not None:
+            atomic.uncreate(name, made)
+        raise
     finally:
         held.close()
 

@@ -865,3 +865,18 @@ def test_the_api_is_imported_when_first_used():
 
 
 # --- each format's exact text, changed through the API -----------------------------
+
+
+def test_edit_new_makes_a_missing_file_and_removes_it_if_the_block_fails(tmp_path):
+    path = tmp_path / "n.toml"
+    with pytest.raises(FileNotFoundError), props_to_tree.edit(path):
+        pass
+    with props_to_tree.edit(path, new=True, create=True) as doc:
+        doc["tool.ruff"] = {"line-length": 100}
+    assert path.read_text() == "[tool.ruff]\nline-length = 100\n"
+    with (
+        pytest.raises(TypeError),
+        props_to_tree.edit(tmp_path / "x.toml", new=True) as doc,
+    ):
+        doc["a"] = None  # TOML has no null
+    assert not (tmp_path / "x.toml").exists()

@@ -946,6 +946,50 @@ def test_a_missing_format_library_says_how_to_install_it(monkeypatch, capsys):
     )
 
 
+@pytest.mark.parametrize(
+    ("args", "status", "made", "out"),
+    [
+        # (arguments after FILE, status, the file after, what is printed)
+        (["-i", "--new", "--create", "--set", "a.b=1"], 0, "a:\n  b: 1\n", ""),
+        (["--new", "--set", "a=1"], 0, None, "a: 1\n"),  # printed, not made
+        (["--new", "--diff", "--set", "a=1"], 0, None, "--- /dev/null\n+++ n.yaml\n"),
+        (["-i", "--new", "--diff", "--set", "a=1"], 0, "a: 1\n", "--- /dev/null\n"),
+        # A run that fails removes the file it made; without --new none is made.
+        (["-i", "--new", "--set", "a.b=1"], 2, None, ""),
+        (["-i", "--set", "a=1"], 2, None, ""),
+        (["-i", "--new"], 2, None, ""),
+    ],
+)
+def test_new_makes_a_missing_file(tmp_path, command, args, status, made, out):
+    path = tmp_path / "n.yaml"
+    result = command(path.name, *args, cwd=tmp_path)
+    assert result.returncode == status, result.stderr
+    assert result.stdout.startswith(out)
+    assert (path.read_text() if path.exists() else None) == made
+    if made is not None:
+        assert stat.S_IMODE(path.stat().st_mode) == 0o666 & ~_umask()
+    if status:
+        assert result.stderr.count("\n") == 1, result.stderr
+
+
+def _umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def test_new_edits_a_file_another_run_made_and_a_diff_of_one_patches(tmp_path):
+    path = tmp_path / "n.json"
+    path.write_text('{"a": 1}\n')  # made meanwhile: edited as it is
+    assert ok(path, "-i", "--new", "--set", "b=2") == ""
+    assert json.loads(path.read_text()) == {"a": 1, "b": 2}
+    made = ok("m.toml", "--new", "--diff", "--set", "t={k = 1}", cwd=tmp_path)
+    subprocess.run(
+        ["patch", "-s", "-p0"], input=made, text=True, cwd=tmp_path, check=True
+    )
+    assert (tmp_path / "m.toml").read_text() == "[t]\nk = 1\n"
+
+
 # --- no lost update, bounded input, hostile YAML ---------------------------
 
 

@@ -180,6 +180,12 @@ def _parser() -> argparse.ArgumentParser:
         help="make the tables missing on the way of --set and --apply",
     )
     parser.add_argument(
+        "--new",
+        action="store_true",
+        help="take a FILE that does not exist as empty; with -i, make it "
+        "(removed again if the changes fail)",
+    )
+    parser.add_argument(
         "-i",
         "--in-place",
         action="store_true",
@@ -322,6 +328,10 @@ def _run(args: argparse.Namespace) -> int:
         raise UserError("--in-place needs a change to make")
     if args.diff and not args.edits:
         raise UserError("--diff needs a change to make")
+    if args.new and not args.edits:
+        raise UserError("--new needs a change to make")
+    if args.new and "-" in files:
+        raise UserError("--new needs a FILE: standard input is there already")
     if files.count("-") > 1:
         raise UserError("standard input can be read once: - is named twice")
     if ("apply", "-") in args.edits and "-" in files:
@@ -342,8 +352,13 @@ def _run(args: argparse.Namespace) -> int:
         files = _distinct(files)  # a file named twice has one diff
         # All worked out before anything is printed.
         found = []
+        absent = set()
         for file in files:
-            text, name = _read(file, args.max_size)
+            if args.new and not os.path.lexists(file):
+                text, name = "", file  # --new: as it would be made
+                absent.add(file)
+            else:
+                text, name = _read(file, args.max_size)
             found.append(_edited(args, file, text, name, changes, warnings))
         _said(warnings)
         if not args.diff:
@@ -352,11 +367,10 @@ def _run(args: argparse.Namespace) -> int:
             return 0
         for file, (text, document) in zip(files, found, strict=True):
             if document.text != text:
-                _emit(
-                    _painted(
-                        args, diff.unified(text, document.text, document.changed, file)
-                    )
+                shown = diff.unified(
+                    text, document.text, document.changed, file, file in absent
                 )
+                _emit(_painted(args, shown))
         return 0
 
     import signal
@@ -387,22 +401,35 @@ def _run(args: argparse.Namespace) -> int:
         if output == text:
             return None
         if args.diff:
-            diffs[file] = diff.unified(text, output, document.changed, file)
+            new = file in made and not text
+            diffs[file] = diff.unified(text, output, document.changed, file, new)
         return formats.encoded(output, file)
 
+    # --new: each file that is not there made, empty, to be locked and edited
+    # as any other; removed again if the run fails.
+    made: dict[str, tuple[int, int]] = {}
     try:
+        for file in dict.fromkeys(files) if args.new else ():
+            try:
+                created = atomic.create(file, file)
+            except EditError as exc:
+                raise UserError(str(exc)) from None
+            if created is not None:
+                made[file] = created
         if several:
             atomic.edit_many(files, change, args.wait)
         else:
             atomic.edit_in_place(files[0], lambda fd: change(fd, files[0]), args.wait)
-    except (LockTimeout, WriteError) as exc:
-        raise OutputError(_said_error(exc)) from None
-    except EditError:
+    except BaseException as exc:
+        for file, identity in made.items():
+            atomic.uncreate(file, identity)
+        if isinstance(exc, LockTimeout | WriteError):
+            raise OutputError(_said_error(exc)) from None
+        if isinstance(exc, OSError) and not isinstance(exc, EditError):
+            raise OutputError(
+                f"cannot write {exc.filename or files[0]}: {exc.strerror}"
+            ) from None
         raise
-    except OSError as exc:
-        raise OutputError(
-            f"cannot write {exc.filename or files[0]}: {exc.strerror}"
-        ) from None
     _said(warnings)
     for file in dict.fromkeys(files):
         if file in diffs:
@@ -585,7 +612,7 @@ class _Listing:
     def __init__(self, files: list[str]) -> None:
         self.files, self.format, self.get = files, None, None
         self.edits: list[tuple[str, str]] = []
-        self.create = self.in_place = self.diff = False
+        self.create = self.in_place = self.diff = self.new = False
         self.color, self.wait, self.max_size = "auto", 60.0, MAX_SIZE
 
 

@@ -12,9 +12,12 @@ if TYPE_CHECKING:
 CONTEXT = 3
 
 
-def unified(old: str, new: str, changed: list[Changed], name: str) -> str:
+def unified(
+    old: str, new: str, changed: list[Changed], name: str, made: bool = False
+) -> str:
     """The diff of `old` and `new`, which differ in the stretches `changed`
-    alone; "" where they are the same."""
+    alone; "" where they are the same.  A file `made` by the change is
+    /dev/null before it, as diff -N shows one."""
     lines = _Lines(old), _Lines(new)
     runs: list[list[int]] = []  # first line and line count, in old and in new
     for first, last, start, end in _on_lines(old, new, changed):
@@ -30,7 +33,7 @@ def unified(old: str, new: str, changed: list[Changed], name: str) -> str:
     if not runs:
         return ""
     shown = _name(name)
-    out = [f"--- {shown}\n+++ {shown}\n"]
+    out = [f"--- {'/dev/null' if made else shown}\n+++ {shown}\n"]
     hunk: list[list[int]] = []
     for run in runs:
         if hunk and run[0] - (hunk[-1][0] + hunk[-1][1]) > 2 * CONTEXT:

@@ -68,6 +68,35 @@ def _open(path: str, name: str) -> int:
     return fd
 
 
+def create(path: str, name: str) -> tuple[int, int] | None:
+    """Makes the file at `path` (called `name`), empty, where there is none,
+    with the mode 0666 less the umask: its device and inode; None where one
+    is there already, to be edited as it is.  Made exclusively, so that of
+    two runs that race to make it, one makes it and the other then edits
+    what the first wrote."""
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
+    try:
+        fd = os.open(path, flags, 0o666)
+    except FileExistsError:
+        return None
+    except OSError as exc:
+        raise file_error(exc, f"cannot create {name}: {exc.strerror}") from None
+    try:
+        status = os.fstat(fd)
+        return status.st_dev, status.st_ino
+    finally:
+        os.close(fd)
+
+
+def uncreate(path: str, made: tuple[int, int]) -> None:
+    """Removes the file that `create` made at `path`, where it is still that
+    file, and empty: an edit of it failed."""
+    with contextlib.suppress(OSError):
+        status = os.stat(path)
+        if (status.st_dev, status.st_ino) == made and status.st_size == 0:
+            os.unlink(path)
+
+
 def _lock(path: str, wait: float, name: str) -> int:
     """A descriptor of the file now at `path` (called `name`), locked."""
     deadline = time.monotonic() + wait
