@@ -303,7 +303,7 @@ def _failed(changes: list[Change], error: PathError) -> str:
 # What a caller can do about an error, in the API's terms.
 HINTS = {
     "create": "; create=True makes the tables on the way",
-    "lists": "; create=True makes tables, not lists: set the list whole",
+    "lists": "; create=True makes a list of its first item alone, [0] or [+]",
     "delete": " (delete() removes a key)",
     "format": ": format= names its format",
 }

@@ -507,10 +507,10 @@ def test_aliases_that_stand_for_too_much_are_a_document_error():
         (
             "json",
             '{"a": {}}',
-            lambda d: d.set("a.b[0]", 1),
+            lambda d: d.set("a.b[1]", 1, create=True),
             PathError,
-            "cannot write 'a.b[0]': no 'b' under 'a'; create=True makes tables, "
-            "not lists: set the list whole",
+            "cannot write 'a.b[1]': no [1] in 'a.b' (0 items); create=True makes a "
+            "list of its first item alone, [0] or [+]",
         ),
         # A change that would leave the text unreadable fails as itself.
         (

@@ -765,17 +765,21 @@ BAD_INPUT = [
         "a: {}",
         "no 'b' under 'a'; --create makes the tables on the way",
     ),
-    # A missing list is said to be set whole, with --create or without.
+    # A missing list is made by --create of its first item alone.
     (
-        ["--format", "yaml", "--set", "a.b[0]=1", "--create"],
+        ["--format", "yaml", "--set", "a.b[1]=1", "--create"],
         "a: {}",
-        "makes tables, not lists: set the list whole",
+        "no [1] in 'a.b' (0 items); --create makes a list of its first item alone",
     ),
     (
         ["--format", "yaml", "--set", "formats[0]=pdf"],
         "a: {}",
-        "no 'formats' at the top level; --create makes tables, not lists: "
-        "set the list whole",
+        "no 'formats' at the top level; --create makes the tables on the way",
+    ),
+    (
+        ["--format", "yaml", "--set", "a.b[0].c=!Ref x", "--create"],
+        "a: {}",
+        "'a.b[0].c' is new, and a list made for it holds a plain value alone",
     ),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
     (
@@ -843,7 +847,7 @@ BAD_INPUT = [
     (
         ["--format", "json", "--set", "a.b[0]=1"],
         '{"a": null}',
-        "'a' holds null; --create makes tables, not lists: set the list whole",
+        "'a' holds null, not a table; --create makes the tables on the way",
     ),
 ]
 

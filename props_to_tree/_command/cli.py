@@ -73,7 +73,7 @@ class UserError(Exception):
 # What a user can do about an error, in the command's terms.
 HINTS = {
     "create": "; --create makes the tables on the way",
-    "lists": "; --create makes tables, not lists: set the list whole",
+    "lists": "; --create makes a list of its first item alone, [0] or [+]",
     "delete": " (--delete removes a key)",
     "format": ": --format names its format",
 }

@@ -451,6 +451,7 @@ class Editor:
             warning = _changed_kind(change, path, old, value)
         elif append and not value.collection:
             warning = self._odd_item(change, path, value)
+        mark = path if old else self._made_at(path)
         splices = write(document, path, value, change.create)
         made = Made(
             change,
@@ -460,7 +461,20 @@ class Editor:
             value,
             append,
         )
-        return splices, path if old else path[:-1], warning, self._made(made)
+        return splices, mark, warning, self._made(made)
+
+    def _made_at(self, path: Path) -> Path:
+        """The place whose text a change that adds `path` changes: the list
+        an item goes to, the table a key goes in, or the first of the keys
+        (and lists) that --create makes on the way, which the changes after
+        it must see made."""
+        document = self._document
+        try:
+            depth, _ = document.reach(path)
+        except EditError:
+            null = _null_on_the_way(document, path)
+            return path[:null] if null is not None else path[:-1]
+        return path[:depth] if depth >= len(path) - 1 else path[: depth + 1]
 
     def _made(self, made: Made) -> Made:
         """`made`, with what each item on the way to its place holds now."""
@@ -561,30 +575,36 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
             null = _null_on_the_way(document, path)
             if null is None:
                 raise
-            # A null on the way (YAML's `key:`, JSON's null) becomes a table.
+            # A null on the way (YAML's `key:`, JSON's null) becomes a table,
+            # or a list where an item of it follows.
             rest = path[null:]
-            if any(isinstance(s, int) for s in rest):
-                raise PathError(
-                    f"{paths.show(path[:null])!r} holds null", hint="lists"
-                ) from None
             if not create:
                 exc.hint = "create"
                 raise
-            return document.insert(path[:null], [str(s) for s in rest], value)
+            if isinstance(rest[0], int):
+                made = _made(document, rest, value, path[:null])
+                return document.replace(path[:null], made)
+            keys, tail = _keys_before_list(rest)
+            if tail:
+                value = _made(document, tail, value, path[: null + len(keys)])
+            return document.insert(path[:null], keys, value)
         if depth == len(path):
             return document.replace(path, value)
         segment, rest = path[depth], path[depth + 1 :]
         missing = paths.missing(path[: depth + 1], count)
         if isinstance(segment, int):
-            if rest or segment != count:
+            if segment != count:
                 raise PathError(missing)
+            if rest and not create:
+                raise PathError(missing, hint="create")
+            if rest:  # a new item, the tables (and lists) of the rest in it
+                value = _made(document, rest, value, path[: depth + 1])
             return document.append(path[:depth], value)
-        # Said before --create is tried: it would not make the list.
-        if any(isinstance(s, int) for s in rest):
-            raise PathError(missing, hint="lists")
         if rest and not create:
             raise PathError(missing, hint="create")
-        keys = [segment, *map(str, rest)]
+        keys, tail = _keys_before_list([segment, *rest])
+        if tail:  # --create makes a list of its first item
+            value = _made(document, tail, value, path[: depth + len(keys)])
         return document.insert(path[:depth], keys, value)
     except EditError as exc:
         raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
@@ -633,6 +653,34 @@ def _moved(path: Path, moved: dict[tuple[Segment, ...], int]) -> Path:
 
 def _conflict(shown: str) -> ConflictError:
     return ConflictError(f"another program changed {shown!r} meanwhile", shown)
+
+
+def _keys_before_list(path: Path) -> tuple[list[str], Path]:
+    """The keys of `path` up to its first item, and the rest from there."""
+    first = next((i for i, s in enumerate(path) if isinstance(s, int)), len(path))
+    return [str(s) for s in path[:first]], path[first:]
+
+
+def _made(document: Document, tail: Path, value: Value, at: Path) -> Value:
+    """`value` in the new lists and tables that `tail` says, from `at`: a
+    list for each item, which must be its first ([0]), a table for each key.
+    A list of the value alone is read as typed (`[1.10]`); one deeper is
+    made of the value's data, which must be plain."""
+    for depth, segment in enumerate(tail):
+        if isinstance(segment, int) and segment != 0:
+            place = [*at, *tail[: depth + 1]]
+            raise PathError(paths.missing(place, 0), hint="lists")
+    if tail == [0] and value.text:
+        return parsed(document, "[" + value.text + "]")
+    data = value.data
+    if value.tag or (value.collection and not isinstance(data, dict | list)):
+        raise PathError(
+            f"{paths.show([*at, *tail])!r} is new, and a list made for it holds a "
+            "plain value alone: set the list whole"
+        )
+    for segment in reversed(tail):
+        data = [data] if isinstance(segment, int) else {str(segment): data}
+    return document.value(data)
 
 
 def _null_on_the_way(document: Document, path: Path) -> int | None:

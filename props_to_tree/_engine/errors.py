@@ -11,7 +11,7 @@ from __future__ import annotations
 HINTS = frozenset(
     {
         "create",  # tables missing on the way: --create, create=True
-        "lists",  # what --create and create=True make: tables, not lists
+        "lists",  # what --create and create=True make: a list of its first item
         "delete",  # no null to write: --delete, delete()
         "format",  # a format guessed wrong: --format, format=
     }

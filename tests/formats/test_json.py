@@ -190,6 +190,13 @@ LAYOUTS = [
     ),
     ("json", '{"a": [1, 2, 1]}', ["--delete", "a[.=1]"], '{"a": [2]}'),
     ("json", '{"a": [1, 1]}', ["--delete", "a[*]"], '{"a": []}'),
+    (
+        "json",
+        '{\n  "a": null\n}',
+        ["--create", "--set", "a[0]=1", "--set", "b.c[0].d=2", "--set", "b.c[1].d=3"],
+        '{\n  "a": [\n    1\n  ],\n  "b": {\n    "c": [\n      {\n        "d": 2\n'
+        '      },\n      {\n        "d": 3\n      }\n    ]\n  }\n}',
+    ),
     # [+]: after the last item, as [N] of the length; at every match.
     (
         "json",

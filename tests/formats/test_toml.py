@@ -34,6 +34,20 @@ LAYOUTS = [
         "[[bin]]\nn = 1\n\n[[bin]]\nn = 2\n",
     ),
     ("toml", "a.b = 1\n", ["--set", "a.c={k = 1}"], "a.b = 1\na.c = {k = 1}\n"),
+    (
+        "toml",
+        "[package]\n",
+        [
+            "--create",
+            "--set",
+            "bin[0].name=a",
+            "--set",
+            "bin[1].name=b",
+            "--set",
+            "k[0]=1.10",
+        ],
+        'k = [1.10]\n\n[package]\n\n[[bin]]\nname = "a"\n\n[[bin]]\nname = "b"\n',
+    ),
     ("toml", "x = {a = 1}\n", ["--set", "t={e = {}}"], "x = {a = 1}\nt = {e = {}}\n"),
     # Times that read the same to the microsecond, and differ after it.
     (

@@ -8,6 +8,14 @@ from _support import COMPOSE, MANIFESTS, WORKFLOW, edited_alone
 LAYOUTS = [
     ("yaml", "a: 0x1F\n", ["--set", "a=31"], "a: 31\n"),
     ("yaml", "a:\n  - 1\n", ["--set", "a[+]=2"], "a:\n  - 1\n  - 2\n"),
+    # --create makes a list of its first item: of a table, the rest of the
+    # path in it; a null on the way too.
+    (
+        "yaml",
+        "n:\nc:\n- x\n",
+        "--create --set b[0]=1.10 --set d[0].e=1 --set d[1].e=2 --set n[0]=x".split(),
+        "n:\n- x\nc:\n- x\nb:\n- 1.10\nd:\n- e: 1\n- e: 2\n",
+    ),
     ("yaml", "a: 0x1F\nb: 1\n", ["--apply", "a = 0x1F\nb = 2"], "a: 0x1F\nb: 2\n"),
     # White space at an end makes a string, though it looks like a tag.
     ("yaml", "a: x\n", ["--set", "a=!1!1 "], 'a: "!1!1 "\n'),

@@ -383,7 +383,9 @@ def _replace(text: str, slot: Slot, value: Value) -> list[Splice]:
             key = slot.start - texts.line_start(text, slot.start)
             width = max(width, key + mapping_indent(text))
         lead = "" if inline else " " * (width - column)
-        return [Splice(start, end, _block(text, data, value.text, " " * width, lead))]
+        return [
+            Splice(start, end, _block(text, data, value.text, " " * width, lead, start))
+        ]
     new = _render(text, value, None, flow=slot.flow)
     if inline or (slot.key is None and slot.start == slot.value):
         return [Splice(slot.value, end, kept + new)]  # in place, as a whole
@@ -566,10 +568,12 @@ _LIST_UNDER_KEY = re.compile(
 def _dash_step(text: str, before: int) -> int:
     """How far a block list's dashes stand right of its key: as in the
     nearest such list before `before` (under the key's column, as kubectl
-    writes them, or indented), else indented by the file's step."""
+    writes them, or indented), else the first after it, else indented by
+    the file's step."""
     found = None
     for found in _LIST_UNDER_KEY.finditer(text, 0, before):  # noqa: B007
         pass
+    found = found or _LIST_UNDER_KEY.search(text, before)
     if found is None or len(found[2]) < len(found[1]):
         return mapping_indent(text)
     return len(found[2]) - len(found[1])
