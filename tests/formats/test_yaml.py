@@ -13,7 +13,17 @@ LAYOUTS = [
     (
         "yaml",
         "n:\nc:\n- x\n",
-        "--create --set b[0]=1.10 --set d[0].e=1 --set d[1].e=2 --set n[0]=x".split(),
+        [
+            "--create",
+            "--set",
+            "b[0]=1.10",
+            "--set",
+            "d[0].e=1",
+            "--set",
+            "d[1].e=2",
+            "--set",
+            "n[0]=x",
+        ],
         "n:\n- x\nc:\n- x\nb:\n- 1.10\nd:\n- e: 1\n- e: 2\n",
     ),
     ("yaml", "a: 0x1F\nb: 1\n", ["--apply", "a = 0x1F\nb = 2"], "a: 0x1F\nb: 2\n"),
