@@ -174,6 +174,14 @@ def test_listing_applied_back_gives_the_file_byte_for_byte(example):
 WARNINGS = [
     # (format, document, arguments, the one line of warning, output)
     (
+        "json",
+        '{"a": 1}',
+        ["--set", 'b={"x": 1'],
+        "'{\"x\": 1' is not a list or a table, and is written as a string; "
+        "write '\"{\\\"x\\\": 1\"' to say so",
+        '{"a": 1, "b": "{\\"x\\": 1"}',
+    ),
+    (
         "toml",
         'version = "2.0"\n',
         ["--set", "version=2.1"],

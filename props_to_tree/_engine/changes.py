@@ -449,6 +449,12 @@ class Editor:
         warning = None
         if old is not None:
             warning = _changed_kind(change, path, old, value)
+        elif bracketed and not value.collection:
+            # New, and meant for a list or table: a string, said so.
+            warning = (
+                f"{typed!r} is not a list or a table, and is written as a string; "
+                f"write '{_quoted(typed)}' to say so"
+            )
         elif append and not value.collection:
             warning = self._odd_item(change, path, value)
         mark = path if old else self._made_at(path)

@@ -197,6 +197,12 @@ LAYOUTS = [
         '{\n  "a": [\n    1\n  ],\n  "b": {\n    "c": [\n      {\n        "d": 2\n'
         '      },\n      {\n        "d": 3\n      }\n    ]\n  }\n}',
     ),
+    (
+        "json",
+        '{\n  "a": [],\n  "b": {},\n  "c": {"d": []}\n}',
+        ["--set", "a[+]=1", "--set", "b.k=2", "--set", "c.d[+]=3"],
+        '{\n  "a": [\n    1\n  ],\n  "b": {\n    "k": 2\n  },\n  "c": {"d": [3]}\n}',
+    ),
     # [+]: after the last item, as [N] of the length; at every match.
     (
         "json",

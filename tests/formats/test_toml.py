@@ -34,6 +34,14 @@ LAYOUTS = [
         "[[bin]]\nn = 1\n\n[[bin]]\nn = 2\n",
     ),
     ("toml", "a.b = 1\n", ["--set", "a.c={k = 1}"], "a.b = 1\na.c = {k = 1}\n"),
+    # Tables of dotted keys beside it count as inline; a table of tables
+    # alone takes no header of its own.
+    (
+        "toml",
+        "[d]\nx.workspace = true\n",
+        ["--set", "d.r={v = 1}", "--set", "p={release = {lto = true}}"],
+        "[d]\nx.workspace = true\nr = {v = 1}\n\n[p.release]\nlto = true\n",
+    ),
     (
         "toml",
         "[package]\n",

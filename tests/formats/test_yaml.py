@@ -307,7 +307,8 @@ LAYOUTS = [
         ["--set", 'v[2]="3.13"'],
         'v: [ "3.11", "3.12", "3.13" ]\n',
     ),
-    ("yaml", "t: []\n", ["--set", "t[0]=x"], "t: [x]\n"),
+    ("yaml", "t: []\n", ["--set", "t[0]=x"], "t:\n  - x\n"),  # a placeholder
+    ("yaml", "m:\n  p: {}  # c\n", ["--set", "m.p.a=1"], "m:\n  p:  # c\n    a: 1\n"),
     ("yaml", "a: 1\n", ["--set", "a=[]", "--set", "b={}"], "a: []\nb: {}\n"),
     (
         "yaml",

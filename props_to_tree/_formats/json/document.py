@@ -294,7 +294,9 @@ class JsonDocument(document.PlainTree):
         if self._empty:
             raise PathError(paths.missing([*path, 0], 0))
         node = self._container(path)
-        return self._insert(node, self._flow(node), None, value)
+        item = value.text or _string(value.data, escapes=False)
+        placeholder = self._placeholder(path, node, f"[{item}]")
+        return placeholder or self._insert(node, self._flow(node), None, value)
 
     def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
         if self._empty:
@@ -302,7 +304,11 @@ class JsonDocument(document.PlainTree):
         node = self._container(path)
         if node.value is None:  # a null made a table (--create)
             return self._into_null(path, node, keys, value)
-        return self._insert(node, self._flow(node), keys, value)  # type: ignore[arg-type]
+        new = value.text or _string(value.data, escapes=False)
+        for key in reversed(keys):
+            new = "{" + _string(str(key), escapes=False) + ": " + new + "}"
+        placeholder = self._placeholder(path, node, new)
+        return placeholder or self._insert(node, self._flow(node), keys, value)  # type: ignore[arg-type]
 
     def _into_null(
         self, path: Path, node: _Node, keys: list[str], value: Value
@@ -324,6 +330,22 @@ class JsonDocument(document.PlainTree):
         new = self._render(value, None, inner, colon)
         nested = self._nested(keys, new, indent, several, colon)
         return [Splice(node.start, node.end, nested)]
+
+    def _placeholder(self, path: Path, node: _Node, new: str) -> list[Splice] | None:
+        """The splice that puts `new`, an object or array of the one member
+        to add, in place of `node`, an empty `{}` or `[]` written on one line
+        in an object or array on lines of its own, as a collection new there
+        is written; None where `node` is no such placeholder."""
+        text = self.text
+        if not path or node.value or not texts.one_line(text, node.start, node.end):
+            return None
+        holder = self._root() if len(path) == 1 else self._container(path[:-1])
+        if texts.one_line(text, holder.start, holder.end):
+            return None
+        members = self._flow(holder).members
+        indent = texts.indentation(text, node.start)
+        written = self._render(self.parse(new), node, indent, self._colon(members))
+        return [Splice(node.start, node.end, written)]
 
     def _colon(self, members: list[flow.Member]) -> str:
         """What stands between a key and its value, as the members write it."""

@@ -205,7 +205,14 @@ def _as_sections(parts: Parts, holder: tuple[Any, ...], value: Value) -> bool:
     tables = [
         key for key, item in held.items() if isinstance(item, dict) or _tables_of(item)
     ]
-    inline = [key for key in tables if (*holder, key) in parts.paths]
+    # Written inline, or by dotted keys (`url.workspace = true`): not headed.
+    depth = len(holder)
+    headed = {
+        h.path[depth]
+        for h in parts.headers
+        if len(h.path) > depth and h.path[:depth] == holder
+    }
+    inline = [key for key in tables if key not in headed]
     if len(inline) * 2 > len(tables):
         return False
     return not tables or tables[-1] not in inline
@@ -243,6 +250,7 @@ def _section(line: str, member: Any, name: tuple[str, ...], bracket: str) -> str
     closing = "]]" if bracket == "[[" else "]"
     lines = [bracket + ".".join(map(show_key, name)) + closing]
     below: list[str] = []
+    own = len(lines)
     for item in node.flow.members:
         key, inner = item.key, item.value
         written = line[inner.start : inner.end]
@@ -258,6 +266,8 @@ def _section(line: str, member: Any, name: tuple[str, ...], bracket: str) -> str
                 below.append(_section(line, each, (*name, *key), "[["))
         else:
             lines.append(line[item.start : item.end])
+    if len(lines) == own and below and bracket == "[":
+        return "\n\n".join(below)  # a table of tables alone: theirs imply it
     return "\n\n".join(["\n".join(lines), *below])
 
 

@@ -152,7 +152,8 @@ def append(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
     if not isinstance(node, Sequence):  # a stream, or an empty document
         count = len(node) if isinstance(node, list) else 0
         raise PathError(paths.missing([*path, count], count))
-    return _append(text, parts, node, value)
+    placeholder = _placeholder(text, parts, path, node, "[" + _flow(text, value) + "]")
+    return placeholder or _append(text, parts, node, value)
 
 
 def insert(
@@ -160,6 +161,13 @@ def insert(
 ) -> list[Splice]:
     _declares(text, parts, path, value)
     node = parts.root if not path else parts.get(path)
+    if isinstance(node, Mapping):
+        new = _flow(text, value)
+        for key in reversed(keys):
+            new = "{" + write_string(key, "", text, None, True) + ": " + new + "}"
+        placeholder = _placeholder(text, parts, path, node, new)
+        if placeholder:
+            return placeholder
     if _null(node):
         document = not path or (isinstance(parts.root, list) and len(path) == 1)
         if document:  # a document that is null: it becomes the mapping
@@ -179,6 +187,28 @@ def insert(
             return [Splice(begin, node.end_mark.index, new)]
         return _into_null(text, parts.holding(path, node), keys, value)
     return _insert(text, parts, node, keys, value)
+
+
+def _flow(text: str, value: Value) -> str:
+    """`value` as a VALUE writes it, inside a flow collection."""
+    if isinstance(value.data, str) and not value.text:
+        return write_string(value.data, "", text, None, True)
+    return value.text
+
+
+def _placeholder(
+    text: str, parts: Spans, path: Path, node: Any, new: str
+) -> list[Splice] | None:
+    """The splices that put `new`, a flow collection of the one member to
+    add, in place of `node`, an empty `[]` or `{}` in a block collection (a
+    Helm chart's placeholder), which it then is in block style; None where
+    `node` is no such placeholder."""
+    if not path or node.value or not node.flow_style:
+        return None
+    slot = parts.holding(path, node)
+    if slot.flow or slot.alias:
+        return None
+    return _replace(text, slot, parse(text, new))
 
 
 def _declares(text: str, parts: Spans, path: Path, value: Value) -> None:
