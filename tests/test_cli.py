@@ -178,7 +178,7 @@ WARNINGS = [
         '{"a": 1}',
         ["--set", 'b={"x": 1'],
         "'{\"x\": 1' is not a list or a table, and is written as a string; "
-        "write '\"{\\\"x\\\": 1\"' to say so",
+        'write \'"{\\"x\\": 1"\' to say so',
         '{"a": 1, "b": "{\\"x\\": 1"}',
     ),
     (
