@@ -13,6 +13,10 @@ reads plain scalars as YAML 1.1 does (Kubernetes, Ansible): a string written
 plain must read as a string there too.
 
 - round trip: the file's listing applied back to it changes nothing.
+- rebuilt: the file's listing applied with --create to an empty document of
+  its format (as `--new --create --apply` does) reads as the same data (a
+  stream of documents as one list of them); a listing of more than
+  REBUILT lines is skipped, for time.
 - native listing: a JSON or TOML file listed by the native walk, as the
   command lists it, gives the bytes of the Python walk's listing (YAML is
   listed by the Python walk alone); a JSON file listed straight from its
@@ -105,6 +109,7 @@ from props_to_tree._formats import detect
 from props_to_tree._formats import load as _load
 
 LIMIT = 60  # seconds all the checks of one file may take
+REBUILT = 3000  # lines of the largest listing rebuilt
 WORD = r"[A-Za-z][A-Za-z0-9_]{0,30}"
 # The awkward VALUEs, set on a string: what is typed, and what must be read.
 AWKWARD: dict[str, tuple[str, Any]] = {
@@ -116,6 +121,7 @@ AWKWARD: dict[str, tuple[str, Any]] = {
 }
 CHECKS = [
     "round trip",
+    "rebuilt",
     "native listing",
     "numbers as written",
     "one edit",
@@ -145,6 +151,10 @@ def _too_slow(*_: object) -> None:
 
 class Failed(Exception):
     """A check's change was made, but not as expected."""
+
+
+class Skipped(Exception):
+    """A check that the file, as it turns out, has nothing for."""
 
 
 # --- reading the text back ---------------------------------------------------
@@ -624,6 +634,26 @@ def round_trip(case: Case) -> None:
         )
 
 
+def rebuilt(case: Case) -> None:
+    listed = _load(case.fmt, case.text, "file", written=True)
+    found, values = leaves(listed.tree)
+    if len(found) > REBUILT:
+        raise Skipped(f"{len(found):,} lines, past {REBUILT:,}")
+    listing = "".join(render(found, values, listed.show_all))
+    changes = [
+        Change(p, v, w, listed=True, create=True) for p, v, w in parse(listing, "l")
+    ]
+    editor = Editor(_load(case.fmt, "", "new"), lambda _: None)
+    editor.apply(changes)
+    new = editor.document.text
+    if case.fmt in ("json", "toml"):
+        same = read_back(case.fmt, new, None) == case.root
+    else:
+        same = _load(case.fmt, new, "new").data([]) == listed.data([])
+    if not same:
+        raise Failed(f"the rebuilt document reads otherwise: {_clip(new)}")
+
+
 def native_listing(case: Case) -> None:
     from props_to_tree import _listing
     from props_to_tree._engine import listing
@@ -876,6 +906,7 @@ def every_item(case: Case, targets: Targets) -> None:
 def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str]]:
     """Each check, or why the file has nothing for it."""
     yield "round trip", round_trip
+    yield "rebuilt", rebuilt
     native = targets.fmt != "yaml"
     yield "native listing", native_listing if native else "YAML is listed in Python"
     yield "numbers as written", numbers_as_written
@@ -983,6 +1014,8 @@ def _check_file(name: str, fmt: str, results: list[tuple[str, str]]) -> str:
                     outcome = "ok"
                 except Failed as exc:
                     outcome = f"FAILED: {exc}"
+                except Skipped as exc:
+                    outcome = f"skipped: {exc}"
                 except TooSlow:
                     slow = True
                     outcome = f"FAILED: over {LIMIT} s"

@@ -480,7 +480,9 @@ class Editor:
         except EditError:
             null = _null_on_the_way(document, path)
             return path[:null] if null is not None else path[:-1]
-        return path[:depth] if depth >= len(path) - 1 else path[: depth + 1]
+        if depth >= len(path) - 1 or isinstance(path[depth], int):
+            return path[:depth]  # the list an item goes to, or the table
+        return path[: depth + 1]
 
     def _made(self, made: Made) -> Made:
         """`made`, with what each item on the way to its place holds now."""

@@ -291,10 +291,12 @@ class JsonDocument(document.PlainTree):
         return [Splice(old.start, old.end, new, gap)]
 
     def append(self, path: Path, value: Value) -> list[Splice]:
+        item = value.text or _string(value.data, escapes=False)
+        if self._empty and not path:  # a document of nothing: a list of one
+            return self._first([], self.parse(f"[{item}]"))
         if self._empty:
             raise PathError(paths.missing([*path, 0], 0))
         node = self._container(path)
-        item = value.text or _string(value.data, escapes=False)
         placeholder = self._placeholder(path, node, f"[{item}]")
         return placeholder or self._insert(node, self._flow(node), None, value)
 

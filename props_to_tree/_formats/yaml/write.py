@@ -149,6 +149,8 @@ def replace(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
 def append(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
     _declares(text, parts, path, value)
     node = parts.root if not path else parts.get(path)
+    if node is None and not path:  # an empty document: a list of one
+        return _set_top(text, parts, parse(text, "[" + _flow(text, value) + "]"))
     if not isinstance(node, Sequence):  # a stream, or an empty document
         count = len(node) if isinstance(node, list) else 0
         raise PathError(paths.missing([*path, count], count))
@@ -278,6 +280,9 @@ def _set_top(text: str, parts: Spans, value: Value) -> list[Splice]:
     if isinstance(root, list):
         raise ChangeError("a stream's documents are set one by one: [N]")
     if root is None:
+        data = value.data
+        if isinstance(data, Mapping | Sequence) and data.value and not is_tagged(value):
+            return _into_empty(text, _block(text, data, value.text, "", ""))
         return _into_empty(text, _render(text, value, None))
     at = root.start_mark.index  # no key, no dash: where it starts
     return _replace(text, Slot(None, root, at, at, parts.end(root), False), value)
