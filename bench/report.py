@@ -103,9 +103,11 @@ def tables(path):
     if rows:
         yield (
             "The JSON listing in one process, each part timed alone: reading "
-            "the file's bytes; checking them, and listing them, by the native "
-            "module; writing the chunks, as the command's output code does, "
-            "to /dev/null; and, for comparison, what the command does with a "
+            "the file's bytes; checking them and listing them as it goes, one "
+            "walk of the native module (check: the call; list: the call and "
+            "its chunk taken); writing the chunk, as the command's output "
+            "code does, to /dev/null; and, for comparison, what the command "
+            "does with a "
             "document it does not list from the bytes (JSON with comments, a "
             "coloured listing): reading and parsing it with json.loads, and "
             "the native walk of the tree:\n\n" + table(["data", *split], rows)

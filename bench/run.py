@@ -384,7 +384,7 @@ def time_split(loops, name, part):
         paths.key_texts.clear()  # a run of the command starts without it
         if part == "read":
             cli._read_bytes(path)
-        elif part == "check":
+        elif part == "check":  # which lists too, as it goes
             listing.json_lines(data)
         elif part == "list":
             for _ in listing.json_lines(data):
