@@ -681,6 +681,8 @@ def _made(document: Document, tail: Path, value: Value, at: Path) -> Value:
     if tail == [0] and value.text:
         return parsed(document, "[" + value.text + "]")
     data = value.data
+    if value.collection and not value.tag and value.shown in ("[]", "{}"):
+        data = [] if value.shown == "[]" else {}  # empty: the same in any syntax
     if value.tag or (value.collection and not isinstance(data, dict | list)):
         raise PathError(
             f"{paths.show([*at, *tail])!r} is new, and a list made for it holds a "

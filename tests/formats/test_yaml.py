@@ -309,6 +309,12 @@ LAYOUTS = [
     ),
     ("yaml", "t: []\n", ["--set", "t[0]=x"], "t:\n  - x\n"),  # a placeholder
     ("yaml", "m:\n  p: {}  # c\n", ["--set", "m.p.a=1"], "m:\n  p:  # c\n    a: 1\n"),
+    (
+        "yaml",
+        "",
+        ["--create", "--set", "[0].t=[]", "--set", "[0].u[0].v={}"],
+        "- t: []\n  u:\n    - v: {}\n",
+    ),
     ("yaml", "a: 1\n", ["--set", "a=[]", "--set", "b={}"], "a: []\nb: {}\n"),
     (
         "yaml",
