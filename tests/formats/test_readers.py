@@ -184,3 +184,17 @@ def test_a_diff_applied_gives_the_changed_text(layout, data):
 
 
 # --- the native listing's failure paths ------------------------------------
+
+
+@given(
+    st.one_of(
+        trees,
+        st.just({}),
+        st.just([]),
+        st.lists(st.floats(allow_nan=False, allow_infinity=False)),
+    )
+)
+def test_json_writes_a_whole_value_as_json_stringify_lays_it_out(tree):
+    # JSON.stringify(value, null, 2) and json.dumps(value, indent=2) agree.
+    written = formats.reader("json").emit(tree)
+    assert written == json.dumps(tree, indent=2, ensure_ascii=False)

@@ -15,6 +15,8 @@ from props_to_tree._engine.document import Format
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any
+
     from props_to_tree._formats.json.document import JsonDocument
 
 
@@ -30,6 +32,12 @@ def _jsonc(text: str, written: bool = False) -> JsonDocument:
     return document.load(JSONC, text, written, comments=True)
 
 
+def _emit(data: Any) -> str:
+    from props_to_tree._formats.json import document
+
+    return document.emit(data)
+
+
 # Both take comments: JSON that holds them is read as JSONC is.
 FORMAT = Format(
     "json",
@@ -38,6 +46,7 @@ FORMAT = Format(
     suffixes=(".json",),
     comment=("//", "/*"),
     native="json",
+    emit=_emit,
 )
 JSONC = Format(
     "jsonc",
@@ -46,4 +55,5 @@ JSONC = Format(
     suffixes=(".jsonc",),
     comment=("//", "/*"),
     native="json",
+    emit=_emit,
 )
