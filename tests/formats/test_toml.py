@@ -34,6 +34,13 @@ LAYOUTS = [
         "[[bin]]\nn = 1\n\n[[bin]]\nn = 2\n",
     ),
     ("toml", "a.b = 1\n", ["--set", "a.c={k = 1}"], "a.b = 1\na.c = {k = 1}\n"),
+    # A table of a header or of dotted keys set to a table is made anew.
+    (
+        "toml",
+        '[d]\nr.workspace = true\ns = { v = "1" }\n\n[e]\nx = 1\n',
+        ["--set", 'd.r={v = "2"}', "--set", "e={y = 2}"],
+        '[d]\ns = { v = "1" }\nr = {v = "2"}\n\n[e]\ny = 2\n',
+    ),
     # Tables of dotted keys beside it count as inline; a table of tables
     # alone takes no header of its own.
     (

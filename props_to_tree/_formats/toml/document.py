@@ -8,6 +8,7 @@ import re
 import tomllib
 
 from props_to_tree._engine import document
+from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value, written_float, written_int
 from props_to_tree._engine.errors import DocumentError
 from props_to_tree._formats.toml import write
@@ -103,6 +104,17 @@ class TomlDocument(document.PlainTree):
         return write.reach(self.text, self.parts, path)
 
     def replace(self, path: Path, value: Value) -> list[Splice]:
+        if (
+            path
+            and isinstance(value.data, dict)
+            and write.table_written_apart(self.parts, path)
+        ):
+            # A table of a header or of dotted keys set to a table: it goes,
+            # and the new one is written as a new table there is.
+            rest = self.reload(texts.apply(self.text, self.delete(path)))
+            keys = [str(path[-1])]
+            after = texts.apply(rest.text, rest.insert(path[:-1], keys, value))
+            return [texts.difference(self.text, after)]
         return write.replace(self.text, self.parts, path, value)
 
     def append(self, path: Path, value: Value) -> list[Splice]:

@@ -160,6 +160,16 @@ def insert(
     return _insert(text, parts, holder, names, _render(text, value, None, like))
 
 
+def table_written_apart(parts: Parts, path: Path) -> bool:
+    """Whether the table at `path` is written by a header or by dotted keys,
+    not as the value of a key: not replaced in place, but made anew."""
+    if any(isinstance(s, int) for s in path):
+        return False  # in an array of tables: as it was written
+    if any(tuple(path[:depth]) in parts.paths for depth in range(1, len(path) + 1)):
+        return False  # the value of a key, or in one: an inline table
+    return isinstance(data_at(parts, list(path)), dict)
+
+
 def _replace(text: str, node: Node, value: Value) -> list[Splice]:
     new = _render(text, value, node)
     return [
@@ -237,8 +247,11 @@ def _new_sections(
         sections = [_section(line, node, name, "[")]
     lead = "\n\n" if where else ""
     new = lead + "\n\n".join(sections)
-    # A file that had no final line break gains none; an empty one does.
-    return [Splice(where, where, new + ("" if text else "\n"))]
+    # At the end, the blank lines there give way to one line break, where
+    # the file ends with one; an empty file gains one.
+    at_end = not text[where:].strip()
+    final = "\n" if not text or (at_end and text.endswith("\n")) else ""
+    return [Splice(where, len(text) if at_end else where, new + final)]
 
 
 def _section(line: str, member: Any, name: tuple[str, ...], bracket: str) -> str:
