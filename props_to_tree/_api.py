@@ -350,8 +350,8 @@ def edit(
     `new`: then one that does not is made, empty (mode 0666 less the
     umask, made exclusively: of two programs that race to make it, the
     second edits what the first wrote), and removed again if the block
-    raises.  `create` makes the tables missing on the way of every change,
-    as `set`'s does.
+    raises or changes nothing.  `create` makes the tables missing on the
+    way of every change, as `set`'s does.
     The new text goes to a temporary file, which is renamed over the file:
     readers see the old file or the new one, never a part.
 
@@ -385,11 +385,14 @@ def edit(
                 new = document._editor.replayed(now, name).text
             return None if new == now else formats.encoded(new, name)
 
-        held.commit(make)
+        written = held.commit(make)
     except BaseException:
         if made is not None:
             atomic.uncreate(name, made)
         raise
+    else:
+        if made is not None and not written:  # made, and left empty
+            atomic.uncreate(name, made)
     finally:
         held.close()
 

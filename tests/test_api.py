@@ -880,3 +880,6 @@ def test_edit_new_makes_a_missing_file_and_removes_it_if_the_block_fails(tmp_pat
     ):
         doc["a"] = None  # TOML has no null
     assert not (tmp_path / "x.toml").exists()
+    with props_to_tree.edit(tmp_path / "y.json", new=True):
+        pass  # nothing written: nothing made
+    assert not (tmp_path / "y.json").exists()

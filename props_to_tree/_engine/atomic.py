@@ -90,7 +90,7 @@ def create(path: str, name: str) -> tuple[int, int] | None:
 
 def uncreate(path: str, made: tuple[int, int]) -> None:
     """Removes the file that `create` made at `path`, where it is still that
-    file, and empty: an edit of it failed."""
+    file, and empty: an edit of it failed, or wrote nothing."""
     with contextlib.suppress(OSError):
         status = os.stat(path)
         if (status.st_dev, status.st_ino) == made and status.st_size == 0:

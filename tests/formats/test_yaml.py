@@ -64,7 +64,7 @@ LAYOUTS = [
         "yaml",
         "- 1\n- {a: 1}\n",
         ["--set", "[0]=[x, y]", "--set", "[1].b={c: 1}", "--set", "[+]={k: v}"],
-        "- - x\n  - y\n- {a: 1, b: {c: 1}}\n- k: v\n",
+        '- - x\n  - "y"\n- {a: 1, b: {c: 1}}\n- k: v\n',  # y: a YAML 1.1 boolean
     ),
     (
         "yaml",
@@ -309,6 +309,13 @@ LAYOUTS = [
     ),
     ("yaml", "t: []\n", ["--set", "t[0]=x"], "t:\n  - x\n"),  # a placeholder
     ("yaml", "m:\n  p: {}  # c\n", ["--set", "m.p.a=1"], "m:\n  p:  # c\n    a: 1\n"),
+    # A plain string written in block style is quoted as any new one is.
+    (
+        "yaml",
+        "a: 1\n",
+        ["--create", "--set", "c[0]=1:30", "--set", "g={k: [on, x]}"],
+        'a: 1\nc:\n  - "1:30"\ng:\n  k:\n    - "on"\n    - x\n',
+    ),
     (
         "yaml",
         "",

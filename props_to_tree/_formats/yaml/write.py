@@ -644,6 +644,11 @@ def _block(
                 write(item, depth + step, depth + step)
             else:
                 written = source[item.start_mark.index : item.end_mark.index]
+                data = scalar_data(item) if isinstance(item, Scalar) else None
+                if isinstance(data, str) and not item.tag and not item.style:
+                    # A plain string as any new one: quoted where a YAML 1.1
+                    # reader takes it for something else (`on`, `1:30`).
+                    written = write_string(data, "", text, None, False)
                 lines.append(head + (" " if key is not None else "") + written)
 
     write(node, indent, lead)
