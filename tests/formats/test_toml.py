@@ -34,6 +34,13 @@ LAYOUTS = [
         "[[bin]]\nn = 1\n\n[[bin]]\nn = 2\n",
     ),
     ("toml", "a.b = 1\n", ["--set", "a.c={k = 1}"], "a.b = 1\na.c = {k = 1}\n"),
+    # A table made in an item of an array of tables: among the item's.
+    (
+        "toml",
+        "[[a]]\nx = 1\n\n[[a]]\nx = 2\n",
+        ["--create", "--set", "a[0].s.y=1", "--set", "a[1].t.u=2"],
+        "[[a]]\nx = 1\n\n[a.s]\ny = 1\n\n[[a]]\nx = 2\n\n[a.t]\nu = 2\n",
+    ),
     # A table of a header or of dotted keys set to a table is made anew.
     (
         "toml",

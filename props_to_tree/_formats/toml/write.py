@@ -293,12 +293,15 @@ def _new_table(
     value: Value,
 ) -> list[Splice]:
     """One header for the new table, not one for each table on the way,
-    after the last table under `parent`, or at the end."""
-    if any(isinstance(s, int) for s in parent):
-        raise ChangeError("no new table is made inside an array of tables")
+    after the last table under `parent`, or at the end.  In an item of an
+    array of tables, within the item's tables: there `[a.b]` is the last
+    `[[a]]`'s."""
     under = [h for h in parts.headers if h.path[: len(parent)] == parent]
+    if not under and any(isinstance(s, int) for s in parent):
+        raise ChangeError("no new table is made inside an array of tables")
     where = _section_end(text, parts, under[-1]) if under else len(text.rstrip("\r\n"))
-    name = ".".join(map(show_key, (*parent, *tables)))
+    named = (s for s in (*parent, *tables) if isinstance(s, str))
+    name = ".".join(map(show_key, named))
     lead = "\n\n" if where else ""
     block = f"{lead}[{name}]\n{show_key(key)} = {_render(text, value, None)}"
     # A file that had no final line break gains none; an empty one does.
