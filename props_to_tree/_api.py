@@ -365,36 +365,29 @@ def edit(
     if format is not None:
         formats.reader(format)  # an unknown format before the file is locked
     made = atomic.create(name, name) if new else None
+    written = False
     try:
         held = atomic.Held(name, math.inf if wait is None else wait)
-    except BaseException:
-        if made is not None:
-            atomic.uncreate(name, made)
-        raise
-    try:
-        text = formats.read(functools.partial(os.read, held.fd), name)
-        document = Document._read(text, kind, name, guessed, create)
-        yield document
-        attempts = itertools.count()
+        try:
+            text = formats.read(functools.partial(os.read, held.fd), name)
+            document = Document._read(text, kind, name, guessed, create)
+            yield document
+            attempts = itertools.count()
 
-        def make() -> bytes | None:
-            if next(attempts) == 0:  # the block's own changes, on the text read
-                now, new = text, document.text
-            else:  # another program saved the file: the changes made again
-                now = formats.read(functools.partial(os.read, held.fd), name)
-                new = document._editor.replayed(now, name).text
-            return None if new == now else formats.encoded(new, name)
+            def make() -> bytes | None:
+                if next(attempts) == 0:  # the block's own changes, on the text read
+                    now, new = text, document.text
+                else:  # another program saved the file: the changes made again
+                    now = formats.read(functools.partial(os.read, held.fd), name)
+                    new = document._editor.replayed(now, name).text
+                return None if new == now else formats.encoded(new, name)
 
-        written = held.commit(make)
-    except BaseException:
-        if made is not None:
-            atomic.uncreate(name, made)
-        raise
-    else:
-        if made is not None and not written:  # made, and left empty
-            atomic.uncreate(name, made)
+            written = held.commit(make)
+        finally:
+            held.close()
     finally:
-        held.close()
+        if made is not None and not written:  # made, and failed or left empty
+            atomic.uncreate(name, made)
 
 
 # Said as the package's own, where they are shown.

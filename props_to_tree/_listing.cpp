@@ -1901,7 +1901,6 @@ enum class expect { value, key, after };
 // checked, lists them, a chunk at a time, from where the one before ended.
 struct json_walk {
     source src;
-    bool listing;
     PyObject *
         key_text;  // borrowed: paths.key_text(key), for a key not written here
     PyObject *keys;  // borrowed: its cache, paths._cache
@@ -2297,7 +2296,6 @@ walk_start(json_walk *w, PyObject *data, bool listing)
     w->src = source{
         reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data)),
         PyBytes_GET_SIZE(data)};
-    w->listing = listing;
     w->max_depth = Py_GetRecursionLimit();
     w->next = expect::value;
     w->path = empty_bytes;
