@@ -4,7 +4,8 @@ A change becomes splices of the document's text; the document is never
 written out anew, so what no change covers stays byte for byte.  Splices of
 changes that do not meet are applied together; a change that reaches into
 what an earlier one changed sees the text re-read first, so the changes act
-in the order given.  Every change is made before anything is written: one that
+in the order given (changes that together build one new table or list are
+made as one, which needs no re-reading between them).  Every change is made before anything is written: one that
 fails leaves the file as it was.  A value that shows the same as the one in
 place is not written at all, so a listing applied back changes nothing.
 """
@@ -14,8 +15,9 @@ from __future__ import annotations
 import contextlib
 import json
 
-from props_to_tree._engine import matches, paths
+from props_to_tree._engine import batch, matches, paths
 from props_to_tree._engine import text as texts
+from props_to_tree._engine.batch import kind
 from props_to_tree._engine.document import parsed, same
 from props_to_tree._engine.errors import (
     ChangeError,
@@ -94,14 +96,6 @@ class Made:
         self.items: list[tuple[int, str | None]] = []
 
 
-def kind(data: object) -> str | None:
-    """The kind of scalar whose change the user is warned of."""
-    if data is None or isinstance(data, dict | list):
-        return None
-    found = paths.kind(data)
-    return None if found == "a value" else found.replace("a time", "a date")
-
-
 def _plain(segment: object) -> bool:
     return isinstance(segment, str | int)
 
@@ -166,16 +160,15 @@ class Editor:
         """Makes each change in order, at every place its path matches, or,
         where one fails, leaves everything as it was; True if they change
         the text."""
-        was = (
-            self._document,
-            self._pending.copy(),
-            list(self._touched),
-            list(self._changed),
-            set(self._warned),
-            len(self.made),
-        )
+        was = self._saved()
         count = len(self._touched)
-        for change in changes:
+        index = 0
+        while index < len(changes):
+            gathered = self._gathered(changes, index)
+            if gathered:
+                index += gathered
+                continue
+            change = changes[index]
             try:
                 self._change(change, self._pending, self._touched)
             except EditError as exc:
@@ -185,6 +178,7 @@ class Editor:
                     # which line of the listing
                     raise exc.prefixed(f"{change.origin}: ") from None
                 raise
+            index += 1
         try:
             # Read again now: a change that leaves the text unreadable fails
             # as itself, not at whatever reads the document next.
@@ -193,6 +187,49 @@ class Editor:
             self._undo(was)
             raise
         return len(self._touched) != count or self._document is not was[0]
+
+    def _gathered(self, changes: list[Change], start: int) -> int:
+        """Makes the changes from `start` on that build one new table or
+        list as one change, where they can be; how many it made (0 where
+        none, or where making them so failed: each is made alone then, and
+        fails as itself)."""
+        change = changes[start]
+        if start + 1 == len(changes) or not batch.candidate(change):
+            return 0
+        was = self._saved()
+        try:
+            if self._stale(change.path, self._touched):  # type: ignore[arg-type]
+                self.flush()  # as the change alone would
+            top = batch.place(self._document, change)
+            found = top is not None and batch.gathered(
+                self._document,
+                changes,
+                start,
+                top,
+                lambda each: each.text == self._as_listed(each.path),  # type: ignore[arg-type]
+            )
+            if not found:
+                return 0
+            text, data, count = found
+            whole = Change(top, text, change.origin, create=True)  # type: ignore[arg-type]
+            self._change(whole, self._pending, self._touched)
+            self.flush()
+            if not same(self._document.data(top), data):  # type: ignore[arg-type]
+                raise ChangeError("read otherwise in flow syntax")
+        except EditError:
+            self._undo(was)
+            return 0
+        return count
+
+    def _saved(self) -> tuple[Any, ...]:
+        return (
+            self._document,
+            self._pending.copy(),
+            list(self._touched),
+            list(self._changed),
+            set(self._warned),
+            len(self.made),
+        )
 
     def _undo(self, was: tuple[Any, ...]) -> None:
         (self._document, self._pending, self._touched) = was[:3]
@@ -475,6 +512,8 @@ class Editor:
         (and lists) that --create makes on the way, which the changes after
         it must see made."""
         document = self._document
+        if not path:
+            return path  # a document that held nothing, made whole
         try:
             depth, _ = document.reach(path)
         except EditError:

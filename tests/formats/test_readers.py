@@ -4,6 +4,7 @@ the format's own reader makes of the result; and a diff of it applied."""
 import json
 import tomllib
 import warnings
+from unittest import mock
 
 import pytest
 import tomli_w
@@ -15,7 +16,7 @@ import props_to_tree
 from props_to_tree import Document
 from props_to_tree import _formats as formats
 from props_to_tree._command import diff
-from props_to_tree._engine import paths
+from props_to_tree._engine import batch, paths
 from props_to_tree._engine.listing import leaves, render
 
 scalars = st.one_of(
@@ -181,6 +182,42 @@ def test_a_diff_applied_gives_the_changed_text(layout, data):
         return  # a deleted key set again below it
     new = document.text
     assert _patched(text, diff.unified(text, new, document._editor.changed, "f")) == new
+
+
+@pytest.mark.parametrize("layout", WRITERS)
+@given(tree=documents, kept=st.integers(0, 3))
+def test_a_listing_applied_with_create_makes_its_tree(layout, tree, kept):
+    """The listing of a tree applied with --create to a document that holds
+    its first `kept` keys (none: an empty file) reads back as the tree,
+    whether the tables and lists it makes are written whole or a line at a
+    time."""
+    fmt = layout.split(",")[0]
+    held = dict(list(tree.items())[:kept])
+    text = WRITERS[layout](held) if held else ""
+    listed = formats.load(fmt, WRITERS[layout](tree), written=True)
+    listing = "".join(render(*leaves(listed.tree), listed.show_all))
+
+    def made():
+        document = Document(text, fmt, create=True)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", props_to_tree.EditWarning)
+            document.apply(listing)
+        return READERS[fmt](document.text)
+
+    if fmt == "toml" and _tables_among_others(tree):
+        return  # an array of tables, made by its first item, takes no other
+    assert made() == tree
+    with mock.patch.object(batch, "candidate", return_value=False):
+        assert made() == tree
+
+
+def _tables_among_others(tree):
+    if isinstance(tree, dict):
+        return any(map(_tables_among_others, tree.values()))
+    if isinstance(tree, list):
+        tables = {isinstance(item, dict) for item in tree}
+        return len(tables) > 1 or any(map(_tables_among_others, tree))
+    return False
 
 
 # --- the native listing's failure paths ------------------------------------

@@ -41,6 +41,7 @@ LAYOUTS = [
     ("yaml", "c: [ab, d]    # c\n", ["--set", "c[0]=abc"], "c: [abc, d]   # c\n"),
     ("yaml", "a: q\n", ["--set", "a=not: plain"], 'a: "not: plain"\n'),
     ("yaml", "a: q\n", ["--set", "a=on"], 'a: "on"\n'),
+    ("yaml", "{a: 1}\n", ["--set", "b=why?"], '{a: 1, b: "why?"}\n'),
     ("yaml", "a: q\n", ["--set", "a="], 'a: ""\n'),
     # A collection in the style of its place: in block style in a block
     # collection, dashed as the file's lists are (under the key, or a step

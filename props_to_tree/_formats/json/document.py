@@ -261,6 +261,9 @@ class JsonDocument(document.PlainTree):
             raise ValueError("JSON has no NaN or infinity") from None
         return self.parse(_lone_escaped(text))
 
+    def member(self, key: str, text: str) -> str:
+        return _lone_escaped(json.dumps(key, ensure_ascii=False)) + ": " + text
+
     def current(self, path: Path) -> Value | None:
         return None if self._empty and not path else super().current(path)
 

@@ -102,6 +102,12 @@ def reach(text: str, parts: Parts, path: Path) -> tuple[int, int | None]:
 
 
 def replace(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
+    if not path and not text.strip() and isinstance(value.data, dict):
+        # A document that holds nothing yet, made whole: its own keys, then
+        # its tables.
+        line = f"v = {value.text}"
+        made = _section(line, value_node(line, 4)[0], (), "[")
+        return [Splice(0, len(text), made + "\n" if made else "")]
     if not path:
         raise ChangeError("the top of a TOML document is a table: set its keys")
     (where, holder), found, depth, _ = find(text, parts, path)
@@ -261,7 +267,7 @@ def _section(line: str, member: Any, name: tuple[str, ...], bracket: str) -> str
     node = member.value if isinstance(member, flow.Member) else member
     assert node.flow is not None, "an inline table, as parsed"
     closing = "]]" if bracket == "[[" else "]"
-    lines = [bracket + ".".join(map(show_key, name)) + closing]
+    lines = [bracket + ".".join(map(show_key, name)) + closing] if name else []
     below: list[str] = []
     own = len(lines)
     for item in node.flow.members:
@@ -281,7 +287,8 @@ def _section(line: str, member: Any, name: tuple[str, ...], bracket: str) -> str
             lines.append(line[item.start : item.end])
     if len(lines) == own and below and bracket == "[":
         return "\n\n".join(below)  # a table of tables alone: theirs imply it
-    return "\n\n".join(["\n".join(lines), *below])
+    own_lines = ["\n".join(lines)] if lines else []  # the top has no header
+    return "\n\n".join([*own_lines, *below])
 
 
 def _new_table(

@@ -12,6 +12,7 @@ from props_to_tree._formats.yaml.values import (
     Loader,
     Mapping,
     Sequence,
+    flow_text,
     is_empty,
     is_merge,
     place_of,
@@ -97,6 +98,9 @@ class YamlDocument:
 
     def value(self, data: Any) -> Value:
         return write.value(self.text, data)
+
+    def member(self, key: str, text: str) -> str:
+        return f"{flow_text(key)}: {text}"
 
     def reach(self, path: Path) -> tuple[int, int | None]:
         return write.reach(self.text, self.spans, path)

@@ -84,8 +84,9 @@ def _plain(text: str, flow: bool = True) -> bool:
     """Whether `text` can be written as a plain scalar, its reading aside:
     it prints (no line break, control character, byte-order mark or lone
     surrogate), holds no ": " or " #" (nor, inside a flow collection, a flow
-    indicator: `${{ x }}` is plain in a block), and neither starts with an
-    indicator nor starts or ends with white space."""
+    indicator: `${{ x }}` is plain in a block; nor "?", which ends a plain
+    scalar there to PyYAML), and neither starts with an indicator nor starts
+    or ends with white space."""
     # "-x" is plain anywhere, "?x" and ":x" in a block: an indicator is one
     # only before a space.
     lead = text[:1] == "-" or (not flow and text[:1] in "?:")
@@ -96,7 +97,7 @@ def _plain(text: str, flow: bool = True) -> bool:
         and not text.startswith(("---", "..."))  # a document's marker
         and text[0] != " "
         and text[-1] not in (" ", ":")
-        and not (flow and any(c in text for c in ",[]{}"))
+        and not (flow and any(c in text for c in ",?[]{}"))
         and ": " not in text
         and " #" not in text
     )

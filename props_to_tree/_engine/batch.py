@@ -1,0 +1,218 @@
+"""Changes that build one new table or list, made as one.
+
+A listing applied with --create to a new document adds its lines one at a
+time, and each added key changes the place the next one goes to, so each
+would need the text read again: a document of n lines would be read n
+times.  A run of such changes that all fall within one new place (a key
+missing from the document, or the item one past a list's last) is made
+instead as one change that sets that place to the whole, in the format's
+flow syntax, which its writer lays out in the style of the place as it
+would a VALUE typed so.  The run is only taken where it writes what the
+changes one at a time would: every value new within it and none warned of
+(anything else ends it), and the whole read back as their data; else they
+go one at a time."""
+
+from __future__ import annotations
+
+from props_to_tree._engine import paths
+from props_to_tree._engine.document import parsed
+from props_to_tree._engine.errors import EditError
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
+    from typing import Any
+
+    from props_to_tree._engine.changes import Change
+    from props_to_tree._engine.document import Document, Value
+    from props_to_tree._engine.paths import Path
+
+# Runs longer than this are made in parts, so that a run that fails to
+# read back the same (and so goes one change at a time) costs little.
+LONGEST = 4096
+
+
+def kind(data: object) -> str | None:
+    """The kind of scalar whose change the user is warned of."""
+    if data is None or isinstance(data, dict | list):
+        return None
+    found = paths.kind(data)
+    return None if found == "a value" else found.replace("a time", "a date")
+
+
+class _Leaf:
+    __slots__ = ("value",)
+
+    def __init__(self, value: Value) -> None:
+        self.value = value
+
+
+def candidate(change: Change) -> bool:
+    """Whether `change` may be one of a run: a value typed, at a path of
+    keys and indexes, with --create."""
+    return (
+        change.create
+        and change.text is not None
+        and change.value is None
+        and bool(change.path)
+        and all(isinstance(s, str | int) for s in change.path)
+    )
+
+
+def place(document: Document, change: Change) -> Path | None:
+    """The new place that `change` makes, where a run may start from it: a
+    key missing from a table that is there, the item one past the last of
+    a list, or the top of a document that holds nothing; None for anything
+    else."""
+    concrete: Path = change.path  # type: ignore[assignment]
+    if not document.text.strip():
+        return []  # a new document, made whole
+    try:
+        depth, count = document.reach(concrete)
+    except EditError:
+        return None  # a null or a scalar on the way: as one change alone
+    if depth >= len(concrete):
+        return None
+    segment = concrete[depth]
+    if isinstance(segment, int) and segment != count:
+        return None
+    return concrete[: depth + 1]
+
+
+def gathered(
+    document: Document,
+    changes: list[Change],
+    start: int,
+    top: Path,
+    unchanged: Callable[[Change], bool],
+) -> tuple[str, Any, int] | None:
+    """The flow text of the value at `top`, a new place, that the changes
+    from `start` on build there one at a time, the Python data it must read
+    as once written, and how many of the changes it stands for; None where
+    fewer than two would be gathered.  `unchanged`
+    says whether a listing's line shows what the document as read holds,
+    and so changes nothing."""
+    root: list[Any] = []  # what holds the value at `top`, as its one item
+    expected: list[Any] = []
+    count = 0
+    for change in changes[start : start + LONGEST]:
+        path = change.path
+        if (
+            not candidate(change)
+            or path[: len(top)] != top
+            or (change.listed and unchanged(change))
+        ):
+            break
+        value = _leaf(document, change)
+        if value is None or not _placed(root, expected, path[len(top) :], value):  # type: ignore[arg-type]
+            break
+        count += 1
+    if count < 2:
+        return None
+    return _flow(document, root[0]), expected[0], count
+
+
+def _leaf(document: Document, change: Change) -> Value | None:
+    """The value `change` sets, where one of a run may set it: a value that
+    reads, and that would bring no warning."""
+    typed = change.text or ""
+    try:
+        value = parsed(document, typed)
+    except EditError:
+        return None
+    if value.refused:
+        return None
+    if typed.startswith(("[", "{")) and not value.collection:
+        return None  # a string meant for a list or table: warned of
+    if value.tag or (value.collection and value.shown not in ("[]", "{}")):
+        return None  # what it reads as is the format's to say: alone
+    return value
+
+
+def _placed(root: list[Any], expected: list[Any], rest: Path, value: Value) -> bool:
+    """Puts `value` at `rest` within the run's value, and its data in
+    `expected`, as the change would make it: in new tables and lists, a new
+    key or the item after the last; False where the change would do
+    otherwise (set what is there, skip an item, warn)."""
+    node, data = root, expected
+    full: Path = [0, *rest]
+    for depth, segment in enumerate(full[:-1]):
+        following = full[depth + 1]
+        child = _member(node, segment)
+        if child is None:
+            if not _new_member(node, segment):
+                return False
+            if isinstance(following, int) and following != 0:
+                return False  # a list is made of its first item alone
+            child = [] if isinstance(following, int) else {}
+            _add(node, segment, child)
+            _add(data, segment, [] if isinstance(following, int) else {})
+        elif isinstance(child, _Leaf):
+            return False  # into a value set whole: as one change alone
+        node, data = child, _member(data, segment)
+        if isinstance(following, int) != isinstance(node, list):
+            return False
+    last = full[-1]
+    if _member(node, last) is not None or not _new_member(node, last):
+        return False
+    if isinstance(last, int) and _odd(node, value):
+        return False
+    _add(node, last, _Leaf(value))
+    _add(
+        data,
+        last,
+        {} if value.shown == "{}" else [] if value.collection else value.data,
+    )
+    return True
+
+
+def _member(node: Any, segment: str | int) -> Any:
+    if isinstance(node, list):
+        return (
+            node[segment] if isinstance(segment, int) and segment < len(node) else None
+        )
+    return node.get(segment) if isinstance(segment, str) else None
+
+
+def _new_member(node: Any, segment: str | int) -> bool:
+    if isinstance(node, list):
+        return isinstance(segment, int) and segment == len(node)
+    return isinstance(segment, str)
+
+
+def _add(node: Any, segment: str | int, item: Any) -> None:
+    if isinstance(node, list):
+        node.append(item)
+    else:
+        node[segment] = item
+
+
+def _odd(items: list[Any], value: Value) -> bool:
+    """Whether an item added to `items` is warned of: a scalar of another
+    kind than every other item, all scalars of one kind."""
+    new = value.kind or kind(value.data)
+    if not items or new is None:
+        return False
+    first = None
+    for item in items:
+        if not isinstance(item, _Leaf) or item.value.collection:
+            return False
+        sort = item.value.kind or kind(item.value.data)
+        if sort is None or sort != (first or sort):
+            return False
+        first = sort
+    return first != new
+
+
+def _flow(document: Document, node: Any) -> str:
+    """The run's value in flow syntax: each scalar as typed."""
+    if isinstance(node, _Leaf):
+        value = node.value
+        return value.text or document.show(value.data)
+    if isinstance(node, list):
+        return "[" + ", ".join(_flow(document, item) for item in node) + "]"
+    return (
+        "{"
+        + ", ".join(document.member(k, _flow(document, v)) for k, v in node.items())
+        + "}"
+    )
