@@ -306,6 +306,7 @@ HINTS = {
     "lists": "; create=True makes a list of its first item alone, [0] or [+]",
     "delete": " (delete() removes a key)",
     "format": ": format= names its format",
+    "new": " (new=True makes it)",
 }
 
 
@@ -367,7 +368,10 @@ def edit(
     made = atomic.create(name, name) if new else None
     written = False
     try:
-        held = atomic.Held(name, math.inf if wait is None else wait)
+        try:
+            held = atomic.Held(name, math.inf if wait is None else wait)
+        except EditError as exc:
+            raise exc.worded(HINTS) from None
         try:
             text = formats.read(functools.partial(os.read, held.fd), name)
             document = Document._read(text, kind, name, guessed, create)

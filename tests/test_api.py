@@ -2,6 +2,7 @@
 place; each format's exact text after a change is in tests/formats/."""
 
 import datetime
+import errno
 import fcntl
 import math
 import os
@@ -818,7 +819,7 @@ def test_edit_and_the_command_take_turns_on_a_file(tmp_path):
 @pytest.mark.parametrize(
     ("name", "content", "error", "message"),
     [
-        ("missing.json", None, FileNotFoundError, "cannot read .*: No such file"),
+        ("missing.json", None, FileNotFoundError, r"No such file .*\(new=True makes"),
         ("a.json", "{", DocumentError, "a.json: not valid JSON"),
         ("a.conf", "a = 1\n", DocumentError, "read as JSON.*: format= names its"),
         ("a.bin", "\0", DocumentError, "is not text: a NUL byte at byte 0"),
@@ -836,8 +837,10 @@ def test_edit_of_what_does_not_read_raises_and_writes_nothing(
         path.symlink_to(os.devnull)
     elif content is not None:
         path.write_text(content)
-    with pytest.raises(error, match=message):
+    with pytest.raises(error, match=message) as raised:
         props_to_tree.edit(path, create=True).__enter__()
+    if content is None:
+        assert (raised.value.errno, raised.value.filename) == (errno.ENOENT, str(path))
     if content in (os.mkfifo, os.devnull):
         assert not stat.S_ISREG(os.stat(path).st_mode)
     else:

@@ -336,6 +336,14 @@ WARNINGS = [
         "'d[1]' is a boolean among dates",
         "d = [2024-01-01, true]\n",
     ),
+    # Warned of in a list made by several changes too.
+    (
+        "yaml",
+        "a: 1\n",
+        ["--create", "--set", "l[0]=x", "--set", "l[1]=1.10"],
+        "'l[1]' is a number among strings; write '\"1.10\"' to keep a string",
+        "a: 1\nl:\n  - x\n  - 1.10\n",
+    ),
 ]
 
 
@@ -808,7 +816,11 @@ BAD_INPUT = [
         "no null (--delete removes a key)",
     ),
     (["missing.json"], None, "cannot read missing.json: No such file"),
-    (["missing.json", "-i", "--set", "a=1"], None, "cannot read missing.json: No such"),
+    (
+        ["missing.json", "-i", "--set", "a=1"],
+        None,
+        "cannot read missing.json: No such file or directory (-i --new makes it)",
+    ),
     (["-i", "--set", "a=1"], "{}", "--in-place needs a FILE: standard input is"),
     (["x.json", "-i"], None, "--in-place needs a change to make"),
     (["--apply", "-"], "{}", "both the document and a listing"),

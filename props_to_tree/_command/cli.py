@@ -76,6 +76,7 @@ HINTS = {
     "lists": "; --create makes a list of its first item alone, [0] or [+]",
     "delete": " (--delete removes a key)",
     "format": ": --format names its format",
+    "new": " (-i --new makes it)",
 }
 
 

@@ -61,7 +61,10 @@ def _open(path: str, name: str) -> int:
     except OSError as exc:
         if isinstance(exc, FileError):
             raise
-        raise file_error(exc, f"cannot read {name}: {exc.strerror}") from None
+        error = file_error(exc, f"cannot read {name}: {exc.strerror}")
+        if isinstance(exc, FileNotFoundError):
+            error.hint = "new"
+        raise error from None
     if not stat.S_ISREG(os.fstat(fd).st_mode):
         os.close(fd)
         raise FileError(f"cannot edit {name} in place: not a regular file")
@@ -291,7 +294,10 @@ def edit_many(
         try:
             status = os.stat(real)
         except OSError as exc:
-            raise file_error(exc, f"cannot read {path}: {exc.strerror}") from None
+            error = file_error(exc, f"cannot read {path}: {exc.strerror}")
+            if isinstance(exc, FileNotFoundError):
+                error.hint = "new"
+            raise error from None
         # A file's new text is renamed in under one of its names: another
         # hard link would keep the old text, which it was named to change.
         seen = inodes.setdefault((status.st_dev, status.st_ino), real)

@@ -15,7 +15,7 @@ go one at a time."""
 from __future__ import annotations
 
 from props_to_tree._engine import paths
-from props_to_tree._engine.document import parsed
+from props_to_tree._engine.document import parsed, same
 from props_to_tree._engine.errors import EditError
 
 TYPE_CHECKING = False
@@ -26,10 +26,6 @@ if TYPE_CHECKING:
     from props_to_tree._engine.changes import Change
     from props_to_tree._engine.document import Document, Value
     from props_to_tree._engine.paths import Path
-
-# Runs longer than this are made in parts, so that a run that fails to
-# read back the same (and so goes one change at a time) costs little.
-LONGEST = 4096
 
 
 def kind(data: object) -> str | None:
@@ -88,14 +84,14 @@ def gathered(
 ) -> tuple[str, Any, int] | None:
     """The flow text of the value at `top`, a new place, that the changes
     from `start` on build there one at a time, the Python data it must read
-    as once written, and how many of the changes it stands for; None where
+    as once written (`reads_as`), and how many of the changes it stands for; None where
     fewer than two would be gathered.  `unchanged`
     says whether a listing's line shows what the document as read holds,
     and so changes nothing."""
     root: list[Any] = []  # what holds the value at `top`, as its one item
     expected: list[Any] = []
     count = 0
-    for change in changes[start : start + LONGEST]:
+    for change in changes[start:]:
         path = change.path
         if (
             not candidate(change)
@@ -112,6 +108,37 @@ def gathered(
     return _flow(document, root[0]), expected[0], count
 
 
+def reads_as(document: Document, top: Path, expected: Any) -> bool:
+    """Whether the value at `top` holds the run's data `expected` (of
+    `gathered`), its tagged scalars shown as they were typed."""
+    return _holds(document, top, document.data(top), expected)
+
+
+def _holds(document: Document, path: Path, read: Any, expected: Any) -> bool:
+    if isinstance(expected, _Leaf):  # tagged: what it reads as is the format's
+        found = document.current(path)
+        return found is not None and found.shown == expected.value.shown
+    if isinstance(expected, dict):
+        return (
+            isinstance(read, dict)
+            and read.keys() == expected.keys()
+            and all(
+                _holds(document, [*path, key], read[key], item)
+                for key, item in expected.items()
+            )
+        )
+    if isinstance(expected, list):
+        return (
+            isinstance(read, list)
+            and len(read) == len(expected)
+            and all(
+                _holds(document, [*path, index], item, wanted)
+                for index, (item, wanted) in enumerate(zip(read, expected))
+            )
+        )
+    return same(read, expected)
+
+
 def _leaf(document: Document, change: Change) -> Value | None:
     """The value `change` sets, where one of a run may set it: a value that
     reads, and that would bring no warning."""
@@ -124,7 +151,7 @@ def _leaf(document: Document, change: Change) -> Value | None:
         return None
     if typed.startswith(("[", "{")) and not value.collection:
         return None  # a string meant for a list or table: warned of
-    if value.tag or (value.collection and value.shown not in ("[]", "{}")):
+    if value.collection and (value.tag or value.shown not in ("[]", "{}")):
         return None  # what it reads as is the format's to say: alone
     return value
 
@@ -158,11 +185,12 @@ def _placed(root: list[Any], expected: list[Any], rest: Path, value: Value) -> b
     if isinstance(last, int) and _odd(node, value):
         return False
     _add(node, last, _Leaf(value))
-    _add(
-        data,
-        last,
-        {} if value.shown == "{}" else [] if value.collection else value.data,
-    )
+    if value.tag:
+        _add(data, last, _Leaf(value))
+    elif value.collection:
+        _add(data, last, {} if value.shown == "{}" else [])
+    else:
+        _add(data, last, value.data)
     return True
 
 

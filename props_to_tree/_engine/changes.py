@@ -214,7 +214,7 @@ class Editor:
             whole = Change(top, text, change.origin, create=True)  # type: ignore[arg-type]
             self._change(whole, self._pending, self._touched)
             self.flush()
-            if not same(self._document.data(top), data):  # type: ignore[arg-type]
+            if not batch.reads_as(self._document, top, data):  # type: ignore[arg-type]
                 raise ChangeError("read otherwise in flow syntax")
         except EditError:
             self._undo(was)
@@ -711,14 +711,13 @@ def _keys_before_list(path: Path) -> tuple[list[str], Path]:
 def _made(document: Document, tail: Path, value: Value, at: Path) -> Value:
     """`value` in the new lists and tables that `tail` says, from `at`: a
     list for each item, which must be its first ([0]), a table for each key.
-    A list of the value alone is read as typed (`[1.10]`); one deeper is
-    made of the value's data, which must be plain."""
+    The value is as typed (`1.10`) where it reads the same within them (in
+    a YAML list, `x, y` is two items), else made of its data, which must be
+    plain."""
     for depth, segment in enumerate(tail):
         if isinstance(segment, int) and segment != 0:
             place = [*at, *tail[: depth + 1]]
             raise PathError(paths.missing(place, 0), hint="lists")
-    if tail == [0] and value.text:
-        return parsed(document, "[" + value.text + "]")
     data = value.data
     if value.collection and not value.tag and value.shown in ("[]", "{}"):
         data = [] if value.shown == "[]" else {}  # empty: the same in any syntax
@@ -727,9 +726,19 @@ def _made(document: Document, tail: Path, value: Value, at: Path) -> Value:
             f"{paths.show([*at, *tail])!r} is new, and a list made for it holds a "
             "plain value alone: set the list whole"
         )
+    text = value.text
     for segment in reversed(tail):
         data = [data] if isinstance(segment, int) else {str(segment): data}
-    return document.value(data)
+        if isinstance(segment, int):
+            text = "[" + text + "]"
+        else:
+            text = "{" + document.member(str(segment), text) + "}"
+    made = document.value(data)
+    if value.text and not value.collection:
+        typed = parsed(document, text)
+        if typed.shown == made.shown:
+            return typed
+    return made
 
 
 def _null_on_the_way(document: Document, path: Path) -> int | None:

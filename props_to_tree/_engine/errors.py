@@ -14,6 +14,7 @@ HINTS = frozenset(
         "lists",  # what --create and create=True make: a list of its first item
         "delete",  # no null to write: --delete, delete()
         "format",  # a format guessed wrong: --format, format=
+        "new",  # a file to edit that is not there: --new, new=True
     }
 )
 
@@ -48,6 +49,9 @@ class EditError(Exception):
         copy = self.__class__.__new__(self.__class__)
         copy.__dict__.update(self.__dict__)
         copy.args = (prefix + str(self), *self.args[1:])
+        if isinstance(self, OSError):  # what the system said, kept
+            copy.errno, copy.strerror = self.errno, self.strerror  # type: ignore[attr-defined]
+            copy.filename = self.filename  # type: ignore[attr-defined]
         return copy
 
     def suffixed(self, suffix: str) -> EditError:

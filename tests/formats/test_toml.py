@@ -110,6 +110,20 @@ LAYOUTS = [
     # A new table at the end of a file with no final line break adds none.
     ("toml", "a = 1", ["--create", "--set", "t.x=1"], "a = 1\n\n[t]\nx = 1"),
     ("toml", "", ["--create", "--set", "t.x=1"], "[t]\nx = 1\n"),
+    # What several changes make of one new table is written at once, each
+    # value as typed; a file that held nothing takes its own keys first.
+    (
+        "toml",
+        "x = 1\n",
+        ["--create", "--apply", "t.a = 0o755\nt.b = 'lit'\nt.c.d = 1"],
+        "x = 1\n\n[t]\na = 0o755\nb = 'lit'\n\n[t.c]\nd = 1\n",
+    ),
+    (
+        "toml",
+        "",
+        ["--create", "--apply", "s.k = 1\na = 1979-05-27\nb[0].n = 2"],
+        "a = 1979-05-27\n\n[s]\nk = 1\n\n[[b]]\nn = 2\n",
+    ),
     ("toml", "a = 1\n\nb = 2\n\nc = 3\n", ["--delete", "b"], "a = 1\n\nc = 3\n"),
     # TOML: dotted keys in inline tables, arrays of tables in arrays of tables.
     (

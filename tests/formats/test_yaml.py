@@ -42,6 +42,34 @@ LAYOUTS = [
     ("yaml", "a: q\n", ["--set", "a=not: plain"], 'a: "not: plain"\n'),
     ("yaml", "a: q\n", ["--set", "a=on"], 'a: "on"\n'),
     ("yaml", "{a: 1}\n", ["--set", "b=why?"], '{a: 1, b: "why?"}\n'),
+    # Several changes that make one new mapping make it at once, each value
+    # as typed; where that would read otherwise (`x, y` in flow syntax),
+    # one at a time.
+    (
+        "yaml",
+        "z: 0\n",
+        ["--create", "--apply", "a.b = 0x1F\na.c = 'q'\na.d[0] = on"],
+        "z: 0\na:\n  b: 0x1F\n  c: 'q'\n  d:\n    - \"on\"\n",
+    ),
+    (
+        "yaml",
+        "z: 0\n",
+        ["--create", "--apply", "a.b = x, y\na.c = 1"],
+        "z: 0\na:\n  b: x, y\n  c: 1\n",
+    ),
+    # A list made of one value: as typed, where that reads as the value.
+    (
+        "yaml",
+        "z: 0\n",
+        ["--create", "--set", "l[0]=x, y", "--set", "m[0].a=1.10"],
+        'z: 0\nl:\n  - "x, y"\nm:\n  - a: 1.10\n',
+    ),
+    (
+        "yaml",
+        "z: 0\n",
+        ["--create", "--apply", "l[0].k = !Ref x\nl[0].j = 1"],
+        "z: 0\nl:\n  - k: !Ref x\n    j: 1\n",
+    ),
     ("yaml", "a: q\n", ["--set", "a="], 'a: ""\n'),
     # A collection in the style of its place: in block style in a block
     # collection, dashed as the file's lists are (under the key, or a step
