@@ -133,7 +133,7 @@ def _holds(document: Document, path: Path, read: Any, expected: Any) -> bool:
             and len(read) == len(expected)
             and all(
                 _holds(document, [*path, index], item, wanted)
-                for index, (item, wanted) in enumerate(zip(read, expected))
+                for index, (item, wanted) in enumerate(zip(read, expected, strict=True))
             )
         )
     return same(read, expected)
