@@ -6,8 +6,9 @@ changes that do not meet are applied together; a change that reaches into
 what an earlier one changed sees the text re-read first, so the changes act
 in the order given (changes that together build one new table or list are
 made as one, which needs no re-reading between them).  Every change is made
-before anything is written: one that fails leaves the file as it was.  A value that shows the same as the one in
-place is not written at all, so a listing applied back changes nothing.
+before anything is written: one that fails leaves the file as it was.  A
+value that shows the same as the one in place is not written at all, so a
+listing applied back changes nothing.
 """
 
 from __future__ import annotations
