@@ -109,7 +109,7 @@ from props_to_tree._formats import detect
 from props_to_tree._formats import load as _load
 
 LIMIT = 60  # seconds all the checks of one file may take
-REBUILT = 20000  # lines of the largest listing rebuilt, for time
+REBUILT = 40000  # lines of the largest listing rebuilt, for time
 WORD = r"[A-Za-z][A-Za-z0-9_]{0,30}"
 # The awkward VALUEs, set on a string: what is typed, and what must be read.
 AWKWARD: dict[str, tuple[str, Any]] = {

@@ -8,14 +8,15 @@ missing from the document, or the item one past a list's last) is made
 instead as one change that sets that place to the whole, in the format's
 flow syntax, which its writer lays out in the style of the place as it
 would a VALUE typed so.  The run is only taken where it writes what the
-changes one at a time would: every value new within it and none warned of
-(anything else ends it), and the whole read back as their data; else they
-go one at a time."""
+changes one at a time would: every value new within it, warned of as it
+would be (anything else ends it), and the whole read back as their data;
+else they go one at a time."""
 
 from __future__ import annotations
 
-from props_to_tree._engine import paths
+from props_to_tree._engine import kinds
 from props_to_tree._engine.document import parsed, same
+from props_to_tree._engine.kinds import kind
 from props_to_tree._engine.errors import EditError
 
 TYPE_CHECKING = False
@@ -26,14 +27,6 @@ if TYPE_CHECKING:
     from props_to_tree._engine.changes import Change
     from props_to_tree._engine.document import Document, Value
     from props_to_tree._engine.paths import Path
-
-
-def kind(data: object) -> str | None:
-    """The kind of scalar whose change the user is warned of."""
-    if data is None or isinstance(data, dict | list):
-        return None
-    found = paths.kind(data)
-    return None if found == "a value" else found.replace("a time", "a date")
 
 
 class _Leaf:
@@ -81,15 +74,17 @@ def gathered(
     start: int,
     top: Path,
     unchanged: Callable[[Change], bool],
-) -> tuple[str, Any, int] | None:
+) -> tuple[str, Any, int, list[str]] | None:
     """The flow text of the value at `top`, a new place, that the changes
     from `start` on build there one at a time, the Python data it must read
-    as once written (`reads_as`), and how many of the changes it stands for; None where
-    fewer than two would be gathered.  `unchanged`
+    as once written (`reads_as`), how many of the changes it stands for,
+    and the warnings they bring; None where fewer than two would be
+    gathered.  `unchanged`
     says whether a listing's line shows what the document as read holds,
     and so changes nothing."""
     root: list[Any] = []  # what holds the value at `top`, as its one item
     expected: list[Any] = []
+    said: list[str] = []
     count = 0
     for change in changes[start:]:
         path = change.path
@@ -100,12 +95,17 @@ def gathered(
         ):
             break
         value = _leaf(document, change)
-        if value is None or not _placed(root, expected, path[len(top) :], value):  # type: ignore[arg-type]
+        rest: Path = path[len(top) :]  # type: ignore[assignment]
+        if value is None or not _placed(root, expected, rest, value):
             break
+        if rest and isinstance(rest[-1], int):
+            warning = _said(change, root, rest, value)
+            if warning:
+                said.append(warning)
         count += 1
     if count < 2:
         return None
-    return _flow(document, root[0]), expected[0], count
+    return _flow(document, root[0]), expected[0], count, said
 
 
 def reads_as(document: Document, top: Path, expected: Any) -> bool:
@@ -182,8 +182,6 @@ def _placed(root: list[Any], expected: list[Any], rest: Path, value: Value) -> b
     last = full[-1]
     if _member(node, last) is not None or not _new_member(node, last):
         return False
-    if isinstance(last, int) and _odd(node, value):
-        return False
     _add(node, last, _Leaf(value))
     if value.tag:
         _add(data, last, _Leaf(value))
@@ -215,21 +213,19 @@ def _add(node: Any, segment: str | int, item: Any) -> None:
         node[segment] = item
 
 
-def _odd(items: list[Any], value: Value) -> bool:
-    """Whether an item added to `items` is warned of: a scalar of another
-    kind than every other item, all scalars of one kind."""
-    new = value.kind or kind(value.data)
-    if not items or new is None:
-        return False
-    first = None
-    for item in items:
-        if not isinstance(item, _Leaf) or item.value.collection:
-            return False
-        sort = item.value.kind or kind(item.value.data)
-        if sort is None or sort != (first or sort):
-            return False
-        first = sort
-    return first != new
+def _said(change: Change, root: list[Any], rest: Path, value: Value) -> str | None:
+    """The warning of a scalar added to a list of the run, as a change alone
+    would say it."""
+    items = root
+    for segment in [0, *rest[:-1]]:
+        items = items[segment]  # type: ignore[index]
+    held = [
+        None
+        if not isinstance(item, _Leaf) or item.value.collection
+        else item.value.kind or kind(item.value.data)
+        for item in items[:-1]
+    ]
+    return kinds.odd_item(change, change.path, value, held)  # type: ignore[arg-type]
 
 
 def _flow(document: Document, node: Any) -> str:

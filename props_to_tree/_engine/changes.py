@@ -16,9 +16,9 @@ from __future__ import annotations
 import contextlib
 import json
 
-from props_to_tree._engine import batch, matches, paths
+from props_to_tree._engine import batch, kinds, matches, paths
 from props_to_tree._engine import text as texts
-from props_to_tree._engine.batch import kind
+from props_to_tree._engine.kinds import kind
 from props_to_tree._engine.document import parsed, same
 from props_to_tree._engine.errors import (
     ChangeError,
@@ -211,7 +211,7 @@ class Editor:
             )
             if not found:
                 return 0
-            text, data, count = found
+            text, data, count, said = found
             whole = Change(top, text, change.origin, create=True)  # type: ignore[arg-type]
             self._change(whole, self._pending, self._touched)
             self.flush()
@@ -220,6 +220,8 @@ class Editor:
         except EditError:
             self._undo(was)
             return 0
+        for warning in said:
+            self._warn(warning)
         return count
 
     def _saved(self) -> tuple[Any, ...]:
@@ -481,17 +483,17 @@ class Editor:
             # Meant for a list or table and mistyped: not turned into a string.
             raise ChangeError(
                 f"{change.origin}: {paths.show(path)!r} holds {old.collection}"
-                f" and {typed!r} is not one; write '{_quoted(typed)}' for a string"
+                f" and {typed!r} is not one; write '{kinds.quoted(typed)}' for a string"
             )
         append = old is None and bool(path) and isinstance(path[-1], int)
         warning = None
         if old is not None:
-            warning = _changed_kind(change, path, old, value)
+            warning = kinds.changed_kind(change, path, old, value)
         elif bracketed and not value.collection:
             # New, and meant for a list or table: a string, said so.
             warning = (
                 f"{typed!r} is not a list or a table, and is written as a string; "
-                f"write '{_quoted(typed)}' to say so"
+                f"write '{kinds.quoted(typed)}' to say so"
             )
         elif append and not value.collection:
             warning = self._odd_item(change, path, value)
@@ -542,24 +544,14 @@ class Editor:
             count = document.members(items)
         except EditError:
             return None  # no list there: the change says so
-        new = value.kind or kind(value.data)
-        if not isinstance(count, int) or not count or new is None:
+        if not isinstance(count, int):
             return None
-        first = ""
+        held = []
         for index in range(count):
             item = document.current([*items, index])
-            if item is None or item.collection:
-                return None
-            sort = item.kind or kind(item.data)
-            if sort is None or sort != (first or sort):
-                return None  # a null, or two kinds
-            first = sort
-        if first == new:
-            return None
-        said = f"{paths.show(path)!r} is {new} among {first.removeprefix('a ')}s"
-        if first != "a string" or change.value is not None:
-            return said
-        return f"{said}; write '{_quoted(change.text or '')}' to keep a string"
+            collection = item is None or item.collection
+            held.append(None if collection else item.kind or kind(item.data))  # type: ignore[union-attr]
+        return kinds.odd_item(change, path, value, held)
 
     def _concrete(self, path: Path) -> Path:
         """`path` with its indexes counted from 0: `[-1]` is the last item
@@ -658,31 +650,6 @@ def write(document: Document, path: Path, value: Value, create: bool) -> list[Sp
         raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
 
 
-def _changed_kind(change: Change, path: Path, old: Value, value: Value) -> str | None:
-    """A warning where the change writes another kind of value than was
-    there (a list or table gone for a value, a string turned into a number):
-    it may be a typo.  Judged by what is written, its tag too: a scalar's
-    tag that the VALUE does not repeat is dropped, and said so."""
-    was = old.collection or old.kind or kind(old.data)
-    now = value.collection or value.kind
-    now = now or (paths.kind(value.data) if old.collection else kind(value.data))
-    python = change.value is not None
-    typed = change.text or ""
-    shown = repr(paths.show(path))
-    if old.tag and not value.tag and not old.collection:
-        said = (
-            f"{shown} had the tag {old.tag} and is now {now or paths.kind(value.data)}"
-        )
-        return said if python else f"{said}; write '{old.tag} {typed}' to keep it"
-    if not (was and now and was != now):
-        return None
-    said = f"{shown} was {was} and is now {now}"
-    if was != "a string" or value.kind is not None:  # a tag's doing
-        return said
-    keep = "pass a str" if python else f"write '{_quoted(typed)}'"
-    return f"{said}; {keep} to keep a string"
-
-
 def _quiet(message: str) -> None:
     pass  # a replay's warnings were said when the changes were first made
 
@@ -754,7 +721,3 @@ def _null_on_the_way(document: Document, path: Path) -> int | None:
         if found.data is None and not found.collection:
             return depth
     return None
-
-
-def _quoted(shown: str) -> str:
-    return json.dumps(shown, ensure_ascii=False)
