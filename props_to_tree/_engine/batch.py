@@ -16,8 +16,8 @@ from __future__ import annotations
 
 from props_to_tree._engine import kinds
 from props_to_tree._engine.document import parsed, same
-from props_to_tree._engine.kinds import kind
 from props_to_tree._engine.errors import EditError
+from props_to_tree._engine.kinds import kind
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

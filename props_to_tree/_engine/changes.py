@@ -14,11 +14,9 @@ listing applied back changes nothing.
 from __future__ import annotations
 
 import contextlib
-import json
 
 from props_to_tree._engine import batch, kinds, matches, paths
 from props_to_tree._engine import text as texts
-from props_to_tree._engine.kinds import kind
 from props_to_tree._engine.document import parsed, same
 from props_to_tree._engine.errors import (
     ChangeError,
@@ -27,6 +25,7 @@ from props_to_tree._engine.errors import (
     EditError,
     PathError,
 )
+from props_to_tree._engine.kinds import kind
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
