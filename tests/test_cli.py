@@ -795,7 +795,7 @@ BAD_INPUT = [
     (
         ["--format", "yaml", "--set", "a.b[0].c=!Ref x", "--create"],
         "a: {}",
-        "'a.b[0].c' is new, and a list made for it holds a plain value alone",
+        "'a.b[0].c' is new, and a list made for it takes no tagged value alone",
     ),
     (["--format", "json"], "[" * 100_000, "nested too deeply"),
     (

@@ -678,28 +678,30 @@ def _keys_before_list(path: Path) -> tuple[list[str], Path]:
 def _made(document: Document, tail: Path, value: Value, at: Path) -> Value:
     """`value` in the new lists and tables that `tail` says, from `at`: a
     list for each item, which must be its first ([0]), a table for each key.
-    The value is as typed (`1.10`) where it reads the same within them (in
-    a YAML list, `x, y` is two items), else made of its data, which must be
-    plain."""
+    The value is as typed (`1.10`, `{a: 1}`) where it reads the same within
+    them (in a YAML list, `x, y` is two items), else made of its data."""
     for depth, segment in enumerate(tail):
         if isinstance(segment, int) and segment != 0:
             place = [*at, *tail[: depth + 1]]
             raise PathError(paths.missing(place, 0), hint="lists")
-    data = value.data
-    if value.collection and not value.tag and value.shown in ("[]", "{}"):
-        data = [] if value.shown == "[]" else {}  # empty: the same in any syntax
-    if value.tag or (value.collection and not isinstance(data, dict | list)):
-        raise PathError(
-            f"{paths.show([*at, *tail])!r} is new, and a list made for it holds a "
-            "plain value alone: set the list whole"
-        )
     text = value.text
     for segment in reversed(tail):
-        data = [data] if isinstance(segment, int) else {str(segment): data}
         if isinstance(segment, int):
             text = "[" + text + "]"
         else:
             text = "{" + document.member(str(segment), text) + "}"
+    if value.collection and value.text:
+        return parsed(document, text)  # a flow collection: whole within any
+    if value.tag:
+        raise PathError(
+            f"{paths.show([*at, *tail])!r} is new, and a list made for it takes "
+            "no tagged value alone: set the list whole"
+        )
+    data = value.data
+    if value.collection:
+        data = [] if value.shown == "[]" else {}  # empty: the same in any syntax
+    for segment in reversed(tail):
+        data = [data] if isinstance(segment, int) else {str(segment): data}
     made = document.value(data)
     if value.text and not value.collection:
         typed = parsed(document, text)

@@ -57,6 +57,19 @@ LAYOUTS = [
         ["--create", "--apply", "a.b = x, y\na.c = 1"],
         "z: 0\na:\n  b: x, y\n  c: 1\n",
     ),
+    # A tag on a collection written in block style stands above it.
+    (
+        "yaml",
+        "a: 1\n",
+        ["--set", "z=[!t {b: 1}, !!set {a}]"],
+        "a: 1\nz:\n  - !t\n    b: 1\n  - !!set\n    a:\n",
+    ),
+    (
+        "yaml",
+        "a: 1\n",
+        ["--create", "--set", "z[+]={a: 1}", "--set", "b.z[0]=[1]"],
+        "a: 1\nz:\n  - a: 1\nb:\n  z:\n    - - 1\n",
+    ),
     # A list made of one value: as typed, where that reads as the value.
     (
         "yaml",

@@ -636,11 +636,15 @@ def _block(
             else:
                 head += "- "
             if isinstance(item, Mapping | Sequence) and item.value:
-                if key is None:
+                tag = tag_of(source, item) if item.tag else ""
+                if key is None and not tag:
                     write(item, depth + "  ", head)
                     continue
+                if tag:  # on a line of its own, above what it tags
+                    head += (" " if key is not None else "") + tag
                 lines.append(head)
                 step = dash if isinstance(item, Sequence) else unit
+                step = "  " if key is None else step
                 write(item, depth + step, depth + step)
             else:
                 written = source[item.start_mark.index : item.end_mark.index]
@@ -649,7 +653,8 @@ def _block(
                     # A plain string as any new one: quoted where a YAML 1.1
                     # reader takes it for something else (`on`, `1:30`).
                     written = write_string(data, "", text, None, False)
-                lines.append(head + (" " if key is not None else "") + written)
+                space = " " if key is not None and written else ""
+                lines.append(head + space + written)
 
     write(node, indent, lead)
     return "\n".join(lines)
