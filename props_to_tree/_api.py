@@ -270,6 +270,11 @@ class Document:
         several is refused, and where `none`, one that matches nothing
         gives none (a malformed path is still refused)."""
         pattern = _parsed(path)
+        try:
+            paths.check_append(pattern, False)  # [+] reads nothing: malformed
+        except PathError as exc:
+            exc.path = path
+            raise
         engine = self._engine
         try:
             found = matches.expand(engine, pattern)

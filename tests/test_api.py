@@ -398,6 +398,14 @@ def test_warnings_go_through_the_warnings_module():
             "bad path 'a..b': a key is empty",
             "a..b",
         ),
+        (
+            "json",
+            '{"a": [1]}',
+            "a[+]",
+            PathError,
+            "bad path 'a[+]': [+] stands for a new item",
+            "a[+]",
+        ),
         ("json", '{"a": 1}', "b.c", PathError, "no 'b'", "b.c"),
         ("toml", "[t]\nx = 1\n", "t", PathError, None, None),
     ],
@@ -414,6 +422,10 @@ def test_path_errors_say_what_the_command_says(
     assert isinstance(raised.value, KeyError)
     assert str(raised.value).startswith(message)
     assert raised.value.path == path
+    if message.startswith("bad path"):  # malformed: no reading takes it
+        for read in (doc.get, doc.find, doc.__contains__):
+            with pytest.raises(PathError, match=re.escape(message)):
+                read(change)
 
 
 @pytest.mark.parametrize(

@@ -975,6 +975,7 @@ def test_a_missing_format_library_says_how_to_install_it(monkeypatch, capsys):
     [
         # (arguments after FILE, status, the file after, what is printed)
         (["-i", "--new", "--create", "--set", "a.b=1"], 0, "a:\n  b: 1\n", ""),
+        (["-i", "--new", "--set", "[+]=1", "--set", "[+]=2"], 0, "- 1\n- 2\n", ""),
         (["--new", "--set", "a=1"], 0, None, "a: 1\n"),  # printed, not made
         (["--new", "--diff", "--set", "a=1"], 0, None, "--- /dev/null\n+++ n.yaml\n"),
         (["-i", "--new", "--diff", "--set", "a=1"], 0, "a: 1\n", "--- /dev/null\n"),

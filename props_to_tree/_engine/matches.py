@@ -57,8 +57,8 @@ def expand(document: Any, pattern: Pattern, setting: bool = False) -> list[Path]
 
 def _appended(document: Any, pattern: Pattern, setting: bool) -> list[Path]:
     """Where `pattern`, which ends in `[+]`, appends: one past the last item
-    of each list its path before matches; [0] of a list that is missing, for
-    --create to make, or to be said missing."""
+    of each list its path before matches; [0] of a list that is missing or
+    null, for --create to make, or to be said missing."""
     paths.check_append(pattern, setting)
     places = expand(document, pattern[:-1], True)
     found: list[Path] = []
@@ -67,11 +67,21 @@ def _appended(document: Any, pattern: Pattern, setting: bool) -> list[Path]:
             held = document.members(place)
         except EditError:
             held = 0  # missing: its first item
+        if not isinstance(held, int) and _nothing(document, place):
+            held = 0  # a null, or a document that holds nothing: as missing
         if not isinstance(held, int):
             what = "a table" if isinstance(held, list) else "a value, not a list"
             raise PathError(f"{paths.show(place)!r} holds {what}: [+] appends to lists")
         found.append([*place, held])
     return found
+
+
+def _nothing(document: Any, place: Path) -> bool:
+    """Whether `place` holds a null, or is the top of an empty document."""
+    found = document.current(place)
+    if found is None:
+        return not place
+    return found.data is None and not found.collection
 
 
 class _Step:

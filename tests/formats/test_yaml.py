@@ -70,6 +70,8 @@ LAYOUTS = [
         ["--create", "--set", "z[+]={a: 1}", "--set", "b.z[0]=[1]"],
         "a: 1\nz:\n  - a: 1\nb:\n  z:\n    - - 1\n",
     ),
+    # [+] on a null makes a list of it, as [0] does.
+    ("yaml", "a: 1\nz:\n", ["--create", "--set", "z[+]=1"], "a: 1\nz:\n  - 1\n"),
     # A list made of one value: as typed, where that reads as the value.
     (
         "yaml",
