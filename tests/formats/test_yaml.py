@@ -70,6 +70,16 @@ LAYOUTS = [
         ["--create", "--set", "z[+]={a: 1}", "--set", "b.z[0]=[1]"],
         "a: 1\nz:\n  - a: 1\nb:\n  z:\n    - - 1\n",
     ),
+    # A new string of several lines is a literal block scalar, but where a
+    # file without a final line break would end with it.
+    (
+        "yaml",
+        "l:\n  - a\nm:\n  k: 1\n",
+        ["--set", 'l[+]="x\\ny"', "--set", 'm.j="x\\ny\\n"', "--set", 'q={r: "a\\nb"}'],
+        "l:\n  - a\n  - |-\n    x\n    y\nm:\n  k: 1\n  j: |\n    x\n    y\n"
+        "q:\n  r: |-\n    a\n    b\n",
+    ),
+    ("yaml", "m:\n  k: 1", ["--set", 'm.j="x\\ny\\n"'], 'm:\n  k: 1\n  j: "x\\ny\\n"'),
     # [+] on a null makes a list of it, as [0] does.
     ("yaml", "a: 1\nz:\n", ["--create", "--set", "z[+]=1"], "a: 1\nz:\n  - 1\n"),
     # A list made of one value: as typed, where that reads as the value.

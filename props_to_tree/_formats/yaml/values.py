@@ -337,12 +337,24 @@ def is_merge(key: Any) -> bool:
     return isinstance(key, Scalar) and key.value == "<<" and not key.style
 
 
-def write_string(data: str, style: str, text: str, old: Any, flow: bool = True) -> str:
+def write_string(
+    data: str,
+    style: str,
+    text: str,
+    old: Any,
+    flow: bool = True,
+    body: str | None = None,
+) -> str:
     """A string in `style` (the old value's), where that style can hold it,
     else double-quoted; `flow` if it stands in a flow collection.  A plain
-    string that a YAML 1.1 reader takes for something else is quoted too."""
+    string that a YAML 1.1 reader takes for something else is quoted too.
+    A new string of several lines, where `body` says the indentation of
+    its lines in a block, is a literal block scalar where one can hold it
+    (a person's `run: |`)."""
+    if body is not None and "\n" in data and not flow and not style:
+        style = "|"
     if style in ("|", ">") and _blockable(data):
-        body = _content_indent(text, old)
+        body = _content_indent(text, old) if body is None else body
         chomp = "-" if not data.endswith("\n") else "+" if data.endswith("\n\n") else ""
         lines = (data[:-1] if data.endswith("\n") else data).split("\n")
         if style == ">" and len(lines) > 1:

@@ -462,15 +462,30 @@ def _below(text: str, slot: Slot, value: Value, kept: str, end: int) -> list[Spl
 
 
 def _render(
-    text: str, value: Value, old: Any, like: Any = None, flow: bool = False
+    text: str,
+    value: Value,
+    old: Any,
+    like: Any = None,
+    flow: bool = False,
+    below: str | None = None,
 ) -> str:
     """A new value: a string in the style of the one it replaces, where
     that style can hold it, or failing that in the quotes of `like`, a
-    string beside it; anything else as it was written."""
-    if not isinstance(value.data, str):
+    string beside it, or, of several lines, where `below` is the
+    indentation of a block's lines there, a block scalar; anything else as
+    it was written."""
+    if not isinstance(value.data, str) or is_tagged(value):
         return value.text
     style = old.style if isinstance(old, Scalar) else like.style if like else ""
-    return write_string(value.data, style or "", text, old, flow)
+    body = _body(text, below) if old is None and below is not None else None
+    return write_string(value.data, style or "", text, old, flow, body)
+
+
+def _body(text: str, below: str | None) -> str | None:
+    """The indentation of a new block scalar's lines, `below`, where one
+    can end the text: a block scalar keeps its last line break only where
+    a line break follows it, which a file without a final one has not."""
+    return below if not text or text.endswith("\n") else None
 
 
 def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
@@ -502,8 +517,8 @@ def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
     where = _past_own_comments(text, texts.line_end(text, last.end), column)
     if isinstance(item, Mapping | Sequence) and item.value and not is_tagged(value):
         new = _block(text, item, value.text, indent + " " * len(dash), "", where)
-    else:
-        new = _render(text, value, None, like)  # in a block list
+    else:  # in a block list
+        new = _render(text, value, None, like, below=indent + " " * len(dash))
     splices = [Splice(where, where, "\n" + indent + dash + new)]
     return _stripped_at_end(text, parts, where) + splices
 
@@ -587,7 +602,8 @@ def _nested(
         block = _block(text, item, value.text, inner + step, inner + step, at)
         lines.append(inner + names[-1] + ":\n" + block)
     else:
-        lines.append(inner + names[-1] + ": " + _render(text, value, None, like))
+        new = _render(text, value, None, like, below=inner + unit)
+        lines.append(inner + names[-1] + ": " + new)
     return "\n".join(lines)[len(indent) :]
 
 
@@ -653,6 +669,11 @@ def _block(
                     # A plain string as any new one: quoted where a YAML 1.1
                     # reader takes it for something else (`on`, `1:30`).
                     written = write_string(data, "", text, None, False)
+                elif isinstance(data, str) and not item.tag and "\n" in data:
+                    below = depth + (unit if key is not None else "  ")
+                    written = write_string(
+                        data, "", text, None, False, _body(text, below)
+                    )
                 space = " " if key is not None and written else ""
                 lines.append(head + space + written)
 
