@@ -30,10 +30,24 @@ LAYOUTS = [
             "--set",
             "bin=[{n = 1}, {n = 2}]",
         ],
-        '[dependencies]\nserde = { version = "1" }\nrand = {version = "0.8"}\n\n'
+        '[dependencies]\nserde = { version = "1" }\nrand = { version = "0.8" }\n\n'
         "[[bin]]\nn = 1\n\n[[bin]]\nn = 2\n",
     ),
     ("toml", "a.b = 1\n", ["--set", "a.c={k = 1}"], "a.b = 1\na.c = {k = 1}\n"),
+    # The tables --create makes on the way are one new table, inline
+    # beside inline ones, its braces spaced as theirs are.
+    (
+        "toml",
+        '[dependencies]\nserde = { version = "1" }\n',
+        ["--create", "--set", "dependencies.t.features[0]=full"],
+        '[dependencies]\nserde = { version = "1" }\nt = { features = ["full"] }\n',
+    ),
+    (
+        "toml",
+        '[d]\ns = {v = "1"}\n',
+        ["--create", "--apply", "d.t.a = 1\nd.t.b.c = 2"],
+        '[d]\ns = {v = "1"}\nt = {a = 1, b = {c = 2}}\n',
+    ),
     # A table made in an item of an array of tables: among the item's.
     (
         "toml",
@@ -46,7 +60,7 @@ LAYOUTS = [
         "toml",
         '[d]\nr.workspace = true\ns = { v = "1" }\n\n[e]\nx = 1\n',
         ["--set", 'd.r={v = "2"}', "--set", "e={y = 2}"],
-        '[d]\ns = { v = "1" }\nr = {v = "2"}\n\n[e]\ny = 2\n',
+        '[d]\ns = { v = "1" }\nr = { v = "2" }\n\n[e]\ny = 2\n',
     ),
     # Tables of dotted keys beside it count as inline; a table of tables
     # alone takes no header of its own.

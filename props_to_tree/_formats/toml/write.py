@@ -160,10 +160,58 @@ def insert(
     )
     if not dotted and _as_sections(parts, holder, value):
         return _new_sections(text, parts, holder, names, value)
+    if not dotted and len(names) > 1 and not implied:
+        # The tables made on the way are one new table: inline where the
+        # tables beside it are (Cargo's dependencies).
+        new = _render(text, value, None)
+        for key in reversed(names[1:]):
+            new = f"{{{show_key(key)} = {new}}}"
+        made = parse(new)
+        if not any(isinstance(s, int) for s in holder) and not _as_sections(
+            parts, holder, made
+        ):
+            if _brace_space(text, parts, holder):
+                new = _padded(new)
+            return _insert(text, parts, holder, names[:1], new)
     if not dotted and (len(names) > 1 or implied):  # a header of its own
         return _new_table(text, parts, holder, names[:-1], names[-1], value)
     like = _last_string(text, [e.node for e in parts.entries if e.path[:-1] == holder])
-    return _insert(text, parts, holder, names, _render(text, value, None, like))
+    new = _render(text, value, None, like)
+    if isinstance(value.data, dict) and _brace_space(text, parts, holder):
+        new = _padded(new)
+    return _insert(text, parts, holder, names, new)
+
+
+def _brace_space(text: str, parts: Parts, holder: tuple[Any, ...]) -> str:
+    """The space inside the braces of the last inline table in `holder`, for
+    a new one beside it (Cargo's `{ version = "1" }`)."""
+    for entry in reversed(parts.entries):
+        if entry.path[:-1] == holder and text.startswith("{", entry.node.start):
+            return " " if text.startswith("{ ", entry.node.start) else ""
+    return ""
+
+
+def _padded(written: str) -> str:
+    """An inline value with a space inside the braces of each of its
+    inline tables that holds a key: `{ a = 1 }`."""
+    line = f"v = {written}"
+    marks: list[tuple[int, str]] = []
+
+    def visit(node: Node) -> None:
+        if node.flow is None:
+            return
+        if line[node.start] == "{" and node.flow.members:
+            if line[node.start + 1] not in " \t":
+                marks.append((node.start + 1, " "))
+            if line[node.end - 2] not in " \t":
+                marks.append((node.end - 1, " "))
+        for member in node.flow.members:
+            visit(member.value)
+
+    visit(value_node(line, 4)[0])
+    for at, space in sorted(marks, reverse=True):
+        line = line[:at] + space + line[at:]
+    return line[4:]
 
 
 def table_written_apart(parts: Parts, path: Path) -> bool:
