@@ -235,3 +235,15 @@ def test_json_writes_a_whole_value_as_json_stringify_lays_it_out(tree):
     # JSON.stringify(value, null, 2) and json.dumps(value, indent=2) agree.
     written = formats.reader("json").emit(tree)
     assert written == json.dumps(tree, indent=2, ensure_ascii=False)
+
+
+@given(st.one_of(trees, st.just({}), st.just([]), documents))
+def test_each_format_writes_a_whole_value_that_reads_back(tree):
+    written = formats.reader("yaml").emit(tree)
+    assert yaml.safe_load(written) == tree  # as YAML 1.1 reads it too
+    assert written.endswith("\n")
+    if isinstance(tree, dict):
+        assert tomllib.loads(formats.reader("toml").emit(tree)) == tree
+    else:
+        with pytest.raises(ValueError, match="the top of a TOML document"):
+            formats.reader("toml").emit(tree)

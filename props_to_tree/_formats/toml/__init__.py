@@ -11,6 +11,8 @@ from props_to_tree._engine.document import Format
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any
+
     from props_to_tree._formats.toml.document import TomlDocument
 
 
@@ -18,6 +20,12 @@ def _load(text: str, written: bool = False) -> TomlDocument:
     from props_to_tree._formats.toml import document
 
     return document.load(FORMAT, text, written)
+
+
+def _emit(data: Any) -> str:
+    from props_to_tree._formats.toml import write
+
+    return write.emit(data)
 
 
 FORMAT = Format(
@@ -28,4 +36,5 @@ FORMAT = Format(
     names=("Cargo.lock", "Pipfile", "poetry.lock", "uv.lock"),
     comment=("#",),
     native="toml",
+    emit=_emit,
 )

@@ -84,6 +84,18 @@ def value(data: Any) -> Value:
     return made
 
 
+def emit(data: Any) -> str:
+    """A whole document of Python data, a dict, written as a person writes
+    TOML: its keys and inline values, then a header for each table (and
+    each item of a list of tables) in it; ValueError for what TOML cannot
+    hold."""
+    if not isinstance(data, dict):
+        raise ValueError(f"the top of a TOML document is a table, not {data!r}")
+    line = f"v = {value(data).text}"
+    written = _section(line, value_node(line, 4)[0], (), "[")
+    return written + "\n" if written else ""
+
+
 def reach(text: str, parts: Parts, path: Path) -> tuple[int, int | None]:
     """How many segments of `path` are there (all of them where it names
     a table, which only a deletion makes way in), and how many items the

@@ -13,6 +13,8 @@ from props_to_tree._engine.document import Format
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any
+
     from props_to_tree._formats.yaml.document import YamlDocument
 
 
@@ -22,6 +24,12 @@ def _load(text: str, written: bool = False) -> YamlDocument:
     return document.load(FORMAT, text, written)
 
 
+def _emit(data: Any) -> str:
+    from props_to_tree._formats.yaml import write
+
+    return write.emit(data)
+
+
 FORMAT = Format(
     "yaml",
     "YAML",
@@ -29,4 +37,5 @@ FORMAT = Format(
     suffixes=(".yaml", ".yml"),
     names=(".clang-format", ".clang-tidy", ".yamllint"),
     comment=("#",),
+    emit=_emit,
 )

@@ -120,6 +120,20 @@ def value(text: str, data: Any) -> Value:
     return made
 
 
+def emit(data: Any) -> str:
+    """A whole document of Python data, written in block style as a person
+    writes YAML: two spaces a level, lists dashed a step in, a table in a
+    list compact, strings quoted where a YAML 1.1 reader takes them for
+    something else; ValueError for what YAML cannot hold."""
+    made = value("", data)
+    node = made.data
+    if isinstance(node, Mapping | Sequence) and node.value:
+        return _block("", node, made.text, "", "") + "\n"
+    if isinstance(data, str):
+        return write_string(data, "", "", None, False, "  ") + "\n"
+    return made.text + "\n"
+
+
 def reach(text: str, parts: Spans, path: Path) -> tuple[int, int | None]:
     """How many segments of `path` are there, and how many items the
     list or stream holding the first missing one has."""
