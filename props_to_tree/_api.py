@@ -198,13 +198,21 @@ class Document:
         item of a list."""
         self._make([Change(_parsed(path), None, f"delete({path!r})")], path)
 
-    def apply(self, listing_text: str, *, source: str = "listing") -> None:
+    def apply(
+        self,
+        listing_text: str,
+        *,
+        source: str = "listing",
+        create: bool | None = None,
+    ) -> None:
         """Sets each `path = value` line of a listing (as `items()` and the
         command list them), where it holds another value than the document
         held; blank lines and lines starting with "#" are skipped.  Errors
-        name the line of `source`."""
+        name the line of `source`; `create` makes the tables and lists on
+        the way, as for set()."""
+        creating = self._creating(create)
         changes = [
-            Change(path, value, where, listed=True, create=self._create)
+            Change(path, value, where, listed=True, create=creating)
             for path, value, where in listing.parse(listing_text, source)
         ]
         self._make(changes)

@@ -898,3 +898,11 @@ def test_edit_new_makes_a_missing_file_and_removes_it_if_the_block_fails(tmp_pat
     with props_to_tree.edit(tmp_path / "y.json", new=True):
         pass  # nothing written: nothing made
     assert not (tmp_path / "y.json").exists()
+
+
+def test_apply_takes_create_as_set_does():
+    doc = Document("a = 1\n", "toml")
+    with pytest.raises(PathError, match="create=True makes the tables"):
+        doc.apply("t.x = 1\n")
+    doc.apply("t.x = 1\nt.y = 2\n", create=True)
+    assert doc.text == "a = 1\n\n[t]\nx = 1\ny = 2\n"

@@ -815,6 +815,11 @@ BAD_INPUT = [
         "a = 1",
         "no null (--delete removes a key)",
     ),
+    (
+        ["--format", "yaml", "--set", "x={a: 1, a: 2}"],
+        "z: 1\n",
+        "'{a: 1, a: 2}' holds the key 'a' twice",
+    ),
     (["missing.json"], None, "cannot read missing.json: No such file"),
     (
         ["missing.json", "-i", "--set", "a=1"],
@@ -1206,7 +1211,39 @@ DIFFS = [
     ("json", '{"a": 1, "b": 2, "c": 3}\n', ["--delete", "a", "--delete", "c"]),
     ("json", '{"a": 1,\n "b": 2,\n "c": 3}', ["--set", "a=5", "--delete", "c"]),
     ("toml", '[d]\r\ns = "1"\r\n\r\n[x]\r\n', ["--set", "d.t=1", "--delete", "x"]),
+    # A table of dotted keys made anew: it goes, and comes after the rest.
+    (
+        "toml",
+        '[d]\na.w = true\nb = "1"\nc = "1"\n\n[x]\n',
+        ["--set", 'd.a={v = "2"}'],
+    ),
 ]
+
+
+def test_a_table_made_anew_leaves_the_lines_between_out_of_the_diff(command):
+    document = '[d]\na.w = true\nb = "1"\nc = "1"\n\n[x]\n'
+    patch = succeeded(
+        command("--format", "toml", "--diff", "--set", 'd.a={v = "2"}', stdin=document)
+    )
+    changed_lines = [line for line in patch.splitlines()[2:] if line[:1] in "+-"]
+    assert changed_lines == ["-a.w = true", "+", "+[d.a]", '+v = "2"']
+
+
+def test_changes_that_build_one_table_warn_of_nothing_they_did_not_say(command):
+    # Made whole, the table's flow text would not read as one (` # ` is a
+    # comment there); made a change at a time, nothing warrants a warning.
+    out = succeeded(
+        command(
+            "--format",
+            "yaml",
+            "--create",
+            *("--set", "j.l.r=ruff check . # lint", "--set", "j.l.s[0]=x: y"),
+            stdin="a: 1\n",
+        )
+    )
+    assert (
+        out == 'a: 1\nj:\n  l:\n    r: "ruff check . # lint"\n    s:\n      - "x: y"\n'
+    )
 
 
 @pytest.mark.parametrize(("fmt", "document", "args"), DIFFS)

@@ -196,7 +196,8 @@ class Editor:
         change = changes[start]
         if start + 1 == len(changes) or not batch.candidate(change):
             return 0
-        was = self._saved()
+        was, warn = self._saved(), self._warn
+        held: list[str] = []  # the warnings of the run, said once it is made
         try:
             if self._stale(change.path, self._touched):  # type: ignore[arg-type]
                 self.flush()  # as the change alone would
@@ -212,6 +213,7 @@ class Editor:
                 return 0
             text, data, count, said = found
             whole = Change(top, text, change.origin, create=True)  # type: ignore[arg-type]
+            self._warn = held.append
             self._change(whole, self._pending, self._touched)
             self.flush()
             if not batch.reads_as(self._document, top, data):  # type: ignore[arg-type]
@@ -219,8 +221,10 @@ class Editor:
         except EditError:
             self._undo(was)
             return 0
-        for warning in said:
-            self._warn(warning)
+        finally:
+            self._warn = warn
+        for warning in held + said:
+            warn(warning)
         return count
 
     def _saved(self) -> tuple[Any, ...]:

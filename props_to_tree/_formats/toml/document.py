@@ -114,10 +114,14 @@ class TomlDocument(document.PlainTree):
         ):
             # A table of a header or of dotted keys set to a table: it goes,
             # and the new one is written as a new table there is.
-            rest = self.reload(texts.apply(self.text, self.delete(path)))
-            keys = [str(path[-1])]
-            after = texts.apply(rest.text, rest.insert(path[:-1], keys, value))
-            return [texts.difference(self.text, after)]
+            gone = self.delete(path)
+            made: list[texts.Span] = []
+            rest = self.reload(texts.apply(self.text, gone, made))
+            added = rest.insert(path[:-1], [str(path[-1])], value)
+            moved = _as_read(added, texts.track([], made))
+            if moved is not None:  # the stretches between stay as they are
+                return [*gone, *moved]
+            return [texts.difference(self.text, texts.apply(rest.text, added))]
         return write.replace(self.text, self.parts, path, value)
 
     def append(self, path: Path, value: Value) -> list[Splice]:
@@ -131,3 +135,25 @@ class TomlDocument(document.PlainTree):
 
     def reload(self, text: str) -> TomlDocument:
         return load(self.format, text)
+
+
+def _as_read(
+    splices: list[Splice], changed: list[texts.Changed]
+) -> list[Splice] | None:
+    """`splices` of a text that the splices `changed` says made, as splices
+    of the text before them; None where one meets what those changed."""
+    out = []
+    for splice in splices:
+        if splice.gap is not None:
+            return None  # a comment's column, as it is there
+        for _, _, start, end in changed:
+            if start <= splice.end and splice.start <= end:
+                return None
+        out.append(
+            texts.Splice(
+                texts.as_read(changed, splice.start),
+                texts.as_read(changed, splice.end),
+                splice.text,
+            )
+        )
+    return out

@@ -96,6 +96,9 @@ def parse(text: str, given: str) -> Value:
     refused = None
     if not readable(given, node, directives):
         refused = f"{given!r} is not what its tag says, to a YAML reader"
+    twice = _key_twice(given, node)
+    if twice is not None:
+        refused = f"{given!r} holds the key {twice!r} twice"
     return Value(
         data,
         show_node(given, node),
@@ -105,6 +108,24 @@ def parse(text: str, given: str) -> Value:
         tag=tag_of(given, node) if node.tag else "",
         refused=refused,
     )
+
+
+def _key_twice(given: str, node: Any) -> str | None:
+    """A key that a mapping in a VALUE holds twice, which YAML forbids."""
+    todo = [node]
+    while todo:
+        each = todo.pop()
+        if isinstance(each, Mapping):
+            seen: set[str] = set()
+            for key, _ in each.value:
+                name = node_key(given, key)
+                if name in seen:
+                    return name
+                seen.add(name)
+            todo += [item for _, item in each.value]
+        elif isinstance(each, Sequence):
+            todo += each.value
+    return None
 
 
 def value(text: str, data: Any) -> Value:
