@@ -79,9 +79,8 @@ def gathered(
     from `start` on build there one at a time, the Python data it must read
     as once written (`reads_as`), how many of the changes it stands for,
     and the warnings they bring; None where fewer than two would be
-    gathered.  `unchanged`
-    says whether a listing's line shows what the document as read holds,
-    and so changes nothing."""
+    gathered.  `unchanged` says whether a listing's line shows what the
+    document as read holds, and so changes nothing."""
     root: list[Any] = []  # what holds the value at `top`, as its one item
     expected: list[Any] = []
     said: list[str] = []
@@ -141,7 +140,7 @@ def _holds(document: Document, path: Path, read: Any, expected: Any) -> bool:
 
 def _leaf(document: Document, change: Change) -> Value | None:
     """The value `change` sets, where one of a run may set it: a value that
-    reads, and that would bring no warning."""
+    reads, scalar or empty, and is not a string typed as a collection."""
     typed = change.text or ""
     try:
         value = parsed(document, typed)
@@ -160,7 +159,7 @@ def _placed(root: list[Any], expected: list[Any], rest: Path, value: Value) -> b
     """Puts `value` at `rest` within the run's value, and its data in
     `expected`, as the change would make it: in new tables and lists, a new
     key or the item after the last; False where the change would do
-    otherwise (set what is there, skip an item, warn)."""
+    otherwise (set what is there, skip an item, reach into a value)."""
     node, data = root, expected
     full: Path = [0, *rest]
     for depth, segment in enumerate(full[:-1]):

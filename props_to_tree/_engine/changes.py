@@ -196,22 +196,28 @@ class Editor:
         change = changes[start]
         if start + 1 == len(changes) or not batch.candidate(change):
             return 0
-        was, warn = self._saved(), self._warn
-        held: list[str] = []  # the warnings of the run, said once it is made
+        top = batch.place(self._document, change)
+        if top is None:
+            return 0  # there already, even before the changes not yet made
         try:
             if self._stale(change.path, self._touched):  # type: ignore[arg-type]
                 self.flush()  # as the change alone would
-            top = batch.place(self._document, change)
-            found = top is not None and batch.gathered(
-                self._document,
-                changes,
-                start,
-                top,
-                lambda each: each.text == self._as_listed(each.path),  # type: ignore[arg-type]
-            )
-            if not found:
-                return 0
-            text, data, count, said = found
+                top = batch.place(self._document, change)
+        except EditError:
+            return 0  # and the change alone fails as itself
+        found = top is not None and batch.gathered(
+            self._document,
+            changes,
+            start,
+            top,
+            lambda each: each.text == self._as_listed(each.path),  # type: ignore[arg-type]
+        )
+        if not found:
+            return 0
+        text, data, count, said = found
+        was, warn = self._saved(), self._warn
+        held: list[str] = []  # the warnings of the run, said once it is made
+        try:
             whole = Change(top, text, change.origin, create=True)  # type: ignore[arg-type]
             self._warn = held.append
             self._change(whole, self._pending, self._touched)
@@ -547,7 +553,7 @@ class Editor:
             count = document.members(items)
         except EditError:
             return None  # no list there: the change says so
-        if not isinstance(count, int):
+        if not isinstance(count, int) or (value.kind or kind(value.data)) is None:
             return None
         held = []
         for index in range(count):
