@@ -170,11 +170,33 @@ LAYOUTS = [
         "a.b = {}  # c\nz = 2\n",
     ),
     ("toml", "x = 1\n[a.b]\ny = 1\n", ["--delete", "a.b"], "x = 1\n[a]\n"),
+    # A table of a header set to a table keeps its place; one of dotted
+    # keys goes after the tables beside it.
+    (
+        "toml",
+        "# top\n[a]\nx = 1\n\n[a.s]\ny = 2\n\n[b]\nz = 1\n",
+        ["--set", "a={z = 1, t = {u = 2}}"],
+        "# top\n[a]\nz = 1\n\n[a.t]\nu = 2\n\n[b]\nz = 1\n",
+    ),
+    (
+        "toml",
+        "[d]\nr.w = true\ns = 1\n\n[e]\nx = 1\n",
+        ["--set", "d.r={v = 2}"],
+        "[d]\ns = 1\n\n[d.r]\nv = 2\n\n[e]\nx = 1\n",
+    ),
+    # The header of a table its tables' headers made goes before theirs,
+    # and before the comments above them.
+    (
+        "toml",
+        'x = 1\n\n# serde\n[d.serde]\nv = "1"\n',
+        ["--set", "d.anyhow=1"],
+        'x = 1\n\n[d]\nanyhow = 1\n\n# serde\n[d.serde]\nv = "1"\n',
+    ),
     (
         "toml",
         "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n",
         ["--set", "t.p.g.n=3"],
-        "[t.p]\nn = 1\n\n[t.p.g.d]\nq = 2\n\n[t.p.g]\nn = 3\n",
+        "[t.p]\nn = 1\n\n[t.p.g]\nn = 3\n\n[t.p.g.d]\nq = 2\n",
     ),
     (
         "toml",

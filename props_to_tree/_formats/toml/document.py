@@ -117,7 +117,10 @@ class TomlDocument(document.PlainTree):
             gone = self.delete(path)
             made: list[texts.Span] = []
             rest = self.reload(texts.apply(self.text, gone, made))
-            added = rest.insert(path[:-1], [str(path[-1])], value)
+            # Where a header was, the new table's headers, if it takes any.
+            headed = write.header_of(self.parts, path) is not None
+            at = gone[0].start if headed else None
+            added = rest.insert(path[:-1], [str(path[-1])], value, at)
             moved = _as_read(added, texts.track([], made))
             if moved is not None:  # the stretches between stay as they are
                 return [*gone, *moved]
@@ -127,8 +130,10 @@ class TomlDocument(document.PlainTree):
     def append(self, path: Path, value: Value) -> list[Splice]:
         return write.append(self.text, self.parts, path, value)
 
-    def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
-        return write.insert(self.text, self.parts, path, keys, value)
+    def insert(
+        self, path: Path, keys: list[str], value: Value, at: int | None = None
+    ) -> list[Splice]:
+        return write.insert(self.text, self.parts, path, keys, value, at)
 
     def delete(self, path: Path) -> list[Splice]:
         return write.delete(self.text, self.parts, path)

@@ -148,7 +148,12 @@ def append(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
 
 
 def insert(
-    text: str, parts: Parts, path: Path, keys: list[str], value: Value
+    text: str,
+    parts: Parts,
+    path: Path,
+    keys: list[str],
+    value: Value,
+    at: int | None = None,
 ) -> list[Splice]:
     full: Path = [*path, *keys]
     (where, holder), _, depth, first = find(text, parts, full)
@@ -171,7 +176,7 @@ def insert(
         and not any(isinstance(s, int) for s in holder)
     )
     if not dotted and _as_sections(parts, holder, value):
-        return _new_sections(text, parts, holder, names, value)
+        return _new_sections(text, parts, holder, names, value, at)
     if not dotted and len(names) > 1 and not implied:
         # The tables made on the way are one new table: inline where the
         # tables beside it are (Cargo's dependencies).
@@ -248,6 +253,11 @@ def _replace(text: str, node: Node, value: Value) -> list[Splice]:
     ]
 
 
+def header_of(parts: Parts, path: Path) -> Header | None:
+    """The header of the table at `path`, where one heads it."""
+    return _header(parts, tuple(path))
+
+
 def _header(parts: Parts, table: tuple[Any, ...]) -> Header | None:
     return next((h for h in reversed(parts.headers) if h.path == table), None)
 
@@ -295,12 +305,18 @@ def _as_sections(parts: Parts, holder: tuple[Any, ...], value: Value) -> bool:
 
 
 def _new_sections(
-    text: str, parts: Parts, holder: tuple[Any, ...], names: list[str], value: Value
+    text: str,
+    parts: Parts,
+    holder: tuple[Any, ...],
+    names: list[str],
+    value: Value,
+    at: int | None = None,
 ) -> list[Splice]:
     """The table `value` at `holder` + `names` written as a person writes it
     in TOML: a header and its keys, then a header for each table in it (an
     array of tables as [[...]] headers, an item each), keys as typed;
-    after the last table under `holder`, or at the end."""
+    after the last table under `holder`, or at the end; or at `at`, the
+    start of a line where a table was, with a table after it."""
     under = [h for h in parts.headers if h.path[: len(holder)] == holder]
     where = _section_end(text, parts, under[-1]) if under else len(text.rstrip("\r\n"))
     line = f"v = {value.text}"
@@ -311,6 +327,8 @@ def _new_sections(
         sections = [_section(line, item, name, "[[") for item in node.flow.members]
     else:
         sections = [_section(line, node, name, "[")]
+    if at is not None and text[at:].strip():
+        return [Splice(at, at, "\n\n".join(sections) + "\n")]
     lead = "\n\n" if where else ""
     new = lead + "\n\n".join(sections)
     # At the end, the blank lines there give way to one line break, where
@@ -366,13 +384,29 @@ def _new_table(
     under = [h for h in parts.headers if h.path[: len(parent)] == parent]
     if not under and any(isinstance(s, int) for s in parent):
         raise ChangeError("no new table is made inside an array of tables")
-    where = _section_end(text, parts, under[-1]) if under else len(text.rstrip("\r\n"))
     named = (s for s in (*parent, *tables) if isinstance(s, str))
     name = ".".join(map(show_key, named))
+    line = f"[{name}]\n{show_key(key)} = {_render(text, value, None)}"
+    if under and not tables and _header(parts, parent) is None:
+        # The header of a table that its tables' headers made: before
+        # theirs, and the comments right above them.
+        where = _above_comments(text, texts.line_start(text, under[0].start))
+        return [Splice(where, where, line + "\n\n")]
+    where = _section_end(text, parts, under[-1]) if under else len(text.rstrip("\r\n"))
     lead = "\n\n" if where else ""
-    block = f"{lead}[{name}]\n{show_key(key)} = {_render(text, value, None)}"
+    block = lead + line
     # A file that had no final line break gains none; an empty one does.
     return [Splice(where, where, block + ("" if text else "\n"))]
+
+
+def _above_comments(text: str, start: int) -> int:
+    """The start of the comment lines right above the line at `start`."""
+    while start:
+        above = texts.line_start(text, start - 1)
+        if not text[above:start].lstrip().startswith("#"):
+            break
+        start = above
+    return start
 
 
 def _append_table(
