@@ -180,6 +180,12 @@ LAYOUTS = [
     ),
     (
         "toml",
+        "x = [\n  1,\n]\n\n[w.p]\nr = 1\ns = 2\n\n[w.d]\na = 1\n",
+        ["--set", "w.p={r = 3}"],
+        "x = [\n  1,\n]\n\n[w.p]\nr = 3\n\n[w.d]\na = 1\n",
+    ),
+    (
+        "toml",
         "[d]\nr.w = true\ns = 1\n\n[e]\nx = 1\n",
         ["--set", "d.r={v = 2}"],
         "[d]\ns = 1\n\n[d.r]\nv = 2\n\n[e]\nx = 1\n",

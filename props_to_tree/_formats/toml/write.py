@@ -328,7 +328,9 @@ def _new_sections(
     else:
         sections = [_section(line, node, name, "[")]
     if at is not None and text[at:].strip():
-        return [Splice(at, at, "\n\n".join(sections) + "\n")]
+        # A blank line between them and the table after, as there was.
+        apart = "\n" if text.startswith(("\n", "\r\n"), at) else "\n\n"
+        return [Splice(at, at, "\n\n".join(sections) + apart)]
     lead = "\n\n" if where else ""
     new = lead + "\n\n".join(sections)
     # At the end, the blank lines there give way to one line break, where
