@@ -1220,13 +1220,22 @@ DIFFS = [
 ]
 
 
-def test_a_table_made_anew_leaves_the_lines_between_out_of_the_diff(command):
-    document = '[d]\na.w = true\nb = "1"\nc = "1"\n\n[x]\n'
-    patch = succeeded(
-        command("--format", "toml", "--diff", "--set", 'd.a={v = "2"}', stdin=document)
-    )
-    changed_lines = [line for line in patch.splitlines()[2:] if line[:1] in "+-"]
-    assert changed_lines == ["-a.w = true", "+", "+[d.a]", '+v = "2"']
+@pytest.mark.parametrize(
+    ("document", "args", "lines"),
+    [
+        # A table of dotted keys made anew: the lines between stay out.
+        (
+            '[d]\na.w = true\nb = "1"\nc = "1"\n\n[x]\n',
+            ["--set", 'd.a={v = "2"}'],
+            ["-a.w = true", "+", "+[d.a]", '+v = "2"'],
+        ),
+        # A section at the end leaves the last line as it was.
+        ("a = 1\n", ["--set", "t={x = 1}"], ["+", "+[t]", "+x = 1"]),
+    ],
+)
+def test_a_diff_shows_the_lines_changed_alone(command, document, args, lines):
+    patch = succeeded(command("--format", "toml", "--diff", *args, stdin=document))
+    assert [line for line in patch.splitlines()[2:] if line[:1] in "+-"] == lines
 
 
 def test_changes_that_build_one_table_warn_of_nothing_they_did_not_say(command):

@@ -337,6 +337,11 @@ def _new_sections(
     # the file ends with one; an empty file gains one.
     at_end = not text[where:].strip()
     final = "\n" if not text or (at_end and text.endswith("\n")) else ""
+    if at_end and final and where:
+        # After the last line's own line break, which so stays its own: a
+        # diff shows that line unchanged.
+        where += 2 if text.startswith("\r\n", where) else 1
+        new = new[1:]
     return [Splice(where, len(text) if at_end else where, new + final)]
 
 
