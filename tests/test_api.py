@@ -501,6 +501,28 @@ def test_aliases_that_stand_for_too_much_are_a_document_error():
             PathError,
             "listing, line 2: cannot write 'b.c'",
         ),
+        # Lines that build one new table fail as each would alone.
+        (
+            "yaml",
+            "z: 0\n",
+            lambda d: d.apply("a.b = 1\na.c = !!int x\n", create=True),
+            ValueError,
+            "listing, line 2: '!!int x' is not what its tag says",
+        ),
+        (
+            "yaml",
+            "z: 0\n",
+            lambda d: d.apply("a.b = 1\na.b.c = 2\n", create=True),
+            PathError,
+            "listing, line 2: cannot write 'a.b.c': 'a.b' holds a number",
+        ),
+        (
+            "json",
+            '{"l": [1]}',
+            lambda d: d.apply("l[2].x = 1\nl[2].y = 2\n", create=True),
+            PathError,
+            "listing, line 1: cannot write 'l[2].x': no [2] in 'l' (1 item)",
+        ),
         (
             "toml",
             "[[f]]\nn = 1\n",

@@ -82,6 +82,20 @@ LAYOUTS = [
     ("yaml", "m:\n  k: 1", ["--set", 'm.j="x\\ny\\n"'], 'm:\n  k: 1\n  j: "x\\ny\\n"'),
     # [+] on a null makes a list of it, as [0] does.
     ("yaml", "a: 1\nz:\n", ["--create", "--set", "z[+]=1"], "a: 1\nz:\n  - 1\n"),
+    # What a run of changes cannot take ends it, and goes alone: a null on
+    # the way, a string typed as a list, a tagged table.
+    (
+        "yaml",
+        "a:\n",
+        ["--create", "--apply", "a.b.c = 1\na.b.d = 2"],
+        "a:\n  b:\n    c: 1\n    d: 2\n",
+    ),
+    (
+        "yaml",
+        "z: 0\n",
+        ["--create", "--apply", "a.b = 1\na.c = [x\na.d = !t {x: 1}\na.e = 2"],
+        'z: 0\na:\n  b: 1\n  c: "[x"\n  d: !t {x: 1}\n  e: 2\n',
+    ),
     # A list made of one value: as typed, where that reads as the value.
     (
         "yaml",
