@@ -196,6 +196,8 @@ class Editor:
         change = changes[start]
         if start + 1 == len(changes) or not batch.candidate(change):
             return 0
+        if getattr(self._document, "member", None) is None:
+            return 0  # a format that writes no tables in flow syntax
         top = batch.place(self._document, change)
         if top is None:
             return 0  # there already, even before the changes not yet made

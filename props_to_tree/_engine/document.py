@@ -27,7 +27,8 @@ that is no value is a string; the engine has dealt with white space at its
 ends already) and `value` makes one of Python data, raising TypeError or
 ValueError for what the format cannot hold; `member` writes a member
 of a table in flow syntax, `key` as the format writes keys and `text` a
-VALUE, for tables made whole of typed values.  `reach` says how many segments
+VALUE, for tables made whole of typed values (a format without it has
+its changes made one at a time).  `reach` says how many segments
 of a path are there, and how many items the list holding the first missing
 one has; with it the editor decides between `replace` (the value at a
 path), `append` (an item after the last of the list at a path), `insert`

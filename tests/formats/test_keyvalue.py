@@ -90,6 +90,11 @@ def test_the_command_edits_a_registered_format(tmp_path, capfd, args, after):
     ("args", "message"),
     [
         (["--set", "name.first=a", "--create"], "key=value lines hold no tables"),
+        # Two that would build one table: refused as each is alone.
+        (
+            ["--create", "--set", "db.host=h", "--set", "db.port=1"],
+            "key=value lines hold no tables",
+        ),
         (["--set", "ports[0]=1"], "no 'ports' at the top"),
         (["--get", "missing"], "no 'missing' at the top level"),
     ],
