@@ -262,7 +262,7 @@ class JsonDocument(document.PlainTree):
         return self.parse(_lone_escaped(text))
 
     def member(self, key: str, text: str) -> str:
-        return _lone_escaped(json.dumps(key, ensure_ascii=False)) + ": " + text
+        return _string(key, escapes=False) + ": " + text
 
     def current(self, path: Path) -> Value | None:
         return None if self._empty and not path else super().current(path)
@@ -311,7 +311,7 @@ class JsonDocument(document.PlainTree):
             return self._into_null(path, node, keys, value)
         new = value.text or _string(value.data, escapes=False)
         for key in reversed(keys):
-            new = "{" + _string(str(key), escapes=False) + ": " + new + "}"
+            new = "{" + self.member(str(key), new) + "}"
         placeholder = self._placeholder(path, node, new)
         return placeholder or self._insert(node, self._flow(node), keys, value)  # type: ignore[arg-type]
 

@@ -13,7 +13,7 @@ from props_to_tree._engine.document import Value, written_float, written_int
 from props_to_tree._engine.errors import DocumentError
 from props_to_tree._formats.toml import write
 from props_to_tree._formats.toml.scan import LIMIT, scan, too_deep
-from props_to_tree._formats.toml.values import show, show_all, show_key, written_date
+from props_to_tree._formats.toml.values import show, show_all, written_date
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -101,7 +101,7 @@ class TomlDocument(document.PlainTree):
         return write.value(data)
 
     def member(self, key: str, text: str) -> str:
-        return f"{show_key(key)} = {text}"
+        return write.member(key, text)
 
     def reach(self, path: Path) -> tuple[int, int | None]:
         return write.reach(self.text, self.parts, path)

@@ -91,9 +91,21 @@ def emit(data: Any) -> str:
     hold."""
     if not isinstance(data, dict):
         raise ValueError(f"the top of a TOML document is a table, not {data!r}")
-    line = f"v = {value(data).text}"
+    return _whole(value(data).text)
+
+
+def _whole(inline: str) -> str:
+    """A document of the inline table `inline`: its own keys, then its
+    tables' sections."""
+    line = f"v = {inline}"
     written = _section(line, value_node(line, 4)[0], (), "[")
     return written + "\n" if written else ""
+
+
+def member(key: str, text: str) -> str:
+    """A member of an inline table: `key`, bare where it can be, and `text`,
+    a VALUE."""
+    return f"{show_key(key)} = {text}"
 
 
 def reach(text: str, parts: Parts, path: Path) -> tuple[int, int | None]:
@@ -115,11 +127,8 @@ def reach(text: str, parts: Parts, path: Path) -> tuple[int, int | None]:
 
 def replace(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
     if not path and not text.strip() and isinstance(value.data, dict):
-        # A document that holds nothing yet, made whole: its own keys, then
-        # its tables.
-        line = f"v = {value.text}"
-        made = _section(line, value_node(line, 4)[0], (), "[")
-        return [Splice(0, len(text), made + "\n" if made else "")]
+        # A document that holds nothing yet, made whole.
+        return [Splice(0, len(text), _whole(value.text))]
     if not path:
         raise ChangeError("the top of a TOML document is a table: set its keys")
     (where, holder), found, depth, _ = find(text, parts, path)
@@ -162,7 +171,7 @@ def insert(
         like = _last_string(text, [m.value for m in holder.flow.members])
         new = _render(text, value, None, like)
         for key in reversed(rest):
-            new = f"{{{show_key(str(key))} = {new}}}"
+            new = "{" + member(str(key), new) + "}"
         key = ".".join(show_key(str(s)) for s in full[first : depth + 1])
         return flow.insert(text, holder.flow, f"{key} = {new}", "  ", _COMMENT)
     names = [str(segment), *map(str, rest)]
@@ -182,7 +191,7 @@ def insert(
         # tables beside it are (Cargo's dependencies).
         new = _render(text, value, None)
         for key in reversed(names[1:]):
-            new = f"{{{show_key(key)} = {new}}}"
+            new = "{" + member(key, new) + "}"
         made = parse(new)
         if not any(isinstance(s, int) for s in holder) and not _as_sections(
             parts, holder, made

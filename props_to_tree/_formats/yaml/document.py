@@ -12,7 +12,6 @@ from props_to_tree._formats.yaml.values import (
     Loader,
     Mapping,
     Sequence,
-    flow_text,
     is_empty,
     is_merge,
     place_of,
@@ -100,7 +99,7 @@ class YamlDocument:
         return write.value(self.text, data)
 
     def member(self, key: str, text: str) -> str:
-        return f"{flow_text(key)}: {text}"
+        return write.member(key, text)
 
     def reach(self, path: Path) -> tuple[int, int | None]:
         return write.reach(self.text, self.spans, path)

@@ -201,7 +201,7 @@ def insert(
     if isinstance(node, Mapping):
         new = _flow(text, value)
         for key in reversed(keys):
-            new = "{" + write_string(key, "", text, None, True) + ": " + new + "}"
+            new = "{" + member(key, new) + "}"
         placeholder = _placeholder(text, parts, path, node, new)
         if placeholder:
             return placeholder
@@ -224,6 +224,12 @@ def insert(
             return [Splice(begin, node.end_mark.index, new)]
         return _into_null(text, parts.holding(path, node), keys, value)
     return _insert(text, parts, node, keys, value)
+
+
+def member(key: str, text: str) -> str:
+    """A member of a flow mapping: `key` as a new one is written there, and
+    `text`, a VALUE."""
+    return f"{write_string(key, '', '', None, True)}: {text}"
 
 
 def _flow(text: str, value: Value) -> str:
@@ -512,7 +518,7 @@ def _render(
     if not isinstance(value.data, str) or is_tagged(value):
         return value.text
     style = old.style if isinstance(old, Scalar) else like.style if like else ""
-    body = _body(text, below) if old is None and below is not None else None
+    body = _body(text, below) if old is None else None
     return write_string(value.data, style or "", text, old, flow, body)
 
 
