@@ -38,6 +38,7 @@ if TYPE_CHECKING:
     from props_to_tree._engine.errors import (
         ChangeError,
         ConflictError,
+        ConvertError,
         DocumentError,
         EditError,
         PathError,
@@ -47,6 +48,7 @@ __version__ = "0.1.0"
 __all__ = [
     "ChangeError",
     "ConflictError",
+    "ConvertError",
     "Document",
     "DocumentError",
     "EditError",
@@ -65,6 +67,7 @@ _LAZY = {
     "edit": "props_to_tree._api",
     "ChangeError": "props_to_tree._engine.errors",
     "ConflictError": "props_to_tree._engine.errors",
+    "ConvertError": "props_to_tree._engine.errors",
     "DocumentError": "props_to_tree._engine.errors",
     "EditError": "props_to_tree._engine.errors",
     "PathError": "props_to_tree._engine.errors",

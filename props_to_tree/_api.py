@@ -17,6 +17,7 @@ from props_to_tree._engine.changes import Change, Editor
 from props_to_tree._engine.errors import (
     ChangeError,
     ConflictError,
+    ConvertError,
     DocumentError,
     EditError,
     PathError,
@@ -32,6 +33,7 @@ if TYPE_CHECKING:
 __all__ = [
     "ChangeError",
     "ConflictError",
+    "ConvertError",
     "Document",
     "DocumentError",
     "EditError",
@@ -217,6 +219,27 @@ class Document:
         ]
         self._make(changes)
 
+    def convert(self, format: str, *, drop_tags: bool = False) -> str:
+        """The document, with every change so far made, written whole in
+        `format` by its writer, its comments carried where `format` holds
+        them (an EditWarning counts those that had no place); the document
+        itself unchanged.  ConvertError names the path of a value `format`
+        cannot hold (null in TOML, a custom tag such as `!Ref` in JSON or
+        TOML unless `drop_tags`, which writes the tagged value alone)."""
+        from props_to_tree._engine import convert
+
+        target = formats.reader(format)
+        try:
+            written, dropped = convert.convert(
+                self._engine, target, drop_tags=drop_tags
+            )
+        except EditError as exc:
+            raise self._worded(exc) from None
+        if dropped:
+            message = convert.dropped_note(dropped, target)
+            warnings.warn(message, EditWarning, stacklevel=2)
+        return written
+
     # --- the engine's side -----------------------------------------------------
 
     @property
@@ -320,6 +343,7 @@ HINTS = {
     "delete": " (delete() removes a key)",
     "format": ": format= names its format",
     "new": " (new=True makes it)",
+    "tags": ": drop_tags=True writes its value alone",
 }
 
 

@@ -77,6 +77,7 @@ HINTS = {
     "delete": " (--delete removes a key)",
     "format": ": --format names its format",
     "new": " (-i --new makes it)",
+    "tags": ": --drop-tags writes its value alone",
 }
 
 
@@ -175,6 +176,18 @@ def _parser() -> argparse.ArgumentParser:
             action="append",
             default=[],
         )
+    parser.add_argument(
+        "--to",
+        metavar="FORMAT",
+        choices=sorted(formats.names()),
+        help="print the document, after any changes, converted to FORMAT "
+        "(its comments carried where FORMAT holds them)",
+    )
+    parser.add_argument(
+        "--drop-tags",
+        action="store_true",
+        help="with --to, write a tagged value's value alone (!Ref x as x)",
+    )
     parser.add_argument(
         "--create",
         action="store_true",
@@ -321,6 +334,10 @@ def _run(args: argparse.Namespace) -> int:
         from props_to_tree._command import colour
 
         args.paint = colour
+    if args.to is not None:
+        return _converted(args, files)
+    if args.drop_tags:
+        raise UserError("--drop-tags goes with --to")
     if args.get is not None and (args.edits or args.in_place or args.diff):
         raise UserError("--get does not go with changes, --in-place or --diff")
     if args.in_place and "-" in files:
@@ -435,6 +452,41 @@ def _run(args: argparse.Namespace) -> int:
     for file in dict.fromkeys(files):
         if file in diffs:
             _emit(_painted(args, diffs.pop(file)))
+    return 0
+
+
+def _converted(args: argparse.Namespace, files: list[str]) -> int:
+    """Prints the one FILE, its changes made, written whole in --to's format."""
+    from props_to_tree._engine import convert
+
+    if args.in_place:
+        raise UserError("--to prints the converted document: redirect it, not -i")
+    if args.diff or args.get is not None:
+        option = "--diff" if args.diff else "--get"
+        raise UserError(f"--to does not go with {option}")
+    if len(files) > 1:
+        raise UserError("--to converts one FILE")
+    if args.new and args.edits and files[0] != "-" and not os.path.lexists(files[0]):
+        text, name = "", files[0]
+    else:
+        text, name = _read(files[0], args.max_size)
+    warnings: list[str] = []
+    if args.edits:
+        changes = list(_changes(args.edits, args.max_size, args.create))
+        document: Any = _edited(args, files[0], text, name, changes, warnings)[1]
+        document = document.document
+    else:
+        kind, guessed = formats.detect(files[0], args.format)
+        document = formats.load(kind, text.removeprefix(BOM), name, guessed)
+    target = formats.reader(args.to)
+    try:
+        written, dropped = convert.convert(document, target, drop_tags=args.drop_tags)
+    except EditError as exc:
+        raise exc.prefixed(f"{name}: ") from None
+    if dropped:
+        warnings.append(convert.dropped_note(dropped, target))
+    _said(warnings)
+    _emit(written)
     return 0
 
 
@@ -614,6 +666,7 @@ class _Listing:
         self.files, self.format, self.get = files, None, None
         self.edits: list[tuple[str, str]] = []
         self.create = self.in_place = self.diff = self.new = False
+        self.to, self.drop_tags = None, False
         self.color, self.wait, self.max_size = "auto", 60.0, MAX_SIZE
 
 

@@ -48,6 +48,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable
     from typing import Any, Protocol
 
+    from props_to_tree._engine.convert import Exported
     from props_to_tree._engine.paths import Path
     from props_to_tree._engine.text import Splice
 
@@ -95,10 +96,18 @@ class Format:
     values ("json", "toml"), or None where the format's own show() alone
     does; `load(text, written)` is the document of a text, or raises
     DocumentError, its numbers shown as written (`1.10`) where `written`, for
-    a listing; `emit` writes a whole value in the format, for new structure
-    and conversion, None where the format has no writer yet."""
+    a listing; `emit` writes a whole value in the format, for new
+    structure; `write` a whole document converted from another format (an
+    `Exported`), raising ConvertError for what the format cannot hold, and
+    None where the format has none; where `carries`, the comments with it.
+
+    A document to convert from gives `export(tags)`, its data: numbers as
+    written, a custom tag's value `Tagged` where `tags`, else the value
+    alone; `comments()`, the (start, end) of each comment, in order; and
+    `anchors()`, where each member is written, in order, the top first."""
 
     __slots__ = (
+        "carries",
         "comment",
         "emit",
         "load",
@@ -107,6 +116,7 @@ class Format:
         "native",
         "suffixes",
         "title",
+        "write",
     )
 
     def __init__(
@@ -120,10 +130,13 @@ class Format:
         comment: tuple[str, ...] = (),
         native: str | None = None,
         emit: Callable[[Any], str] | None = None,
+        write: Callable[[Exported], str] | None = None,
+        carries: bool = False,
     ) -> None:
         self.name, self.title, self.load = name, title, load
         self.suffixes, self.names, self.comment = suffixes, names, comment
         self.native, self.emit = native, emit
+        self.write, self.carries = write, carries
 
     def __repr__(self) -> str:
         return f"<format {self.name}>"

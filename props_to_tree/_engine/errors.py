@@ -15,6 +15,7 @@ HINTS = frozenset(
         "delete",  # no null to write: --delete, delete()
         "format",  # a format guessed wrong: --format, format=
         "new",  # a file to edit that is not there: --new, new=True
+        "tags",  # a custom tag that JSON and TOML cannot hold: --drop-tags
     }
 )
 
@@ -107,6 +108,19 @@ class ChangeError(EditError, ValueError):
     the place cannot hold, a table that must be deleted first."""
 
     kind = "change"
+
+
+class ConvertError(EditError, ValueError):
+    """The document holds what the format it is converted to cannot hold,
+    at `path` (a tuple of keys and indices; () for the top)."""
+
+    kind = "convert"
+
+    def __init__(
+        self, message: str, path: tuple[object, ...] = (), *, hint: str | None = None
+    ) -> None:
+        super().__init__(message, hint=hint)
+        self.path = path
 
 
 class ConflictError(EditError, RuntimeError):

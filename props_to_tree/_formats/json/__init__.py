@@ -17,6 +17,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._engine.convert import Exported
     from props_to_tree._formats.json.document import JsonDocument
 
 
@@ -38,6 +39,18 @@ def _emit(data: Any) -> str:
     return document.emit(data)
 
 
+def _write_json(made: Exported) -> str:
+    from props_to_tree._formats.json import convert
+
+    return convert.write_json(made)
+
+
+def _write_jsonc(made: Exported) -> str:
+    from props_to_tree._formats.json import convert
+
+    return convert.write_jsonc(made)
+
+
 # Both take comments: JSON that holds them is read as JSONC is.
 FORMAT = Format(
     "json",
@@ -47,6 +60,7 @@ FORMAT = Format(
     comment=("//", "/*"),
     native="json",
     emit=_emit,
+    write=_write_json,
 )
 JSONC = Format(
     "jsonc",
@@ -56,4 +70,6 @@ JSONC = Format(
     comment=("//", "/*"),
     native="json",
     emit=_emit,
+    write=_write_jsonc,
+    carries=True,
 )

@@ -20,6 +20,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable
     from typing import Any
 
+    from props_to_tree._engine.convert import Anchor
     from props_to_tree._engine.document import Format
     from props_to_tree._engine.paths import Path
 
@@ -221,6 +222,39 @@ class JsonDocument(document.PlainTree):
                 return node, found, index, depth
             node = found.members[index].value
         raise AssertionError("an empty path")  # pragma: no cover
+
+    # --- converting ---------------------------------------------------------
+
+    def export(self, tags: bool) -> Any:
+        if self._empty:
+            return {}
+        return json.loads(self._blank, parse_float=document.written_float)
+
+    def comments(self) -> list[tuple[int, int]]:
+        if self._blank is self.text:
+            return []
+        return [m.span() for m in _COMMENTS.finditer(self.text) if m[0][0] == "/"]
+
+    def anchors(self) -> list[Anchor]:
+        from props_to_tree._engine.convert import Anchor
+
+        if self._empty:
+            return []
+        found: list[Anchor] = []
+
+        def walk(node: _Node, path: tuple[Any, ...], start: int) -> None:
+            if not isinstance(node.value, dict | list):
+                found.append(Anchor(path, start, node.end))
+                return
+            members = self._flow(node)
+            found.append(Anchor(path, start, node.end, close=members.close))
+            for number, member in enumerate(members.members):
+                key = number if member.key is None else member.key
+                walk(member.value, (*path, key), member.start)
+
+        root = self._root()
+        walk(root, (), root.start)
+        return found
 
     # --- changing -----------------------------------------------------------
 

@@ -13,6 +13,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._engine.convert import Exported
     from props_to_tree._formats.toml.document import TomlDocument
 
 
@@ -28,6 +29,12 @@ def _emit(data: Any) -> str:
     return write.emit(data)
 
 
+def _write(made: Exported) -> str:
+    from props_to_tree._formats.toml import convert
+
+    return convert.write(made)
+
+
 FORMAT = Format(
     "toml",
     "TOML",
@@ -37,4 +44,6 @@ FORMAT = Format(
     comment=("#",),
     native="toml",
     emit=_emit,
+    write=_write,
+    carries=True,
 )

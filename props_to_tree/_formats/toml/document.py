@@ -12,13 +12,19 @@ from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value, written_float, written_int
 from props_to_tree._engine.errors import DocumentError
 from props_to_tree._formats.toml import write
-from props_to_tree._formats.toml.scan import LIMIT, scan, too_deep
+from props_to_tree._formats.toml.scan import (
+    LIMIT,
+    STRINGS_AND_COMMENTS,
+    scan,
+    too_deep,
+)
 from props_to_tree._formats.toml.values import show, show_all, written_date
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._engine.convert import Anchor
     from props_to_tree._engine.document import Format
     from props_to_tree._engine.paths import Path
     from props_to_tree._engine.text import Splice
@@ -93,6 +99,44 @@ class TomlDocument(document.PlainTree):
         if self._parts is None:
             self._parts = scan(self.text, self.tree)
         return self._parts
+
+    # --- converting ---------------------------------------------------------
+
+    def export(self, tags: bool) -> Any:
+        return load(self.format, self.text, True).tree
+
+    def comments(self) -> list[tuple[int, int]]:
+        if "#" not in self.text:
+            return []
+        found = re.compile(STRINGS_AND_COMMENTS).finditer(self.text)
+        return [m.span() for m in found if m[0][0] == "#"]
+
+    def anchors(self) -> list[Anchor]:
+        from props_to_tree._engine.convert import Anchor
+
+        parts, found = self.parts, [Anchor((), 0, len(self.text), table=True)]
+        ends: dict[tuple[Any, ...], Anchor] = {}
+        for header in parts.headers:
+            ends[header.path] = anchor = Anchor(
+                header.path, header.start, header.end, table=True
+            )
+            found.append(anchor)
+
+        def walk(path: tuple[Any, ...], start: int, node: Any) -> None:
+            members = node.flow
+            close = members.close if members is not None else None
+            found.append(Anchor(path, start, node.end, close=close))
+            for number, member in enumerate(members.members if members else ()):
+                key = (number,) if member.key is None else member.key
+                walk((*path, *key), member.start, member.value)
+
+        for entry in parts.entries:
+            walk(entry.path, entry.line, entry.node)
+            table = ends.get(entry.header)
+            if table is not None:
+                table.end = entry.node.end
+        found.sort(key=lambda anchor: anchor.start)
+        return found
 
     def parse(self, text: str) -> Value:
         return write.parse(text)

@@ -43,7 +43,7 @@ def _skip(text: str, at: int) -> int:
 LIMIT = 1000
 
 
-_STRINGS_AND_COMMENTS = (
+STRINGS_AND_COMMENTS = (
     r'"""(?:[^"\\]|\\.|"(?!""))*"{3,5}'
     r"|'''(?:[^']|'(?!''))*'{3,5}"
     r'|"(?:[^"\\\n]|\\.)*"'
@@ -61,7 +61,7 @@ def too_deep(text: str) -> bool:
     (a 10 MB file of long headers would keep it busy for minutes)."""
     if text.count(".") + text.count("[") + text.count("{") < LIMIT - 1:
         return False  # each part past the first needs one of them
-    text = re.sub(_STRINGS_AND_COMMENTS, "s", text)
+    text = re.sub(STRINGS_AND_COMMENTS, "s", text)
     search = re.compile(_STRUCTURE).search
     base = 0  # the parts of the current table's header
     stack: list[tuple[str, int]] = []  # open arrays and inline tables: depth

@@ -15,6 +15,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._engine.convert import Exported
     from props_to_tree._formats.yaml.document import YamlDocument
 
 
@@ -30,6 +31,12 @@ def _emit(data: Any) -> str:
     return write.emit(data)
 
 
+def _write(made: Exported) -> str:
+    from props_to_tree._formats.yaml import convert
+
+    return convert.write(made)
+
+
 FORMAT = Format(
     "yaml",
     "YAML",
@@ -38,4 +45,6 @@ FORMAT = Format(
     names=(".clang-format", ".clang-tidy", ".yamllint"),
     comment=("#",),
     emit=_emit,
+    write=_write,
+    carries=True,
 )

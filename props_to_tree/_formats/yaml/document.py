@@ -23,6 +23,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._engine.convert import Anchor
     from props_to_tree._engine.document import Format, Value
     from props_to_tree._engine.paths import Path
     from props_to_tree._engine.text import Splice
@@ -89,6 +90,15 @@ class YamlDocument:
 
     def shared(self, path: Path, whole: bool) -> tuple[object, str] | None:
         return self.view.shared(path, whole)
+
+    def export(self, tags: bool) -> Any:
+        return self.view.export(tags)
+
+    def comments(self) -> list[tuple[int, int]]:
+        return self.view.comments()
+
+    def anchors(self) -> list[Anchor]:
+        return self.view.anchors()
 
     # --- changing: splices worked out from the spans ----------------------------
 

@@ -4,10 +4,12 @@ written or read as Python data."""
 
 from __future__ import annotations
 
+import bisect
 import re
 
 from props_to_tree._engine import paths
-from props_to_tree._engine.document import Value
+from props_to_tree._engine import text as texts
+from props_to_tree._engine.document import Value, WrittenFloat, WrittenInt
 from props_to_tree._engine.errors import (
     DocumentError,
     EditError,
@@ -35,6 +37,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
+    from props_to_tree._engine.convert import Anchor
     from props_to_tree._engine.paths import Path
     from props_to_tree._formats.yaml.spans import Spans
 
@@ -113,6 +116,140 @@ class View:
         if isinstance(node, list):
             return [data(each) for each in node]
         return data(node)
+
+    def export(self, tags: bool) -> Any:
+        """The whole document as Python data, as `data` gives it, but that
+        plain numbers stay as written (`1.10`, `0x1F`) and, where `tags`, a
+        value under a custom tag is `Tagged`; a stream of two or more
+        documents is a list of them."""
+        from props_to_tree._engine.convert import Tagged
+
+        node = self._bounded([])
+        if node is None:
+            return {}
+        text = self.text
+        made: dict[int, Any] = {}  # an alias's value is its anchor's
+
+        def data(node: Any) -> Any:
+            found = made.get(id(node))
+            if found is not None:
+                return found
+            value: Any
+            if isinstance(node, Scalar):
+                value = core_data(node)
+                kind = type(value)
+                if (kind is int or kind is float) and not node.style and not node.tag:
+                    written = node.value
+                    if (float.__repr__ if kind is float else int.__repr__)(
+                        value
+                    ) != written:
+                        value = (
+                            WrittenFloat(value) if kind is float else WrittenInt(value)
+                        )
+                        value.text = written
+            elif isinstance(node, Sequence):
+                made[id(node)] = items = []
+                items += [data(item) for item in node.value]
+                value = items
+            else:
+                pairs: dict[str, Any] = {}
+                made[id(node)] = pairs
+                pairs.update((key, data(item)) for key, item in self._pairs(node))
+                value = pairs
+            if (
+                tags
+                and node.tag not in ("", "!", None)
+                and not node.tag.startswith("tag:yaml.org,2002:")
+            ):
+                return Tagged(tag_of(text, node), value)
+            return value
+
+        if isinstance(node, list):
+            return [data(each) for each in node]
+        return data(node)
+
+    def comments(self) -> list[tuple[int, int]]:
+        """Where each comment is: a "#" that starts a line or follows white
+        space, outside every scalar."""
+        text = self.text
+        if "#" not in text or self.root is None:
+            return []
+        scalars: list[tuple[int, int]] = []
+        seen: set[int] = set()
+
+        def walk(node: Any) -> None:
+            if id(node) in seen:
+                return
+            seen.add(id(node))
+            if isinstance(node, Scalar):
+                start = node.start_mark.index
+                if node.style in ("|", ">"):  # its header's line may end in one
+                    start = texts.line_end(text, start)
+                scalars.append((start, self.spans.end(node)))
+            elif isinstance(node, Sequence):
+                for item in node.value:
+                    walk(item)
+            else:
+                for key, item in node.value:
+                    walk(key)
+                    walk(item)
+
+        for root in self.root if isinstance(self.root, list) else [self.root]:
+            walk(root)
+        scalars.sort()
+        starts = [start for start, _ in scalars]
+        found = []
+        for match in re.finditer(r"(?:^|(?<=[ \t]))#[^\n]*", text, re.MULTILINE):
+            at = match.start()
+            before = bisect.bisect_right(starts, at) - 1
+            if before >= 0 and at < scalars[before][1]:
+                continue
+            found.append((at, match.end() - (text[match.end() - 1] == "\r")))
+        return found
+
+    def anchors(self) -> list[Anchor]:
+        """Where each member is written, aliases aside (their anchors' are)."""
+        from props_to_tree._engine.convert import Anchor
+
+        text, spans = self.text, self.spans
+        found: list[Anchor] = []
+        seen: set[int] = set()
+
+        def walk(node: Any, path: tuple[Any, ...], start: int, end: int) -> None:
+            if not isinstance(node, Mapping | Sequence):
+                found.append(Anchor(path, start, end))
+                return
+            if id(node) in seen:
+                return
+            seen.add(id(node))
+            slots = spans.members(node)
+            if node.flow_style:
+                anchor = Anchor(path, start, end, close=end - 1)
+            else:
+                column = (
+                    slots[0].start - texts.line_start(text, slots[0].start)
+                    if slots
+                    else 0
+                )
+                anchor = Anchor(path, start, end, column=column)
+            found.append(anchor)
+            for number, slot in enumerate(slots):
+                if slot.key is not None and is_merge(slot.key):
+                    continue
+                key = number if slot.key is None else node_key(text, slot.key)
+                if not slot.alias:
+                    walk(slot.node, (*path, key), slot.start, slot.end)
+                else:
+                    found.append(Anchor((*path, key), slot.start, slot.end))
+
+        root = self.root
+        if isinstance(root, list):
+            found.append(Anchor((), 0, len(text), column=0))
+            for number, each in enumerate(root):
+                walk(each, (number,), each.start_mark.index, spans.end(each))
+        elif root is not None:
+            walk(root, (), 0, spans.end(root))
+        return found
 
     def _bounded(self, path: Path) -> Any:
         """The node at `path`, where its aliases stand for no more than
