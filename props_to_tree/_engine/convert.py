@@ -260,12 +260,13 @@ def attach(
         if last is None or (
             last is top and upcoming is not None and upcoming.parent is top and apart
         ):
-            if "" in lines and upcoming not in (None, top):  # a blank line parts
+            first = upcoming if upcoming is not top else None
+            if "" in lines and first is not None:  # a blank line parts
                 cut = lines.index("")  # the document's head from the rest
                 head += ["", *lines[:cut]] if head else lines[:cut]
                 lines = lines[cut + 1 :]
-            if upcoming not in (None, top) and not apart:
-                note(upcoming).above += lines  # type: ignore[union-attr]
+            if first is not None and not apart:
+                note(first).above += lines
             elif lines:
                 head += ["", *lines] if head else lines
             continue
