@@ -677,6 +677,12 @@ ERRORS = [
     (["--set", "-db.port=1"], None, "cannot write '-db.port': no '-db' at the top"),
     (["--get", "-i"], None, "no '-i' at the top level"),
     (["--delete", "--x"], None, "cannot delete '--x': no '--x' at the top level"),
+    # --to prints one document.
+    (["--to", "yaml", "-i"], None, "--to prints the converted document: redirect"),
+    (["--to", "yaml", "--diff"], None, "--to does not go with --diff"),
+    (["--to", "yaml", "--get", "db"], None, "--to does not go with --get"),
+    (["--to", "ini"], None, "argument --to: invalid choice: 'ini'"),
+    (["--drop-tags"], None, "--drop-tags goes with --to"),
 ]
 
 
@@ -695,6 +701,32 @@ def test_bad_changes_are_one_line_status_2_and_write_nothing(
         assert result.stderr.count("\n") == 1
         assert message in result.stderr
     assert example.read_bytes() == before
+
+
+def test_to_converts_after_the_changes_and_says_what_it_dropped(command, tmp_path):
+    path = tmp_path / "values.yaml"
+    text = "# head\n\na: 1  # one\nb: !Ref x\nc: {d: /x}\n"
+    path.write_text(text)
+    result = command(path, "--to", "jsonc", "--set", "a=2", "--delete", "b")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == (
+        '// head\n{\n  "a": 2, // one\n  "c": {\n    "d": "/x"\n  }\n}\n'
+    )
+    assert result.stderr == ""
+    refused = command(path, "--to", "toml")
+    assert refused.returncode == 2
+    assert refused.stderr == (
+        f"props-to-tree: error: {path}: 'b' is tagged !Ref, which TOML cannot hold: "
+        "--drop-tags writes its value alone\n"
+    )
+    dropped = command(
+        "--format", "jsonc", "--to", "yaml", stdin='{"a": /* 1 */ 1 /* 2 */}'
+    )
+    assert dropped.stdout == "a: 1  # 1\n"
+    assert dropped.stderr == (
+        "props-to-tree: warning: a comment had no place in YAML and was dropped\n"
+    )
+    assert path.read_text() == text
 
 
 BAD_INPUT = [

@@ -459,11 +459,11 @@ def _converted(args: argparse.Namespace, files: list[str]) -> int:
     """Prints the one FILE, its changes made, written whole in --to's format."""
     from props_to_tree._engine import convert
 
-    if args.in_place:
-        raise UserError("--to prints the converted document: redirect it, not -i")
     if args.diff or args.get is not None:
         option = "--diff" if args.diff else "--get"
         raise UserError(f"--to does not go with {option}")
+    if args.in_place:
+        raise UserError("--to prints the converted document: redirect it, not -i")
     if len(files) > 1:
         raise UserError("--to converts one FILE")
     if args.new and args.edits and files[0] != "-" and not os.path.lexists(files[0]):

@@ -120,7 +120,10 @@ def _commented(data: Any, path: Path, indent: str, notes: dict[Path, Notes]) -> 
         here = (*path, key)
         note = notes.get(here)
         if note is not None:
-            lines += [_comment(line, inner) for line in note.above]
+            above = (
+                note.above[1:] if number == 0 and note.above[:1] == [""] else note.above
+            )
+            lines += [_comment(line, inner) for line in above]
         written = inner + (_string(key) + ": " if is_dict else "")
         written += _value(item, here, inner, notes)
         if number < len(pairs) - 1:

@@ -149,7 +149,10 @@ def _scalar(value: Any, body: str) -> str:
             return ".nan"
         if math.isinf(value):
             return ".inf" if value > 0 else "-.inf"
-        return float.__repr__(value)
+        written = float.__repr__(value)
+        if "e" in written and "." not in written:  # a YAML 1.1 reader's float
+            written = written.replace("e", ".0e")
+        return written
     if isinstance(value, datetime.datetime | datetime.date):
         # datetime's own ISO form: a subclass that shows as written shows
         # in the syntax of the format it came from.
