@@ -338,6 +338,8 @@ def commands():
                 _one_line(command, path, name)
                 yield task, name, "props-to-tree", command
 
+    yield from conversions(ours)
+
     # One run over 100 files against a shell loop of 100 runs; each sets the
     # version and back, so that every run writes its file.
     files = _packages(100)
@@ -403,6 +405,59 @@ def time_split(loops, name, part):
     gc.enable()
     os.close(fd)
     return elapsed
+
+
+# PyYAML's C writer over the data of a JSON file: what a Python program that
+# converts JSON to YAML runs.
+_CSAFE = (
+    "import json, sys, yaml; sys.stdout.write(yaml.dump(json.load(open(sys.argv[1])),"
+    " Dumper=yaml.CSafeDumper, sort_keys=False, allow_unicode=True))"
+)
+
+
+def conversions(ours):
+    """(task, data, tool, command): --to json of the 4 MB model written as
+    YAML against the yq package, and --to yaml of the 18 MB JSON against
+    PyYAML's C writer; each output checked to read back as the data."""
+    import yaml
+
+    files = bench_files()
+    source = files["4 MB JSON"]
+    path = source.with_suffix(".yaml")
+    if not path.exists():
+        model = json.loads(source.read_text())
+        path.write_text(yaml.safe_dump(model, sort_keys=False, width=80))
+    yq = str(Path(sys.executable).with_name("yq"))
+    runs = [("to json", "4 MB YAML", path, "yq", [yq, ".", str(path)])]
+    if not QUICK:
+        big = files["18 MB JSON"]
+        csafe = [sys.executable, "-c", _CSAFE, str(big)]
+        runs.append(("to yaml", "18 MB JSON", big, "PyYAML CSafeDumper", csafe))
+    for task, name, file, peer, command in runs:
+        target = task.split()[-1]
+        mine = [ours, str(file), "--to", target]
+        if "--worker" not in sys.argv:  # checked once, by the run that reports
+            _same_data([mine, command], file, target)
+        yield task, name, "props-to-tree", mine
+        yield task, name, peer, command
+
+
+def _same_data(commands, source, target):
+    """Each command's output read as `target` is the data of `source`."""
+    import yaml
+
+    def read(text, fmt):
+        if fmt == "json":
+            return json.loads(text)
+        return yaml.load(text, Loader=yaml.CSafeLoader)
+
+    data = read(source.read_text(), "json" if source.suffix == ".json" else "yaml")
+    for command in commands:
+        if not shutil.which(command[0]):
+            continue
+        out = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+        if read(out, target) != data:
+            raise SystemExit(f"{command[0]} --to {target}: not the data of {source}")
 
 
 def _packages(count):
