@@ -63,6 +63,14 @@ plain must read as a string there too.
   item whose value differs changes, in it only the value's text, and no
   other line (where items share a line, the text is the one that the
   changes by index `LIST[N].KEY` make in turn).
+- to json, to jsonc, to toml, to yaml: the document converted to each
+  format (as --to does) reads, by that format's reading, as the file's data
+  (dates as ISO strings in JSON, times of day as strings but in TOML), and
+  converted back to the file's own format reads so again.  A refusal (what
+  the target cannot hold: a null in TOML, a list at its top, a custom tag
+  in JSON) is skipped, named by what was refused.  The comments the file
+  holds are counted per target, as carried or dropped (none are carried
+  into JSON).
 - on the CRLF copy every check again; the text after the change must have
   no line break but "\\r\\n", and be the text that the same change made to
   the file as it is, its line breaks made "\\r\\n": the same lines change.
@@ -81,6 +89,7 @@ failures of each check are shown on standard error, with the reason.
 from __future__ import annotations
 
 import argparse
+import datetime
 import gc
 import json
 import math
@@ -133,7 +142,12 @@ CHECKS = [
     "tag dropped",
     "selector edit",
     "every item",
+    "to json",
+    "to jsonc",
+    "to toml",
+    "to yaml",
 ]
+TARGETS = ("json", "jsonc", "toml", "yaml")
 # Tags whose values cannot be the word "y": a tag of these is not borrowed.
 CORE = re.compile(r"!!(?:int|float|bool|null|timestamp|binary|map|seq|set|omap|pairs)")
 
@@ -903,6 +917,62 @@ def every_item(case: Case, targets: Targets) -> None:
             raise Failed(f"item {i} reads back as {_said(got)}")
 
 
+def _as_in(data: Any, target: str) -> Any:
+    """`data` as a document of `target` holds it: JSON's dates and times are
+    ISO strings, YAML's times of day too; NaN is a word, to compare."""
+    if isinstance(data, dict):
+        return {key: _as_in(value, target) for key, value in data.items()}
+    if isinstance(data, list):
+        return [_as_in(value, target) for value in data]
+    if isinstance(data, float) and math.isnan(data):
+        return "NaN"
+    if isinstance(data, datetime.date | datetime.time) and target.startswith("json"):
+        return data.isoformat()
+    if isinstance(data, datetime.time) and target == "yaml":
+        return data.isoformat()
+    return data
+
+
+# What a refusal says, as the kind of refusal it is.
+REFUSALS = [
+    ("is null", "a null"),
+    ("a TOML document is a table", "a list or scalar at the top"),
+    ("is tagged", "a custom tag"),
+    ("past 64 bits", "an integer past 64 bits"),
+    ("is inf", "infinity"),
+    ("is -inf", "infinity"),
+    ("is nan", "NaN"),
+]
+
+
+def converted(case: Case, target: str) -> None:
+    """The document to `target` and back reads as its data."""
+    from props_to_tree import _formats as formats
+    from props_to_tree._engine import convert
+
+    try:
+        written, dropped = convert.convert(case.document, formats.reader(target))
+    except EditError as exc:
+        said = str(exc)
+        if type(exc).__name__ != "ConvertError":
+            raise
+        kinds = [name for words, name in REFUSALS if words in said]
+        raise Skipped(f"refused: {kinds[0] if kinds else said}") from None
+    wanted = _as_in(case.document.data([]), target)
+    there = _load(target, written, "converted")
+    # Carried: as many as the converted text holds, where none was dropped
+    # (a comment of several lines in /* */ is as many comments there).
+    found = len(case.document.comments())
+    carried = min(found - dropped, len(there.comments())) if found else 0
+    carried = carried if formats.reader(target).carries else 0
+    case.made[f"comments {target}"] = f"{found} {found - carried}"
+    if _as_in(there.data([]), target) != wanted:
+        raise Failed(f"the {target} reads otherwise: {_clip(written)}")
+    back, _ = convert.convert(there, formats.reader(case.fmt))
+    if _as_in(_load(case.fmt, back, "back").data([]), target) != wanted:
+        raise Failed(f"back from {target}, it reads otherwise: {_clip(back)}")
+
+
 def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str]]:
     """Each check, or why the file has nothing for it."""
     yield "round trip", round_trip
@@ -931,6 +1001,8 @@ def checks(targets: Targets) -> Iterator[tuple[str, Callable[[Case], None] | str
         run = partial(tagged, targets=targets)
         why = "no tag in the file" if string else "no short string"
         yield "value tag", run if string and targets.tag else why
+    for target in TARGETS:
+        yield f"to {target}", partial(converted, target=target)
 
 
 # --- one file ----------------------------------------------------------------
@@ -1022,6 +1094,10 @@ def _check_file(name: str, fmt: str, results: list[tuple[str, str]]) -> str:
                 except Exception as exc:
                     outcome = f"FAILED: {_reason(exc)}"
             results.append((check + (" (CRLF)" if crlf else ""), outcome))
+        for target in TARGETS if case is not None and not crlf else ():
+            counted = case.made.get(f"comments {target}")
+            if counted is not None:
+                results.append((f"comments {target}", counted))
     return fmt
 
 
@@ -1074,10 +1150,17 @@ def main() -> None:
 
     counts: dict[tuple[str, str], Counter[str]] = defaultdict(Counter)
     failures: dict[tuple[str, str], list[str]] = defaultdict(list)
+    comments: dict[tuple[str, str], Counter[str]] = defaultdict(Counter)
     for name, fmt, results, seconds in done:
         if seconds > LIMIT / 3:
             print(f"{name}: {seconds:.1f} s", file=sys.stderr)
         for check, outcome in results:
+            if check.startswith("comments "):
+                found, dropped = map(int, outcome.split())
+                comments[fmt, check.removeprefix("comments ")] += Counter(
+                    found=found, dropped=dropped
+                )
+                continue
             kind = "passed" if outcome == "ok" else outcome
             if outcome.startswith("FAILED"):
                 kind = "failed"
@@ -1115,6 +1198,15 @@ def main() -> None:
             for why in sorted(r for r in reasons if r.startswith("skipped")):
                 n, m = counts[fmt, check][why], crlf[why]
                 print(f"    {n:6} {m:6}  {check}: {why.removeprefix('skipped: ')}")
+    print("\ncomments of the files converted, carried and dropped:")
+    for (fmt, target), tally in sorted(comments.items()):
+        found, dropped = tally["found"], tally["dropped"]
+        carried = found - dropped
+        share = f"{carried / found:.1%}" if found else "n/a"
+        print(
+            f"  {fmt:5} to {target:5}: {found:8,} comments, {carried:8,} carried "
+            f"({share}), {dropped:,} dropped"
+        )
     elapsed = time.perf_counter() - started
     print(f"\n{len(files)} files in {elapsed:.0f} s with {args.jobs} processes")
 

@@ -74,15 +74,15 @@ class Anchor:
 class Notes:
     """The comments of one member: the lines `above` it, the one that ends
     its line (a collection's: its first line), and those that `end` it as
-    a collection.  Each is a comment's text after its marker; "" stands for
-    a blank line."""
+    a collection.  Each is a comment's text after its marker; None stands
+    for a blank line."""
 
     __slots__ = ("above", "after", "end")
 
     def __init__(self) -> None:
-        self.above: list[str] = []
+        self.above: list[str | None] = []
         self.after = ""
-        self.end: list[str] = []
+        self.end: list[str | None] = []
 
 
 class Exported:
@@ -92,7 +92,7 @@ class Exported:
     __slots__ = ("data", "dropped", "head", "notes")
 
     def __init__(
-        self, data: Any, notes: dict[Path, Notes], head: list[str], dropped: int
+        self, data: Any, notes: dict[Path, Notes], head: list[str | None], dropped: int
     ) -> None:
         self.data, self.notes, self.head, self.dropped = data, notes, head, dropped
 
@@ -193,7 +193,7 @@ def attach(
                 break
     starts = [anchor.start for anchor in anchors]
     notes: dict[Path, Notes] = {}
-    head: list[str] = []
+    head: list[str | None] = []
     dropped = 0
 
     def note(anchor: Anchor) -> Notes:
@@ -221,7 +221,7 @@ def attach(
         last = anchors[before] if before >= 0 else None
         if text[line:start].strip():  # the comment ends a line
             number += 1
-            lines = _body(text, start, end)
+            ends = _body(text, start, end)
             found = None
             ups = chain(last)
             for anchor in ups:  # the widest member written whole on the line
@@ -232,17 +232,17 @@ def attach(
             if found is None:  # a collection's first line: its header
                 opened = [a for a in ups if a.start >= line and a.end > start]
                 found = opened[0] if opened else None
-            if found is not None and not note(found).after and len(lines) == 1:
-                note(found).after = lines[0]
+            if found is not None and not note(found).after and len(ends) == 1:
+                note(found).after = ends[0]
                 continue
             closed = [a for a in ups if line <= a.end <= start and a is not top]
             if closed and found is None:  # `}, // the end of it`
-                note(closed[0]).end += lines
+                note(closed[0]).end += ends
                 continue
             dropped += 1
             continue
         # Comments on lines of their own, one after another: one block.
-        lines = _body(text, start, end)
+        lines: list[str | None] = [*_body(text, start, end)]
         gap = _blank_before(text, line)
         number += 1
         while number < len(spans):
@@ -250,7 +250,7 @@ def attach(
             if text[end:following].strip():
                 break
             if _blank_between(text, end, following):
-                lines.append("")
+                lines.append(None)
             lines += _body(text, following, finish)
             end = finish
             number += 1
@@ -261,14 +261,14 @@ def attach(
             last is top and upcoming is not None and upcoming.parent is top and apart
         ):
             first = upcoming if upcoming is not top else None
-            if "" in lines and first is not None:  # a blank line parts
-                cut = lines.index("")  # the document's head from the rest
-                head += ["", *lines[:cut]] if head else lines[:cut]
+            if None in lines and first is not None:  # a blank line parts
+                cut = lines.index(None)  # the document's head from the rest
+                head += [None, *lines[:cut]] if head else lines[:cut]
                 lines = lines[cut + 1 :]
             if first is not None and not apart:
                 note(first).above += lines
             elif lines:
-                head += ["", *lines] if head else lines
+                head += [None, *lines] if head else lines
             continue
         column = start - line
         owner = None
@@ -284,18 +284,22 @@ def attach(
                     owner = anchor
                     break
             elif anchor.column is not None:
-                if column >= anchor.column:
+                # A list dashed at its key's column ends where the comment
+                # at that column belongs to the table around it.
+                outer = anchor.parent
+                level = outer is not None and outer.column == anchor.column
+                if column > anchor.column or (column == anchor.column and not level):
                     owner = anchor
                     break
             elif anchor.table and apart and anchor.end <= start:
                 owner = anchor
                 break
         if owner is not None:
-            note(owner).end += [""] * gap + lines
+            note(owner).end += [None] * gap + lines
         elif upcoming is not None:
-            note(upcoming).above += [""] * gap + lines + [""] * apart
+            note(upcoming).above += [None] * gap + lines + [None] * apart
         elif top is not None:
-            note(top).end += [""] * gap + lines
+            note(top).end += [None] * gap + lines
         else:
             dropped += 1
     # The blank lines that part members, kept where no comment stands.
@@ -305,6 +309,6 @@ def attach(
         line = text.rfind("\n", 0, anchor.start) + 1
         if _blank_before(text, line) and not text[line : anchor.start].strip():
             parted = note(anchor)
-            if not parted.above or parted.above[0]:
-                parted.above.insert(0, "")
+            if not parted.above or parted.above[0] is not None:
+                parted.above.insert(0, None)
     return Exported(data, notes, head, dropped)

@@ -133,6 +133,22 @@ CARRIED = [
         "yaml",
         "a:\n  x: 1  # x\n  # end of a\n\nb:\n  k: 2\n",
     ),
+    # A list dashed at its key's column: a comment at that column ends the
+    # table around it.
+    (
+        "yaml",
+        "spec:\n  volumes:\n  - name: v\n  # the end of spec\nnext: 1\n",
+        "yaml",
+        "spec:\n  volumes:\n    - name: v\n  # the end of spec\nnext: 1\n",
+    ),
+    # A list of tables' own comments go above its first header; an empty
+    # comment stays one.
+    (
+        "toml",
+        "#\n# the items\nitems = [{n = 1}, {n = 2}]  # two\n",
+        "toml",
+        "#\n# the items\n# two\n[[items]]\nn = 1\n\n[[items]]\nn = 2\n",
+    ),
     # Into JSON, comments are dropped, silently.
     ("yaml", YAML, "json", '{\n  "a": 1,\n  "b": {\n    "c": [\n      1,\n'),
 ]

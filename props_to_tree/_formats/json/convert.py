@@ -50,8 +50,8 @@ def _open(data: Any) -> bool:
     return (type(data) is dict or type(data) is list) and bool(data)
 
 
-def _comment(line: str, indent: str) -> str:
-    return indent + "//" + line if line else ""
+def _comment(line: str | None, indent: str) -> str:
+    return "" if line is None else indent + "//" + line
 
 
 def _string(text: str) -> str:
@@ -121,7 +121,9 @@ def _commented(data: Any, path: Path, indent: str, notes: dict[Path, Notes]) -> 
         note = notes.get(here)
         if note is not None:
             above = (
-                note.above[1:] if number == 0 and note.above[:1] == [""] else note.above
+                note.above[1:]
+                if number == 0 and note.above[:1] == [None]
+                else note.above
             )
             lines += [_comment(line, inner) for line in above]
         written = inner + (_string(key) + ": " if is_dict else "")

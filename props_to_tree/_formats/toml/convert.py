@@ -9,7 +9,7 @@ import datetime
 import math
 import re
 
-from props_to_tree._engine.convert import Tagged, refused, tag_refused
+from props_to_tree._engine.convert import Notes, Tagged, refused, tag_refused
 from props_to_tree._engine.document import WrittenFloat, WrittenInt
 from props_to_tree._engine.errors import ConvertError
 from props_to_tree._formats.toml.values import basic, show_key
@@ -18,7 +18,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._engine.convert import Exported, Notes
+    from props_to_tree._engine.convert import Exported
 
     Path = tuple[Any, ...]
 
@@ -40,7 +40,7 @@ def write(made: Exported) -> str:
     if type(data) is not dict:
         what = "a list" if type(data) is list else "a scalar"
         raise ConvertError(f"the top is {what}, and a TOML document is a table")
-    out: list[str] = ["#" + line if line else "" for line in made.head]
+    out: list[str] = ["" if line is None else "#" + line for line in made.head]
     if out:
         out.append("")
     _table(out, data, (), (), made.notes or None, "")
@@ -66,10 +66,24 @@ def _table(
     name: tuple[str, ...],
     notes: dict[Path, Notes] | None,
     bracket: str,
+    lead: Notes | None = None,
+    tail: Notes | None = None,
 ) -> None:
     """A table: its header (none at the top, nor for a table of tables
-    alone, which theirs imply), its keys, then its tables."""
+    alone, which theirs imply), its keys, then its tables; the comments of
+    a list of tables' own above its first's header (`lead`) and at the end
+    of its last (`tail`)."""
     note = notes.get(path) if notes is not None else None
+    if lead is not None or tail is not None:
+        joined = Notes()
+        if lead is not None:
+            joined.above = [*lead.above, *([lead.after] if lead.after else [])]
+        if note is not None:
+            joined.above += note.above
+            joined.after, joined.end = note.after, list(note.end)
+        if tail is not None:
+            joined.end += tail.end
+        note = joined
     inline = [(k, v) for k, v in table.items() if not _sections(v)]
     if bracket:
         header = bracket + ".".join(map(show_key, name)) + bracket.replace("[", "]")
@@ -93,23 +107,27 @@ def _table(
             line += "  #" + member.after
         out.append(line)
     if note is not None and note.end:
-        out += ["#" + line if line else "" for line in note.end]
+        out += ["" if line is None else "#" + line for line in note.end]
     for key, value in table.items():
         kind = _sections(value)
         here = (*path, key)
         if kind == "[":
             _table(out, value, here, (*name, key), notes, "[")
         elif kind == "[[":
+            own = notes.get(here) if notes is not None else None
             for number, item in enumerate(value):
-                _table(out, item, (*here, number), (*name, key), notes, "[[")
+                first = own if number == 0 else None
+                last = own if number == len(value) - 1 else None
+                at = (*here, number)
+                _table(out, item, at, (*name, key), notes, "[[", first, last)
 
 
-def _above(out: list[str], lines: list[str]) -> None:
+def _above(out: list[str], lines: list[str | None]) -> None:
     """Comment lines, a blank line where the output has none already, nor
     a header above."""
     for line in lines:
-        if line or (out and out[-1] and not out[-1].startswith("[")):
-            out.append("#" + line if line else "")
+        if line is not None or (out and out[-1] and not out[-1].startswith("[")):
+            out.append("" if line is None else "#" + line)
 
 
 def _notes_above(out: list[str], notes: dict[Path, Notes], path: Path) -> None:
@@ -119,13 +137,13 @@ def _notes_above(out: list[str], notes: dict[Path, Notes], path: Path) -> None:
     found = notes.get(path)
     if found is not None:
         _above(out, found.above)
-        out += ["#" + line for line in found.end if line]
+        out += ["#" + line for line in found.end if line is not None]
     for where, note in notes.items():
         if len(where) <= size or where[:size] != path:
             continue
-        out += ["#" + line for line in note.above if line]
+        out += ["#" + line for line in note.above if line is not None]
         out += ["#" + note.after] if note.after else []
-        out += ["#" + line for line in note.end if line]
+        out += ["#" + line for line in note.end if line is not None]
 
 
 def _inline(value: Any, path: Path, indent: str) -> str:

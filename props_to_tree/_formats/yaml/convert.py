@@ -28,7 +28,7 @@ _INT = re.compile(r"[-+]?(?:0|[1-9][0-9]*)|0x[0-9a-fA-F]+")
 
 
 def write(made: Exported) -> str:
-    out: list[str] = ["#" + line if line else "" for line in made.head]
+    out: list[str] = ["" if line is None else "#" + line for line in made.head]
     if out:
         out.append("")
     notes = made.notes or None
@@ -46,20 +46,22 @@ def write(made: Exported) -> str:
     return "\n".join(out) + "\n"
 
 
-def _above(out: list[str], lines: list[str], indent: str) -> None:
+def _above(out: list[str], lines: list[str | None], indent: str) -> None:
     """Comment lines, a blank line where the output has none already, nor
     a collection's first line above."""
     for line in lines:
-        if line or (out and out[-1] and len(_indent(out[-1])) >= len(indent)):
-            out.append(indent + "#" + line if line else "")
+        if line is not None or (
+            out and out[-1] and len(_indent(out[-1])) >= len(indent)
+        ):
+            out.append("" if line is None else indent + "#" + line)
 
 
 def _indent(line: str) -> str:
     return line[: len(line) - len(line.lstrip(" "))]
 
 
-def _comment(line: str, indent: str) -> str:
-    return indent + "#" + line if line else ""
+def _comment(line: str | None, indent: str) -> str:
+    return "" if line is None else indent + "#" + line
 
 
 def _block(
