@@ -29,6 +29,7 @@ _INT = re.compile(
 _FLOAT = re.compile(
     r"[-+]?(?:0|[1-9](?:_?[0-9])*)(?:\.[0-9](?:_?[0-9])*)?(?:[eE][-+]?[0-9](?:_?[0-9])*)?"
 )
+_SURROGATE = re.compile("[\ud800-\udfff]")
 _WIDE = 88  # an inline array longer than this is written an item a line
 _LOWEST, _HIGHEST = -(1 << 63), (1 << 63) - 1
 
@@ -86,7 +87,8 @@ def _table(
         note = joined
     inline = [(k, v) for k, v in table.items() if not _sections(v)]
     if bracket:
-        header = bracket + ".".join(map(show_key, name)) + bracket.replace("[", "]")
+        named = ".".join(_key(part, path) for part in name)
+        header = bracket + named + bracket.replace("[", "]")
         if inline or bracket == "[[" or note is not None or not table:
             if out and out[-1]:
                 out.append("")
@@ -101,7 +103,7 @@ def _table(
                 _notes_above(out, notes, here)
             elif here in notes:
                 _above(out, notes[here].above)
-        line = show_key(key) + " = " + _inline(value, here, "")
+        line = _key(key, here) + " = " + _inline(value, here, "")
         member = notes.get(here) if notes is not None else None
         if member is not None and member.after:
             line += "  #" + member.after
@@ -146,9 +148,17 @@ def _notes_above(out: list[str], notes: dict[Path, Notes], path: Path) -> None:
         out += ["#" + line for line in note.end if line is not None]
 
 
+def _key(key: str, path: Path) -> str:
+    if _SURROGATE.search(key):
+        raise refused(path, "a key with a lone surrogate", "TOML")
+    return show_key(key)
+
+
 def _inline(value: Any, path: Path, indent: str) -> str:
     kind = type(value)
     if kind is str:
+        if _SURROGATE.search(value):
+            raise refused(path, "a string with a lone surrogate", "TOML")
         if "\n" in value and indent == "":
             lines = value.split("\n")
             return (
@@ -181,7 +191,7 @@ def _inline(value: Any, path: Path, indent: str) -> str:
         if not value:
             return "{}"
         pairs = (
-            show_key(k) + " = " + _inline(v, (*path, k), indent + "    ")
+            _key(k, (*path, k)) + " = " + _inline(v, (*path, k), indent + "    ")
             for k, v in value.items()
         )
         return "{ " + ", ".join(pairs) + " }"
