@@ -726,6 +726,9 @@ def test_to_converts_after_the_changes_and_says_what_it_dropped(command, tmp_pat
     assert dropped.stderr == (
         "props-to-tree: warning: a comment had no place in YAML and was dropped\n"
     )
+    both = command("--to", "json", "--apply", "-", stdin="a: 1\n")
+    assert both.returncode == 2
+    assert "standard input cannot be both the document and a listing" in both.stderr
     assert path.read_text() == text
 
 

@@ -63,6 +63,7 @@ examples:
   props-to-tree a.json | sed s/5432/5433/ | props-to-tree a.json -i --apply -
   props-to-tree -i --set version=2.0.0 packages/*/package.json
   props-to-tree values.yaml --diff --set image.tag=1.27
+  props-to-tree values.yaml --to toml > values.toml   comments carried
 """
 
 
@@ -466,6 +467,10 @@ def _converted(args: argparse.Namespace, files: list[str]) -> int:
         raise UserError("--to prints the converted document: redirect it, not -i")
     if len(files) > 1:
         raise UserError("--to converts one FILE")
+    if ("apply", "-") in args.edits and "-" in files:
+        raise UserError("standard input cannot be both the document and a listing")
+    if args.new and not args.edits:
+        raise UserError("--new needs a change to make")
     if args.new and args.edits and files[0] != "-" and not os.path.lexists(files[0]):
         text, name = "", files[0]
     else:

@@ -225,6 +225,8 @@ def attach(
             found = None
             ups = chain(last)
             for anchor in ups:  # the widest member written whole on the line
+                if found is not None and (anchor.column is not None or anchor.table):
+                    break  # not a block table of one member: `- uses: x  # v4`
                 if anchor.start >= line and anchor.end <= start:
                     found = anchor
                 elif found is not None or anchor.start < line:
@@ -232,6 +234,9 @@ def attach(
             if found is None:  # a collection's first line: its header
                 opened = [a for a in ups if a.start >= line and a.end > start]
                 found = opened[0] if opened else None
+            if found is top and top is not None:  # `--- # x`: the head's
+                head += ends
+                continue
             if found is not None and not note(found).after and len(ends) == 1:
                 note(found).after = ends[0]
                 continue
@@ -248,6 +253,10 @@ def attach(
         while number < len(spans):
             following, finish = spans[number]
             if text[end:following].strip():
+                break
+            # Another indentation is another block: `  # end of a` then
+            # `# above b`.
+            if following - text.rfind("\n", 0, following) - 1 != start - line:
                 break
             if _blank_between(text, end, following):
                 lines.append(None)

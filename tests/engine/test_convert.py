@@ -69,9 +69,9 @@ CARRIED = [
         "yaml",
         YAML,
         "toml",
-        "# head of the file\n\n# above a\na = 1  # after a\n# after x\n# above y\n"
-        'list = ["x", "y"]\n\n[b]  # after b\'s key\n# above c\nc = [1, 2]\n'
-        "# end of b\n",
+        "# head of the file\n\n# above a\na = 1  # after a\nlist = [\n"
+        '    "x",  # after x\n    # above y\n    "y",\n]\n\n'
+        "[b]  # after b's key\n# above c\nc = [1, 2]\n# end of b\n",
     ),
     (
         "yaml",
@@ -119,12 +119,39 @@ CARRIED = [
         "# head\n\n# above a\na = 1  # after a\n# a block\n# of two lines\n"
         "d = true\n\n[b]  # after b\nc = [1, 2]  # after c\n# end of b\n",
     ),
-    # Inside an inline value, a comment goes above its key.
+    # An array with comments is an item a line; in an inline table, a
+    # comment goes above its key.
     (
         "yaml",
         "deps:\n  x:\n    - 1  # one\n    # two next\n    - 2\n",
         "toml",
-        "[deps]\n# one\n# two next\nx = [1, 2]\n",
+        "[deps]\nx = [\n    1,  # one\n    # two next\n    2,\n]\n",
+    ),
+    (
+        "yaml",
+        "a:\n  - 1\n  - k: v  # in a table\n    m: 2\n",
+        "toml",
+        'a = [\n    1,\n    # in a table\n    { k = "v", m = 2 },\n]\n',
+    ),
+    # Comments at two indentations are two blocks; a one-key table's line
+    # comment is its member's; a comment on a document's marker heads it.
+    (
+        "yaml",
+        "--- # the doc\nc: 0\na:\n  x: 1\n  # end of a\n# above b\nb: 2  # two\n",
+        "yaml",
+        "# the doc\n\nc: 0\na:\n  x: 1\n  # end of a\n# above b\nb: 2  # two\n",
+    ),
+    (
+        "yaml",
+        "steps:\n  - uses: x@abc  # v4\n  - run: |  # shell\n      make\n",
+        "yaml",
+        "steps:\n  - uses: x@abc  # v4\n  - run: |  # shell\n      make\n",
+    ),
+    (
+        "yaml",
+        "x: 1\na:\n  b: 1\n\n# footer\n",
+        "toml",
+        "x = 1\n\n[a]\nb = 1\n\n# footer\n",
     ),
     # A comment that ends a table's last line, and one after it that stands
     # apart from the next header, end the table.
@@ -181,6 +208,7 @@ VALUES = [
     ("yaml", "a: 0x1F\nb: 1.10\nc: 1e3\n", "toml", "a = 0x1F\nb = 1.10\nc = 1e3\n"),
     ("yaml", "a: 0x1F\nb: 1.10\n", "json", '{\n  "a": 31,\n  "b": 1.10\n}\n'),
     ("toml", "a = 1_000\nb = 0o755\n", "yaml", "a: 1000\nb: 493\n"),
+    ("toml", "a = 1.5e3\nb = 1.5e+3\n", "yaml", "a: 1500.0\nb: 1.5e+3\n"),
     ("yaml", "a: .inf\nb: .nan\n", "toml", "a = inf\nb = nan\n"),
     # Dates as dates where the target has them, as ISO strings in JSON.
     (
@@ -257,6 +285,7 @@ REFUSED = [
     ),
     ("yaml", "a: [!Ref x]\n", "toml", "'a[0]' is tagged !Ref, which TOML cannot"),
     ("yaml", "a: .inf\n", "json", "'a' is inf, which JSON cannot hold"),
+    ("yaml", "a: [.inf]\n", "jsonc", "'a[0]' is inf, which JSON cannot hold"),
     ("yaml", "a: 99999999999999999999\n", "toml", "'a' is an integer past 64 bits"),
     ("json", '{"a": ["\\udc80"]}', "toml", "'a[0]' is a string with a lone surrogate"),
     ("json", '{"\\udc80": {"b": 1}}', "toml", "'[\"\\\\udc80\"]' is a key with a lone"),

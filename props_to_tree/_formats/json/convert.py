@@ -38,7 +38,12 @@ def write_json(made: Exported) -> str:
 def write_jsonc(made: Exported) -> str:
     notes = made.notes or None
     head = "".join(_comment(line, "") + "\n" for line in made.head)
-    text = _value(made.data, (), "", notes)
+    try:
+        text = _value(made.data, (), "", notes)
+    except ConvertError:
+        if notes is not None:
+            raise
+        text = _value(made.data, (), "", {})  # found again, its path followed
     top = made.notes.get(())
     if top is not None and top.end and not _open(made.data):
         text += "".join("\n" + _comment(line, "") for line in top.end)

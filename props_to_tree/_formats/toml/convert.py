@@ -44,7 +44,13 @@ def write(made: Exported) -> str:
     out: list[str] = ["" if line is None else "#" + line for line in made.head]
     if out:
         out.append("")
-    _table(out, data, (), (), made.notes or None, "")
+    notes = made.notes or None
+    top = notes.get(()) if notes is not None else None
+    if top is not None and top.after:  # on a line of its own: `--- # x`
+        out.append("#" + top.after)
+    _table(out, data, (), (), notes, "")
+    if top is not None and top.end:  # at the end, after every table
+        _above(out, [None, *top.end])
     while out and not out[-1]:
         out.pop()
     return "\n".join(out) + "\n" if out else ""
@@ -98,17 +104,18 @@ def _table(
             out.append(header)
     for key, value in inline:
         here = (*path, key)
-        if notes is not None:
-            if (type(value) is dict or type(value) is list) and value:
-                _notes_above(out, notes, here)
-            elif here in notes:
-                _above(out, notes[here].above)
-        line = _key(key, here) + " = " + _inline(value, here, "")
         member = notes.get(here) if notes is not None else None
+        if notes is not None:
+            if type(value) is dict and value:
+                _notes_above(out, notes, here)
+            elif member is not None:
+                _above(out, member.above)
+        written = _inline(value, here, "", notes)
         if member is not None and member.after:
-            line += "  #" + member.after
-        out.append(line)
-    if note is not None and note.end:
+            first, brake, rest = written.partition("\n")
+            written = first + "  #" + member.after + brake + rest
+        out.append(_key(key, here) + " = " + written)
+    if note is not None and note.end and path:
         out += ["" if line is None else "#" + line for line in note.end]
     for key, value in table.items():
         kind = _sections(value)
@@ -118,10 +125,10 @@ def _table(
         elif kind == "[[":
             own = notes.get(here) if notes is not None else None
             for number, item in enumerate(value):
-                first = own if number == 0 else None
-                last = own if number == len(value) - 1 else None
+                heading = own if number == 0 else None
+                ending = own if number == len(value) - 1 else None
                 at = (*here, number)
-                _table(out, item, at, (*name, key), notes, "[[", first, last)
+                _table(out, item, at, (*name, key), notes, "[[", heading, ending)
 
 
 def _above(out: list[str], lines: list[str | None]) -> None:
@@ -133,19 +140,28 @@ def _above(out: list[str], lines: list[str | None]) -> None:
 
 
 def _notes_above(out: list[str], notes: dict[Path, Notes], path: Path) -> None:
-    """The comments of a collection written inline, and of all within it,
-    above its line: TOML's inline tables hold none."""
+    """The comments of an inline table, and of all within it, above its
+    line, in order: TOML's inline tables hold none."""
     size = len(path)
     found = notes.get(path)
     if found is not None:
         _above(out, found.above)
-        out += ["#" + line for line in found.end if line is not None]
     for where, note in notes.items():
         if len(where) <= size or where[:size] != path:
             continue
         out += ["#" + line for line in note.above if line is not None]
         out += ["#" + note.after] if note.after else []
         out += ["#" + line for line in note.end if line is not None]
+    if found is not None:
+        out += ["#" + line for line in found.end if line is not None]
+
+
+def _within(notes: dict[Path, Notes] | None, path: Path) -> list[str]:
+    """The comments of all within an inline table at `path`, as lines."""
+    lines: list[str] = []
+    if notes is not None:
+        _notes_above(lines, notes, path)
+    return lines
 
 
 def _key(key: str, path: Path) -> str:
@@ -154,12 +170,21 @@ def _key(key: str, path: Path) -> str:
     return show_key(key)
 
 
-def _inline(value: Any, path: Path, indent: str) -> str:
+def _inline(
+    value: Any,
+    path: Path,
+    indent: str,
+    notes: dict[Path, Notes] | None = None,
+    flat: bool = False,
+) -> str:
+    """A value in TOML's value syntax; an array of several items an item a
+    line where it is long or its items have comments, but in an inline
+    table (`flat`), which is one line."""
     kind = type(value)
     if kind is str:
         if _SURROGATE.search(value):
             raise refused(path, "a string with a lone surrogate", "TOML")
-        if "\n" in value and indent == "":
+        if "\n" in value and indent == "" and not flat:
             lines = value.split("\n")
             return (
                 '"""\n'
@@ -187,25 +212,61 @@ def _inline(value: Any, path: Path, indent: str) -> str:
         raise refused(path, "null", "TOML")
     if kind is Tagged:
         raise tag_refused(path, value.tag, "TOML")
-    if kind is dict:
-        if not value:
-            return "{}"
-        pairs = (
-            _key(k, (*path, k)) + " = " + _inline(v, (*path, k), indent + "    ")
-            for k, v in value.items()
-        )
-        return "{ " + ", ".join(pairs) + " }"
-    if kind is list:
-        items = [_inline(v, (*path, n), indent + "    ") for n, v in enumerate(value)]
-        flat = "[" + ", ".join(items) + "]"
-        if len(flat) <= _WIDE or len(items) < 2 or any("\n" in i for i in items):
-            return flat
-        inner = indent + "    "
-        return "[\n" + "".join(f"{inner}{item},\n" for item in items) + indent + "]"
     if isinstance(value, datetime.datetime):
         return datetime.datetime.isoformat(value)
     if isinstance(value, datetime.date):
         return datetime.date.isoformat(value)
     if isinstance(value, datetime.time):
         return datetime.time.isoformat(value)
+    if kind is dict:
+        if not value:
+            return "{}"
+        pairs = (
+            _key(k, (*path, k)) + " = " + _inline(v, (*path, k), indent, None, True)
+            for k, v in value.items()
+        )
+        return "{ " + ", ".join(pairs) + " }"
+    if kind is list:
+        inner = indent + "    "
+        items = [
+            _inline(v, (*path, n), inner, notes, flat) for n, v in enumerate(value)
+        ]
+        lines = [] if flat else _commented(value, path, inner, items, notes)
+        one = "[" + ", ".join(items) + "]"
+        if not lines and (flat or len(one) <= _WIDE or len(items) < 2):
+            return one
+        lines = lines or [f"{inner}{item}," for item in items]
+        return "[\n" + "\n".join(lines) + "\n" + indent + "]"
     raise refused(path, f"a {kind.__name__}", "TOML")
+
+
+def _commented(
+    value: list[Any],
+    path: Path,
+    inner: str,
+    items: list[str],
+    notes: dict[Path, Notes] | None,
+) -> list[str]:
+    """An array's lines with its items' comments, or none where it has none."""
+    if notes is None:
+        return []
+    own = notes.get(path)
+    found = [notes.get((*path, n)) for n in range(len(value))]
+    deeper = [
+        _within(notes, (*path, n)) if type(v) is dict else []
+        for n, v in enumerate(value)
+    ]
+    if not any(found) and not any(deeper) and not (own and own.end):
+        return []
+    lines: list[str] = []
+    for item, note, within in zip(items, found, deeper, strict=True):
+        if note is not None:
+            lines += [inner + "#" + line for line in note.above if line is not None]
+        lines += [inner + line for line in within]
+        after = f"  #{note.after}" if note is not None and note.after else ""
+        lines.append(f"{inner}{item},{after}")
+        if note is not None:
+            lines += [inner + "#" + line for line in note.end if line is not None]
+    if own is not None:
+        lines += [inner + "#" + line for line in own.end if line is not None]
+    return lines

@@ -23,7 +23,7 @@ if TYPE_CHECKING:
     Path = tuple[Any, ...]
 
 # Numbers as written that YAML 1.1 and 1.2 readers alike read as the same.
-_FLOAT = re.compile(r"-?[0-9]+\.[0-9]+(?:[eE][-+]?[0-9]+)?")
+_FLOAT = re.compile(r"-?[0-9]+\.[0-9]+(?:[eE][-+][0-9]+)?")
 _INT = re.compile(r"[-+]?(?:0|[1-9][0-9]*)|0x[0-9a-fA-F]+")
 
 
@@ -33,6 +33,8 @@ def write(made: Exported) -> str:
         out.append("")
     notes = made.notes or None
     top = notes.get(()) if notes else None
+    if top is not None and top.after:
+        out.append("#" + top.after)
     data = made.data
     if type(data) is Tagged and isinstance(data.value, dict | list) and data.value:
         out.append(data.tag)
@@ -120,7 +122,11 @@ def _member(
         if note is not None and note.end:
             out += [_comment(line, inner) for line in note.end]
         return
-    out.append(head + tag + " " + _scalar(value, inner) + after)
+    written = _scalar(value, inner)
+    if after and "\n" in written:  # a block scalar's: on its header's line
+        first, _, rest = written.partition("\n")
+        written, after = first + after + "\n" + rest, ""
+    out.append(head + tag + " " + written + after)
     if note is not None and note.end:  # an empty collection's
         out += [_comment(line, inner) for line in note.end]
 
