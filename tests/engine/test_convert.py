@@ -149,6 +149,12 @@ CARRIED = [
     ),
     (
         "yaml",
+        "run: |  # shell\n  make\n",
+        "toml",
+        'run = """\nmake\n"""  # shell\n',
+    ),
+    (
+        "yaml",
         "x: 1\na:\n  b: 1\n\n# footer\n",
         "toml",
         "x = 1\n\n[a]\nb = 1\n\n# footer\n",

@@ -112,7 +112,10 @@ def _table(
                 _above(out, member.above)
         written = _inline(value, here, "", notes)
         if member is not None and member.after:
+            # After an array's "[", a string's closing quotes.
             first, brake, rest = written.partition("\n")
+            if written.startswith('"""'):
+                first, brake, rest = written, "", ""
             written = first + "  #" + member.after + brake + rest
         out.append(_key(key, here) + " = " + written)
     if note is not None and note.end and path:
