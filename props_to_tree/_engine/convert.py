@@ -213,6 +213,8 @@ def attach(
         return anchor.path[: len(outer.path)] == outer.path
 
     top = anchors[0] if anchors else None
+    # The member whose line the last comment ended, its column and line.
+    last_after: tuple[Anchor, int, int] | None = None
     number = 0
     while number < len(spans):
         start, end = spans[number]
@@ -221,6 +223,7 @@ def attach(
         last = anchors[before] if before >= 0 else None
         if text[line:start].strip():  # the comment ends a line
             number += 1
+            last_after = None
             ends = _body(text, start, end)
             found = None
             ups = chain(last)
@@ -239,13 +242,30 @@ def attach(
                 continue
             if found is not None and not note(found).after and len(ends) == 1:
                 note(found).after = ends[0]
+                last_after = (found, start - line, line)
                 continue
             closed = [a for a in ups if line <= a.end <= start and a is not top]
-            if closed and found is None:  # `}, // the end of it`
-                note(closed[0]).end += ends
+            if closed and found is None:
+                ended = closed[0]
+                scalar = ended.close is None and ended.column is None
+                if scalar and not ended.table and not note(ended).after:
+                    note(ended).after = " ".join(ends)  # `"""  # x`: the string's
+                else:  # `}, // the end of it`
+                    note(ended).end += ends
+                last_after = (ended, start - line, line)
                 continue
             dropped += 1
             continue
+        # A comment below a line's comment, at its column, goes on with it.
+        if last_after is not None and start - line == last_after[1]:
+            member, _, ended_line = last_after
+            previous = text.rfind("\n", 0, line - 1) + 1 if line else 0
+            if previous == ended_line:
+                note(member).end += _body(text, start, end)
+                last_after = (member, start - line, line)
+                number += 1
+                continue
+        last_after = None
         # Comments on lines of their own, one after another: one block.
         lines: list[str | None] = [*_body(text, start, end)]
         gap = _blank_before(text, line)
@@ -312,8 +332,8 @@ def attach(
         else:
             dropped += 1
     # The blank lines that part members, kept where no comment stands.
-    for previous, anchor in itertools.pairwise(anchors):
-        if anchor.parent is previous:  # the first member: after its opening
+    for before_it, anchor in itertools.pairwise(anchors):
+        if anchor.parent is before_it:  # the first member: after its opening
             continue
         line = text.rfind("\n", 0, anchor.start) + 1
         if _blank_before(text, line) and not text[line : anchor.start].strip():

@@ -183,6 +183,29 @@ CARRIED = [
         "toml",
         "#\n# the items\n# two\n[[items]]\nn = 1\n\n[[items]]\nn = 2\n",
     ),
+    # A string's line comment after its closing quotes is its own; a comment
+    # below a line's comment, at its column, goes on with it.
+    (
+        "toml",
+        'a = """\nl1\nl2"""  # after\nenv = { A = 1 }\n',
+        "yaml",
+        "a: |-  # after\n  l1\n  l2\nenv:\n  A: 1\n",
+    ),
+    (
+        "yaml",
+        "env:\n  A: x  # a file,\n        # e.g. task.json\n  B: z\n",
+        "toml",
+        '[env]\nA = "x"  # a file,\n# e.g. task.json\nB = "z"\n',
+    ),
+    # An inline table's comment, once; an empty table's, above it; a file
+    # of comments alone.
+    (
+        "toml",
+        'x = [\n  # note\n  { a = 1 },\n  "b",\n]\n[d]\n# in d\n',
+        "toml",
+        'x = [\n    # note\n    { a = 1 },\n    "b",\n]\n# in d\nd = {}\n',
+    ),
+    ("yaml", "# only\n# comments\n", "yaml", "# only\n# comments\n"),
     # Into JSON, comments are dropped, silently.
     ("yaml", YAML, "json", '{\n  "a": 1,\n  "b": {\n    "c": [\n      1,\n'),
 ]
@@ -249,7 +272,10 @@ VALUES = [
         "toml",
         "[x]\nk = 1\n\n[y]\nk = 1\n\n[z]\nm = 2\nk = 1\n",
     ),
-    # Several lines: a block scalar in YAML, a multi-line string in TOML.
+    # Several lines: a block scalar in YAML (quoted where it ends in blank
+    # lines, which a blank line after it would join), a multi-line string
+    # in TOML.
+    ("json", '{"s": "a\\n\\n"}', "yaml", 's: "a\\n\\n"\n'),
     ("json", '{"s": "one\\ntwo\\n"}', "yaml", "s: |\n  one\n  two\n"),
     ("json", '{"s": "one\\ntwo"}', "toml", 's = """\none\ntwo"""\n'),
     # Lists of tables are TOML's [[...]], tables in a list YAML's compact ones.

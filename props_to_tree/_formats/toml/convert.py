@@ -95,7 +95,10 @@ def _table(
     if bracket:
         named = ".".join(_key(part, path) for part in name)
         header = bracket + named + bracket.replace("[", "]")
-        if inline or bracket == "[[" or note is not None or not table:
+        said = note is not None and (
+            note.after or any(line is not None for line in [*note.above, *note.end])
+        )
+        if inline or bracket == "[[" or said or not table:
             if out and out[-1]:
                 out.append("")
             if note is not None:
@@ -111,6 +114,9 @@ def _table(
             elif member is not None:
                 _above(out, member.above)
         written = _inline(value, here, "", notes)
+        empty = type(value) in (dict, list) and not value
+        if member is not None and member.end and empty:  # above, in TOML
+            _above(out, member.end)
         if member is not None and member.after:
             # After an array's "[", a string's closing quotes.
             first, brake, rest = written.partition("\n")
@@ -118,8 +124,8 @@ def _table(
                 first, brake, rest = written, "", ""
             written = first + "  #" + member.after + brake + rest
         out.append(_key(key, here) + " = " + written)
-    if note is not None and note.end and path:
-        out += ["" if line is None else "#" + line for line in note.end]
+        if member is not None and member.end and type(value) not in (dict, list):
+            out += ["#" + line for line in member.end if line is not None]
     for key, value in table.items():
         kind = _sections(value)
         here = (*path, key)
@@ -132,6 +138,8 @@ def _table(
                 ending = own if number == len(value) - 1 else None
                 at = (*here, number)
                 _table(out, item, at, (*name, key), notes, "[[", heading, ending)
+    if note is not None and note.end and path:  # after its tables too
+        out += ["" if line is None else "#" + line for line in note.end]
 
 
 def _above(out: list[str], lines: list[str | None]) -> None:
@@ -160,10 +168,15 @@ def _notes_above(out: list[str], notes: dict[Path, Notes], path: Path) -> None:
 
 
 def _within(notes: dict[Path, Notes] | None, path: Path) -> list[str]:
-    """The comments of all within an inline table at `path`, as lines."""
+    """The comments of all within an inline table at `path`, but its own,
+    as lines."""
     lines: list[str] = []
-    if notes is not None:
-        _notes_above(lines, notes, path)
+    size = len(path)
+    for where, note in notes.items() if notes is not None else ():
+        if len(where) > size and where[:size] == path:
+            lines += ["#" + line for line in note.above if line is not None]
+            lines += ["#" + note.after] if note.after else []
+            lines += ["#" + line for line in note.end if line is not None]
     return lines
 
 

@@ -41,6 +41,8 @@ def write(made: Exported) -> str:
         data = data.value
     if isinstance(data, dict | list) and data:
         _block(out, data, (), "", notes, {})
+    elif out and data == {}:  # comments alone: a document that holds nothing
+        out.pop()
     else:
         out.append(_scalar(data, "  "))
     if top is not None:
@@ -141,7 +143,10 @@ def _key(key: str) -> str:
 def _scalar(value: Any, body: str) -> str:
     kind = type(value)
     if kind is str:
-        return write_string(value, "", "", None, False, body)
+        written = write_string(value, "", "", None, False, body)
+        if written[1:2] == "+":  # keeping its last blank lines: quoted, so
+            return write_string(value, "", "", None, False)  # none is added
+        return written
     if kind is bool:
         return "true" if value else "false"
     if value is None:

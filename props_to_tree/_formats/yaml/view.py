@@ -172,7 +172,7 @@ class View:
         """Where each comment is: a "#" that starts a line or follows white
         space, outside every scalar."""
         text = self.text
-        if "#" not in text or self.root is None:
+        if "#" not in text:
             return []
         scalars: list[tuple[int, int]] = []
         seen: set[int] = set()
@@ -195,7 +195,8 @@ class View:
                     walk(item)
 
         for root in self.root if isinstance(self.root, list) else [self.root]:
-            walk(root)
+            if root is not None:
+                walk(root)
         scalars.sort()
         starts = [start for start, _ in scalars]
         found = []
