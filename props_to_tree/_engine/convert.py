@@ -112,13 +112,20 @@ def export(document: Reading, *, tags: bool, comments: bool) -> Exported:
 def convert(
     document: Reading, target: Format, *, drop_tags: bool = False
 ) -> tuple[str, int]:
-    """The document written whole in `target`, and how many of its comments
-    were dropped (none are counted where the target holds no comments)."""
+    """The document written whole in `target`, with its line breaks, and
+    how many of its comments were dropped (none are counted where the
+    target holds no comments)."""
     write = target.write
     if write is None:
         raise ConvertError(f"{target.title} has no writer of whole documents")
     made = export(document, tags=not drop_tags, comments=target.carries)
-    return write(made), made.dropped
+    written = write(made)
+    text = document.text
+    if "\r\n" in text and "\n" not in text.replace("\r\n", ""):
+        # A file of Windows line breaks gives one: every reader takes them
+        # as "\n" in a block scalar or a string of several lines too.
+        written = written.replace("\n", "\r\n")
+    return written, made.dropped
 
 
 def dropped_note(count: int, target: Format) -> str:

@@ -335,6 +335,20 @@ def test_what_a_target_cannot_hold_is_refused_by_its_path(
     assert doc.text == text
 
 
+@pytest.mark.parametrize("target", FORMATS)
+def test_a_file_of_windows_line_breaks_converts_to_one(target):
+    text = "# c\r\na:\r\n  s: |\r\n    x\r\n    y\r\n  n: [1, 2]  # two\r\n"
+    doc = Document(text, "yaml")
+    written = doc.convert(target)
+    assert written.count("\r\n") == written.count("\n") > 1
+    assert (
+        Document(written, target).data
+        == doc.data
+        == {"a": {"s": "x\ny\n", "n": [1, 2]}}
+    )
+    assert "\r" not in Document(text.replace("\r\n", "\n"), "yaml").convert(target)
+
+
 @pytest.mark.parametrize("name", ["service.json", "service.toml", "service.yaml"])
 def test_the_examples_convert_to_each_format_as_the_same_data(name):
     path = Path(__file__).resolve().parents[2] / "examples" / name
