@@ -14,10 +14,12 @@ import bisect
 import itertools
 
 from props_to_tree._engine import paths
+from props_to_tree._engine.document import WrittenFloat, WrittenInt
 from props_to_tree._engine.errors import ConvertError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    import re
     from typing import Any
 
     from props_to_tree._engine.document import Format, Reading
@@ -126,6 +128,17 @@ def convert(
         # as "\n" in a block scalar or a string of several lines too.
         written = written.replace("\n", "\r\n")
     return written, made.dropped
+
+
+def number(value: int | float, syntax: re.Pattern[str]) -> str:
+    """A number as the file wrote it, where the target's `syntax` reads
+    that text as the same number (`0x1F`, `1.10`), else as Python shows it."""
+    kind = type(value)
+    if (kind is WrittenInt or kind is WrittenFloat) and syntax.fullmatch(
+        value.text  # type: ignore[union-attr]
+    ):
+        return str(value.text)  # type: ignore[union-attr]
+    return float.__repr__(value) if isinstance(value, float) else int.__repr__(value)
 
 
 def dropped_note(count: int, target: Format) -> str:

@@ -10,8 +10,7 @@ import json
 import math
 import re
 
-from props_to_tree._engine.convert import Tagged, refused, tag_refused
-from props_to_tree._engine.document import WrittenFloat, WrittenInt
+from props_to_tree._engine.convert import Tagged, number, refused, tag_refused
 from props_to_tree._engine.errors import ConvertError
 
 TYPE_CHECKING = False
@@ -89,22 +88,12 @@ def _value(data: Any, path: Path, indent: str, notes: dict[Path, Notes] | None) 
         return "true" if data else "false"
     if data is None:
         return "null"
-    if isinstance(data, int):
-        if kind is WrittenInt and _NUMBER.fullmatch(data.text):  # type: ignore[attr-defined]
-            return str(data.text)  # type: ignore[attr-defined]
-        return int.__repr__(data)
-    if isinstance(data, float):
-        if kind is WrittenFloat and _NUMBER.fullmatch(data.text):  # type: ignore[attr-defined]
-            return str(data.text)  # type: ignore[attr-defined]
-        if math.isinf(data) or math.isnan(data):
-            raise refused(path, f"{float.__repr__(data)}", "JSON")
-        return float.__repr__(data)
-    if isinstance(data, datetime.datetime):
-        return '"' + datetime.datetime.isoformat(data) + '"'
-    if isinstance(data, datetime.date):
-        return '"' + datetime.date.isoformat(data) + '"'
-    if isinstance(data, datetime.time):
-        return '"' + datetime.time.isoformat(data) + '"'
+    if isinstance(data, float) and (math.isinf(data) or math.isnan(data)):
+        raise refused(path, f"{float.__repr__(data)}", "JSON")
+    if isinstance(data, int | float):
+        return number(data, _NUMBER)
+    if isinstance(data, datetime.date | datetime.time):
+        return '"' + data.isoformat() + '"'
     if kind is Tagged:
         raise tag_refused(path, data.tag, "JSON")
     raise refused(path, f"a {kind.__name__}", "JSON")
@@ -121,19 +110,19 @@ def _commented(data: Any, path: Path, indent: str, notes: dict[Path, Notes]) -> 
     if own is not None and own.after:
         opening += " //" + own.after
     lines = [opening]
-    for number, (key, item) in enumerate(pairs):
+    for index, (key, item) in enumerate(pairs):
         here = (*path, key)
         note = notes.get(here)
         if note is not None:
             above = (
                 note.above[1:]
-                if number == 0 and note.above[:1] == [None]
+                if index == 0 and note.above[:1] == [None]
                 else note.above
             )
             lines += [_comment(line, inner) for line in above]
         written = inner + (_string(key) + ": " if is_dict else "")
         written += _value(item, here, inner, notes)
-        if number < len(pairs) - 1:
+        if index < len(pairs) - 1:
             written += ","
         if note is not None and note.after and not _open(item):
             written += " //" + note.after

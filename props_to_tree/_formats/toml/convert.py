@@ -9,8 +9,7 @@ import datetime
 import math
 import re
 
-from props_to_tree._engine.convert import Notes, Tagged, refused, tag_refused
-from props_to_tree._engine.document import WrittenFloat, WrittenInt
+from props_to_tree._engine.convert import Notes, Tagged, number, refused, tag_refused
 from props_to_tree._engine.errors import ConvertError
 from props_to_tree._formats.toml.values import basic, show_key
 
@@ -133,10 +132,10 @@ def _table(
             _table(out, value, here, (*name, key), notes, "[")
         elif kind == "[[":
             own = notes.get(here) if notes is not None else None
-            for number, item in enumerate(value):
-                heading = own if number == 0 else None
-                ending = own if number == len(value) - 1 else None
-                at = (*here, number)
+            for index, item in enumerate(value):
+                heading = own if index == 0 else None
+                ending = own if index == len(value) - 1 else None
+                at = (*here, index)
                 _table(out, item, at, (*name, key), notes, "[[", heading, ending)
     if note is not None and note.end and path:  # after its tables too
         out += ["" if line is None else "#" + line for line in note.end]
@@ -213,27 +212,19 @@ def _inline(
     if isinstance(value, int) and kind is not bool:
         if not _LOWEST <= value <= _HIGHEST:
             raise refused(path, "an integer past 64 bits", "TOML")
-        if kind is WrittenInt and _INT.fullmatch(value.text):  # type: ignore[attr-defined]
-            return str(value.text)  # type: ignore[attr-defined]
-        return int.__repr__(value)
+        return number(value, _INT)
     if isinstance(value, float):
-        if kind is WrittenFloat and _FLOAT.fullmatch(value.text):  # type: ignore[attr-defined]
-            return str(value.text)  # type: ignore[attr-defined]
         if math.isnan(value):
             return "nan"
         if math.isinf(value):
             return "inf" if value > 0 else "-inf"
-        return float.__repr__(value)
+        return number(value, _FLOAT)
     if value is None:
         raise refused(path, "null", "TOML")
     if kind is Tagged:
         raise tag_refused(path, value.tag, "TOML")
-    if isinstance(value, datetime.datetime):
-        return datetime.datetime.isoformat(value)
-    if isinstance(value, datetime.date):
-        return datetime.date.isoformat(value)
-    if isinstance(value, datetime.time):
-        return datetime.time.isoformat(value)
+    if isinstance(value, datetime.date | datetime.time):
+        return value.isoformat()
     if kind is dict:
         if not value:
             return "{}"

@@ -10,8 +10,7 @@ import datetime
 import math
 import re
 
-from props_to_tree._engine.convert import Tagged
-from props_to_tree._engine.document import WrittenFloat, WrittenInt
+from props_to_tree._engine.convert import Tagged, number
 from props_to_tree._formats.yaml.values import write_string
 
 TYPE_CHECKING = False
@@ -89,8 +88,8 @@ def _block(
                 out, indent + written + ":", value, here, indent, inner, notes, keys
             )
     else:
-        for number, item in enumerate(data):
-            here = (*path, number) if notes is not None else path
+        for index, item in enumerate(data):
+            here = (*path, index) if notes is not None else path
             _member(out, indent + "-", item, here, indent, inner, notes, keys, True)
 
 
@@ -152,28 +151,20 @@ def _scalar(value: Any, body: str) -> str:
     if value is None:
         return "null"
     if isinstance(value, int):
-        if kind is WrittenInt and _INT.fullmatch(value.text):  # type: ignore[attr-defined]
-            return str(value.text)  # type: ignore[attr-defined]
-        return int.__repr__(value)
+        return number(value, _INT)
     if isinstance(value, float):
-        if kind is WrittenFloat and _FLOAT.fullmatch(value.text):  # type: ignore[attr-defined]
-            return str(value.text)  # type: ignore[attr-defined]
         if math.isnan(value):
             return ".nan"
         if math.isinf(value):
             return ".inf" if value > 0 else "-.inf"
-        written = float.__repr__(value)
+        written = number(value, _FLOAT)
         if "e" in written and "." not in written:  # a YAML 1.1 reader's float
             written = written.replace("e", ".0e")
         return written
-    if isinstance(value, datetime.datetime | datetime.date):
-        # datetime's own ISO form: a subclass that shows as written shows
-        # in the syntax of the format it came from.
-        if isinstance(value, datetime.datetime):
-            return datetime.datetime.isoformat(value)
-        return datetime.date.isoformat(value)
+    if isinstance(value, datetime.date):  # and date-times
+        return value.isoformat()
     if isinstance(value, datetime.time):  # YAML has no time of day
-        return write_string(datetime.time.isoformat(value), "", "", None, False)
+        return write_string(value.isoformat(), "", "", None, False)
     if kind is dict:
         return "{}"
     if kind is list:
