@@ -34,7 +34,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from props_to_tree._api import Document, EditWarning, edit
+    from props_to_tree._api import Array, Document, EditWarning, Table, edit, read
     from props_to_tree._engine.errors import (
         ChangeError,
         ConflictError,
@@ -46,6 +46,7 @@ if TYPE_CHECKING:
 
 __version__ = "0.1.0"
 __all__ = [
+    "Array",
     "ChangeError",
     "ConflictError",
     "ConvertError",
@@ -54,8 +55,10 @@ __all__ = [
     "EditError",
     "EditWarning",
     "PathError",
+    "Table",
     "edit",
     "flatten",
+    "read",
     "write_back",
 ]
 
@@ -65,6 +68,9 @@ _LAZY = {
     "Document": "props_to_tree._api",
     "EditWarning": "props_to_tree._api",
     "edit": "props_to_tree._api",
+    "read": "props_to_tree._api",
+    "Table": "props_to_tree._api",
+    "Array": "props_to_tree._api",
     "ChangeError": "props_to_tree._engine.errors",
     "ConflictError": "props_to_tree._engine.errors",
     "ConvertError": "props_to_tree._engine.errors",

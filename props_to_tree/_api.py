@@ -9,11 +9,13 @@ import itertools
 import math
 import os
 import warnings
+import weakref
 
 from props_to_tree import _formats as formats
+from props_to_tree import _views as views
 from props_to_tree._engine import listing, matches, paths
 from props_to_tree._engine import text as texts
-from props_to_tree._engine.changes import Change, Editor
+from props_to_tree._engine.changes import Change, Editor, Made
 from props_to_tree._engine.errors import (
     ChangeError,
     ConflictError,
@@ -29,8 +31,10 @@ if TYPE_CHECKING:
     from typing import Any
 
     from props_to_tree._engine.document import Document as Engine
+    from props_to_tree._engine.paths import Path, Segment
 
 __all__ = [
+    "Array",
     "ChangeError",
     "ConflictError",
     "ConvertError",
@@ -39,8 +43,13 @@ __all__ = [
     "EditError",
     "EditWarning",
     "PathError",
+    "Table",
     "edit",
+    "read",
 ]
+
+Table = views.Table
+Array = views.Array
 
 
 class EditWarning(UserWarning):
@@ -109,6 +118,11 @@ class Document:
         self._said: list[str] = []
         self._editor = Editor(engine, self._said.append, mark)
         self._create = create
+        # The places of the views handed out, moved or given up as changes
+        # are made; a view no longer held lets go of its place.
+        self._live: weakref.WeakValueDictionary[tuple[Segment, ...], views.Place]
+        self._live = weakref.WeakValueDictionary()
+        self._ended = False  # the block of edit() is over: views stop
 
     # --- reading --------------------------------------------------------------
 
@@ -127,16 +141,44 @@ class Document:
         return _reading("", lambda: self._engine.data([]))
 
     def __getitem__(self, path: str) -> Any:
-        """The value at `path`, which must match exactly one place."""
+        """The value at `path`, which must match exactly one place: a
+        `Table` or an `Array`, live, for a table or a list; else the value."""
         found = self._places(path, one=True)
-        return _reading(path, lambda: self._engine.data(found[0]))
+        return _reading(path, lambda: self._view(found[0]))
 
     def get(self, path: str, default: Any = None) -> Any:
-        """The value at `path`, or `default` where it matches nothing."""
+        """The value at `path` as `doc[path]` reads it, or `default` where
+        it matches nothing."""
         found = self._places(path, one=True, none=True)
         if not found:
             return default
-        return _reading(path, lambda: self._engine.data(found[0]))
+        return _reading(path, lambda: self._view(found[0]))
+
+    def table(self, path: str) -> Table:
+        """The table at `path`, as a live `Table`; TypeError where the value
+        there is no table."""
+        found = self[path]
+        if not isinstance(found, Table):
+            raise TypeError(f"{path!r} holds {_kind_of(found)}, not a table")
+        return found
+
+    def array(self, path: str) -> Array:
+        """The list at `path`, as a live `Array`; TypeError where the value
+        there is no list."""
+        found = self[path]
+        if not isinstance(found, Array):
+            raise TypeError(f"{path!r} holds {_kind_of(found)}, not a list")
+        return found
+
+    @property
+    def root(self) -> Table | Array:
+        """The whole document, live: a `Table`, or an `Array` for a list at
+        the top and for a YAML stream of two or more documents; TypeError
+        for a document that is one scalar."""
+        found = _reading("", lambda: self._view([]))
+        if not isinstance(found, Table | Array):
+            raise TypeError(f"the document holds {_kind_of(found)}, not a table")
+        return found
 
     def __contains__(self, path: object) -> bool:
         if not isinstance(path, str):
@@ -251,28 +293,147 @@ class Document:
 
     def _set(self, path: str, value: Any, create: bool | None) -> None:
         pattern = _parsed(path)
+        change = self._setting(pattern, path, value, self._creating(create))
+        self._make([change], path, 4)
+
+    def _setting(
+        self,
+        pattern: paths.Pattern,
+        shown: str,
+        value: Any,
+        create: bool = False,
+        insert: bool = False,
+    ) -> Change:
+        """The change that sets `value`, Python data, at `pattern`."""
+        value = views.plain(value)
         try:
-            made = self._engine.value(value)
+            made = self._editor.base.value(value)
         except (TypeError, ValueError) as exc:
             kind = TypeError if isinstance(exc, TypeError) else ValueError
-            raise kind(f"cannot write {path!r}: {exc}") from None
-        change = Change(
-            pattern,
-            None,
-            f"{path}",
-            value=made,
-            data=value,
-            create=self._creating(create),
+            raise kind(f"cannot write {shown!r}: {exc}") from None
+        return Change(
+            pattern, None, shown, value=made, data=value, create=create, insert=insert
         )
-        self._make([change], path, 4)
+
+    # --- what views ask -------------------------------------------------------
+
+    def _view(self, path: Path) -> Any:
+        """The value at `path`, a place that is there: a view of a table or
+        a list, else the value."""
+        engine = self._engine
+        members = engine.members(path)
+        if members is None:
+            return engine.data(path)
+        path = self._counted(path)
+        key = tuple(path)
+        place = self._live.get(key)
+        if place is None:
+            place = self._live[key] = views.Place(path)
+        if isinstance(members, int):
+            return Array(self, place)
+        return Table(self, place)
+
+    def _counted(self, path: Path) -> Path:
+        """`path` with its indexes counted from 0."""
+        if not any(isinstance(s, int) and s < 0 for s in path):
+            return path
+        out: Path = []
+        for segment in path:
+            if isinstance(segment, int) and segment < 0:
+                count = self._engine.members(out)
+                assert isinstance(count, int), "an item of a list that is there"
+                segment += count
+            out.append(segment)
+        return out
+
+    def _keys(self, path: Path) -> list[str]:
+        members = _reading(paths.show(path), lambda: self._engine.members(path))
+        if not isinstance(members, list):
+            raise PathError(f"{paths.show(path)!r} is no longer a table")
+        return members
+
+    def _count(self, path: Path) -> int:
+        members = _reading(paths.show(path), lambda: self._editor.members(path))
+        if not isinstance(members, int):
+            raise PathError(f"{paths.show(path)!r} is no longer a list")
+        return members
+
+    def _data(self, path: Path) -> Any:
+        return _reading(paths.show(path), lambda: self._engine.data(path))
+
+    def _set_many(
+        self, items: list[tuple[Path, Any]], level: int, insert: bool = False
+    ) -> None:
+        changes = [
+            self._setting(list(path), paths.show(path), value, insert=insert)
+            for path, value in items
+        ]
+        if changes:
+            self._make(changes, changes[0].origin if len(items) == 1 else "", level)
+
+    def _delete(self, places: list[Path], level: int) -> None:
+        changes = [
+            Change(list(path), None, f"delete({paths.show(path)!r})") for path in places
+        ]
+        if changes:
+            self._make(
+                changes, paths.show(places[0]) if len(places) == 1 else "", level
+            )
+
+    def _follow(self, made: list[Made]) -> None:
+        """Moves the places of the views through the changes `made`, in
+        order, and gives up those whose value, or one above it, was
+        replaced or deleted."""
+        live = self._live
+        for each in made:
+            if not live:
+                return
+            path, inserted = each.path, each.inserted
+            gone = each.before is not None and each.before != each.after
+            if not gone and not inserted:
+                continue  # a key or an item added: no view moves
+            shift = 0
+            if isinstance(path[-1], int) if path else False:
+                shift = 1 if inserted else -1 if each.after is None else 0
+            depth = len(path)
+            moved: dict[tuple[Segment, ...], views.Place] = {}
+            for key, place in list(live.items()):
+                at = place.path
+                if at is None:
+                    continue
+                if gone and not inserted and at[:depth] == path:
+                    place.path = None
+                    del live[key]
+                    continue
+                if (
+                    shift
+                    and len(at) >= depth
+                    and at[: depth - 1] == path[:-1]
+                    and isinstance(at[depth - 1], int)
+                    and at[depth - 1] >= path[-1]  # type: ignore[operator]
+                    and (inserted or at[depth - 1] != path[-1])
+                ):
+                    del live[key]
+                    place.path = [*at[: depth - 1], at[depth - 1] + shift, *at[depth:]]  # type: ignore[operator]
+                    moved[tuple(place.path)] = place
+            live.update(moved)
+
+    def _end(self) -> None:
+        """The block of edit() is over: its views change nothing more."""
+        self._ended = True
+        for place in list(self._live.values()):
+            place.path = None
+        self._live.clear()
 
     def _make(self, changes: list[Change], path: str = "", level: int = 3) -> None:
         """Makes the changes, all or none, then says their warnings, as from
         the caller's line `level` frames up.  A PathError names `path`, or
         else the path of the change that failed."""
         self._said.clear()
+        made = len(self._editor.made)
         try:
             self._editor.make(changes)
+            self._follow(self._editor.made[made:])
         except PathError as exc:
             exc.path = path or _failed(changes, exc)
             raise self._worded(exc) from None
@@ -325,6 +486,13 @@ class Document:
                 path,
             )
         return found
+
+
+def _kind_of(value: Any) -> str:
+    if value is None:
+        return "nothing"
+    name = type(value).__name__
+    return f"{'an' if name[0] in 'aeiou' else 'a'} {name}"
 
 
 def _failed(changes: list[Change], error: PathError) -> str:
@@ -412,7 +580,11 @@ def edit(
         try:
             text = formats.read(functools.partial(os.read, held.fd), name)
             document = Document._read(text, kind, name, guessed, create)
-            yield document
+            try:
+                yield document
+            except BaseException:
+                document._end()
+                raise
             attempts = itertools.count()
 
             def make() -> bytes | None:
@@ -423,7 +595,10 @@ def edit(
                     new = document._editor.replayed(now, name).text
                 return None if new == now else formats.encoded(new, name)
 
-            written = held.commit(make)
+            try:
+                written = held.commit(make)
+            finally:
+                document._end()
         finally:
             held.close()
     finally:
@@ -431,9 +606,24 @@ def edit(
             atomic.uncreate(name, made)
 
 
+def read(file: str | os.PathLike[str], *, format: str | None = None) -> Document:
+    """The Document of `file`, read as `format` or as its suffix says (JSON
+    for others), to read by paths and views; nothing locks or writes the
+    file, and changes made to it change its text in memory alone."""
+    name = os.fspath(file)
+    kind, guessed = formats.detect(name, format)
+    if format is not None:
+        formats.reader(format)
+    with open(name, "rb") as handle:
+        text = formats.read(handle.read, name)
+    return Document._read(text, kind, name, guessed)
+
+
 # Said as the package's own, where they are shown.
 for _public in (
     Document,
+    Table,
+    Array,
     EditWarning,
     ChangeError,
     ConflictError,

@@ -47,9 +47,19 @@ class Change:
     says where it was asked for.  A `listed` line says what the document
     held where it came from: it changes the document only where the
     document read held otherwise.  `create` makes the tables missing on the
-    way; `data` is the Python data that `value` was made of."""
+    way; `data` is the Python data that `value` was made of.  An `insert`
+    puts a new item before the list's item that its path ends at."""
 
-    __slots__ = ("create", "data", "listed", "origin", "path", "text", "value")
+    __slots__ = (
+        "create",
+        "data",
+        "insert",
+        "listed",
+        "origin",
+        "path",
+        "text",
+        "value",
+    )
 
     def __init__(
         self,
@@ -61,9 +71,11 @@ class Change:
         value: Value | None = None,
         data: Any = NO_DATA,
         create: bool = False,
+        insert: bool = False,
     ) -> None:
         self.path, self.text, self.origin, self.listed = path, text, origin, listed
         self.value, self.data, self.create = value, data, create
+        self.insert = insert
         paths.check_append(path, not self.deletes)
 
     @property
@@ -76,11 +88,21 @@ class Made:
     text another program saved meanwhile: the place (its indexes counted
     from 0), what it held before and after (as a listing shows it, None
     where absent), whether it was an append, which goes after the last
-    item of the list as it is then, and what each item on the way to the
+    item of the list as it is then, or an insert before an item, and what
+    each item on the way to the
     place held (by its depth in the path): the item the change was made in
     must still be there, not another that moved into its place."""
 
-    __slots__ = ("after", "append", "before", "change", "items", "path", "value")
+    __slots__ = (
+        "after",
+        "append",
+        "before",
+        "change",
+        "inserted",
+        "items",
+        "path",
+        "value",
+    )
 
     def __init__(
         self,
@@ -93,6 +115,7 @@ class Made:
     ) -> None:
         self.change, self.path, self.before, self.after = change, path, before, after
         self.value, self.append = value, append
+        self.inserted = False
         self.items: list[tuple[int, str | None]] = []
 
 
@@ -103,6 +126,36 @@ def _plain(segment: object) -> bool:
 def _meets(path: Path, other: Path) -> bool:
     shorter = min(len(path), len(other))
     return path[:shorter] == other[:shorter]
+
+
+class _Run:
+    """Appends to one list, planned on the document as read before the
+    first of them: each goes where the first went, after the one before,
+    so that none needs the text read again (a list of a thousand items
+    read a thousand times took seconds).  `items` is the list, `count` how
+    many items it had, `at` where the appends go; `was` what the editor
+    held before the first, and `changes` each append, at its place."""
+
+    __slots__ = ("added", "at", "changes", "count", "items", "size", "was")
+
+    def __init__(self, items: Path, count: int, at: int, was: tuple[Any, ...]) -> None:
+        self.items, self.count, self.at, self.was = items, count, at, was
+        self.added = 0
+        self.size = 0  # how many splices are pending, all of them the run's
+        self.changes: list[Change] = []
+
+    def add(self, change: Change, index: int) -> None:
+        again = Change(
+            [*self.items, index],
+            None,
+            change.origin,
+            value=change.value,
+            data=change.data,
+            create=change.create,
+        )
+        self.changes.append(again)
+        self.added += 1
+        self.size += 1
 
 
 class Editor:
@@ -118,6 +171,12 @@ class Editor:
         self._read = document  # as read: what a listing's lines are held to
         self._listed: Document | None = None  # as read, its numbers as written
         self._warned: set[object] = set()
+        # The kinds of the items of lists appended to, by list: (how many
+        # items, [the one kind of them all] or [None]), so that appends one
+        # after another do not each read every item again.
+        self._kinds: dict[tuple[Segment, ...], tuple[int, list[str | None]]] = {}
+        self._run: _Run | None = None  # appends not yet read again
+        self._runs = True  # False while a run's appends are made one at a time
         # Splices planned and not yet made, and the paths whose text they
         # change: changes that do not meet are spliced together.
         self._pending = texts.Pending()
@@ -132,6 +191,24 @@ class Editor:
         """The document with every change so far made."""
         self.flush()
         return self._document
+
+    @property
+    def base(self) -> Document:
+        """The document as last read, which the changes planned since do not
+        show yet: for what does not depend on them."""
+        return self._document
+
+    def members(self, path: Path) -> list[str] | int | None:
+        """What the document's `members` gives at `path` with every change
+        so far made; for the list appended to, without reading it again."""
+        run = self._run
+        if (
+            run is not None
+            and path == run.items
+            and len(self._pending.splices) == run.size
+        ):
+            return run.count + run.added
+        return self.document.members(path)
 
     @property
     def text(self) -> str:
@@ -181,8 +258,12 @@ class Editor:
             index += 1
         try:
             # Read again now: a change that leaves the text unreadable fails
-            # as itself, not at whatever reads the document next.
-            self.flush()
+            # as itself, not at whatever reads the document next.  Appends
+            # to one list, each one item in the list's own layout, are read
+            # once, when the text is next asked for.
+            run = self._run
+            if run is None or len(self._pending.splices) != run.size:
+                self.flush()
         except EditError:
             self._undo(was)
             raise
@@ -243,9 +324,16 @@ class Editor:
             list(self._changed),
             set(self._warned),
             len(self.made),
+            self._run,
+            None if self._run is None else self._run.size,
         )
 
     def _undo(self, was: tuple[Any, ...]) -> None:
+        self._kinds.clear()
+        self._run = run = was[6]
+        if run is not None:  # as it was: the appends since undone
+            del run.changes[was[7] :]
+            run.added = run.size = was[7]
         (self._document, self._pending, self._touched) = was[:3]
         self._changed, self._warned = was[3:5]
         del self.made[was[5] :]
@@ -301,6 +389,10 @@ class Editor:
                         raise _conflict(paths.show(path[:-1]))
                     moved[tuple(each.path)] = count
                     path = [*path[:-1], count]
+                elif each.inserted:
+                    count = self._document.members(path[:-1])
+                    if not isinstance(count, int) or count <= path[-1]:  # type: ignore[operator]
+                        raise _conflict(paths.show(path[:-1]))
                 else:
                     now = self._document.current(path)
                     held = None if now is None else now.shown
@@ -319,6 +411,7 @@ class Editor:
                     value=each.value,
                     data=change.data,
                     create=change.create,
+                    insert=each.inserted,
                 )
                 self._change(again, self._pending, self._touched)
             except ConflictError:
@@ -340,6 +433,8 @@ class Editor:
         before = len(touched)
         added: list[Path] = []  # where a --set through selectors adds its key
         for path, alone in places:
+            if len(places) == 1 and self._joined(change, path, pending):
+                continue
             if alone or self._stale(path, touched[:before]):
                 self._flush(pending, touched)
                 before = 0
@@ -357,8 +452,15 @@ class Editor:
                 continue
             if warning:
                 self._warn(warning)
+            starts = (
+                len(places) == 1 and not pending and self._starts(change, splices, made)
+            )
+            was = self._saved() if starts else ()
             pending.add(splices)
             touched.append(mark)
+            if starts and made is not None:
+                run = self._run = _Run(path[:-1], made.path[-1], splices[0].start, was)  # type: ignore[arg-type]
+                run.add(change, made.path[-1])  # type: ignore[arg-type]
             if self._shared(path, whole=not change.deletes):
                 # Other paths reach what changed: the changes after this
                 # one must see it changed, whichever path they take.
@@ -375,6 +477,68 @@ class Editor:
                 f"{paths.show(change.path)!r} is new at {len(added):,} of "
                 f"{len(places):,} matches: {named}"
             )
+
+    def _starts(self, change: Change, splices: list[Splice], made: Made | None) -> bool:
+        """Whether the plan of `change` may start a run of appends: an item,
+        given as data or as a value, put after the last of a list that has
+        one, as a single insertion."""
+        return (
+            self._runs
+            and made is not None
+            and made.append
+            and isinstance(made.path[-1], int)
+            and made.path[-1] > 0
+            and change.value is not None
+            and not change.listed
+            and len(splices) == 1
+            and splices[0].start == splices[0].end
+            and splices[0].gap is None
+        )
+
+    def _joined(self, change: Change, path: Path, pending: texts.Pending) -> bool:
+        """Whether `change`, an append to the list of the run of appends,
+        was made on the document as read before the run; False for any
+        other change, and for one planned otherwise than the first was (it
+        is then made as any other is, which reads the text again)."""
+        run = self._run
+        if (
+            run is None
+            or pending is not self._pending
+            or len(pending.splices) != run.size
+            or change.value is None
+            or change.listed
+            or change.insert
+            or len(path) != len(run.items) + 1
+            or path[-1] != run.count + run.added
+            or path[:-1] != run.items
+        ):
+            return False
+        value = change.value
+        if value.refused:
+            return False
+        try:
+            splices = self._document.append(run.items, value)
+        except EditError:
+            return False
+        if (
+            len(splices) != 1
+            or splices[0].start != run.at
+            or splices[0].end != run.at
+            or splices[0].gap is not None
+        ):
+            return False
+        index = run.count + run.added
+        warning = None
+        if not value.collection:
+            warning = self._odd_item(change, [*run.items, run.count], value)
+        made = Made(change, list(path), None, value.shown, value, append=True)
+        self.made.append(self._made(made))
+        if warning:
+            self._warn(warning)
+        pending.after(splices[0])
+        self._touched.append(run.items)
+        run.add(change, index)
+        return True
 
     def _as_listed(self, path: Path) -> str | None:
         """What a listing of the document as read shows at `path`, a scalar
@@ -448,6 +612,7 @@ class Editor:
         nothing)."""
         document = self._document
         if change.deletes:
+            self._kinds.clear()
             if not path:
                 raise ChangeError(
                     f"{change.origin}: the top of a document is not deleted"
@@ -463,6 +628,8 @@ class Editor:
                 value = parsed(document, str(change.text))
             except EditError as exc:
                 raise exc.prefixed(f"{change.origin}: ") from None
+        if change.insert:
+            return self._inserted(change, path, value)
         old = document.current(path)
         if change.listed and change.text == self._as_listed(path):
             # A listing's line left as it was listed is no change: of the
@@ -497,6 +664,8 @@ class Editor:
                 f" and {typed!r} is not one; write '{kinds.quoted(typed)}' for a string"
             )
         append = old is None and bool(path) and isinstance(path[-1], int)
+        if not append:
+            self._kinds.clear()
         warning = None
         if old is not None:
             warning = kinds.changed_kind(change, path, old, value)
@@ -519,6 +688,28 @@ class Editor:
             append,
         )
         return splices, mark, warning, self._made(made)
+
+    def _inserted(
+        self, change: Change, path: Path, value: Value
+    ) -> tuple[list[Splice], Path, str | None, Made | None]:
+        """The plan of a new item before the item at `path`, which is
+        there."""
+        if value.refused:
+            raise ChangeError(f"{change.origin}: {value.refused}")
+        index = path[-1]
+        count = self._document.members(path[:-1])
+        if not isinstance(count, int) or not isinstance(index, int):
+            raise PathError(f"{paths.show(path[:-1])!r} is not a list")
+        if not 0 <= index < count:
+            raise PathError(paths.missing(path, count))
+        try:
+            splices = self._document.append(path[:-1], value, before=index)
+        except EditError as exc:
+            raise exc.prefixed(f"cannot write {paths.show(path)!r}: ") from None
+        warning = None if value.collection else self._odd_item(change, path, value)
+        made = Made(change, path, None, value.shown, value)
+        made.inserted = True
+        return splices, path[:-1], warning, self._made(made)
 
     def _made_at(self, path: Path) -> Path:
         """The place whose text a change that adds `path` changes: the list
@@ -551,18 +742,35 @@ class Editor:
         every other item, all of one kind: `3.10` among strings is the
         number 3.1."""
         document, items = self._document, path[:-1]
+        run = self._run
         try:
             count = document.members(items)
         except EditError:
             return None  # no list there: the change says so
-        if not isinstance(count, int) or (value.kind or kind(value.data)) is None:
+        if run is not None and items == run.items and count == run.count:
+            count += run.added  # planned on the list as it was before the run
+            path = [*items, count]
+        new = value.kind or kind(value.data)
+        if not isinstance(count, int) or new is None:
             return None
-        held = []
-        for index in range(count):
-            item = document.current([*items, index])
-            collection = item is None or item.collection
-            held.append(None if collection else item.kind or kind(item.data))  # type: ignore[union-attr]
-        return kinds.odd_item(change, path, value, held)
+        known = self._kinds.get(tuple(items))
+        if known is not None and known[0] == count:
+            held = known[1]
+        else:
+            held = []
+            for index in range(count):
+                item = document.current([*items, index])
+                collection = item is None or item.collection
+                held.append(None if collection else item.kind or kind(item.data))  # type: ignore[union-attr]
+            found = set(held)
+            held = [] if not found else list(found) if len(found) == 1 else [None]
+        said = kinds.odd_item(change, path, value, held)
+        # After this item, on to the next append: one kind, or none.
+        self._kinds[tuple(items)] = (
+            count + 1,
+            [new] if held in ([], [new]) else [None],
+        )
+        return said
 
     def _concrete(self, path: Path) -> Path:
         """`path` with its indexes counted from 0: `[-1]` is the last item
@@ -588,6 +796,45 @@ class Editor:
         return found is not None
 
     def _flush(self, pending: texts.Pending, touched: list[Path]) -> None:
+        run, self._run = self._run, None
+        try:
+            self._reload(pending, touched)
+            if run is not None and run.size:
+                count = self._document.members(run.items)
+                if count != run.count + run.added:
+                    raise ChangeError("the appends read otherwise")
+        except EditError:
+            if run is None or not run.size:
+                raise
+            self._one_at_a_time(run, pending, touched)
+
+    def _one_at_a_time(
+        self, run: _Run, pending: texts.Pending, touched: list[Path]
+    ) -> None:
+        """Makes the appends of `run` again, each alone and read again
+        after it, from where the editor was before the first: so a run that
+        did not read as it should ends as the appends one at a time would
+        have made it, or fails at the one that breaks the document."""
+        self._document, self._changed, self._warned = run.was[0], *run.was[3:5]
+        del self.made[run.was[5] :]
+        pending.clear()
+        touched.clear()
+        warn, self._warn, self._runs = self._warn, _quiet, False
+        try:
+            for number, change in enumerate(run.changes, 1):
+                try:
+                    self._change(change, pending, touched)
+                    self._reload(pending, touched)
+                except EditError as exc:
+                    shown = paths.show(change.path)
+                    raise exc.prefixed(
+                        f"cannot append {shown!r} ({number:,} of {len(run.changes):,} "
+                        "appends made; those after it are not): "
+                    ) from None
+        finally:
+            self._warn, self._runs = warn, True
+
+    def _reload(self, pending: texts.Pending, touched: list[Path]) -> None:
         if pending:
             made: list[Span] = []
             text = texts.apply(self._document.text, pending, made)

@@ -59,13 +59,28 @@ class Flow:
 
 
 def insert(
-    text: str, flow: Flow, member: str, unit: str, comment: tuple[str, ...]
+    text: str,
+    flow: Flow,
+    member: str,
+    unit: str,
+    comment: tuple[str, ...],
+    before: int | None = None,
 ) -> list[Splice]:
     """Splices that add `member` (its text) after the last member, in the
     collection's own layout: on its line where it is written on one line,
     else on a line of its own, with the members' indentation, and a comma
-    after it where the members each have one."""
+    after it where the members each have one.  With `before`, it goes in
+    front of that member instead, parted from it as the members are."""
     members = flow.members
+    if before is not None and before < len(members):
+        target = members[before].start
+        if one_line(text, flow.open, flow.close):
+            space = _space_after_comma(text, members) if len(members) > 1 else " "
+        elif first_on_line(text, target):
+            space = "\n" + indentation(text, target)
+        else:
+            space = " "
+        return [Splice(target, target, member + "," + space)]
     single = one_line(text, flow.open, flow.close)
     if not members:
         if single:

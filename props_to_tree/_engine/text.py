@@ -76,7 +76,17 @@ class Pending:
         return iter(self.splices)
 
     def copy(self) -> Pending:
-        return Pending(self.splices)
+        copied = Pending()
+        copied.splices, copied._spans = list(self.splices), list(self._spans)
+        copied._loose = self._loose
+        return copied
+
+    def after(self, splice: Splice) -> None:
+        """Adds `splice`, an insertion where one of these inserts: applied
+        after it, in the order added."""
+        self._loose = True
+        bisect.insort(self._spans, _reach(splice))
+        self.splices.append(splice)
 
     def clear(self) -> None:
         self.splices.clear()

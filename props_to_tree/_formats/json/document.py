@@ -327,7 +327,9 @@ class JsonDocument(document.PlainTree):
         gap = texts.comment_gap(self.text, old.end, self.format.comment)
         return [Splice(old.start, old.end, new, gap)]
 
-    def append(self, path: Path, value: Value) -> list[Splice]:
+    def append(
+        self, path: Path, value: Value, before: int | None = None
+    ) -> list[Splice]:
         item = value.text or _string(value.data, escapes=False)
         if self._empty and not path:  # a document of nothing: a list of one
             return self._first([], self.parse(f"[{item}]"))
@@ -335,7 +337,7 @@ class JsonDocument(document.PlainTree):
             raise PathError(paths.missing([*path, 0], 0))
         node = self._container(path)
         placeholder = self._placeholder(path, node, f"[{item}]")
-        return placeholder or self._insert(node, self._flow(node), None, value)
+        return placeholder or self._insert(node, self._flow(node), None, value, before)
 
     def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
         if self._empty:
@@ -423,7 +425,12 @@ class JsonDocument(document.PlainTree):
         return node
 
     def _insert(
-        self, node: _Node, found: flow.Flow, keys: Path | None, value: Value
+        self,
+        node: _Node,
+        found: flow.Flow,
+        keys: Path | None,
+        value: Value,
+        before: int | None = None,
     ) -> list[Splice]:
         """A new member of `found`: an item, or `keys` with tables made for
         all but the last."""
@@ -438,7 +445,7 @@ class JsonDocument(document.PlainTree):
         colon = self._colon(members) if keys is not None else ": "
         if keys is None:
             new = self._render(value, None, indent if several else None, colon)
-            return flow.insert(text, found, new, unit, self.format.comment)
+            return flow.insert(text, found, new, unit, self.format.comment, before)
         inner = indent + unit * (len(keys) - 1) if several else None
         new = self._render(value, None, inner, colon)
         new = self._nested([str(key) for key in keys[1:]], new, indent, several, colon)

@@ -171,8 +171,10 @@ class TomlDocument(document.PlainTree):
             return [texts.difference(self.text, texts.apply(rest.text, added))]
         return write.replace(self.text, self.parts, path, value)
 
-    def append(self, path: Path, value: Value) -> list[Splice]:
-        return write.append(self.text, self.parts, path, value)
+    def append(
+        self, path: Path, value: Value, before: int | None = None
+    ) -> list[Splice]:
+        return write.append(self.text, self.parts, path, value, before)
 
     def insert(
         self, path: Path, keys: list[str], value: Value, at: int | None = None

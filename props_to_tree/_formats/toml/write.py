@@ -37,6 +37,14 @@ def _last_string(text: str, nodes: list[Node]) -> Node | None:
     return next((n for n in reversed(nodes) if text[n.start] in "\"'"), None)
 
 
+def _last_member_string(text: str, members: list[Any]) -> Node | None:
+    """The value of the last of a flow collection's `members` written as a
+    string: read from the end, as an append to a long array reads it."""
+    return next(
+        (m.value for m in reversed(members) if text[m.value.start] in "\"'"), None
+    )
+
+
 def _too_large(data: Any) -> bool:
     if isinstance(data, dict):
         return any(map(_too_large, data.values()))
@@ -146,14 +154,16 @@ def replace(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
     return _replace(text, entry.node, value)
 
 
-def append(text: str, parts: Parts, path: Path, value: Value) -> list[Splice]:
+def append(
+    text: str, parts: Parts, path: Path, value: Value, before: int | None = None
+) -> list[Splice]:
     count = len(data_at(parts, path))
     (where, holder), _, _, _ = find(text, parts, [*path, count])
     if where == "flow":
-        like = _last_string(text, [m.value for m in holder.flow.members])
+        like = _last_member_string(text, holder.flow.members)
         item = _render(text, value, None, like)
-        return flow.insert(text, holder.flow, item, "  ", _COMMENT)
-    return _append_table(text, parts, holder, count, value)
+        return flow.insert(text, holder.flow, item, "  ", _COMMENT, before)
+    return _append_table(text, parts, holder, count, value, before)
 
 
 def insert(
@@ -168,7 +178,7 @@ def insert(
     (where, holder), _, depth, first = find(text, parts, full)
     rest, segment = full[depth + 1 :], full[depth]
     if where == "flow":
-        like = _last_string(text, [m.value for m in holder.flow.members])
+        like = _last_member_string(text, holder.flow.members)
         new = _render(text, value, None, like)
         for key in reversed(rest):
             new = "{" + member(str(key), new) + "}"
@@ -426,10 +436,16 @@ def _above_comments(text: str, start: int) -> int:
 
 
 def _append_table(
-    text: str, parts: Parts, array: tuple[Any, ...], count: int, value: Value
+    text: str,
+    parts: Parts,
+    array: tuple[Any, ...],
+    count: int,
+    value: Value,
+    before: int | None = None,
 ) -> list[Splice]:
     """A new item of an array of tables: its header, and its keys as they
-    were typed, after the last item's tables."""
+    were typed, after the last item's tables, or before item `before`'s
+    header and the comments above it."""
     if not isinstance(value.data, dict):
         raise ChangeError("an item of an array of tables is a table: {key = value}")
     if _header(parts, (*array, count - 1)) is None:
@@ -445,7 +461,12 @@ def _append_table(
     assert typed is not None, "an inline table, as parsed"
     lines = [line[m.start : m.end] for m in typed.members]
     name = ".".join(show_key(s) for s in array if isinstance(s, str))
-    return [Splice(where, where, f"\n\n[[{name}]]\n" + "\n".join(lines))]
+    item = f"[[{name}]]\n" + "\n".join(lines)
+    following = None if before is None else _header(parts, (*array, before))
+    if following is not None:
+        where = _above_comments(text, following.start)
+        return [Splice(where, where, item + "\n\n")]
+    return [Splice(where, where, "\n\n" + item)]
 
 
 def _insert(

@@ -117,8 +117,10 @@ class YamlDocument:
     def replace(self, path: Path, value: Value) -> list[Splice]:
         return write.replace(self.text, self.spans, path, value)
 
-    def append(self, path: Path, value: Value) -> list[Splice]:
-        return write.append(self.text, self.spans, path, value)
+    def append(
+        self, path: Path, value: Value, before: int | None = None
+    ) -> list[Splice]:
+        return write.append(self.text, self.spans, path, value, before)
 
     def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
         return write.insert(self.text, self.spans, path, keys, value)

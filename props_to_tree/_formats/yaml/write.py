@@ -181,7 +181,9 @@ def replace(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
     return _replace(text, slot, value)
 
 
-def append(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
+def append(
+    text: str, parts: Spans, path: Path, value: Value, before: int | None = None
+) -> list[Splice]:
     _declares(text, parts, path, value)
     node = parts.root if not path else parts.get(path)
     if node is None and not path:  # an empty document: a list of one
@@ -190,7 +192,7 @@ def append(text: str, parts: Spans, path: Path, value: Value) -> list[Splice]:
         count = len(node) if isinstance(node, list) else 0
         raise PathError(paths.missing([*path, count], count))
     placeholder = _placeholder(text, parts, path, node, "[" + _flow(text, value) + "]")
-    return placeholder or _append(text, parts, node, value)
+    return placeholder or _append(text, parts, node, value, before)
 
 
 def insert(
@@ -529,9 +531,13 @@ def _body(text: str, below: str | None) -> str | None:
     return below if not text or text.endswith("\n") else None
 
 
-def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
+def _append(
+    text: str, parts: Spans, node: Any, value: Value, before: int | None = None
+) -> list[Splice]:
     """A new last item, after the last one and before the blank lines and
-    comments that end the list, with its dash and indentation."""
+    comments that end the list, with its dash and indentation; or, with
+    `before`, a new item on the lines before that item's (after the
+    comments above it)."""
     like = last_string(node.value)
     if node.flow_style:
         return flow.insert(
@@ -540,8 +546,12 @@ def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
             _render(text, value, None, like, flow=True),
             "  ",
             _COMMENT,
+            before,
         )
-    last = parts.members(node)[-1]
+    items = parts.members(node)
+    if before is not None and before < len(items):
+        return _before(text, items[before], value, like)
+    last = items[-1]
     indent = (
         texts.indentation(text, last.start)
         if texts.first_on_line(text, last.start)
@@ -562,6 +572,24 @@ def _append(text: str, parts: Spans, node: Any, value: Value) -> list[Splice]:
         new = _render(text, value, None, like, below=indent + " " * len(dash))
     splices = [Splice(where, where, "\n" + indent + dash + new)]
     return _stripped_at_end(text, parts, where) + splices
+
+
+def _before(text: str, item: Any, value: Value, like: Any) -> list[Splice]:
+    """A new item on lines of its own before `item`, a block list's, dashed
+    and indented as it is."""
+    start = texts.line_start(text, item.start)
+    if not texts.first_on_line(text, item.start):
+        raise ChangeError("an item is put before one that starts its line alone")
+    indent = text[start : item.start]
+    dash = text[item.start : item.value]
+    if not texts.one_line(text, item.start, item.value) or dash.strip() != "-":
+        dash = "- "
+    data = value.data
+    if isinstance(data, Mapping | Sequence) and data.value and not is_tagged(value):
+        new = _block(text, data, value.text, indent + " " * len(dash), "", start)
+    else:
+        new = _render(text, value, None, like, below=indent + " " * len(dash))
+    return [Splice(start, start, indent + dash + new + "\n")]
 
 
 def _insert(
