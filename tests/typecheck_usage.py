@@ -38,3 +38,18 @@ def listed(tree: dict[str, Any]) -> str:
     )
     assert_type(next(chunks), str)
     return "".join(chunks)
+
+
+def viewed(text: str) -> None:
+    import props_to_tree
+
+    doc = props_to_tree.Document(text, "toml")
+    assert_type(doc["project"], Any)
+    project = doc.table("project")
+    assert_type(project, props_to_tree.Table)
+    project["version"] = "2.0"
+    dependencies = doc.array("project.dependencies")
+    assert_type(dependencies, props_to_tree.Array)
+    dependencies.append("requests")
+    assert_type(doc.root, props_to_tree.Table | props_to_tree.Array)
+    assert_type(props_to_tree.read("pyproject.toml"), props_to_tree.Document)

@@ -579,7 +579,10 @@ def _before(text: str, item: Any, value: Value, like: Any) -> list[Splice]:
     and indented as it is."""
     start = texts.line_start(text, item.start)
     if not texts.first_on_line(text, item.start):
-        raise ChangeError("an item is put before one that starts its line alone")
+        raise ChangeError(
+            "a new item goes before an item that starts its line, not one after "
+            "another dash ('- - x'): set the list whole"
+        )
     indent = text[start : item.start]
     dash = text[item.start : item.value]
     if not texts.one_line(text, item.start, item.value) or dash.strip() != "-":
