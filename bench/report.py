@@ -127,6 +127,7 @@ def tables(path):
         )
 
     yield from api_table(path, median)
+    yield from views_table(median)
 
     parts = {tuple(n.split("/")[1:]): t for n, t in median.items() if n[:6] == "split/"}
     split = list(dict.fromkeys(part for _, part in parts))  # as run.py times them
@@ -209,6 +210,53 @@ def api_table(path, median):
         )
 
 
+def views_table(median):
+    """Views against plain data, and appends against the round-trip
+    libraries, in process."""
+    rows = []
+    for fmt in ("json", "toml", "yaml"):
+        for place in ("table", "list"):
+            views = median.get(f"views/{fmt} {place}/views")
+            plain = median.get(f"views/{fmt} {place}/plain")
+            if views and plain:
+                rows.append(
+                    [
+                        f"{fmt.upper()} {place} of 10,000",
+                        f"{views * 1000:.1f} ms",
+                        f"{plain * 1000:.1f} ms",
+                        f"{views / plain:.2f}x",
+                    ]
+                )
+    if rows:
+        yield (
+            "Every member of a table, and every item of a list, read through a "
+            'view (`for key, value in doc["table"].items()`), against '
+            "`doc.data` and the same loop (a ratio is the view's time over "
+            "plain data's):\n\n" + table(["data", "views", "doc.data", "ratio"], rows)
+        )
+    rows = []
+    for fmt, peer in (("toml", "tomlkit"), ("yaml", "ruamel.yaml")):
+        ours = median.get(f"appends/{fmt}/props_to_tree")
+        theirs = median.get(f"appends/{fmt}/{peer}")
+        if ours and theirs:
+            rows.append(
+                [
+                    fmt.upper(),
+                    f"{ours * 1000:.0f} ms",
+                    peer,
+                    f"{theirs * 1000:.0f} ms",
+                    f"{ours / theirs:.2f}x",
+                ]
+            )
+    if rows:
+        yield (
+            "1,000 appends to a list of 1,000 strings, the text read first and "
+            "written out after, against the round-trip library doing the same "
+            "and dumping once (a ratio is the API's time over the library's):\n\n"
+            + table(["data", "props_to_tree", "library", "its time", "ratio"], rows)
+        )
+
+
 def _marked(readme, name, text):
     marked = re.compile(f"(<!-- {name}:start -->\n).*?(<!-- {name}:end -->)", re.S)
     return marked.sub(lambda m: m[1] + text + "\n" + m[2], readme)
@@ -225,7 +273,7 @@ def main():
         suite = pyperf.BenchmarkSuite.load(str(args.results))
         median = {b.get_name(): b.median() for b in suite.get_benchmarks()}
         readme = _marked(args.readme.read_text(), "bench", text)
-        api = "\n\n".join(api_table(args.results, median))
+        api = "\n\n".join([*api_table(args.results, median), *views_table(median)])
         args.readme.write_text(_marked(readme, "api", api))
 
 

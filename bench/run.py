@@ -287,6 +287,122 @@ def time_api(loops, name, tool):
     return time.perf_counter() - started
 
 
+# Views: a 10,000-member table and a 10,000-item list read through views,
+# against the document's plain data and the same loop; 1,000 appends to a
+# list of 1,000, read and written out, against the round-trip libraries.
+VIEWED = 10_000
+APPENDS = 1_000
+
+
+@functools.cache
+def view_texts():
+    import tomlkit
+    import yaml
+
+    data = {
+        "table": {f"key{i}": i for i in range(VIEWED)},
+        "list": [f"item{i}" for i in range(VIEWED)],
+    }
+    return {
+        "json": json.dumps(data, indent=2),
+        "toml": tomlkit.dumps(data),
+        "yaml": yaml.safe_dump(data, sort_keys=False),
+    }
+
+
+@functools.cache
+def _viewed_document(fmt):
+    return props_to_tree.Document(view_texts()[fmt], fmt)
+
+
+def _loop(place, fmt, way):
+    doc = _viewed_document(fmt)
+    found = doc[place] if way == "views" else doc.data[place]
+    count = 0
+    for _ in found.items() if place == "table" else found:
+        count += 1
+    return count
+
+
+def time_views(loops, place, fmt, way):
+    started = time.perf_counter()
+    for _ in range(loops):
+        _loop(place, fmt, way)
+    return time.perf_counter() - started
+
+
+def append_texts():
+    items = [f"item{i}" for i in range(APPENDS)]
+    return {
+        "toml": "[project]\nitems = [\n"
+        + "".join(f'  "{i}",\n' for i in items)
+        + "]\n",
+        "yaml": "project:\n  items:\n" + "".join(f"    - {i}\n" for i in items),
+    }
+
+
+def _appended_ours(fmt, text):
+    doc = props_to_tree.Document(text, fmt)
+    items = doc["project"]["items"]
+    for number in range(APPENDS):
+        items.append(f"new{number}")
+    return doc.text
+
+
+def _appended_tomlkit(_, text):
+    import tomlkit
+
+    document = tomlkit.parse(text)
+    items = document["project"]["items"]
+    for number in range(APPENDS):
+        items.append(f"new{number}")
+    return tomlkit.dumps(document)
+
+
+def _appended_ruamel(_, text):
+    import io
+
+    from ruamel.yaml import YAML
+
+    yaml = YAML()
+    data = yaml.load(text)
+    items = data["project"]["items"]
+    for number in range(APPENDS):
+        items.append(f"new{number}")
+    out = io.StringIO()
+    yaml.dump(data, out)
+    return out.getvalue()
+
+
+APPENDERS = {
+    "toml": {"props_to_tree": _appended_ours, "tomlkit": _appended_tomlkit},
+    "yaml": {"props_to_tree": _appended_ours, "ruamel.yaml": _appended_ruamel},
+}
+
+
+def check_appends():
+    """Every appender's text reads as the list with its new items."""
+    import tomllib
+
+    import yaml
+
+    read = {"toml": tomllib.loads, "yaml": yaml.safe_load}
+    for fmt, text in append_texts().items():
+        for tool, append in APPENDERS[fmt].items():
+            items = read[fmt](append(fmt, text))["project"]["items"]
+            if len(items) != 2 * APPENDS or items[-1] != f"new{APPENDS - 1}":
+                raise SystemExit(f"{tool} did not append to the {fmt} list")
+
+
+def time_appends(loops, fmt, tool):
+    text = append_texts()[fmt]
+    append = APPENDERS[fmt][tool]
+    started = time.perf_counter()
+    for _ in range(loops):
+        append(fmt, text)
+    return time.perf_counter() - started
+
+
 def commands():
     """(task, data, tool, command): listing against gron, jq and yq; one
     edit, which must change one line, alone."""
@@ -519,6 +635,20 @@ def main():
             lines[name] = api_lines(name)
         for tool in API_EDITORS[fmt]:
             runner.bench_time_func(f"api/{name}/{tool}", time_api, name, tool)
+    if not args.worker:
+        check_appends()
+        for fmt in view_texts():
+            for place in ("table", "list"):
+                if _loop(place, fmt, "views") != _loop(place, fmt, "plain"):
+                    raise SystemExit(f"views of the {fmt} {place} read otherwise")
+    for fmt in view_texts():
+        for place in ("table", "list"):
+            for way in ("views", "plain"):
+                bench = f"views/{fmt} {place}/{way}"
+                runner.bench_time_func(bench, time_views, place, fmt, way)
+    for fmt, tools in APPENDERS.items():
+        for tool in tools:
+            runner.bench_time_func(f"appends/{fmt}/{tool}", time_appends, fmt, tool)
     for name in [n for n in bench_files() if n.endswith("JSON")]:
         if QUICK and name not in QUICK_FILES:
             continue

@@ -123,6 +123,12 @@ class Document:
         self._live: weakref.WeakValueDictionary[tuple[Segment, ...], views.Place]
         self._live = weakref.WeakValueDictionary()
         self._ended = False  # the block of edit() is over: views stop
+        # Counts the changes asked for: what views read is kept till the next.
+        self._generation = 0
+        self._keys_read: tuple[int, dict[tuple[Segment, ...], dict[str, None]]] = (
+            0,
+            {},
+        )
 
     # --- reading --------------------------------------------------------------
 
@@ -324,14 +330,26 @@ class Document:
         members = engine.members(path)
         if members is None:
             return engine.data(path)
-        path = self._counted(path)
+        return self._viewed(
+            self._counted(path), Array if isinstance(members, int) else Table
+        )
+
+    def _viewed(self, path: Path, kind: type[views.View]) -> Any:
+        """A view of kind `kind` of `path`, its indexes counted from 0."""
         key = tuple(path)
         place = self._live.get(key)
         if place is None:
             place = self._live[key] = views.Place(path)
-        if isinstance(members, int):
-            return Array(self, place)
-        return Table(self, place)
+        return kind(self, place)
+
+    def _member(self, path: Path, data: Any) -> Any:
+        """What a view's iteration gives for `data`, the plain data read at
+        `path`: a view of a table or list, else the value itself."""
+        if isinstance(data, dict):
+            return self._viewed(path, Table)
+        if isinstance(data, list):
+            return self._viewed(path, Array)
+        return data
 
     def _counted(self, path: Path) -> Path:
         """`path` with its indexes counted from 0."""
@@ -346,11 +364,19 @@ class Document:
             out.append(segment)
         return out
 
-    def _keys(self, path: Path) -> list[str]:
-        members = _reading(paths.show(path), lambda: self._engine.members(path))
-        if not isinstance(members, list):
-            raise PathError(f"{paths.show(path)!r} is no longer a table")
-        return members
+    def _keys(self, path: Path) -> dict[str, None]:
+        """The keys of the table at `path`, as read since the last change."""
+        generation, read = self._keys_read
+        if generation != self._generation:
+            read = {}
+            self._keys_read = (self._generation, read)
+        found = read.get(tuple(path))
+        if found is None:
+            members = _reading(paths.show(path), lambda: self._engine.members(path))
+            if not isinstance(members, list):
+                raise PathError(f"{paths.show(path)!r} is no longer a table")
+            found = read[tuple(path)] = dict.fromkeys(members)
+        return found
 
     def _count(self, path: Path) -> int:
         members = _reading(paths.show(path), lambda: self._editor.members(path))
@@ -414,8 +440,8 @@ class Document:
                     and (inserted or at[depth - 1] != path[-1])
                 ):
                     del live[key]
-                    place.path = [*at[: depth - 1], at[depth - 1] + shift, *at[depth:]]  # type: ignore[operator]
-                    moved[tuple(place.path)] = place
+                    place.move([*at[: depth - 1], at[depth - 1] + shift, *at[depth:]])  # type: ignore[operator]
+                    moved[tuple(place.path)] = place  # type: ignore[arg-type]
             live.update(moved)
 
     def _end(self) -> None:
@@ -429,7 +455,13 @@ class Document:
         """Makes the changes, all or none, then says their warnings, as from
         the caller's line `level` frames up.  A PathError names `path`, or
         else the path of the change that failed."""
+        if self._ended:
+            raise ChangeError(
+                "the edit() block has ended and its file is written: a change "
+                "now would be lost; edit() it again"
+            )
         self._said.clear()
+        self._generation += 1
         made = len(self._editor.made)
         try:
             self._editor.make(changes)
@@ -491,6 +523,8 @@ class Document:
 def _kind_of(value: Any) -> str:
     if value is None:
         return "nothing"
+    if isinstance(value, Table | Array):
+        return "a table" if isinstance(value, Table) else "a list"
     name = type(value).__name__
     return f"{'an' if name[0] in 'aeiou' else 'a'} {name}"
 
@@ -614,8 +648,13 @@ def read(file: str | os.PathLike[str], *, format: str | None = None) -> Document
     kind, guessed = formats.detect(name, format)
     if format is not None:
         formats.reader(format)
-    with open(name, "rb") as handle:
-        text = formats.read(handle.read, name)
+    from props_to_tree._engine.errors import file_error
+
+    try:
+        with open(name, "rb") as handle:
+            text = formats.read(handle.read, name)
+    except OSError as exc:
+        raise file_error(exc, f"cannot read {name}: {exc.strerror}") from None
     return Document._read(text, kind, name, guessed)
 
 

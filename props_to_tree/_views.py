@@ -11,7 +11,13 @@ another item than its own."""
 from __future__ import annotations
 
 import operator
-from collections.abc import Mapping, MutableMapping, MutableSequence, Sequence
+from collections.abc import (
+    ItemsView,
+    Mapping,
+    MutableMapping,
+    MutableSequence,
+    ValuesView,
+)
 
 from props_to_tree._engine import paths
 from props_to_tree._engine.errors import PathError
@@ -26,41 +32,50 @@ if TYPE_CHECKING:
 
     _Mapping = MutableMapping[str, Any]
     _Sequence = MutableSequence[Any]
+    _ItemsBase = ItemsView[str, Any]
+    _ValuesBase = ValuesView[Any]
 else:  # subscripted at run time, they would need typing's Any
     _Mapping, _Sequence = MutableMapping, MutableSequence
+    _ItemsBase, _ValuesBase = ItemsView, ValuesView
 
 _MISSING: Any = object()
 
 
 class Place:
-    """Where a view is: its path now, or None once its value is gone."""
+    """Where a view is: its path now, or None once its value is gone, and
+    the path it was last at, shown."""
 
-    __slots__ = ("__weakref__", "path")
+    __slots__ = ("__weakref__", "path", "shown")
 
     def __init__(self, path: Path) -> None:
         self.path: Path | None = path
+        self.shown = paths.show(path)
+
+    def move(self, path: Path) -> None:
+        self.path, self.shown = path, paths.show(path)
 
 
-class _View:
-    __slots__ = ("_doc", "_place", "_shown")
+class View:
+    """What a Table and an Array share: a place in a Document."""
+
+    __slots__ = ("_doc", "_place")
 
     def __init__(self, document: Document, place: Place) -> None:
         self._doc = document
         self._place = place
-        self._shown = paths.show(place.path or [])
 
     def _at(self) -> Path:
         """The view's path now; PathError where it has none."""
         path = self._place.path
         ended = self._doc._ended
         if path is None or ended:
-            shown = self._shown or "the top"
+            shown = self._place.shown or "the top"
             why = (
                 "the edit() block it was read in has ended"
                 if ended
                 else "it was replaced or deleted: read it again from the document"
             )
-            raise PathError(f"{shown!r} is no longer there: {why}", self._shown)
+            raise PathError(f"{shown!r} is no longer there: {why}", self._place.shown)
         return path
 
     def copy(self) -> Any:
@@ -73,11 +88,19 @@ class _View:
         return paths.show(self._at())
 
     def __eq__(self, other: object) -> bool:
-        if isinstance(other, _View):
+        if isinstance(other, View):
             other = other.copy()
         return bool(self.copy() == other)
 
     __hash__ = None  # type: ignore[assignment]
+
+    # A copy is plain data: a second view of the same place would change
+    # the document where a copy was meant.
+    def __copy__(self) -> Any:
+        return self.copy()
+
+    def __deepcopy__(self, memo: dict[int, Any]) -> Any:
+        return self.copy()
 
     def __repr__(self) -> str:
         try:
@@ -87,7 +110,7 @@ class _View:
         return f"{type(self).__name__}({shown})"
 
 
-class Table(_View, _Mapping):
+class Table(View, _Mapping):
     """A table of a Document, live: `table[key]` reads what is there now (a
     Table or an Array for a table or a list, else the value) and
     `table[key] = value`, `del table[key]`, `update`, `pop`, `setdefault`
@@ -109,7 +132,7 @@ class Table(_View, _Mapping):
     __slots__ = ()
 
     def _keys(self) -> list[str]:
-        return self._doc._keys(self._at())
+        return list(self._doc._keys(self._at()))
 
     def __getitem__(self, key: str) -> Any:
         path = self._at()
@@ -133,7 +156,25 @@ class Table(_View, _Mapping):
         return len(self._keys())
 
     def __contains__(self, key: object) -> bool:
-        return isinstance(key, str) and key in self._keys()
+        return isinstance(key, str) and key in self._doc._keys(self._at())
+
+    def items(self) -> ItemsView[str, Any]:
+        return _Items(self)
+
+    def values(self) -> ValuesView[Any]:
+        return _Values(self)
+
+    def _pairs(self) -> Iterator[tuple[str, Any]]:
+        """Each key and what it holds: read at once, while nothing changes;
+        key by key, as they were when it began, once something does."""
+        document, path = self._doc, self._at()
+        generation = document._generation
+        data = document._data(path)
+        for key, value in data.items():
+            if document._generation == generation:
+                yield key, document._member([*path, key], value)
+            elif key in self:
+                yield key, self[key]
 
     def _set_all(self, pairs: Iterable[tuple[Any, Any]], level: int = 5) -> None:
         path = self._at()
@@ -180,7 +221,7 @@ class Table(_View, _Mapping):
         self._doc._delete([[*path, key] for key in reversed(self._keys())], 4)
 
 
-class Array(_View, _Sequence):
+class Array(View, _Sequence):
     """A list of a Document, live: `array[i]` reads the item there now (a
     Table or an Array for a table or a list; a slice reads a plain list),
     and `append`, `insert`, `extend`, `remove`, `pop`, `array[i] = value`
@@ -195,7 +236,7 @@ class Array(_View, _Sequence):
         env:
           - name: A
           - name: B
-            value: '1'
+            value: "1"
 
     It compares equal to a list of the same data; `copy()` is that list."""
 
@@ -205,6 +246,11 @@ class Array(_View, _Sequence):
         return self._doc._count(path)
 
     def _index(self, path: Path, index: Any) -> int:
+        if not hasattr(index, "__index__"):
+            raise TypeError(
+                f"a list's items are read by int, not {type(index).__name__}: "
+                f"{paths.show(path)!r}"
+            )
         number = operator.index(index)
         count = self._count(path)
         if number < 0:
@@ -246,14 +292,37 @@ class Array(_View, _Sequence):
         return self._count(self._at())
 
     def __iter__(self) -> Iterator[Any]:
-        path = self._at()
-        for index in range(self._count(path)):
-            yield self[index]
+        # Read at once, while nothing changes; item by item, by the indexes
+        # as they were when it began, once something does.
+        document, path = self._doc, self._at()
+        generation = document._generation
+        for index, value in enumerate(document._data(path)):
+            if document._generation == generation:
+                yield document._member([*path, index], value)
+            else:
+                try:
+                    yield self[index]
+                except IndexError:
+                    return
 
-    def __eq__(self, other: object) -> bool:
-        if isinstance(other, Sequence) and not isinstance(other, str | bytes | _View):
-            other = list(other)
-        return super().__eq__(other)
+    def sort(self, *, key: Any = None, reverse: bool = False) -> None:
+        """Sorts the items in place, as list.sort: each place then holds the
+        item that sorts there, written in its style."""
+        path = self._at()
+        items = self._doc._data(path)
+        ordered = sorted(items, key=key, reverse=reverse)
+        pairs = [
+            ([*path, i], new)
+            for i, (old, new) in enumerate(zip(items, ordered, strict=True))
+            if old != new or type(old) is not type(new)
+        ]
+        self._doc._set_many(pairs, 4)
+
+    def __add__(self, other: Any) -> list[Any]:
+        return list(self.copy()) + list(other)
+
+    def __radd__(self, other: Any) -> list[Any]:
+        return list(other) + list(self.copy())
 
     def insert(self, index: Any, value: Any) -> None:
         """Puts `value` before the item at `index` (after the last where
@@ -287,7 +356,7 @@ class Array(_View, _Sequence):
     def remove(self, value: Any) -> None:
         """Removes the first item equal to `value`."""
         path = self._at()
-        if isinstance(value, _View):
+        if isinstance(value, View):
             value = value.copy()
         for index, item in enumerate(self._doc._data(path)):
             if item == value:
@@ -301,14 +370,30 @@ class Array(_View, _Sequence):
         count = self._count(path)
         self._doc._delete([[*path, i] for i in reversed(range(count))], 4)
 
-    def __iadd__(self, values: Iterable[Any]) -> Array:
+    def __iadd__(self, values: Iterable[Any]) -> Array:  # type: ignore[misc]
         self.extend(values)
         return self
 
 
+class _Items(_ItemsBase):
+    __slots__ = ()
+    _mapping: Table
+
+    def __iter__(self) -> Iterator[tuple[str, Any]]:
+        return self._mapping._pairs()
+
+
+class _Values(_ValuesBase):
+    __slots__ = ()
+    _mapping: Table
+
+    def __iter__(self) -> Iterator[Any]:
+        return (value for _, value in self._mapping._pairs())
+
+
 def plain(value: Any) -> Any:
     """`value` with every view in it read as plain data."""
-    if isinstance(value, _View):
+    if isinstance(value, View):
         return value.copy()
     if isinstance(value, dict):
         return (
@@ -326,4 +411,4 @@ def plain(value: Any) -> Any:
 
 
 def _nested(values: Iterable[Any]) -> bool:
-    return any(isinstance(v, _View | dict | list | tuple) for v in values)
+    return any(isinstance(v, View | dict | list | tuple) for v in values)

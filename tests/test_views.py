@@ -51,6 +51,7 @@ OPERATIONS = {
     "set-item": ("l", lambda a: a.__setitem__(0, "P")),
     "set-slice": ("l", lambda a: a.__setitem__(slice(None), ["A", "B"])),
     "reverse": ("l", lambda a: a.reverse()),
+    "sort": ("l", lambda a: a.sort(reverse=True)),
     "remove": ("l", lambda a: a.remove("q")),
     "clear-list": ("l", lambda a: a.clear()),
     "inner-insert": ("a.y", lambda a: a.insert(0, 0)),
@@ -156,6 +157,36 @@ def test_appends_one_after_another_write_what_each_alone_writes(fmt, text):
     assert run.data == alone.data
 
 
+@pytest.mark.parametrize(
+    ("fmt", "text"),
+    [
+        (
+            "json",
+            '{"l": [1, "a", null, true, 1.5, [1], {"a": 1}, 10000000000000000000000]}',
+        ),
+        ("toml", "l = [1, 'a', true, 1.5, 2024-01-01, 07:00:00, [1], {a = 1}]\n"),
+        (
+            "yaml",
+            "l: [1, a, ~, !!str 1, !!int '2', !Ref x, 2024-01-01, yes, [1], {a: 1}]\n",
+        ),
+        ("yaml", "x: &s 1\nl:\n  - *s\n  - !!null ''\n  - !!float 1\n  - .inf\n"),
+    ],
+)
+def test_the_kinds_of_a_lists_items_are_read_as_each_item_alone(fmt, text):
+    """What a number added among strings is warned of reads every item's
+    kind at once: as each read alone would say it."""
+    from props_to_tree._engine.kinds import kind
+
+    engine = Document(text, fmt)._engine
+    count = engine.members(["l"])
+    alone = []
+    for index in range(count):
+        item = engine.current(["l", index])
+        alone.append(None if item.collection else item.kind or kind(item.data))
+    assert engine.item_kinds(["l"]) == alone
+    assert len(set(alone)) > 1  # kinds to tell apart
+
+
 def test_a_view_follows_its_item_and_refuses_once_it_is_gone():
     doc = Document("l:\n  - {n: 1}\n  - {n: 2}\n  - {n: 3}\nt: {a: {b: 1}}\n", "yaml")
     items = doc["l"]
@@ -168,7 +199,7 @@ def test_a_view_follows_its_item_and_refuses_once_it_is_gone():
     items.remove({"n": 2})
     assert third == {"n": 3}
     with pytest.raises(
-        PathError, match=r"^'l\[1\]' is no longer there: it was replaced or deleted"
+        PathError, match=r"^'l\[0\]' is no longer there: it was replaced or deleted"
     ):
         second["n"]
     inner = doc["t.a"]
@@ -192,6 +223,9 @@ def test_views_end_with_the_edit_block(tmp_path):
     assert path.read_text() == '[x]\ny = 2\nz = ["a"]\n'
     with pytest.raises(PathError, match=r"^'x' is no longer there: the edit\(\) block"):
         table["y"] = 3
+    with pytest.raises(props_to_tree.ChangeError, match="would be lost"):
+        doc["x.y"] = 3  # the document too: not lost without a word
+    assert doc["x.y"] == 2  # read still
 
     def read_a_missing_key():
         with props_to_tree.edit(path) as doc:
@@ -212,10 +246,10 @@ def test_views_compare_copy_and_show_as_plain_data():
     assert isinstance(db, Table)
     assert not isinstance(db, dict)
     assert db == {"host": "h", "port": 1}
-    assert db == {"host": "h", "port": 1}
+    assert {"host": "h", "port": 1} == db  # noqa: SIM300 (the other side's __eq__)
     assert db != {"host": "h"}
     assert items == [1, [2]]
-    assert items == (1, [2])
+    assert items != (1, [2])  # as a list is no tuple
     assert items != "12"
     assert db != items
     assert type(db.copy()) is dict
@@ -232,6 +266,10 @@ def test_views_compare_copy_and_show_as_plain_data():
     assert "h" not in db
     assert 1 in items
     assert len(db) == 2
+    assert copy.copy(db) == db
+    assert type(copy.copy(db)) is dict  # detached, as copy() is
+    assert type(copy.deepcopy(items)) is list
+    assert items + [3] == [1, [2], 3]  # noqa: RUF005 (a list of the items)
     doc["copy"] = db  # a view written elsewhere is its data
     doc["more"] = {"of": items}
     assert doc.data["copy"] == {"host": "h", "port": 1}
@@ -244,6 +282,21 @@ def test_iteration_goes_over_the_keys_as_they_were():
     for key in root:
         root[key + "2"] = 0
     assert list(root) == ["a", "b", "a2", "b2"]
+    seen = []
+    for key, value in root.items():  # values as they are when reached
+        seen.append(value)
+        if key == "a":
+            root["b"] = 20
+            del root["a2"]
+    assert seen == [1, 20, 0]
+    items = Document("[1, 2, 3]", "json").root
+    seen = []
+    for item in items:
+        seen.append(item)
+        if item == 1:
+            items[1] = 5
+            del items[2]
+    assert seen == [1, 5]
 
 
 def test_the_root_and_typed_access():
@@ -260,7 +313,7 @@ def test_the_root_and_typed_access():
     assert isinstance(doc.array("l"), Array)
     with pytest.raises(TypeError, match=r"^'a\.b' holds an int, not a table$"):
         doc.table("a.b")
-    with pytest.raises(TypeError, match=r"^'a' holds a Table, not a list$"):
+    with pytest.raises(TypeError, match=r"^'a' holds a table, not a list$"):
         doc.array("a")
     assert doc.get("a") == {"b": 1}
     assert doc.get("nothing", 5) == 5
@@ -270,6 +323,20 @@ def test_the_root_and_typed_access():
 
 # Bad input through a view: one line, and the document as it was.
 REFUSED = [
+    (
+        "yaml",
+        "a: 1\n---\nb: 2\n",
+        lambda d: d.root.append({"z": 0}),
+        ValueError,
+        "cannot write '[2]': a document is not added to a stream",
+    ),
+    (
+        "json",
+        '{"a": [1]}',
+        lambda d: d["a"]["x"],
+        TypeError,
+        "a list's items are read by int, not str: 'a'",
+    ),
     (
         "toml",
         "a = [1]\n",
@@ -362,5 +429,5 @@ def test_read_locks_nothing_and_writes_nothing(tmp_path):
         props_to_tree.DocumentError, match=r"values\.yml: not valid JSON"
     ):
         props_to_tree.read(path, format="json")  # as asked, not by its suffix
-    with pytest.raises(FileNotFoundError):
+    with pytest.raises(FileNotFoundError, match=r"^cannot read .*none\.json: No such"):
         props_to_tree.read(tmp_path / "none.json")

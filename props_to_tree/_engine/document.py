@@ -12,10 +12,13 @@ original text alone: a change is a list of splices of it, which the editor
 applies together, and a document is never written out anew.
 
 Reading (`Reading`): `text`, and `tree`, the whole document as dicts and
-lists, which the listing walks.  `lookup` gives the value at a path as the
-listing walks it, `data` as plain Python data for a caller to keep,
-`members` the keys of a table, the length of a list, or None for a scalar,
-and `current` the value at a path as a `Value`, None where there is none.
+lists, which the listing walks.  A format may give `item_kinds`, the kind
+of each item of a list as `current` would say it (None for a
+collection), where reading every item's `current` costs more.  `lookup`
+gives the value at a path as the listing walks it, `data` as plain
+Python data for a caller to keep, `members` the keys of a table, the
+length of a list, or None for a scalar, and `current` the value at a path
+as a `Value`, None where there is none.
 `place` tells a place from the others where aliases lead to one place by
 several paths, and `shared` says, once per place, where a change at a path
 shows at others too (None: nowhere); `streamed` is how many documents a
@@ -385,6 +388,11 @@ class PlainTree:
 
     def members(self, path: Path) -> list[str] | int | None:
         return members(self.tree, path)
+
+    def item_kinds(self, path: Path) -> list[str | None]:
+        from props_to_tree._engine.kinds import kind
+
+        return [kind(item) for item in find(self.tree, path)]
 
     def data(self, path: Path) -> Any:
         return copied(self.lookup(path))

@@ -85,6 +85,9 @@ class YamlDocument:
     def current(self, path: Path) -> Value | None:
         return self.view.current(path)
 
+    def item_kinds(self, path: Path) -> list[str | None]:
+        return self.view.item_kinds(path)
+
     def place(self, path: Path) -> object:
         return self.view.place(path)
 

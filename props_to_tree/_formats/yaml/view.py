@@ -454,6 +454,23 @@ class View:
 
         return ways(self.root)
 
+    def item_kinds(self, path: Path) -> list[str | None]:
+        from props_to_tree._engine.kinds import kind
+
+        node = self.root if not path else self.spans.get(path)
+        held: list[str | None] = []
+        for item in node.value:  # as current() reads each
+            if not isinstance(item, Scalar):
+                held.append(None)
+                continue
+            data = scalar_data(item) if not item.tag else item
+            if item.tag == STR_TAG:
+                data = item.value
+            elif item.tag == NULL_TAG:
+                data = None
+            held.append(TAGGED_KINDS.get(item.tag) or kind(data))
+        return held
+
     def current(self, path: Path) -> Value | None:
         try:
             node = self.root if not path else self.spans.get(path)

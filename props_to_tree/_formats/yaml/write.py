@@ -188,9 +188,10 @@ def append(
     node = parts.root if not path else parts.get(path)
     if node is None and not path:  # an empty document: a list of one
         return _set_top(text, parts, parse(text, "[" + _flow(text, value) + "]"))
-    if not isinstance(node, Sequence):  # a stream, or an empty document
-        count = len(node) if isinstance(node, list) else 0
-        raise PathError(paths.missing([*path, count], count))
+    if isinstance(node, list):
+        raise ChangeError("a document is not added to a stream: append its text")
+    if not isinstance(node, Sequence):  # an empty document
+        raise PathError(paths.missing([*path, 0], 0))
     placeholder = _placeholder(text, parts, path, node, "[" + _flow(text, value) + "]")
     return placeholder or _append(text, parts, node, value, before)
 
