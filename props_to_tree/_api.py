@@ -326,7 +326,7 @@ class Document:
     def _view(self, path: Path) -> Any:
         """The value at `path`, a place that is there: a view of a table or
         a list, else the value."""
-        engine = self._engine
+        engine = self._editor.reading(path)
         members = engine.members(path)
         if members is None:
             return engine.data(path)
@@ -372,7 +372,7 @@ class Document:
             self._keys_read = (self._generation, read)
         found = read.get(tuple(path))
         if found is None:
-            members = _reading(paths.show(path), lambda: self._engine.members(path))
+            members = _reading(paths.show(path), lambda: self._editor.members(path))
             if not isinstance(members, list):
                 raise PathError(f"{paths.show(path)!r} is no longer a table")
             found = read[tuple(path)] = dict.fromkeys(members)
@@ -385,7 +385,7 @@ class Document:
         return members
 
     def _data(self, path: Path) -> Any:
-        return _reading(paths.show(path), lambda: self._engine.data(path))
+        return _reading(paths.show(path), lambda: self._editor.reading(path).data(path))
 
     def _set_many(
         self, items: list[tuple[Path, Any]], level: int, insert: bool = False

@@ -153,8 +153,27 @@ def test_appends_one_after_another_write_what_each_alone_writes(fmt, text):
             run["a"].append(value)
             alone["a"].append(value)
             assert alone.text  # read again after each
+        # Then scalars set in place of scalars, read as they go.
+        for index, value in enumerate(run["a"]):
+            if not isinstance(value, Table | Array) and index % 2:
+                run["a"][index] = f"set {value}"
+                alone["a"][index] = f"set {value}"
+                assert alone.text
     assert run.text == alone.text
     assert run.data == alone.data
+
+
+def test_changes_not_read_again_are_made_one_at_a_time_where_they_read_otherwise():
+    """The text, read again once the changes are made, must hold what they
+    made; where it does not, they are made again one at a time."""
+    text = "a:\n  - 1\n  - 2\nb: x\n"
+    doc = Document(text, "yaml")
+    doc["a"].append(3)
+    doc["b"] = "z"
+    doc["a"].append(4)
+    doc._editor._run.count += 1  # as if the appends had read otherwise
+    assert doc.text == "a:\n  - 1\n  - 2\n  - 3\n  - 4\nb: z\n"
+    assert doc["a"] == [1, 2, 3, 4]
 
 
 @pytest.mark.parametrize(

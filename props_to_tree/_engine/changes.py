@@ -101,6 +101,7 @@ class Made:
         "inserted",
         "items",
         "path",
+        "scalar",
         "value",
     )
 
@@ -116,6 +117,7 @@ class Made:
         self.change, self.path, self.before, self.after = change, path, before, after
         self.value, self.append = value, append
         self.inserted = False
+        self.scalar = False  # a scalar set in place of a scalar
         self.items: list[tuple[int, str | None]] = []
 
 
@@ -128,25 +130,80 @@ def _meets(path: Path, other: Path) -> bool:
     return path[:shorter] == other[:shorter]
 
 
+if TYPE_CHECKING:
+    _Paths = list[Path]
+else:  # subscripted at run time, it would need the alias
+    _Paths = list
+
+
+class _Touched(_Paths):
+    """The paths whose text pending splices change, every prefix of them
+    kept in a set: whether a path meets one of them is a lookup, where a
+    scan of them all made a thousand changes take seconds."""
+
+    def __init__(self, touched: _Touched | None = None) -> None:
+        super().__init__(touched or ())
+        # Copied whole: each change saves what it may have to undo.
+        self._paths: set[tuple[Segment, ...]] = set()
+        self._prefixes: set[tuple[Segment, ...]] = set()
+        if touched:
+            self._paths.update(touched._paths)
+            self._prefixes.update(touched._prefixes)
+
+    def append(self, path: Path) -> None:
+        super().append(path)
+        key = tuple(path)
+        self._paths.add(key)
+        self._prefixes.update(key[:depth] for depth in range(len(key) + 1))
+
+    def clear(self) -> None:
+        super().clear()
+        self._paths.clear()
+        self._prefixes.clear()
+
+    def copy(self) -> _Touched:
+        return _Touched(self)
+
+    def meets(self, path: Path) -> bool:
+        """Whether `path` holds one of them, or one of them holds it."""
+        key = tuple(path)
+        if key in self._prefixes:
+            return True
+        return any(key[:depth] in self._paths for depth in range(len(key)))
+
+
+def _meets_any(path: Path, touched: list[Path]) -> bool:
+    if isinstance(touched, _Touched):
+        return touched.meets(path)
+    return any(_meets(path, other) for other in touched)
+
+
 class _Run:
-    """Appends to one list, planned on the document as read before the
-    first of them: each goes where the first went, after the one before,
-    so that none needs the text read again (a list of a thousand items
-    read a thousand times took seconds).  `items` is the list, `count` how
-    many items it had, `at` where the appends go; `was` what the editor
-    held before the first, and `changes` each append, at its place."""
+    """Changes not yet checked by reading the text again: scalars set in
+    place of scalars, and appends to one list, each planned on the document
+    as read before the first of them (a list of a thousand items read a
+    thousand times took seconds).  None of them moves another place, nor
+    changes the keys of a table or the length of a list but the one
+    appended to; the text is read again, and so checked, when something
+    needs it.
+
+    `was` is what the editor held before the first, `changes` each change,
+    at its place, to make again one at a time where the text does not read;
+    `size` how many splices are pending, all of them these changes'.  The
+    appends go to `items` (None: none yet), which had `count` items, at
+    `at`, `added` of them."""
 
     __slots__ = ("added", "at", "changes", "count", "items", "size", "was")
 
-    def __init__(self, items: Path, count: int, at: int, was: tuple[Any, ...]) -> None:
-        self.items, self.count, self.at, self.was = items, count, at, was
-        self.added = 0
-        self.size = 0  # how many splices are pending, all of them the run's
+    def __init__(self, was: tuple[Any, ...]) -> None:
+        self.was = was
+        self.items: Path | None = None
+        self.count = self.at = self.added = self.size = 0
         self.changes: list[Change] = []
 
-    def add(self, change: Change, index: int) -> None:
+    def add(self, change: Change, path: Path, appended: bool) -> None:
         again = Change(
-            [*self.items, index],
+            list(path),
             None,
             change.origin,
             value=change.value,
@@ -154,7 +211,7 @@ class _Run:
             create=change.create,
         )
         self.changes.append(again)
-        self.added += 1
+        self.added += appended
         self.size += 1
 
 
@@ -180,7 +237,7 @@ class Editor:
         # Splices planned and not yet made, and the paths whose text they
         # change: changes that do not meet are spliced together.
         self._pending = texts.Pending()
-        self._touched: list[Path] = []
+        self._touched: list[Path] = _Touched()
         # What differs from the text as read: (start, end) there and in the
         # text now, for a diff.
         self._changed: list[Changed] = []
@@ -202,13 +259,24 @@ class Editor:
         """What the document's `members` gives at `path` with every change
         so far made; for the list appended to, without reading it again."""
         run = self._run
+        if run is not None and len(self._pending.splices) == run.size:
+            if path == run.items:
+                return run.count + run.added
+            if run.items is None or path[: len(run.items)] != run.items:
+                return self._document.members(path)  # as the changes leave it
+        return self.document.members(path)
+
+    def reading(self, path: Path) -> Document:
+        """The document to read `path` in: as last read, where no change
+        not yet read again reaches `path`, else read again."""
+        run = self._run
         if (
             run is not None
-            and path == run.items
             and len(self._pending.splices) == run.size
+            and not _meets_any(path, self._touched)
         ):
-            return run.count + run.added
-        return self.document.members(path)
+            return self._document
+        return self.document
 
     @property
     def text(self) -> str:
@@ -320,20 +388,22 @@ class Editor:
         return (
             self._document,
             self._pending.copy(),
-            list(self._touched),
+            _Touched(self._touched),  # type: ignore[arg-type]
             list(self._changed),
             set(self._warned),
             len(self.made),
             self._run,
-            None if self._run is None else self._run.size,
+            None if self._run is None else (self._run.size, self._run.added),
         )
 
     def _undo(self, was: tuple[Any, ...]) -> None:
         self._kinds.clear()
         self._run = run = was[6]
-        if run is not None:  # as it was: the appends since undone
-            del run.changes[was[7] :]
-            run.added = run.size = was[7]
+        if run is not None:  # as it was: the changes since undone
+            run.size, run.added = was[7]
+            del run.changes[run.size :]
+            if not run.added:
+                run.items = None
         (self._document, self._pending, self._touched) = was[:3]
         self._changed, self._warned = was[3:5]
         del self.made[was[5] :]
@@ -435,7 +505,9 @@ class Editor:
         for path, alone in places:
             if len(places) == 1 and self._joined(change, path, pending):
                 continue
-            if alone or self._stale(path, touched[:before]):
+            if alone or self._stale(
+                path, touched if before == len(touched) else touched[:before]
+            ):
                 self._flush(pending, touched)
                 before = 0
             planned = self._plan(change, path)
@@ -452,15 +524,23 @@ class Editor:
                 continue
             if warning:
                 self._warn(warning)
-            starts = (
-                len(places) == 1 and not pending and self._starts(change, splices, made)
+            run = self._run
+            unchecked = (
+                len(places) == 1
+                and pending is self._pending
+                and len(pending.splices) == (run.size if run else 0)
+                and self._unchecked(change, splices, made)
             )
-            was = self._saved() if starts else ()
+            was = self._saved() if unchecked and run is None else ()
             pending.add(splices)
             touched.append(mark)
-            if starts and made is not None:
-                run = self._run = _Run(path[:-1], made.path[-1], splices[0].start, was)  # type: ignore[arg-type]
-                run.add(change, made.path[-1])  # type: ignore[arg-type]
+            if unchecked and made is not None:
+                run = self._run = run or _Run(was)
+                appended = made.append
+                if appended:  # the appends to this list join it
+                    run.items, run.count = path[:-1], made.path[-1]  # type: ignore[assignment]
+                    run.at = splices[0].start
+                run.add(change, made.path, appended)
             if self._shared(path, whole=not change.deletes):
                 # Other paths reach what changed: the changes after this
                 # one must see it changed, whichever path they take.
@@ -478,19 +558,29 @@ class Editor:
                 f"{len(places):,} matches: {named}"
             )
 
-    def _starts(self, change: Change, splices: list[Splice], made: Made | None) -> bool:
-        """Whether the plan of `change` may start a run of appends: an item,
-        given as data or as a value, put after the last of a list that has
-        one, as a single insertion."""
+    def _unchecked(
+        self, change: Change, splices: list[Splice], made: Made | None
+    ) -> bool:
+        """Whether `change`, as planned, may wait to be read again: given as
+        data or as a value, a single splice, and either a scalar set in place
+        of a scalar or the first append to a list that has an item, as an
+        insertion after its last."""
+        if (
+            not self._runs
+            or made is None
+            or change.value is None
+            or change.listed
+            or change.insert
+            or len(splices) != 1
+        ):
+            return False
+        if made.scalar:
+            return True
         return (
-            self._runs
-            and made is not None
-            and made.append
+            made.append
+            and (self._run is None or self._run.items is None)
             and isinstance(made.path[-1], int)
             and made.path[-1] > 0
-            and change.value is not None
-            and not change.listed
-            and len(splices) == 1
             and splices[0].start == splices[0].end
             and splices[0].gap is None
         )
@@ -503,6 +593,7 @@ class Editor:
         run = self._run
         if (
             run is None
+            or run.items is None
             or pending is not self._pending
             or len(pending.splices) != run.size
             or change.value is None
@@ -537,7 +628,7 @@ class Editor:
             self._warn(warning)
         pending.after(splices[0])
         self._touched.append(run.items)
-        run.add(change, index)
+        run.add(change, [*run.items, index], True)
         return True
 
     def _as_listed(self, path: Path) -> str | None:
@@ -559,11 +650,9 @@ class Editor:
         before a change at `path` is planned: one in the value there, or in
         a list item on the way, which a replay compares as it was then."""
         for depth, segment in enumerate(path[:-1]):
-            if isinstance(segment, int):
-                item = path[: depth + 1]
-                if any(_meets(item, other) for other in touched):
-                    return True
-        return any(_meets(path, other) for other in touched)
+            if isinstance(segment, int) and _meets_any(path[: depth + 1], touched):
+                return True
+        return _meets_any(path, touched)
 
     def _places(
         self, change: Change, pending: texts.Pending, touched: list[Path]
@@ -574,7 +663,7 @@ class Editor:
         if not paths.selects(pattern):
             return [(pattern, False)]  # type: ignore[list-item]
         fixed = pattern[: next(i for i, s in enumerate(pattern) if not _plain(s))]
-        if any(_meets(fixed, other) for other in touched):  # type: ignore[arg-type]
+        if _meets_any(fixed, touched):  # type: ignore[arg-type]
             self._flush(
                 pending, touched
             )  # what is matched must show the changes so far
@@ -687,6 +776,7 @@ class Editor:
             value,
             append,
         )
+        made.scalar = old is not None and not old.collection and not value.collection
         return splices, mark, warning, self._made(made)
 
     def _inserted(
@@ -747,7 +837,7 @@ class Editor:
             count = document.members(items)
         except EditError:
             return None  # no list there: the change says so
-        if run is not None and items == run.items and count == run.count:
+        if run is not None and run.items == items and count == run.count:
             count += run.added  # planned on the list as it was before the run
             path = [*items, count]
         new = value.kind or kind(value.data)
@@ -803,7 +893,7 @@ class Editor:
         run, self._run = self._run, None
         try:
             self._reload(pending, touched)
-            if run is not None and run.size:
+            if run is not None and run.items is not None:
                 count = self._document.members(run.items)
                 if count != run.count + run.added:
                     raise ChangeError("the appends read otherwise")
@@ -832,8 +922,8 @@ class Editor:
                 except EditError as exc:
                     shown = paths.show(change.path)
                     raise exc.prefixed(
-                        f"cannot append {shown!r} ({number:,} of {len(run.changes):,} "
-                        "appends made; those after it are not): "
+                        f"cannot write {shown!r} (the changes before it are made, "
+                        f"{len(run.changes) - number + 1:,} from it on are not): "
                     ) from None
         finally:
             self._warn, self._runs = warn, True
