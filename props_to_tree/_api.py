@@ -163,18 +163,12 @@ class Document:
     def table(self, path: str) -> Table:
         """The table at `path`, as a live `Table`; TypeError where the value
         there is no table."""
-        found = self[path]
-        if not isinstance(found, Table):
-            raise TypeError(f"{path!r} holds {_kind_of(found)}, not a table")
-        return found
+        return _of_kind(path, self[path], Table)
 
     def array(self, path: str) -> Array:
         """The list at `path`, as a live `Array`; TypeError where the value
         there is no list."""
-        found = self[path]
-        if not isinstance(found, Array):
-            raise TypeError(f"{path!r} holds {_kind_of(found)}, not a list")
-        return found
+        return _of_kind(path, self[path], Array)
 
     @property
     def root(self) -> Table | Array:
@@ -331,7 +325,7 @@ class Document:
         if members is None:
             return engine.data(path)
         return self._viewed(
-            self._counted(path), Array if isinstance(members, int) else Table
+            self._editor.concrete(path), Array if isinstance(members, int) else Table
         )
 
     def _viewed(self, path: Path, kind: type[views.View]) -> Any:
@@ -350,19 +344,6 @@ class Document:
         if isinstance(data, list):
             return self._viewed(path, Array)
         return data
-
-    def _counted(self, path: Path) -> Path:
-        """`path` with its indexes counted from 0."""
-        if not any(isinstance(s, int) and s < 0 for s in path):
-            return path
-        out: Path = []
-        for segment in path:
-            if isinstance(segment, int) and segment < 0:
-                count = self._engine.members(out)
-                assert isinstance(count, int), "an item of a list that is there"
-                segment += count
-            out.append(segment)
-        return out
 
     def _keys(self, path: Path) -> dict[str, None]:
         """The keys of the table at `path`, as read since the last change."""
@@ -518,6 +499,13 @@ class Document:
                 path,
             )
         return found
+
+
+def _of_kind[View: (Table, Array)](path: str, found: Any, kind: type[View]) -> View:
+    if not isinstance(found, kind):
+        wanted = "a table" if kind is Table else "a list"
+        raise TypeError(f"{path!r} holds {_kind_of(found)}, not {wanted}")
+    return found
 
 
 def _kind_of(value: Any) -> str:

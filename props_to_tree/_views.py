@@ -134,20 +134,27 @@ class Table(View, _Mapping):
     def _keys(self) -> list[str]:
         return list(self._doc._keys(self._at()))
 
-    def __getitem__(self, key: str) -> Any:
+    def _held(self, key: object) -> Path | None:
+        """The path of `key`, where the table holds it."""
         path = self._at()
         if not isinstance(key, str) or key not in self._doc._keys(path):
+            return None
+        return [*path, key]
+
+    def __getitem__(self, key: str) -> Any:
+        found = self._held(key)
+        if found is None:
             raise KeyError(key)
-        return self._doc._view([*path, key])
+        return self._doc._view(found)
 
     def __setitem__(self, key: str, value: Any) -> None:
         self._set_all([(key, value)])
 
     def __delitem__(self, key: str) -> None:
-        path = self._at()
-        if not isinstance(key, str) or key not in self._doc._keys(path):
+        found = self._held(key)
+        if found is None:
             raise KeyError(key)
-        self._doc._delete([[*path, key]], 4)
+        self._doc._delete([found], 4)
 
     def __iter__(self) -> Iterator[str]:
         return iter(self._keys())
@@ -156,7 +163,7 @@ class Table(View, _Mapping):
         return len(self._keys())
 
     def __contains__(self, key: object) -> bool:
-        return isinstance(key, str) and key in self._doc._keys(self._at())
+        return self._held(key) is not None
 
     def items(self) -> ItemsView[str, Any]:
         return _Items(self)
@@ -200,13 +207,13 @@ class Table(View, _Mapping):
 
     def pop(self, key: str, default: Any = _MISSING) -> Any:
         """Removes `key`, and gives what it held as plain data."""
-        path = self._at()
-        if not isinstance(key, str) or key not in self._doc._keys(path):
+        found = self._held(key)
+        if found is None:
             if default is _MISSING:
                 raise KeyError(key)
             return default
-        held = self._doc._data([*path, key])
-        self._doc._delete([[*path, key]], 4)
+        held = self._doc._data(found)
+        self._doc._delete([found], 4)
         return held
 
     def popitem(self) -> tuple[str, Any]:

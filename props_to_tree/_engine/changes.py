@@ -709,7 +709,7 @@ class Editor:
             splices = document.delete(path)
             old = document.current(path)
             before = None if old is None else old.shown
-            gone = self._made(Made(change, self._concrete(path), before, None))
+            gone = self._made(Made(change, self.concrete(path), before, None))
             return splices, path[:-1], None, gone
         value = change.value
         if value is None:
@@ -740,7 +740,7 @@ class Editor:
                 with contextlib.suppress(EditError):
                     splices = write(document, path, value, change.create)
             if texts.apply(document.text, splices) == document.text:
-                made = Made(change, self._concrete(path), old.shown, old.shown)
+                made = Made(change, self.concrete(path), old.shown, old.shown)
                 return [], path, None, self._made(made)
         if value.refused:
             raise ChangeError(f"{change.origin}: {value.refused}")
@@ -770,7 +770,7 @@ class Editor:
         splices = write(document, path, value, change.create)
         made = Made(
             change,
-            self._concrete(path),
+            self.concrete(path),
             None if old is None else old.shown,
             value.shown,
             value,
@@ -866,7 +866,7 @@ class Editor:
         )
         return said
 
-    def _concrete(self, path: Path) -> Path:
+    def concrete(self, path: Path) -> Path:
         """`path` with its indexes counted from 0: `[-1]` is the last item
         now, which another program's append does not make another."""
         if not any(isinstance(s, int) and s < 0 for s in path):
