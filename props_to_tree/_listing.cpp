@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
+#include <yaml.h>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -1730,6 +1732,9 @@ table_build(key_level *k)
     return 0;
 }
 
+int key_insert(key_level *k, const void *text, Py_ssize_t offset,
+               Py_ssize_t length, bool in_source);
+
 // Adds the key of `span` to the object open at this level: 1 where the
 // object holds it already, 0 where not, -1 on failure.
 int
@@ -1748,6 +1753,16 @@ key_add(key_level *k, const source &src, const string_span &span)
         text = k->text.data + offset;
         length = k->text.length - offset;
     }
+    return key_insert(k, text, offset, length, !span.escaped);
+}
+
+// Adds a key of `length` bytes at `text`, which is the level's source at
+// `offset` where `in_source`, else its own text at `offset`: 1 where the
+// object holds it already, 0 where not, -1 on failure.
+int
+key_insert(key_level *k, const void *text, Py_ssize_t offset,
+           Py_ssize_t length, bool in_source)
+{
     if (k->count >= linear_keys && k->table_size == 0 && table_build(k) < 0) {
         return -1;
     }
@@ -1782,7 +1797,7 @@ key_add(key_level *k, const source &src, const string_span &span)
         k->entries = entries;
         k->capacity = capacity;
     }
-    k->entries[k->count++] = key_entry{hash, offset, length, !span.escaped};
+    k->entries[k->count++] = key_entry{hash, offset, length, in_source};
     if (k->table_size == 0) {
         return 0;
     }
@@ -2009,6 +2024,10 @@ is_bare_key(const unsigned char *chars, Py_ssize_t count, Py_ssize_t readable)
 #endif
 }
 
+int spell_key(bytes_out *path, const unsigned char *chars, Py_ssize_t count,
+              bool ascii, Py_ssize_t readable, bool top, PyObject *key_text,
+              PyObject *keys);
+
 // The key's segment of the path: ".key" or ["key"], no "." first at the top.
 // A key of ASCII is written here; any other by key_text, or from its cache.
 int
@@ -2029,12 +2048,23 @@ walk_key(json_walk *w, const string_span &span, bool top)
     for (Py_ssize_t i = 0; i < count && ascii && span.escaped; i++) {
         ascii = chars[i] < 0x80;  // what the escapes stood for
     }
+    // Read from the document, sixteen bytes past the key may be read too.
+    Py_ssize_t readable = span.escaped ? count : w->src.end - span.start;
+    return spell_key(path, chars, count, ascii, readable, top, w->key_text,
+                     w->keys);
+}
+
+// The segment of a key of `count` bytes of UTF-8 at `chars` (`ascii`, all
+// below 0x80; `readable` bytes may be read from `chars`), put after `path`.
+int
+spell_key(bytes_out *path, const unsigned char *chars, Py_ssize_t count,
+          bool ascii, Py_ssize_t readable, bool top, PyObject *key_text,
+          PyObject *keys)
+{
     if (ascii) {
         if (bytes_reserve(path, count * 6 + 4) < 0) {
             return -1;
         }
-        // Read from the document, sixteen bytes past the key may be read too.
-        Py_ssize_t readable = span.escaped ? count : w->src.end - span.start;
         if (is_bare_key(chars, count, readable)) {
             if (!top) {
                 path->data[path->length++] = '.';
@@ -2060,14 +2090,14 @@ walk_key(json_walk *w, const string_span &span, bool top)
     if (key == nullptr) {
         return -1;
     }
-    PyObject *shown = PyDict_GetItemWithError(w->keys, key);
+    PyObject *shown = PyDict_GetItemWithError(keys, key);
     if (shown != nullptr && PyUnicode_Check(shown)
         && PyUnicode_GET_LENGTH(shown) > 0)
     {
         Py_INCREF(shown);
     }
     else if (!PyErr_Occurred()) {
-        shown = PyObject_CallOneArg(w->key_text, key);
+        shown = PyObject_CallOneArg(key_text, key);
     }
     else {
         shown = nullptr;
@@ -2504,6 +2534,820 @@ list_checked(PyObject *data, PyObject *key_text, PyObject *keys,
     return status;
 }
 
+// --- YAML: libyaml's events listed --------------------------------------
+
+// The listing of a YAML document made from libyaml's events, with the
+// reading of props_to_tree/_formats/yaml (values.py, view.py) and the walk of
+// leaves(), which are the reference it is tested against, byte for byte.
+// What only the Python way reads as it must (anchors and aliases, tags,
+// merge keys, keys that are no scalar or are met twice, deep nesting, a
+// listing too large to hold) is refused, and read the Python way.
+
+// Valid UTF-8, as Python's strict decoder takes it.
+bool
+valid_utf8(const unsigned char *s, Py_ssize_t n)
+{
+    Py_ssize_t i = 0;
+    while (i < n) {
+        while (i + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, s + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            i += 8;
+        }
+        if (i >= n) {
+            break;
+        }
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            i++;
+            continue;
+        }
+        int width = c >= 0xc2 && c <= 0xdf   ? 2
+                    : c >= 0xe0 && c <= 0xef ? 3
+                    : c >= 0xf0 && c <= 0xf4 ? 4
+                                             : 0;
+        if (width == 0 || i + width > n) {
+            return false;
+        }
+        unsigned char c1 = s[i + 1];
+        // The second byte's range rules out overlong forms, surrogates and
+        // what is past U+10FFFF.
+        unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
+        unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
+        if (c1 < low || c1 > high) {
+            return false;
+        }
+        for (int k = 2; k < width; k++) {
+            if ((s[i + k] & 0xc0) != 0x80) {
+                return false;
+            }
+        }
+        i += width;
+    }
+    return true;
+}
+
+// The code point of the valid UTF-8 at `s`, and its width in `*width`.
+Py_UCS4
+utf8_at(const unsigned char *s, int *width)
+{
+    unsigned char c = s[0];
+    if (c < 0x80) {
+        *width = 1;
+        return c;
+    }
+    if (c < 0xe0) {
+        *width = 2;
+        return (Py_UCS4{c} & 0x1f) << 6 | (s[1] & 0x3f);
+    }
+    if (c < 0xf0) {
+        *width = 3;
+        return (Py_UCS4{c} & 0x0f) << 12 | (Py_UCS4{s[1]} & 0x3f) << 6
+               | (s[2] & 0x3f);
+    }
+    *width = 4;
+    return (Py_UCS4{c} & 0x07) << 18 | (Py_UCS4{s[1]} & 0x3f) << 12
+           | (Py_UCS4{s[2]} & 0x3f) << 6 | (s[3] & 0x3f);
+}
+
+// Whether the character at `i` is white space, as a regular expression's
+// \s takes it.
+bool
+yaml_space(const unsigned char *s, Py_ssize_t n, Py_ssize_t i)
+{
+    unsigned char c = s[i];
+    if (c < 0x80) {
+        return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f);
+    }
+    int width;
+    (void)n;  // valid UTF-8: the character is whole
+    return Py_UNICODE_ISSPACE(utf8_at(s + i, &width));
+}
+
+// What a plain scalar reads as, for its listing: the core schema's null and
+// booleans, shown as "null", "true", "false"; a number, or a date or time
+// that is a real one, shown as written; else a string.  Refused: an integer
+// of more digits than Python reads.
+enum class plain { null, yes, no, written, string, refused };
+
+bool
+same_as(const unsigned char *s, Py_ssize_t n, const char *word)
+{
+    auto length = static_cast<Py_ssize_t>(std::strlen(word));
+    return n == length && std::memcmp(s, word, static_cast<size_t>(n)) == 0;
+}
+
+bool
+is_hex(unsigned char c)
+{
+    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Digits from `*i`, at least `least` and at most `most` of them: their value,
+// or -1.
+int
+digits_at(const unsigned char *s, Py_ssize_t n, Py_ssize_t *i, int least,
+          int most)
+{
+    int value = 0, count = 0;
+    while (*i < n && count < most && is_digit(s[*i])) {
+        value = value * 10 + (s[(*i)++] - '0');
+        count++;
+    }
+    return count >= least ? value : -1;
+}
+
+bool
+is_leap(int year)
+{
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+// Whether `s` is YAML 1.1's timestamp and a real date or time, as
+// datetime takes it: a date of ten characters, or a date and a time, a
+// fraction and a zone of less than a day.
+bool
+is_timestamp(const unsigned char *s, Py_ssize_t n)
+{
+    Py_ssize_t i = 0;
+    int year = digits_at(s, n, &i, 4, 4);
+    if (year < 0 || i >= n || s[i++] != '-') {
+        return false;
+    }
+    int month = digits_at(s, n, &i, 1, 2);
+    if (month < 0 || i >= n || s[i++] != '-') {
+        return false;
+    }
+    int day = digits_at(s, n, &i, 1, 2);
+    if (day < 0) {
+        return false;
+    }
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool date = year >= 1 && month >= 1 && month <= 12 && day >= 1
+                && day <= days[month - 1] + (month == 2 && is_leap(year));
+    if (i == n) {
+        return n == 10 && date;
+    }
+    if (s[i] == 'T' || s[i] == 't') {
+        i++;
+    }
+    else if (s[i] == ' ' || s[i] == '\t') {
+        while (i < n && (s[i] == ' ' || s[i] == '\t')) {
+            i++;
+        }
+    }
+    else {
+        return false;
+    }
+    int hour = digits_at(s, n, &i, 1, 2);
+    if (hour < 0 || i >= n || s[i++] != ':') {
+        return false;
+    }
+    int minute = digits_at(s, n, &i, 2, 2);
+    if (minute < 0 || i >= n || s[i++] != ':') {
+        return false;
+    }
+    int second = digits_at(s, n, &i, 2, 2);
+    if (second < 0) {
+        return false;
+    }
+    if (i < n && s[i] == '.') {
+        for (i++; i < n && is_digit(s[i]); i++) {
+        }
+    }
+    int zone = 0;  // in minutes
+    if (i < n) {
+        while (i < n && (s[i] == ' ' || s[i] == '\t')) {
+            i++;
+        }
+        if (i < n && s[i] == 'Z') {
+            i++;
+        }
+        else if (i < n && (s[i] == '+' || s[i] == '-')) {
+            i++;
+            int hours = digits_at(s, n, &i, 1, 2);
+            if (hours < 0) {
+                return false;
+            }
+            int minutes = 0;
+            if (i < n && s[i] == ':') {
+                i++;
+                minutes = digits_at(s, n, &i, 2, 2);
+                if (minutes < 0) {
+                    return false;
+                }
+            }
+            zone = hours * 60 + minutes;
+        }
+        else {
+            return false;
+        }
+    }
+    return i == n && date && hour <= 23 && minute <= 59 && second <= 59
+           && zone < 24 * 60;
+}
+
+// Python's int() reads no more digits than this (sys.get_int_max_str_digits
+// by default); more are read the Python way, which says so.
+constexpr Py_ssize_t int_digits = 4300;
+
+plain
+read_plain(const unsigned char *s, Py_ssize_t n)
+{
+    if (n == 0 || same_as(s, n, "~") || same_as(s, n, "null")
+        || same_as(s, n, "Null") || same_as(s, n, "NULL"))
+    {
+        return plain::null;
+    }
+    if (same_as(s, n, "true") || same_as(s, n, "True")
+        || same_as(s, n, "TRUE"))
+    {
+        return plain::yes;
+    }
+    if (same_as(s, n, "false") || same_as(s, n, "False")
+        || same_as(s, n, "FALSE"))
+    {
+        return plain::no;
+    }
+    // [-+]?[0-9]+, 0o[0-7]+, 0x[0-9a-fA-F]+, and the float:
+    // [-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?
+    if (n > 2 && s[0] == '0' && (s[1] == 'o' || s[1] == 'x')) {
+        bool octal = s[1] == 'o';
+        Py_ssize_t i = 2;
+        while (i < n && (octal ? s[i] >= '0' && s[i] <= '7' : is_hex(s[i]))) {
+            i++;
+        }
+        if (i == n) {
+            return plain::written;
+        }
+    }
+    Py_ssize_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+    Py_ssize_t whole = i;
+    while (i < n && is_digit(s[i])) {
+        i++;
+    }
+    Py_ssize_t digits = i - whole;
+    if (digits > 0 && i == n) {
+        return digits > int_digits ? plain::refused : plain::written;
+    }
+    bool number = digits > 0;
+    if (i < n && s[i] == '.') {
+        Py_ssize_t fraction = ++i;
+        while (i < n && is_digit(s[i])) {
+            i++;
+        }
+        number = number || i > fraction;
+    }
+    if (number && i < n && (s[i] == 'e' || s[i] == 'E')) {
+        Py_ssize_t at = ++i;
+        if (i < n && (s[i] == '-' || s[i] == '+')) {
+            at = ++i;
+        }
+        while (i < n && is_digit(s[i])) {
+            i++;
+        }
+        number = i > at;
+    }
+    if (number && i == n) {
+        return plain::written;
+    }
+    // .inf, -.inf, +.inf, .nan in any case.
+    Py_ssize_t at = s[0] == '-' || s[0] == '+' ? 1 : 0;
+    if (n - at == 4 && s[at] == '.') {
+        char lower[3];
+        for (int k = 0; k < 3; k++) {
+            unsigned char c = s[at + 1 + k];
+            lower[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+        if (std::memcmp(lower, "inf", 3) == 0
+            || (at == 0 && std::memcmp(lower, "nan", 3) == 0))
+        {
+            return plain::written;
+        }
+    }
+    if (n > 4 && s[4] == '-' && is_timestamp(s, n)) {
+        return plain::written;
+    }
+    return plain::string;
+}
+
+// Whether a string can be shown plain in a flow collection, its reading
+// aside: it prints, holds no ": ", " #" nor flow indicator, and neither
+// starts with an indicator (but "-x") or a document's marker nor starts or
+// ends with a space, or ends with ":".
+bool
+shows_plain(const unsigned char *s, Py_ssize_t n)
+{
+    if (n == 0) {
+        return false;
+    }
+    static const char indicators[] = "-?:,[]{}#&*!|>'\"%@`";
+    if (std::memchr(indicators, s[0], sizeof indicators - 1) != nullptr
+        && !(s[0] == '-' && n > 1 && s[1] != ' '))
+    {
+        return false;
+    }
+    if (n >= 3
+        && (std::memcmp(s, "---", 3) == 0 || std::memcmp(s, "...", 3) == 0))
+    {
+        return false;
+    }
+    if (s[0] == ' ' || s[n - 1] == ' ' || s[n - 1] == ':') {
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < n;) {
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7f || c == ',' || c == '?' || c == '['
+                || c == ']' || c == '{' || c == '}')
+            {
+                return false;
+            }
+            if (i + 1 < n && ((c == ':' && s[i + 1] == ' ')
+                              || (c == ' ' && s[i + 1] == '#')))
+            {
+                return false;
+            }
+            i++;
+            continue;
+        }
+        int width;
+        Py_UCS4 code = utf8_at(s + i, &width);
+        if (!Py_UNICODE_ISPRINTABLE(code)) {
+            return false;
+        }
+        i += width;
+    }
+    return true;
+}
+
+// A string double-quoted, as json.dumps writes it but for what YAML would
+// read otherwise: DEL, C1 controls, the line and paragraph separators and
+// the two non-characters, escaped.
+int
+put_yaml_quoted(bytes_out *out, const unsigned char *s, Py_ssize_t n)
+{
+    if (bytes_reserve(out, 6 * n + 2) < 0) {
+        return -1;
+    }
+    char *to = out->data + out->length;
+    *to++ = '"';
+    for (Py_ssize_t i = 0; i < n;) {
+        unsigned char c = s[i];
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+            *to++ = static_cast<char>(c);
+            i++;
+            continue;
+        }
+        int width = 1;
+        Py_UCS4 code = c < 0x80 ? c : utf8_at(s + i, &width);
+        if (code < 0x20 || code == '"' || code == '\\') {
+            to += json_escape(to, code);
+        }
+        else if ((code >= 0x7f && code <= 0x9f) || code == 0x2028
+                 || code == 0x2029 || code == 0xfffe || code == 0xffff)
+        {
+            to[0] = '\\';
+            to[1] = 'u';
+            for (int k = 0; k < 4; k++) {
+                to[2 + k] = Py_hexdigits[(code >> (12 - 4 * k)) & 0xf];
+            }
+            to += 6;
+        }
+        else {
+            std::memcpy(to, s + i, static_cast<size_t>(width));
+            to += width;
+        }
+        i += width;
+    }
+    *to++ = '"';
+    out->length = to - out->data;
+    return 0;
+}
+
+// A scalar's value as the listing shows it: 1, 0 where it is refused, -1 on
+// failure.
+int
+put_yaml_scalar(bytes_out *out, const unsigned char *s, Py_ssize_t n,
+                bool plain_style)
+{
+    if (plain_style) {
+        switch (read_plain(s, n)) {
+        case plain::null:
+            return bytes_add(out, "null", 4) < 0 ? -1 : 1;
+        case plain::yes:
+            return bytes_add(out, "true", 4) < 0 ? -1 : 1;
+        case plain::no:
+            return bytes_add(out, "false", 5) < 0 ? -1 : 1;
+        case plain::written:
+            return bytes_add(out, s, n) < 0 ? -1 : 1;
+        case plain::refused:
+            return 0;
+        case plain::string:
+            break;
+        }
+    }
+    if (shows_plain(s, n)) {
+        plain read = read_plain(s, n);
+        if (read == plain::refused) {
+            return 0;
+        }
+        if (read == plain::string) {
+            return bytes_add(out, s, n) < 0 ? -1 : 1;
+        }
+    }
+    return put_yaml_quoted(out, s, n) < 0 ? -1 : 1;
+}
+
+struct yaml_frame {
+    bool mapping;
+    bool key_next;  // in a mapping: a key comes next
+    bool empty;     // nothing in it yet
+    Py_ssize_t index;
+    Py_ssize_t path_length;  // the path to the collection
+};
+
+// How deep the walk goes; deeper is the Python way's, which says where its
+// own bound is.
+constexpr Py_ssize_t yaml_depth = 200;
+
+struct yaml_walk {
+    PyObject *key_text;  // borrowed, as json_walk's
+    PyObject *keys;
+    yaml_frame frames[yaml_depth];
+    key_level levels[yaml_depth];
+    Py_ssize_t depth;
+    Py_ssize_t used;  // levels that may hold memory
+    Py_ssize_t documents;  // those that are not empty
+    bool stream;           // a second one met: each is listed as an item
+    int first;             // the first document's top: 's'calar, '{', '['
+    bool first_empty;      // an empty collection
+    bytes_out path;
+    bytes_out out;
+    Py_ssize_t held;
+    const unsigned char *text;  // the document's bytes, for tags as written
+    Py_ssize_t length;
+    size_t chars;  // libyaml's marks count characters: the byte of one
+    Py_ssize_t bytes;
+};
+
+// The byte where the character `index` starts: marks come in the order of
+// the text, so the count goes on from the last.
+Py_ssize_t
+yaml_byte(yaml_walk *w, size_t index)
+{
+    if (index < w->chars) {
+        w->chars = 0;
+        w->bytes = 0;
+    }
+    while (w->chars < index && w->bytes < w->length) {
+        unsigned char c = w->text[w->bytes];
+        w->bytes += c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+        w->chars++;
+    }
+    return w->bytes < w->length ? w->bytes : w->length;
+}
+
+// A tagged scalar as the listing shows it: its tag as written (else as
+// libyaml read it, verbatim), then its value, plain where it can be shown
+// so, whatever it reads as, else double-quoted.
+int
+put_yaml_tagged(yaml_walk *w, const yaml_event_t &event)
+{
+    const unsigned char *s = w->text;
+    Py_ssize_t at = yaml_byte(w, event.start_mark.index);
+    Py_ssize_t end = at;
+    if (at < w->length && s[at] == '!') {
+        end = at + 1;
+        bool verbatim = false;
+        if (end < w->length && s[end] == '<') {
+            Py_ssize_t i = end + 1;
+            while (i < w->length && s[i] != '>' && !yaml_space(s, w->length, i))
+            {
+                i++;
+            }
+            verbatim = i < w->length && s[i] == '>';
+            end = verbatim ? i + 1 : end;
+        }
+        while (!verbatim && end < w->length && !yaml_space(s, w->length, end)
+               && std::strchr(",[]{}", s[end]) == nullptr)
+        {
+            end++;
+        }
+    }
+    int status;
+    if (end > at) {
+        status = bytes_add(&w->out, s + at, end - at);
+    }
+    else {
+        const char *tag = reinterpret_cast<const char *>(event.data.scalar.tag);
+        status = bytes_add(&w->out, "!<", 2) < 0
+                         || bytes_add(&w->out, tag,
+                                      static_cast<Py_ssize_t>(std::strlen(tag)))
+                                < 0
+                         || bytes_add(&w->out, ">", 1) < 0
+                     ? -1
+                     : 0;
+    }
+    if (status < 0 || bytes_add(&w->out, " ", 1) < 0) {
+        return -1;
+    }
+    const auto *value =
+        reinterpret_cast<const unsigned char *>(event.data.scalar.value);
+    auto n = static_cast<Py_ssize_t>(event.data.scalar.length);
+    if (shows_plain(value, n)) {
+        return bytes_add(&w->out, value, n);
+    }
+    return put_yaml_quoted(&w->out, value, n);
+}
+
+void
+yaml_walk_free(yaml_walk *w)
+{
+    for (Py_ssize_t d = 0; d < w->used; d++) {
+        level_free(&w->levels[d]);
+    }
+    w->used = 0;
+    bytes_free(&w->path);
+    bytes_free(&w->out);
+}
+
+int
+yaml_line(yaml_walk *w, const char *value, Py_ssize_t length)
+{
+    if (bytes_reserve(&w->out, w->path.length + 4 + length) < 0) {
+        return -1;
+    }
+    bytes_put(&w->out, w->path.data, w->path.length);
+    bytes_put(&w->out, " = ", 3);
+    bytes_put(&w->out, value, length);
+    bytes_put(&w->out, "\n", 1);
+    return 0;
+}
+
+// The first document's lines, made as the one document's, made again as
+// the first of a stream's: "[0]" before each path.
+int
+yaml_restream(yaml_walk *w)
+{
+    bytes_out again = empty_bytes;
+    Py_ssize_t room = w->out.length + w->out.length / 2 + 64;
+    if (bytes_open(&again, room) < 0) {
+        return -1;
+    }
+    if (w->first_empty) {
+        const char *line = w->first == '{' ? "[0] = {}\n" : "[0] = []\n";
+        bytes_put(&again, line, 9);
+    }
+    const char *s = w->out.data;
+    Py_ssize_t n = w->out.length;
+    for (Py_ssize_t i = 0; i < n;) {
+        const char *end =
+            static_cast<const char *>(std::memchr(s + i, '\n', n - i));
+        Py_ssize_t stop = end == nullptr ? n : end - s + 1;
+        Py_ssize_t from = i;
+        const char *lead = "[0]";
+        Py_ssize_t lead_length = 3;
+        if (w->first == 's') {
+            from++;  // ". = v"
+        }
+        else if (w->first == '{' && s[i] != '[') {
+            lead = "[0].";
+            lead_length = 4;
+        }
+        if (bytes_reserve(&again, lead_length + stop - from) < 0) {
+            bytes_free(&again);
+            return -1;
+        }
+        bytes_put(&again, lead, lead_length);
+        bytes_put(&again, s + from, stop - from);
+        i = stop;
+    }
+    bytes_free(&w->out);
+    w->out = again;
+    return 0;
+}
+
+// Where the walk stands before a node: its path made; 1, 0 where what is
+// met is refused, -1 on failure.  `key` is the node's where it is a
+// mapping's key.
+int
+yaml_node(yaml_walk *w, const yaml_event_t &event)
+{
+    if (w->depth == 0) {
+        // A document's top: one of nothing (comments alone) is none.
+        if (event.type == YAML_SCALAR_EVENT
+            && event.data.scalar.tag == nullptr
+            && event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE
+            && event.data.scalar.length == 0
+            && event.start_mark.index == event.end_mark.index)
+        {
+            return 2;
+        }
+        w->documents++;
+        if (w->documents == 2) {
+            w->stream = true;
+            if (yaml_restream(w) < 0) {
+                return -1;
+            }
+        }
+        w->path.length = 0;
+        char index[32];
+        int length = w->stream ? std::snprintf(index, sizeof index, "[%zd]",
+                                               w->documents - 1)
+                               : 0;
+        if (w->documents == 1) {
+            w->first = event.type == YAML_SCALAR_EVENT     ? 's'
+                       : event.type == YAML_MAPPING_START_EVENT ? '{'
+                                                                : '[';
+            if (event.type == YAML_SCALAR_EVENT) {
+                index[0] = '.';
+                length = 1;
+            }
+        }
+        return bytes_add(&w->path, index, length) < 0 ? -1 : 1;
+    }
+    yaml_frame *top = &w->frames[w->depth - 1];
+    top->empty = false;
+    if (!top->mapping) {
+        w->path.length = top->path_length;
+        char index[32];
+        int length =
+            std::snprintf(index, sizeof index, "[%zd]", top->index++);
+        return bytes_add(&w->path, index, length) < 0 ? -1 : 1;
+    }
+    if (!top->key_next) {
+        top->key_next = true;
+        return 1;
+    }
+    // A key: a scalar untagged, not "<<" plain (a merge), not met before.
+    if (event.type != YAML_SCALAR_EVENT || event.data.scalar.tag != nullptr) {
+        return 0;
+    }
+    const auto *s = reinterpret_cast<const unsigned char *>(
+        event.data.scalar.value);
+    auto n = static_cast<Py_ssize_t>(event.data.scalar.length);
+    bool plain_style = event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE;
+    if (plain_style && same_as(s, n, "<<")) {
+        return 0;
+    }
+    if (plain_style && n == 0) {
+        s = reinterpret_cast<const unsigned char *>("null");
+        n = 4;
+    }
+    key_level *k = &w->levels[w->depth - 1];
+    Py_ssize_t offset = k->text.length;
+    if (bytes_add(&k->text, s, n) < 0) {
+        return -1;
+    }
+    int met = key_insert(k, k->text.data + offset, offset, n, false);
+    if (met != 0) {
+        return met < 0 ? -1 : 0;
+    }
+    bool ascii = true;
+    for (Py_ssize_t i = 0; i < n && ascii; i++) {
+        ascii = s[i] < 0x80;
+    }
+    w->path.length = top->path_length;
+    bool at_top = w->depth == 1 && !w->stream;
+    if (spell_key(&w->path, s, n, ascii, n, at_top, w->key_text, w->keys) < 0)
+    {
+        return -1;
+    }
+    top->key_next = false;
+    return 3;  // a key: no value to list
+}
+
+// Lists the events of `data`: 1 done, 0 refused, -1 failed.
+int
+yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
+{
+    yaml_parser_t parser;
+    if (!yaml_parser_initialize(&parser)) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    yaml_parser_set_input_string(&parser, data, static_cast<size_t>(length));
+    yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
+    int status = 1;
+    bool over = false;
+    while (!over && status == 1) {
+        yaml_event_t event;
+        if (!yaml_parser_parse(&parser, &event)) {
+            if (parser.error == YAML_MEMORY_ERROR) {
+                PyErr_NoMemory();
+                status = -1;
+            }
+            else {
+                status = 0;  // the Python way words the error
+            }
+            break;
+        }
+        switch (event.type) {
+        case YAML_STREAM_END_EVENT:
+            over = true;
+            break;
+        case YAML_ALIAS_EVENT:
+            status = 0;
+            break;
+        case YAML_SCALAR_EVENT:
+        case YAML_SEQUENCE_START_EVENT:
+        case YAML_MAPPING_START_EVENT: {
+            bool scalar = event.type == YAML_SCALAR_EVENT;
+            bool mapping = event.type == YAML_MAPPING_START_EVENT;
+            const yaml_char_t *anchor =
+                scalar    ? event.data.scalar.anchor
+                : mapping ? event.data.mapping_start.anchor
+                          : event.data.sequence_start.anchor;
+            const yaml_char_t *tag = scalar    ? event.data.scalar.tag
+                                     : mapping ? event.data.mapping_start.tag
+                                               : event.data.sequence_start.tag;
+            if (anchor != nullptr) {
+                status = 0;
+                break;
+            }
+            int placed = yaml_node(w, event);
+            if (placed <= 0) {
+                status = placed;
+                break;
+            }
+            if (placed >= 2) {
+                break;  // an empty document, or a key
+            }
+            if (scalar) {
+                Py_ssize_t start = w->out.length;
+                if (bytes_reserve(&w->out, w->path.length + 4) < 0) {
+                    status = -1;
+                    break;
+                }
+                bytes_put(&w->out, w->path.data, w->path.length);
+                bytes_put(&w->out, " = ", 3);
+                int shown =
+                    tag != nullptr
+                        ? (put_yaml_tagged(w, event) < 0 ? -1 : 1)
+                        : put_yaml_scalar(
+                              &w->out,
+                              reinterpret_cast<const unsigned char *>(
+                                  event.data.scalar.value),
+                              static_cast<Py_ssize_t>(event.data.scalar.length),
+                              event.data.scalar.style
+                                  == YAML_PLAIN_SCALAR_STYLE);
+                if (shown <= 0 || bytes_add(&w->out, "\n", 1) < 0) {
+                    status = shown == 0 ? 0 : -1;
+                    w->out.length = start;
+                    break;
+                }
+                if (w->out.length > w->held) {
+                    status = 0;  // listed the Python way, a chunk at a time
+                }
+                break;
+            }
+            if (w->depth == yaml_depth) {
+                status = 0;
+                break;
+            }
+            if (w->depth == w->used) {
+                w->levels[w->used++] = empty_level;
+            }
+            key_level *k = &w->levels[w->depth];
+            k->count = 0;
+            k->text.length = 0;
+            k->table_size = 0;
+            w->frames[w->depth++] =
+                yaml_frame{mapping, true, true, 0, w->path.length};
+            break;
+        }
+        case YAML_SEQUENCE_END_EVENT:
+        case YAML_MAPPING_END_EVENT: {
+            yaml_frame *frame = &w->frames[--w->depth];
+            w->path.length = frame->path_length;
+            if (!frame->empty) {
+                break;
+            }
+            if (w->depth == 0 && !w->stream) {
+                w->first_empty = true;  // the top lists nothing
+                break;
+            }
+            if (yaml_line(w, frame->mapping ? "{}" : "[]", 2) < 0) {
+                status = -1;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        yaml_event_delete(&event);
+    }
+    yaml_parser_delete(&parser);
+    if (status == 1 && w->documents == 0) {
+        status = 0;  // no document: the Python way's
+    }
+    return status;
+}
+
 struct module_state {
     PyObject *json_chunks;  // the JsonChunks type
 };
@@ -2577,6 +3421,84 @@ json_chunks(PyObject *module, PyObject *args)
     return reinterpret_cast<PyObject *>(self);
 }
 
+// yaml_chunks(data, key_text, keys[, held]): the listing of the YAML
+// document in `data` (bytes) in one chunk of whole lines of UTF-8; or None
+// where it is the Python way's to read: what the walk refuses, a document
+// that does not read or is not UTF-8, a listing of more than `held` bytes
+// (by default twice the document and 64 MiB).
+PyObject *
+yaml_chunks(PyObject *module, PyObject *args)
+{
+    PyObject *data, *key_text, *keys;
+    Py_ssize_t held = -1;
+    if (!PyArg_ParseTuple(args, "O!OO!|n:yaml_chunks", &PyBytes_Type, &data,
+                          &key_text, &PyDict_Type, &keys, &held))
+    {
+        return nullptr;
+    }
+    if (held < 0 && PyTuple_GET_SIZE(args) > 3) {
+        PyErr_SetString(PyExc_ValueError, "held must not be negative");
+        return nullptr;
+    }
+    if (!PyCallable_Check(key_text)) {
+        PyErr_SetString(PyExc_TypeError, "key_text must be callable");
+        return nullptr;
+    }
+    const auto *s =
+        reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data));
+    Py_ssize_t length = PyBytes_GET_SIZE(data);
+    if (held < 0) {
+        held = length < (PY_SSIZE_T_MAX - held_extra) / 2
+                   ? 2 * length + held_extra
+                   : PY_SSIZE_T_MAX;
+    }
+    // A byte-order mark is no part of the text, as the Python way reads it.
+    if (length >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0) {
+        s += 3;
+        length -= 3;
+    }
+    if (!valid_utf8(s, length)) {
+        Py_RETURN_NONE;
+    }
+    auto *w = static_cast<yaml_walk *>(PyMem_Calloc(1, sizeof(yaml_walk)));
+    if (w == nullptr) {
+        return PyErr_NoMemory();
+    }
+    w->key_text = key_text;  // borrowed, as the caller holds them
+    w->keys = keys;
+    w->held = held;
+    w->text = s;
+    w->length = length;
+    Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;
+    PyObject *result = nullptr;
+    int status = bytes_open(&w->out, room < 4096 ? 4096 : room);
+    if (status == 0) {
+        status = yaml_list(w, s, length);
+    }
+    if (status == 1) {
+        PyObject *made = bytes_take(&w->out);
+        auto *type = reinterpret_cast<PyTypeObject *>(
+            static_cast<module_state *>(PyModule_GetState(module))
+                ->json_chunks);
+        auto *self = made == nullptr ? nullptr
+                                     : reinterpret_cast<json_chunks_object *>(
+                                           type->tp_alloc(type, 0));
+        if (self == nullptr) {
+            Py_XDECREF(made);
+        }
+        else {
+            self->made = made;
+            result = reinterpret_cast<PyObject *>(self);
+        }
+    }
+    else if (status == 0) {
+        result = Py_NewRef(Py_None);
+    }
+    yaml_walk_free(w);
+    PyMem_Free(w);
+    return result;
+}
+
 int
 listing_traverse(PyObject *module, visitproc visit, void *arg)
 {
@@ -2603,6 +3525,7 @@ listing_free(void *module)
 
 PyMethodDef listing_methods[] = {
     {"json_chunks", json_chunks, METH_VARARGS, nullptr},
+    {"yaml_chunks", yaml_chunks, METH_VARARGS, nullptr},
     {"read", read_fd, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -31,4 +31,11 @@ def json_chunks(
     held: int = ...,
     /,
 ) -> JsonChunks | None: ...
+def yaml_chunks(
+    data: bytes,
+    key_text: Callable[[str], str],
+    keys: dict[str, str],
+    held: int = ...,
+    /,
+) -> JsonChunks | None: ...
 def read(fd: int, count: int, /) -> bytes: ...

@@ -291,15 +291,24 @@ LISTINGS = {"native": native_listing, "python": python_listing}
 
 
 def bytes_listing(
-    text: str | bytes, size: int = listing.NATIVE_CHUNK, held: int | None = None
+    text: str | bytes,
+    size: int = listing.NATIVE_CHUNK,
+    held: int | None = None,
+    fmt: str = "json",
 ) -> str | None:
     """The listing of a JSON text as the native module makes it from the
     bytes: whole, as it checks them; or, past `held` bytes, again once they
     are checked, `size` bytes a chunk or so, each whole lines; None where it
-    leaves the text to be read first."""
+    leaves the text to be read first.  A YAML text's is made whole, or left
+    to the reading past `held`."""
     data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
     bound = () if held is None else (held,)
-    chunks = _listing.json_chunks(data, paths.key_text, paths.key_texts, size, *bound)
+    if fmt == "yaml":
+        chunks = _listing.yaml_chunks(data, paths.key_text, paths.key_texts, *bound)
+    else:
+        chunks = _listing.json_chunks(
+            data, paths.key_text, paths.key_texts, size, *bound
+        )
     if chunks is None:
         return None
     made = list(chunks)
@@ -307,15 +316,15 @@ def bytes_listing(
     return b"".join(made).decode("utf-8")
 
 
-def read_listing(text: str | bytes) -> str:
-    """The listing of a JSON text read first, as the command lists what the
+def read_listing(text: str | bytes, fmt: str = "json") -> str:
+    """The listing of a text read first, as the command lists what the
     native module leaves: the reference, as printed (a lone surrogate
     escaped)."""
     from props_to_tree import _formats as formats
 
     if isinstance(text, bytes):
         text = formats.decoded(text, "text")
-    document = formats.load("json", texts.split_mark(text)[1], written=True)
+    document = formats.load(fmt, texts.split_mark(text)[1], written=True)
     found = listing.leaves(document.tree)
     shown = "".join(listing.render(*found, document.show_all))
     return shown.encode("utf-8", "backslashreplace").decode("utf-8")

@@ -20,7 +20,7 @@ from props_to_tree._engine.errors import (
     PathError,
     WriteError,
 )
-from props_to_tree._engine.listing import get, json_lines, lines, parse
+from props_to_tree._engine.listing import get, json_lines, lines, parse, yaml_lines
 from props_to_tree._formats import MAX_SIZE
 
 # Types only: importing typing would slow every start of the command.
@@ -578,8 +578,9 @@ def _shown(
     kind, guessed = formats.detect(file, args.format)
     data, name = _read_bytes(file, args.max_size)
     spelled = formats.reader(kind).native
-    if spelled == "json" and not wanted and args.paint is None:
-        native = json_lines(data)  # straight from the bytes, where it can
+    if not wanted and args.paint is None and (spelled == "json" or kind == "yaml"):
+        # Straight from the bytes, where it can.
+        native = json_lines(data) if spelled == "json" else yaml_lines(data)
         if native is not None:
             return native
     text = formats.decoded(data, name)

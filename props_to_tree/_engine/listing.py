@@ -52,6 +52,18 @@ def json_lines(data: bytes) -> Iterator[bytes] | None:
     return _listing.json_chunks(data, paths.key_text, paths.key_texts, NATIVE_CHUNK)
 
 
+def yaml_lines(data: bytes) -> Iterator[bytes] | None:
+    """The listing of the YAML document in `data`, its bytes, as `lines`
+    gives it, made straight from libyaml's events by the native module, in
+    one chunk of whole lines of UTF-8; None where the document is to be read
+    first: it holds an anchor, an alias, a tag, a merge key, a key that is no
+    scalar or is there twice, it nests deep, it does not read, or its listing
+    is too large to hold."""
+    from props_to_tree import _listing  # only a listing loads it
+
+    return _listing.yaml_chunks(data, paths.key_text, paths.key_texts)
+
+
 def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
     """The path and value of every scalar and empty collection of `tree`,
     whose dicts and lists are its tables and lists.  Every node is visited:

@@ -22,6 +22,7 @@ from hypothesis import event, given
 from hypothesis import strategies as st
 
 from props_to_tree import _listing
+from props_to_tree._engine.errors import EditError
 from props_to_tree._engine.listing import parse
 from props_to_tree._engine.paths import key_text, key_texts
 
@@ -407,6 +408,167 @@ def test_random_json_lists_from_the_bytes_as_it_reads(text, space, bound):
         assert any(len({k for k, _ in p}) < len(p) for p in pairs), text
     else:
         assert native == read
+
+
+# --- The YAML listing from libyaml's events, against the listing of the
+# document read --------------------------------------------------------------
+
+# (YAML text, its listing, None where it is the reading's): listed from the
+# events.
+YAML_FROM_BYTES = [
+    ("a: 1\nb: [1, 2.50, {c: null}]\nd: {}\ne: []\n", None),
+    ("{}", ""),
+    ("--- []\n", ""),
+    ("5", ". = 5\n"),
+    ("'x'\n", ". = x\n"),
+    ("\ufeffa: 1\n", "a = 1\n"),
+    ("a: 1\r\nb:\r\n  - x\r\n  -\r\n", "a = 1\nb[0] = x\nb[1] = null\n"),
+    # YAML 1.2's core schema: null and booleans shown as it reads them.
+    (
+        "[~, Null, NULL, null, '', TRUE, True, false, yes, on, nULL]",
+        '[0] = null\n[1] = null\n[2] = null\n[3] = null\n[4] = ""\n[5] = true\n'
+        "[6] = true\n[7] = false\n[8] = yes\n[9] = on\n[10] = nULL\n",
+    ),
+    # Numbers as written; what reads as none is a string, quoted where it
+    # would read as one.
+    (
+        "[0x1F, 0o17, +1, 012, 1.10, .5, 1., 1e5, -1E-2, .Inf, -.inf, +.INF, .NaN,"
+        " -.nan, 1_000, 0x, 0o8, '1', '.inf', 1" + "0" * 4299 + "]",
+        None,
+    ),
+    # Dates and times that are real ones as written, others strings.
+    (
+        "[2024-01-01, 2024-02-29, 2023-02-29, 2024-1-1, 0000-01-01,"
+        " 2024-01-01T10:00:00Z, 2024-01-01 10:00:00.123456789 +05:30,"
+        " 2024-1-1t1:00:00, 2024-01-01  10:00:00 -5, 2024-01-01T24:00:00,"
+        " 2024-01-01T10:00:00+24:00, 2024-01-01T10:00:00+23:59, 2024-01-01T10:00,"
+        " '2024-01-01', 2024-13-01, 2024-01-01x]",
+        None,
+    ),
+    # Strings shown plain where they can be, else double-quoted.
+    (
+        "['a, b', 'a: b', -a, '- a', '#x', ' a', 'a ', 'a:', ---x, '...', 'a #b', a#b,"
+        " '?', '[x]', '{', '*a', '&a', '!a', '|', '>', '%', '@', '`', \"'\", '\"',"
+        ' "\\t\\x01\\x7f\\x85\\u2028\\u2029\\ufffe\\uffff\\\\\\"",'
+        ' "\\u00a0", é, "\\u00e9\\U0001F600", "a\\nb", "\\x1c"]',
+        None,
+    ),
+    ("a: |\n  x\n  y\nb: >-\n  p\n  q\n\nc: d\n  e\n", None),
+    # Tags as written, the value plain wherever it can be.
+    (
+        "%TAG !e! tag:example.com,2000:\n---\na: !Ref x\nb: !!str 1\nc: !<tag:x> y\n"
+        "d: !t ''\ne: !Sub 'a, b'\nf: !!int 5\ng: !e!foo x\nh: !t {i: 1}\n"
+        "j: ! x\nk: !t,x 1\n",
+        None,
+    ),
+    ("é: ü\nb: !t x\nc: [é, !u ü]\n", None),  # a mark counts characters
+    # Streams: a list of their documents, those of comments alone aside.
+    (
+        "a: 1\n---\n- x\n---\nb\n---\n{}\n--- []\n",
+        "[0].a = 1\n[1][0] = x\n[2] = b\n[3] = {}\n[4] = []\n",
+    ),
+    ("---\n# c\n---\na: 1\n...\n", "a = 1\n"),
+    ("{}\n---\na: 1\n", "[0] = {}\n[1].a = 1\n"),
+    ("[]\n---\n[1]\n", "[0] = []\n[1][0] = 1\n"),
+    ("x\n--- y\n", "[0] = x\n[1] = y\n"),
+    ('"a.b": 1\n---\né: 2\n---\n"k[0]": 3\n', None),
+    # Keys: bare, quoted, called back for beyond ASCII; null's.
+    (
+        "a.b: {'': 1, é: 2, 'k\"': 3, '#a': 4, ' a': 5, '*': 6, a b: 7, 1: 8,"
+        " true: 9, ~: 10, '\\n': 11, ? x : 12, : 13, null: 14}",
+        None,
+    ),
+    ("a:\n" + "".join(f"  k{i}: {i}\n" for i in range(40)), None),
+    ("[" * 200 + "1" + "]" * 200, None),
+]
+# Left to be read first: anchors, aliases and merge keys, tags on keys, keys
+# twice or of no scalar, what does not read, nothing, deep nesting.
+YAML_LEFT_TO_READING = [
+    "a: &x 1\nb: *x\n",
+    "a: &x {b: 1}\n",
+    "<<: {a: 1}\nb: 2\n",
+    "a: 1\na: 2\n",
+    "a:\n" + "".join(f"  k{i}: {i}\n" for i in range(40)) + "  k7: 0\n",
+    "? [a]\n: 1\n",
+    "!t a: 1\n",
+    "!!str b: 1\n",
+    "a: [\n",
+    "a: b: c\n",
+    "",
+    "# c\n",
+    "---\n",
+    "[" + "1" * 4301 + "]",
+    "[" * 201 + "1" + "]" * 201,
+]
+
+
+@pytest.mark.parametrize(
+    ("text", "listed", "native"),
+    [(*row, True) for row in YAML_FROM_BYTES]
+    + [(text, None, False) for text in YAML_LEFT_TO_READING],
+)
+def test_the_yaml_listing_from_the_bytes_is_the_listing_of_what_reads(
+    text, listed, native
+):
+    try:
+        read = read_listing(text.encode(), "yaml")
+    except (EditError, RecursionError, ValueError):
+        read = None
+    if listed is not None:
+        assert read == listed
+    made = bytes_listing(text, fmt="yaml")
+    assert made == (read if native else None)
+    if native:  # and a listing held to no bytes is left to the reading
+        assert bytes_listing(text, held=0, fmt="yaml") is (None if read else read)
+
+
+@pytest.mark.parametrize(
+    "data",
+    [b"a: \xff\n", b"a: \xed\xa0\x80", b"\xff\xfea\x00:\x00", b"a: \xc3"],
+)
+def test_yaml_bytes_that_are_not_utf8_are_left_to_the_reading(data):
+    assert bytes_listing(data, fmt="yaml") is None
+
+
+_YAML_SCALARS = st.one_of(
+    st.none(),
+    st.booleans(),
+    st.integers(),
+    st.floats(),
+    st.dates(),
+    st.datetimes(timezones=st.one_of(st.none(), st.timezones())),
+    st.text().filter(lambda t: not re.search("[\ud800-\udfff]", t)),
+    st.sampled_from([t for t in ODD_TEXT if not re.search("[\ud800-\udfff]", t)]),
+    st.sampled_from(["1.10", "0x1F", "yes", "~", "2024-01-01", "a: b", "- a"]),
+)
+_YAML_TREES = st.recursive(
+    _YAML_SCALARS,
+    lambda inner: st.one_of(
+        st.lists(inner, max_size=4),
+        st.dictionaries(st.one_of(st.text(max_size=4), st.sampled_from(ODD_TEXT[:16])),
+                        inner, max_size=4),
+    ),
+    max_leaves=30,
+)
+
+
+@given(
+    st.lists(_YAML_TREES, min_size=1, max_size=3),
+    st.sampled_from([None, True, False]),
+    st.booleans(),
+    st.sampled_from(["\n", "\r\n"]),
+)
+def test_random_yaml_lists_from_the_bytes_as_it_reads(trees, flow, unicode, end):
+    import yaml
+
+    text = yaml.safe_dump_all(
+        trees, default_flow_style=flow, allow_unicode=unicode, line_break=end
+    )
+    native = bytes_listing(text, fmt="yaml")
+    if native is None:
+        event("left to the reading")
+        return
+    assert native == read_listing(text, "yaml")
 
 
 @pytest.mark.parametrize(
