@@ -303,3 +303,31 @@ def json_listing_allocation_failures() -> None:
         for bound in sizes:
             _exhaust(lambda bound=bound: bound, listed, listed_ok, least)
         assert sys.getrefcount(data) == refs
+
+
+def yaml_listing_allocation_failures() -> None:
+    """Fails every allocation the YAML listing from the bytes makes, one at a
+    time: keys of ASCII, quoted and called back for, tables of keys, tags,
+    a stream whose first document is listed again."""
+    from props_to_tree import _listing
+    from props_to_tree._engine import paths
+
+    data = (
+        "a.b: 1\nk: !t x\n"
+        + "".join(f"k{i}:\n  ключ{i}: [{i}, 'é', {{}}]\n" for i in range(20))
+        + "---\n- " + "x" * 3000 + "\n"
+    ).encode()
+    expected = b"".join(_listing.yaml_chunks(data, paths.key_text, {}) or [b""])
+    assert expected.startswith(b"[0]")
+
+    def listed() -> bytes:
+        chunks = _listing.yaml_chunks(data, paths.key_text, {})
+        assert chunks is not None
+        return b"".join(chunks)
+
+    def listed_ok(result: Any) -> None:
+        assert result == expected
+
+    refs = sys.getrefcount(data)
+    _exhaust(lambda: (), listed, listed_ok, 10)
+    assert sys.getrefcount(data) == refs

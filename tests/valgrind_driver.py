@@ -73,6 +73,19 @@ def listings() -> None:
         for size, held in ((1 << 16, None), (1, 0), (7, 50)):
             assert bytes_listing(data, size, held) == expected
     assert bytes_listing('{"a": 1, "a": 2}') is None
+    import yaml
+
+    for number in range(200):  # YAML from libyaml's events, as a writer writes it
+        tree = random_document(rng.randrange, False)
+        try:
+            flow = (None, True, False)[number % 3]
+            text = yaml.safe_dump(tree, default_flow_style=flow, allow_unicode=True)
+        except yaml.YAMLError:  # a lone surrogate
+            continue
+        made = bytes_listing(text, fmt="yaml")
+        assert made is None or made == read_listing(text, "yaml")
+    for text in ("a: &x 1\nb: *x\n", "a: [\n", "a: 1\na: 2\n", "[" * 201 + "]" * 201):
+        assert bytes_listing(text, fmt="yaml") is None
     cyclic: dict[str, object] = {"a": [1]}
     cyclic["b"] = cyclic
     fails(RecursionError, native_listing, cyclic, "json")
