@@ -2620,7 +2620,8 @@ yaml_space(const unsigned char *s, Py_ssize_t n, Py_ssize_t i)
 {
     unsigned char c = s[i];
     if (c < 0x80) {
-        return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f);
+        return c == ' ' || (c >= '\t' && c <= '\r')
+               || (c >= 0x1c && c <= 0x1f);
     }
     int width;
     (void)n;  // valid UTF-8: the character is whole
@@ -2763,13 +2764,11 @@ read_plain(const unsigned char *s, Py_ssize_t n)
         return plain::null;
     }
     if (same_as(s, n, "true") || same_as(s, n, "True")
-        || same_as(s, n, "TRUE"))
-    {
+        || same_as(s, n, "TRUE")) {
         return plain::yes;
     }
     if (same_as(s, n, "false") || same_as(s, n, "False")
-        || same_as(s, n, "FALSE"))
-    {
+        || same_as(s, n, "FALSE")) {
         return plain::no;
     }
     // [-+]?[0-9]+, 0o[0-7]+, 0x[0-9a-fA-F]+, and the float:
@@ -2851,8 +2850,7 @@ shows_plain(const unsigned char *s, Py_ssize_t n)
         return false;
     }
     if (n >= 3
-        && (std::memcmp(s, "---", 3) == 0 || std::memcmp(s, "...", 3) == 0))
-    {
+        && (std::memcmp(s, "---", 3) == 0 || std::memcmp(s, "...", 3) == 0)) {
         return false;
     }
     if (s[0] == ' ' || s[n - 1] == ' ' || s[n - 1] == ':') {
@@ -2866,8 +2864,9 @@ shows_plain(const unsigned char *s, Py_ssize_t n)
             {
                 return false;
             }
-            if (i + 1 < n && ((c == ':' && s[i + 1] == ' ')
-                              || (c == ' ' && s[i + 1] == '#')))
+            if (i + 1 < n
+                && ((c == ':' && s[i + 1] == ' ')
+                    || (c == ' ' && s[i + 1] == '#')))
             {
                 return false;
             }
@@ -2980,10 +2979,10 @@ struct yaml_walk {
     yaml_frame frames[yaml_depth];
     key_level levels[yaml_depth];
     Py_ssize_t depth;
-    Py_ssize_t used;  // levels that may hold memory
+    Py_ssize_t used;       // levels that may hold memory
     Py_ssize_t documents;  // those that are not empty
     bool stream;           // a second one met: each is listed as an item
-    int first;             // the first document's top: 's'calar, '{', '['
+    char first;            // the first document's top: 's'calar, '{', '['
     bool first_empty;      // an empty collection
     bytes_out path;
     bytes_out out;
@@ -3025,8 +3024,8 @@ put_yaml_tagged(yaml_walk *w, const yaml_event_t &event)
         bool verbatim = false;
         if (end < w->length && s[end] == '<') {
             Py_ssize_t i = end + 1;
-            while (i < w->length && s[i] != '>' && !yaml_space(s, w->length, i))
-            {
+            while (i < w->length && s[i] != '>'
+                   && !yaml_space(s, w->length, i)) {
                 i++;
             }
             verbatim = i < w->length && s[i] == '>';
@@ -3043,14 +3042,16 @@ put_yaml_tagged(yaml_walk *w, const yaml_event_t &event)
         status = bytes_add(&w->out, s + at, end - at);
     }
     else {
-        const char *tag = reinterpret_cast<const char *>(event.data.scalar.tag);
-        status = bytes_add(&w->out, "!<", 2) < 0
-                         || bytes_add(&w->out, tag,
-                                      static_cast<Py_ssize_t>(std::strlen(tag)))
-                                < 0
-                         || bytes_add(&w->out, ">", 1) < 0
-                     ? -1
-                     : 0;
+        const char *tag =
+            reinterpret_cast<const char *>(event.data.scalar.tag);
+        status =
+            bytes_add(&w->out, "!<", 2) < 0
+                    || bytes_add(&w->out, tag,
+                                 static_cast<Py_ssize_t>(std::strlen(tag)))
+                           < 0
+                    || bytes_add(&w->out, ">", 1) < 0
+                ? -1
+                : 0;
     }
     if (status < 0 || bytes_add(&w->out, " ", 1) < 0) {
         return -1;
@@ -3139,8 +3140,7 @@ yaml_node(yaml_walk *w, const yaml_event_t &event)
 {
     if (w->depth == 0) {
         // A document's top: one of nothing (comments alone) is none.
-        if (event.type == YAML_SCALAR_EVENT
-            && event.data.scalar.tag == nullptr
+        if (event.type == YAML_SCALAR_EVENT && event.data.scalar.tag == nullptr
             && event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE
             && event.data.scalar.length == 0
             && event.start_mark.index == event.end_mark.index)
@@ -3160,7 +3160,7 @@ yaml_node(yaml_walk *w, const yaml_event_t &event)
                                                w->documents - 1)
                                : 0;
         if (w->documents == 1) {
-            w->first = event.type == YAML_SCALAR_EVENT     ? 's'
+            w->first = event.type == YAML_SCALAR_EVENT          ? 's'
                        : event.type == YAML_MAPPING_START_EVENT ? '{'
                                                                 : '[';
             if (event.type == YAML_SCALAR_EVENT) {
@@ -3175,8 +3175,7 @@ yaml_node(yaml_walk *w, const yaml_event_t &event)
     if (!top->mapping) {
         w->path.length = top->path_length;
         char index[32];
-        int length =
-            std::snprintf(index, sizeof index, "[%zd]", top->index++);
+        int length = std::snprintf(index, sizeof index, "[%zd]", top->index++);
         return bytes_add(&w->path, index, length) < 0 ? -1 : 1;
     }
     if (!top->key_next) {
@@ -3187,8 +3186,8 @@ yaml_node(yaml_walk *w, const yaml_event_t &event)
     if (event.type != YAML_SCALAR_EVENT || event.data.scalar.tag != nullptr) {
         return 0;
     }
-    const auto *s = reinterpret_cast<const unsigned char *>(
-        event.data.scalar.value);
+    const auto *s =
+        reinterpret_cast<const unsigned char *>(event.data.scalar.value);
     auto n = static_cast<Py_ssize_t>(event.data.scalar.length);
     bool plain_style = event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE;
     if (plain_style && same_as(s, n, "<<")) {
@@ -3258,10 +3257,10 @@ yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
         case YAML_MAPPING_START_EVENT: {
             bool scalar = event.type == YAML_SCALAR_EVENT;
             bool mapping = event.type == YAML_MAPPING_START_EVENT;
-            const yaml_char_t *anchor =
-                scalar    ? event.data.scalar.anchor
-                : mapping ? event.data.mapping_start.anchor
-                          : event.data.sequence_start.anchor;
+            const yaml_char_t *anchor = scalar ? event.data.scalar.anchor
+                                        : mapping
+                                            ? event.data.mapping_start.anchor
+                                            : event.data.sequence_start.anchor;
             const yaml_char_t *tag = scalar    ? event.data.scalar.tag
                                      : mapping ? event.data.mapping_start.tag
                                                : event.data.sequence_start.tag;
@@ -3289,12 +3288,12 @@ yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
                     tag != nullptr
                         ? (put_yaml_tagged(w, event) < 0 ? -1 : 1)
                         : put_yaml_scalar(
-                              &w->out,
-                              reinterpret_cast<const unsigned char *>(
-                                  event.data.scalar.value),
-                              static_cast<Py_ssize_t>(event.data.scalar.length),
-                              event.data.scalar.style
-                                  == YAML_PLAIN_SCALAR_STYLE);
+                            &w->out,
+                            reinterpret_cast<const unsigned char *>(
+                                event.data.scalar.value),
+                            static_cast<Py_ssize_t>(event.data.scalar.length),
+                            event.data.scalar.style
+                                == YAML_PLAIN_SCALAR_STYLE);
                 if (shown <= 0 || bytes_add(&w->out, "\n", 1) < 0) {
                     status = shown == 0 ? 0 : -1;
                     w->out.length = start;
@@ -3482,7 +3481,7 @@ yaml_chunks(PyObject *module, PyObject *args)
                 ->json_chunks);
         auto *self = made == nullptr ? nullptr
                                      : reinterpret_cast<json_chunks_object *>(
-                                           type->tp_alloc(type, 0));
+                                         type->tp_alloc(type, 0));
         if (self == nullptr) {
             Py_XDECREF(made);
         }

@@ -315,7 +315,9 @@ def yaml_listing_allocation_failures() -> None:
     data = (
         "a.b: 1\nk: !t x\n"
         + "".join(f"k{i}:\n  ключ{i}: [{i}, 'é', {{}}]\n" for i in range(20))
-        + "---\n- " + "x" * 3000 + "\n"
+        + "---\n- "
+        + "x" * 3000
+        + "\n"
     ).encode()
     expected = b"".join(_listing.yaml_chunks(data, paths.key_text, {}) or [b""])
     assert expected.startswith(b"[0]")

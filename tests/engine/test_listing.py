@@ -545,8 +545,11 @@ _YAML_TREES = st.recursive(
     _YAML_SCALARS,
     lambda inner: st.one_of(
         st.lists(inner, max_size=4),
-        st.dictionaries(st.one_of(st.text(max_size=4), st.sampled_from(ODD_TEXT[:16])),
-                        inner, max_size=4),
+        st.dictionaries(
+            st.one_of(st.text(max_size=4), st.sampled_from(ODD_TEXT[:16])),
+            inner,
+            max_size=4,
+        ),
     ),
     max_leaves=30,
 )

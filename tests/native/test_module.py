@@ -13,7 +13,7 @@ SURFACES = [
     (
         _listing,
         "_listing",
-        {"Chunks", "JSON", "JsonChunks", "TOML", "json_chunks", "read"},
+        {"Chunks", "JSON", "JsonChunks", "TOML", "json_chunks", "read", "yaml_chunks"},
     ),
 ]
 

@@ -11,7 +11,6 @@ from props_to_tree._engine import document
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value, written_float, written_int
 from props_to_tree._engine.errors import DocumentError
-from props_to_tree._formats.toml import write
 from props_to_tree._formats.toml.scan import (
     LIMIT,
     STRINGS_AND_COMMENTS,
@@ -139,18 +138,28 @@ class TomlDocument(document.PlainTree):
         return found
 
     def parse(self, text: str) -> Value:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.parse(text)
 
     def value(self, data: Any) -> Value:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.value(data)
 
     def member(self, key: str, text: str) -> str:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.member(key, text)
 
     def reach(self, path: Path) -> tuple[int, int | None]:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.reach(self.text, self.parts, path)
 
     def replace(self, path: Path, value: Value) -> list[Splice]:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         if (
             path
             and isinstance(value.data, dict)
@@ -174,14 +183,20 @@ class TomlDocument(document.PlainTree):
     def append(
         self, path: Path, value: Value, before: int | None = None
     ) -> list[Splice]:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.append(self.text, self.parts, path, value, before)
 
     def insert(
         self, path: Path, keys: list[str], value: Value, at: int | None = None
     ) -> list[Splice]:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.insert(self.text, self.parts, path, keys, value, at)
 
     def delete(self, path: Path) -> list[Splice]:
+        from props_to_tree._formats.toml import write  # a listing needs none
+
         return write.delete(self.text, self.parts, path)
 
     def reload(self, text: str) -> TomlDocument:

@@ -4,7 +4,6 @@ the strings and keys a change writes."""
 from __future__ import annotations
 
 import datetime
-import json
 import math
 import re
 import tomllib
@@ -31,6 +30,8 @@ def show_key(key: str) -> str:
 
 def basic(text: str, *, escapes: bool) -> str:
     """A basic string: JSON's escapes, and those TOML adds."""
+    import json  # loaded by the first: a listing needs none
+
     written = json.dumps(text, ensure_ascii=escapes).replace("\x7f", "\\u007f")
     if escapes:  # TOML writes a character beyond the BMP as one escape
         written = texts.astral_escapes(written, "\\U%08X")
