@@ -16,6 +16,7 @@ from props_to_tree import _views as views
 from props_to_tree._engine import listing, matches, paths
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.changes import Change, Editor, Made
+from props_to_tree._engine.collector import paused
 from props_to_tree._engine.errors import (
     ChangeError,
     ConflictError,
@@ -144,7 +145,8 @@ class Document:
         1.2 core schema, plus YAML 1.1's timestamps (`on` is a string,
         `2024-01-01` a date); a stream of two or more documents is the list
         of them."""
-        return _reading("", lambda: self._engine.data([]))
+        with paused():
+            return _reading("", lambda: self._engine.data([]))
 
     def __getitem__(self, path: str) -> Any:
         """The value at `path`, which must match exactly one place: a
@@ -445,7 +447,8 @@ class Document:
         self._generation += 1
         made = len(self._editor.made)
         try:
-            self._editor.make(changes)
+            with paused():
+                self._editor.make(changes)
             self._follow(self._editor.made[made:])
         except PathError as exc:
             exc.path = path or _failed(changes, exc)

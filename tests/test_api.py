@@ -1,6 +1,7 @@
 """The editing API: documents read and changed in process, files edited in
 place; each format's exact text after a change is in tests/formats/."""
 
+import contextlib
 import datetime
 import errno
 import fcntl
@@ -928,3 +929,27 @@ def test_apply_takes_create_as_set_does():
         doc.apply("t.x = 1\n")
     doc.apply("t.x = 1\nt.y = 2\n", create=True)
     assert doc.text == "a = 1\n\n[t]\nx = 1\ny = 2\n"
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+@pytest.mark.parametrize(
+    "work",
+    [
+        lambda: props_to_tree.Document("a: [1, 2]\n", "yaml").data,
+        lambda: props_to_tree.Document("a = 1\n", "toml").set("a", 2),
+        lambda: props_to_tree.Document("a: [1]\n", "yaml").set("a[5]", 2),  # fails
+        lambda: props_to_tree.Document("a: [\n", "yaml"),  # does not read
+    ],
+)
+def test_the_collector_is_left_as_it_was(work, enabled):
+    # Paused while a document is read or changed, it is on again after, or
+    # off where the program had turned it off, whether the work fails or not.
+    import gc
+
+    (gc.enable if enabled else gc.disable)()
+    try:
+        with contextlib.suppress(props_to_tree.EditError):
+            work()
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable()

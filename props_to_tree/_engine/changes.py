@@ -17,6 +17,7 @@ import contextlib
 
 from props_to_tree._engine import batch, kinds, matches, paths
 from props_to_tree._engine import text as texts
+from props_to_tree._engine.collector import paused
 from props_to_tree._engine.document import parsed, same
 from props_to_tree._engine.errors import (
     ChangeError,
@@ -416,7 +417,8 @@ class Editor:
         mark, body = texts.split_mark(text)
         said = ""
         try:
-            document = self._read.format.load(body)
+            with paused():
+                document = self._read.format.load(body)
         except EditError as exc:
             said = str(exc)
         except RecursionError:
@@ -635,7 +637,8 @@ class Editor:
         """What a listing of the document as read shows at `path`, a scalar
         or an empty list or table, as written; None where it shows no line."""
         if self._listed is None:
-            self._listed = self._read.format.load(self._read.text, True)
+            with paused():
+                self._listed = self._read.format.load(self._read.text, True)
         try:
             node = self._listed.lookup(path)
         except EditError:
@@ -934,7 +937,8 @@ class Editor:
             text = texts.apply(self._document.text, pending, made)
             self._changed = texts.track(self._changed, made)
             try:
-                self._document = self._document.reload(text)
+                with paused():
+                    self._document = self._document.reload(text)
             except DocumentError as exc:  # an alias left without its anchor
                 where = ""
                 if exc.line is not None:  # said where it is in the text as read

@@ -87,9 +87,12 @@ def load(
     mark; errors name `source` where given, and, where the format was
     `guessed`, hint at naming one.  Where `written`, its numbers show as
     written, for a listing."""
+    from props_to_tree._engine.collector import paused
+
     format = reader(name)
     try:
-        return format.load(text, written)
+        with paused():
+            return format.load(text, written)
     except ImportError as exc:  # PyYAML, which YAML needs, is missing
         needed = exc.name or "PyYAML"
         package = "PyYAML" if needed == "yaml" else needed
