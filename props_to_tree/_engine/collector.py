@@ -13,7 +13,7 @@ if TYPE_CHECKING:
     from types import TracebackType
 
 
-class paused:  # noqa: N801 - used as a function is: `with paused():`
+class paused:  # used as a function is: `with paused():`
     """The collector off for the block, then on again if it was on; a
     block within another leaves it to the outer one."""
 
