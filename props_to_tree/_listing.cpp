@@ -3136,11 +3136,11 @@ yaml_restream(yaml_walk *w)
 // met is refused, -1 on failure.  `key` is the node's where it is a
 // mapping's key.
 int
-yaml_node(yaml_walk *w, const yaml_event_t &event)
+yaml_node(yaml_walk *w, const yaml_event_t &event, bool tagged)
 {
     if (w->depth == 0) {
         // A document's top: one of nothing (comments alone) is none.
-        if (event.type == YAML_SCALAR_EVENT && event.data.scalar.tag == nullptr
+        if (event.type == YAML_SCALAR_EVENT && !tagged
             && event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE
             && event.data.scalar.length == 0
             && event.start_mark.index == event.end_mark.index)
@@ -3183,7 +3183,7 @@ yaml_node(yaml_walk *w, const yaml_event_t &event)
         return 1;
     }
     // A key: a scalar untagged, not "<<" plain (a merge), not met before.
-    if (event.type != YAML_SCALAR_EVENT || event.data.scalar.tag != nullptr) {
+    if (event.type != YAML_SCALAR_EVENT || tagged) {
         return 0;
     }
     const auto *s =
@@ -3268,7 +3268,11 @@ yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
                 status = 0;
                 break;
             }
-            int placed = yaml_node(w, event);
+            // "!" alone is read as no tag: the value is read as it is written.
+            if (tag != nullptr && tag[0] == '!' && tag[1] == '\0') {
+                tag = nullptr;
+            }
+            int placed = yaml_node(w, event, tag != nullptr);
             if (placed <= 0) {
                 status = placed;
                 break;
