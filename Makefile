@@ -5,7 +5,8 @@ PYTHON ?= 3.12
 VENV ?= $(if $(filter 3.12,$(PYTHON)),.venv,.venv-$(notdir $(PYTHON)))
 BIN := $(VENV)/bin
 
-CXX_SOURCES := props_to_tree/_props_to_tree.cpp props_to_tree/_listing.cpp
+CXX_SOURCES := props_to_tree/_props_to_tree.cpp props_to_tree/_listing.cpp \
+	props_to_tree/_yaml.cpp
 SOURCES := $(CXX_SOURCES) $(wildcard props_to_tree/*.py props_to_tree/*.pyi props_to_tree/_*/*.py props_to_tree/_*/*/*.py) \
 	props_to_tree/py.typed CMakeLists.txt pyproject.toml
 PYTEST_ARGS ?=
@@ -77,7 +78,7 @@ lint: build/clang/.built ## clang-format, clang-tidy, ruff, mypy --strict, stubt
 	@mkdir -p build && $(BIN)/python scripts/readme_examples.py > build/readme_examples.py
 	cd / && $(abspath $(BIN))/mypy --strict $(abspath build/readme_examples.py)
 	cd / && $(abspath $(BIN))/python -m mypy.stubtest props_to_tree._props_to_tree \
-		props_to_tree._listing
+		props_to_tree._listing props_to_tree._yaml
 
 format: venv ## reformat the C++ and Python sources
 	clang-format -i $(CXX_SOURCES)

@@ -3460,7 +3460,10 @@ yaml_chunks(PyObject *module, PyObject *args)
         s += 3;
         length -= 3;
     }
-    if (!valid_utf8(s, length)) {
+    // A second mark, which libyaml would read past, is the Python way's.
+    if (!valid_utf8(s, length)
+        || (length >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0))
+    {
         Py_RETURN_NONE;
     }
     auto *w = static_cast<yaml_walk *>(PyMem_Calloc(1, sizeof(yaml_walk)));

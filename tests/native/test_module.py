@@ -6,7 +6,7 @@ from pathlib import Path
 import pytest
 from _support import ext
 
-from props_to_tree import _listing
+from props_to_tree import _listing, _yaml
 
 SURFACES = [
     (ext, "_props_to_tree", {"_props_to_tree", "_tree_to_props"}),
@@ -14,6 +14,12 @@ SURFACES = [
         _listing,
         "_listing",
         {"Chunks", "JSON", "JsonChunks", "TOML", "json_chunks", "read", "yaml_chunks"},
+    ),
+    (
+        _yaml,
+        "_yaml",
+        {"Error", "MappingNode", "Mark", "Node", "ScalarNode", "SequenceNode"}
+        | {"compose_all", "events"},
     ),
 ]
 

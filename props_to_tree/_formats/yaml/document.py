@@ -3,13 +3,11 @@ the view a listing walks, and the changes."""
 
 from __future__ import annotations
 
-import yaml as pyyaml
-
+from props_to_tree import _yaml
 from props_to_tree._engine.errors import ChangeError, DocumentError
 from props_to_tree._formats.yaml import write
 from props_to_tree._formats.yaml.spans import Spans
 from props_to_tree._formats.yaml.values import (
-    Loader,
     Mapping,
     Sequence,
     is_empty,
@@ -32,8 +30,8 @@ if TYPE_CHECKING:
 def load(format: Format, text: str, written: bool = False) -> YamlDocument:
     """The document in `text`; its numbers always show as written."""
     try:
-        documents = list(pyyaml.compose_all(text, Loader=Loader))
-    except pyyaml.YAMLError as exc:
+        documents = _yaml.compose_all(text)
+    except _yaml.Error as exc:
         place = place_of(exc, text)
         line, column = place if place else (None, None)
         problem = problem_of(exc, text)

@@ -143,7 +143,7 @@ class Spans:
                 start, end, alias = self._value_span(key, value)
                 member = key_start(text, key)
                 slots.append(
-                    Slot(key, value, member, start, end, alias, node.flow_style)
+                    Slot(key, value, member, start, end, alias, bool(node.flow_style))
                 )
         else:
             at = re.compile(PROPERTIES).match(text, node.start_mark.index).end()  # type: ignore[union-attr]

@@ -9,8 +9,7 @@ import json
 import math
 import re
 
-import yaml as pyyaml
-
+from props_to_tree import _yaml
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value
 
@@ -19,14 +18,11 @@ if TYPE_CHECKING:
     from typing import Any
 
 
-Node = pyyaml.Node
-Mapping, Sequence, Scalar = pyyaml.MappingNode, pyyaml.SequenceNode, pyyaml.ScalarNode
-
-
-class Loader(pyyaml.CBaseLoader):
-    def resolve(self, kind: Any, value: Any, implicit: Any) -> str:
-        # Left to the reader: an empty tag is an implicit one.
-        return ""
+# The nodes libyaml's events are composed into by the native module, an
+# untagged node's tag "" (and "!"'s): its reading is left to the format.
+Node = _yaml.Node
+Mapping, Sequence, Scalar = _yaml.MappingNode, _yaml.SequenceNode, _yaml.ScalarNode
+YamlError = _yaml.Error
 
 
 # YAML 1.2's core schema, and timestamps, which YAML 1.1 readers also take.
@@ -419,58 +415,37 @@ def one_value(text: str, directives: str = "") -> Any:
     lead = f"{directives}---\n" if directives else ""
     source = lead + text
     try:
-        events: list[Any] = list(pyyaml.parse(source, Loader=Loader))
-        node = pyyaml.compose(source, Loader=Loader)
-    except pyyaml.YAMLError:
+        events = _yaml.events(source)
+        # Marks in the VALUE's own text, past the directives.
+        documents = _yaml.compose_all(source, len(lead), lead.count("\n"))
+    except YamlError:
         return None
+    # (kind, start, end, anchor, tag, value, style, flag, version, tags)
     content = events[2:-2]
-    if len(events) < 5 or not isinstance(events[1], pyyaml.DocumentStartEvent):
+    if len(events) < 5 or events[1][0] != "document_start" or len(documents) != 1:
         return None
-    if (events[1].explicit and not lead) or events[-2].explicit or events[1].version:
-        return None
-    if (
-        (events[1].tags and not lead)
-        or content[0].start_mark.index != len(lead)
-        or content[-1].end_mark.index != len(source)
-    ):
+    if (events[1][7] and not lead) or events[-2][7] or events[1][8]:
         return None
     if (
-        isinstance(content[0], pyyaml.CollectionStartEvent)
-        and not content[0].flow_style
+        (events[1][9] and not lead)
+        or content[0][1] != len(lead)
+        or content[-1][2] != len(source)
     ):
         return None
-    for event in content:
-        if isinstance(event, pyyaml.AliasEvent) or getattr(event, "anchor", None):
+    if content[0][0] in ("sequence_start", "mapping_start") and not content[0][7]:
+        return None
+    for kind, start, end, anchor, tag, value, style, *_ in content:
+        if kind == "alias" or anchor:
             return None
-        if isinstance(event, pyyaml.DocumentStartEvent | pyyaml.DocumentEndEvent):
+        if kind in ("document_start", "document_end"):
             return None
-        start, end = event.start_mark.index, event.end_mark.index
-        if isinstance(event, pyyaml.ScalarEvent) and (
-            event.style in ("|", ">")
+        if kind == "scalar" and (
+            style in ("|", ">")
             or re.search(_BREAKS, source[start:end])
-            or (event.tag and not event.value and not event.style)  # "!" alone
+            or (tag and not value and not style)  # "!" alone
         ):
             return None
-    return _shifted(node, len(lead), lead.count("\n")) if lead else node
-
-
-def _shifted(node: Any, by: int, lines: int) -> Any:
-    """`node`, read after directives of `by` characters and `lines` lines,
-    with its marks and its members' in the VALUE's own text."""
-    todo = [node]
-    while todo:
-        each = todo.pop()
-        for name in ("start_mark", "end_mark"):
-            mark = getattr(each, name)
-            moved = pyyaml.Mark(
-                mark.name, mark.index - by, mark.line - lines, mark.column, None, 0
-            )
-            setattr(each, name, moved)
-        if isinstance(each, Mapping):
-            todo += [part for pair in each.value for part in pair]
-        elif isinstance(each, Sequence):
-            todo += each.value
-    return node
+    return documents[0]
 
 
 # A tag through a named handle of a %TAG directive (`!e!thing`), where a
@@ -504,6 +479,18 @@ def readable(text: str, node: Any, directives: str = "") -> bool:
     if not tags or not all(tag.startswith("tag:yaml.org,2002:") for tag in tags):
         return True
     source = f"{directives}---\n{text}" if directives else text
+    # PyYAML's constructors are the readers' rules for the standard tags:
+    # loaded for the few values that carry one.
+    try:
+        import yaml as pyyaml
+    except ImportError:
+        from props_to_tree._engine.errors import MissingLibrary
+
+        raise MissingLibrary(
+            "a value of a standard tag (!!int, !!binary, ...) is checked by "
+            "PyYAML: pip install PyYAML"
+        ) from None
+
     try:
         pyyaml.load(source, Loader=getattr(pyyaml, "CSafeLoader", pyyaml.SafeLoader))
     except Exception:  # whatever the reader objects to
