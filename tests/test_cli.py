@@ -1454,3 +1454,47 @@ def test_files_may_come_after_the_options(tmp_path, command):
     changed = command("a.json", "-i", "--set", "v=3", "b.toml", cwd=tmp_path)
     assert changed.returncode == 0
     assert (tmp_path / "b.toml").read_text() == "v = 3\n"
+
+
+@pytest.mark.parametrize(
+    ("argv", "simple"),
+    [
+        (["a.json"], True),
+        (["a.json", "-", "b.toml"], True),
+        (["a.yaml", "--get", "x", "--get", "-y"], True),
+        (["a.yaml", "--set", "a=1", "-i", "--delete", "b", "--set", "c="], True),
+        (["--create", "a.yaml", "--diff", "--set", "a.b=1", "--new", "b.yaml"], True),
+        (["--apply", "-", "--in-place", "a.json", "--", "-i", "--set"], True),
+        (["--drop-tags", "a.yaml"], True),
+        # What argparse alone reads: other options, abbreviations, a missing
+        # argument, joined short flags.
+        (["--format", "json", "a"], False),
+        (["--dif", "a"], False),
+        (["a", "--get"], False),
+        (["-ix", "a"], False),
+        (["--to", "toml", "a.json"], False),
+        (["--color=never", "a.json"], False),
+    ],
+)
+def test_common_options_are_read_as_argparse_reads_them(argv, simple):
+    words = _cli._arguments(argv)
+    found = _cli._Simple.read(words)
+    assert (found is not None) is simple
+    if found is not None:
+        assert vars(found) == vars(_cli._parser().parse_intermixed_args(words))
+
+
+def test_a_listing_get_or_set_imports_no_argparse_nor_pyyaml(tmp_path):
+    file = tmp_path / "a.yaml"
+    file.write_text("a: 1\n")
+    for options in ([], ["--get", "a"], ["--set", "a=2"], ["-i", "--set", "a=3"]):
+        code = (
+            "import sys; from props_to_tree._command import cli; "
+            f"cli.main({[str(file), *options]!r}); "
+            "print(sorted({'argparse', 'yaml', 'typing'} & set(sys.modules)))"
+        )
+        done = subprocess.run(
+            [sys.executable, "-c", code], capture_output=True, text=True, cwd="/"
+        )
+        assert done.stdout.splitlines()[-1] == "[]", (options, done.stdout)
+    assert file.read_text() == "a: 3\n"

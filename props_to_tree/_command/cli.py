@@ -664,22 +664,58 @@ def _arguments(argv: Sequence[str] | None) -> list[str]:
     return out
 
 
-class _Listing:
-    """The options of a command line of FILEs alone, a listing of them: as
-    argparse would give them, without the time its import takes."""
+# The flags a simple command line may hold, and the options of a change.
+_FLAGS = {
+    "-i": "in_place",
+    "--in-place": "in_place",
+    "--create": "create",
+    "--diff": "diff",
+    "--new": "new",
+    "--drop-tags": "drop_tags",
+}
+_CHANGES = ("--set=", "--delete=", "--apply=")
+
+
+class _Simple:
+    """The options of a command line of FILEs and the common options alone
+    (--get, --set, --delete, --apply, -i, --create, --diff, --new,
+    --drop-tags), as argparse would give them, without the time its import
+    takes; None for any other, which argparse reads."""
 
     def __init__(self, files: list[str]) -> None:
-        self.files, self.format, self.get = files, None, None
+        self.files, self.format = files, None
+        self.get: list[str] | None = None
         self.edits: list[tuple[str, str]] = []
         self.create = self.in_place = self.diff = self.new = False
         self.to, self.drop_tags = None, False
         self.color, self.wait, self.max_size = "auto", 60.0, MAX_SIZE
 
+    @classmethod
+    def read(cls, words: list[str]) -> _Simple | None:
+        found = cls([])
+        for number, word in enumerate(words):
+            if word == "--":
+                found.files += words[number + 1 :]
+                break
+            if word == "-" or not word.startswith("-"):
+                found.files.append(word)
+            elif word in _FLAGS:
+                setattr(found, _FLAGS[word], True)
+            elif word.startswith("--get="):
+                found.get = [*(found.get or []), word[6:]]
+            elif word.startswith(_CHANGES):
+                flag, _, text = word.partition("=")
+                found.edits.append((flag[2:], text))
+            else:
+                return None
+        return found
+
 
 def _options(words: list[str]) -> argparse.Namespace:
     """The options of the command line `words`."""
-    if all(word == "-" or not word.startswith("-") for word in words):
-        return _Listing(words)  # type: ignore[return-value]
+    simple = _Simple.read(words)
+    if simple is not None:
+        return simple  # type: ignore[return-value]
     return _parser().parse_intermixed_args(words)
 
 
