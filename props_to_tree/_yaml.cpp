@@ -156,8 +156,12 @@ PyGetSetDef node_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyMemberDef scalar_members[] = {
+PyMemberDef node_members[] = {
     {"tag", Py_T_OBJECT_EX, offsetof(node_object, tag), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyMemberDef scalar_members[] = {
     {"value", Py_T_OBJECT_EX, offsetof(node_object, value), Py_READONLY,
      nullptr},
     {"style", Py_T_OBJECT_EX, offsetof(node_object, style), Py_READONLY,
@@ -166,7 +170,6 @@ PyMemberDef scalar_members[] = {
 };
 
 PyMemberDef collection_members[] = {
-    {"tag", Py_T_OBJECT_EX, offsetof(node_object, tag), Py_READONLY, nullptr},
     {"value", Py_T_OBJECT_EX, offsetof(node_object, value), Py_READONLY,
      nullptr},
     {"flow_style", Py_T_OBJECT_EX, offsetof(node_object, style), Py_READONLY,
@@ -227,6 +230,7 @@ collection_dealloc(PyObject *op)
 
 PyType_Slot node_slots[] = {
     {Py_tp_getset, node_getset},
+    {Py_tp_members, node_members},
     {Py_tp_dealloc, reinterpret_cast<void *>(scalar_dealloc)},
     {0, nullptr},
 };

@@ -1,5 +1,7 @@
 from typing import final
 
+from typing_extensions import disjoint_base
+
 @final
 class Mark:
     @property
@@ -9,8 +11,10 @@ class Mark:
     @property
     def column(self) -> int: ...
 
+@disjoint_base
 class Node:
-    tag: str
+    @property
+    def tag(self) -> str: ...
     @property
     def start_mark(self) -> Mark: ...
     @property
@@ -19,8 +23,6 @@ class Node:
 @final
 class ScalarNode(Node):
     @property
-    def tag(self) -> str: ...
-    @property
     def value(self) -> str: ...
     @property
     def style(self) -> str: ...
@@ -28,16 +30,12 @@ class ScalarNode(Node):
 @final
 class SequenceNode(Node):
     @property
-    def tag(self) -> str: ...
-    @property
     def value(self) -> list[Node]: ...
     @property
     def flow_style(self) -> bool | None: ...
 
 @final
 class MappingNode(Node):
-    @property
-    def tag(self) -> str: ...
     @property
     def value(self) -> list[tuple[Node, Node]]: ...
     @property
@@ -49,11 +47,11 @@ class Error(ValueError):
     problem: str | None
     problem_mark: Mark | None
 
-Event = tuple[
+_Event = tuple[
     str, int, int, str | None, str | None, str | None, str | None, bool, bool, bool
 ]
 
 def compose_all(
     text: str, shift: int = ..., lines: int = ..., /
 ) -> list[Node | None]: ...
-def events(text: str, /) -> list[Event]: ...
+def events(text: str, /) -> list[_Event]: ...
