@@ -221,11 +221,15 @@ collection_dealloc(PyObject *op)
     auto *self = reinterpret_cast<node_object *>(op);
     PyTypeObject *type = Py_TYPE(op);
     PyObject_GC_UnTrack(op);
-    Py_TRASHCAN_BEGIN(op, collection_dealloc) Py_CLEAR(self->tag);
+    // clang-format off
+    Py_TRASHCAN_BEGIN(op, collection_dealloc)
+    Py_CLEAR(self->tag);
     Py_CLEAR(self->value);
     Py_CLEAR(self->style);
     type->tp_free(op);
-    Py_TRASHCAN_END Py_DECREF(type);
+    Py_DECREF(type);  // within: a deallocation put off comes back here
+    Py_TRASHCAN_END
+    // clang-format on
 }
 
 PyType_Slot node_slots[] = {
@@ -395,7 +399,16 @@ utf8_of(PyObject *text, Py_ssize_t *length, PyObject **held)
 struct open_node {
     node_object *node;  // borrowed: the stack holds it in `held`
     PyObject *key;      // a mapping's key, waiting for its value
+    bool flow;
+    bool indented;  // a block collection more indented than the one
+                    // around it: a level of libyaml's block nesting
 };
+
+// How deep PyYAML's libyaml nests, a newer one than some systems have: a
+// block collection more indented than the one it is in is a level, a flow
+// collection one more; its scanner refuses the thousandth block level, and
+// a flow collection past a thousand levels of both.
+constexpr Py_ssize_t nesting = 1000;
 
 struct composer {
     module_state *state;
@@ -408,6 +421,11 @@ struct composer {
     PyObject *anchors;  // the document's: name -> node
     PyObject *tags;     // tags met: bytes -> str, each made once
     PyObject *root;
+    const unsigned char *text;  // the UTF-8 read, for the mark of an error
+    Py_ssize_t length;
+    Py_ssize_t levels;  // of block and flow nesting, as libyaml counts them
+    bool too_deep;      // a block mapping past the bound: its first key's
+                        // ":" is where libyaml says so
 };
 
 void
@@ -557,6 +575,84 @@ place(composer *c, PyObject *node)
     return status;
 }
 
+// The mark of the character `index` of the text, as libyaml counts them.
+yaml_mark_t
+mark_at(const composer *c, size_t index, const yaml_mark_t &near)
+{
+    yaml_mark_t mark = near;
+    Py_ssize_t at = 0;
+    for (size_t count = 0; count < index && at < c->length; count++) {
+        unsigned char byte = c->text[at];
+        at += byte < 0x80 ? 1 : byte < 0xe0 ? 2 : byte < 0xf0 ? 3 : 4;
+    }
+    // A key is on one line: its ":" follows it there, after any blanks.
+    while (at < c->length && (c->text[at] == ' ' || c->text[at] == '\t')) {
+        at++;
+        mark.index++;
+        mark.column++;
+    }
+    return mark;
+}
+
+void
+raise_too_deep(composer *c, const char *context, const yaml_mark_t &at)
+{
+    PyObject *first = make_mark(c->state, at, c->shift, c->lines);
+    PyObject *second = first == nullptr
+                           ? nullptr
+                           : make_mark(c->state, at, c->shift, c->lines);
+    if (second == nullptr) {
+        Py_XDECREF(first);
+        return;
+    }
+    raise_marked(c->state, context, first, "exceeded maximum nesting depth",
+                 second);
+}
+
+// Counts the level a collection opens, as libyaml's scanner would: -1 where
+// that refuses it, with libyaml's error.
+int
+count_level(composer *c, const yaml_event_t &event, bool mapping, bool flow,
+            bool *indented)
+{
+    *indented = false;
+    if (flow) {
+        if (c->levels + 1 > nesting) {
+            raise_too_deep(c, "while increasing flow level", event.start_mark);
+            return -1;
+        }
+        c->levels++;
+        return 0;
+    }
+    // Deeper than the block collection around it, or at the top; a list
+    // at its mapping's own indentation is no level.
+    Py_ssize_t column = static_cast<Py_ssize_t>(event.start_mark.column);
+    Py_ssize_t around = -1;
+    for (Py_ssize_t d = c->depth - 1; d >= 0; d--) {
+        if (!c->stack[d].flow) {
+            around = c->stack[d].node->marks[2];
+            break;
+        }
+    }
+    if (column <= around) {
+        return 0;
+    }
+    *indented = true;
+    if (c->levels + 1 < nesting) {
+        c->levels++;
+        return 0;
+    }
+    Py_ssize_t at = static_cast<Py_ssize_t>(event.start_mark.index);
+    bool explicit_key = mapping && at < c->length && c->text[at] == '?';
+    if (mapping && !explicit_key) {
+        c->too_deep = true;  // said at the key's ":"
+        c->levels++;
+        return 0;
+    }
+    raise_too_deep(c, "while increasing block level", event.start_mark);
+    return -1;
+}
+
 int
 open_collection(composer *c, const yaml_event_t &event, bool mapping)
 {
@@ -573,6 +669,11 @@ open_collection(composer *c, const yaml_event_t &event, bool mapping)
                         : style == YAML_FLOW_SEQUENCE_STYLE;
     bool block = mapping ? style == YAML_BLOCK_MAPPING_STYLE
                          : style == YAML_BLOCK_SEQUENCE_STYLE;
+    bool indented;
+    if (count_level(c, event, mapping, flow, &indented) < 0) {
+        Py_DECREF(node);
+        return -1;
+    }
     node->style = Py_NewRef(flow ? Py_True : block ? Py_False : Py_None);
     node->tag =
         tag_of(c, mapping ? data.mapping_start.tag : data.sequence_start.tag);
@@ -601,7 +702,7 @@ open_collection(composer *c, const yaml_event_t &event, bool mapping)
         c->stack = stack;
         c->capacity = capacity;
     }
-    c->stack[c->depth++] = open_node{node, nullptr};
+    c->stack[c->depth++] = open_node{node, nullptr, flow, indented};
     return 0;
 }
 
@@ -613,6 +714,7 @@ close_collection(composer *c, const yaml_event_t &event)
         return -1;
     }
     open_node top = c->stack[--c->depth];
+    c->levels -= top.flow || top.indented ? 1 : 0;
     Py_XDECREF(top.key);  // none: libyaml pairs every key
     set_marks(c, top.node, event, false, true);
     Py_ssize_t last = PyList_GET_SIZE(c->held) - 1;
@@ -709,6 +811,8 @@ compose_all(PyObject *module, PyObject *args)
     }
     composer c{};
     c.state = state_of(module);
+    c.text = reinterpret_cast<const unsigned char *>(utf8);
+    c.length = length;
     c.shift = shift;
     c.lines = lines;
     c.held = PyList_New(0);
@@ -738,6 +842,16 @@ compose_all(PyObject *module, PyObject *args)
         }
         int status = 0;
         bool over = false;
+        if (c.too_deep) {  // the mapping's first key came: its ":" is next
+            bool scalar = event.type == YAML_SCALAR_EVENT
+                          || event.type == YAML_ALIAS_EVENT;
+            yaml_mark_t at =
+                scalar ? mark_at(&c, event.end_mark.index, event.end_mark)
+                       : event.start_mark;
+            raise_too_deep(&c, "while increasing block level", at);
+            yaml_event_delete(&event);
+            goto failed;
+        }
         switch (event.type) {
         case YAML_STREAM_END_EVENT:
             over = true;

@@ -2,6 +2,9 @@
 on a CRLF copy of the document too."""
 
 import pytest
+import yaml
+from hypothesis import given
+from hypothesis import strategies as st
 from _support import COMPOSE, MANIFESTS, WORKFLOW, edited_alone
 
 # (format, document, the command's arguments, the document after them): exactly.
@@ -476,3 +479,159 @@ LAYOUTS = [
 @pytest.mark.parametrize("crlf", [False, True], ids=["lf", "crlf"])
 def test_an_edit_changes_the_edited_text_alone(fmt, document, args, after, crlf):
     edited_alone(fmt, document, args, after, crlf)
+
+
+# --- The native composer, node for node against PyYAML's C loader -----------
+
+
+class _Reference(yaml.CBaseLoader):
+    """PyYAML's C loader, an untagged node's tag left "" as the format's."""
+
+    def resolve(self, kind, value, implicit):
+        return ""
+
+
+def _error(error):
+    marks = [getattr(error, name, None) for name in ("problem_mark", "context_mark")]
+    said = [getattr(error, name, None) for name in ("problem", "context", "reason")]
+    at = [getattr(error, name, None) for name in ("position", "character")]
+    return said, at, [m and (m.index, m.line, m.column) for m in marks]
+
+
+def _same_nodes(mine, theirs, met):
+    """Whether two nodes, and all below them, are alike; an alias leads to
+    the node its anchor is on in both.  A stack of its own: documents are
+    nested as deep as libyaml reads."""
+    todo = [(mine, theirs)]
+    while todo:
+        mine, theirs = todo.pop()
+        if mine is None or theirs is None:
+            if mine is not theirs:
+                return False
+            continue
+        if id(mine) in met:
+            if met[id(mine)] is not theirs:
+                return False
+            continue
+        met[id(mine)] = theirs
+        kind = type(theirs).__name__
+        marks = [
+            (m.start_mark.index, m.start_mark.line, m.start_mark.column)
+            + (m.end_mark.index, m.end_mark.line, m.end_mark.column)
+            for m in (mine, theirs)
+        ]
+        if type(mine).__name__ != kind or mine.tag != theirs.tag:
+            return False
+        if marks[0] != marks[1]:
+            return False
+        if kind == "ScalarNode":
+            if (mine.value, mine.style) != (theirs.value, theirs.style):
+                return False
+            continue
+        if mine.flow_style != theirs.flow_style:
+            return False
+        if len(mine.value) != len(theirs.value):
+            return False
+        if kind == "SequenceNode":
+            todo += zip(mine.value, theirs.value, strict=True)
+        else:
+            for (k, v), (l, w) in zip(mine.value, theirs.value, strict=True):
+                todo += [(k, l), (v, w)]
+    return True
+
+
+def _composed_alike(text):
+    from props_to_tree import _yaml
+
+    try:
+        theirs = list(yaml.compose_all(text, Loader=_Reference))
+    except yaml.YAMLError as error:
+        with pytest.raises(_yaml.Error) as raised:
+            _yaml.compose_all(text)
+        assert _error(raised.value) == _error(error)
+        return "error"
+    mine = _yaml.compose_all(text)
+    assert len(mine) == len(theirs)
+    met = {}
+    assert all(_same_nodes(a, b, met) for a, b in zip(mine, theirs, strict=True))
+    return "read"
+
+
+COMPOSED = [
+    COMPOSE,
+    MANIFESTS,
+    WORKFLOW,
+    "a: 1\r\nb:\r\n  - x\r\n  - {c: 'd', e: \"f\"}\r\n",
+    "é: ü\n'ключ': [😀, \"\\u00e9\"]\nx: |\n  é\n",  # marks count characters
+    "\ufeffa: 1\n",
+    "a: &x {b: 1}\nc: *x\nd: &y [*x, *y]\n<<: *x\n",  # an alias of itself
+    "a: &x 1\n---\nb: &x 2\n",  # an anchor is its document's
+    "%TAG !e! tag:example.com,2000:\n---\na: !e!x 1\nb: !<tag:y> 2\nc: !!str 3\n"
+    "d: ! 4\ne: !local {f: 1}\n--- !t\n",
+    "? [a, b]\n: c\n? {d: e}\n: f\n",
+    "--- |\n  x\n...\n---\n# c\n--- >-\n  y\n",
+    "",
+    "# only a comment\n",
+    "[" * 1000 + "]" * 1000,
+    "- " * 999 + "x",
+    "k:\n" + "- " * 999 + "x",  # a list at its key's indentation is no level
+    "".join("  " * i + "k:\n" for i in range(999)) + "  " * 999 + "v\n",
+    # Errors: libyaml's reader, scanner and parser, and the composer's.
+    "a: *x\n",
+    "a: &x 1\nb: &x 2\n",
+    "a: [\n",
+    "a: b: c\n",
+    "\x01",
+    "é: \x07",
+    "'a",
+    "a:\n\t- b\n",
+    'k: "\\q"\n',
+    "%YAML 1.1\n%YAML 1.1\n---\na\n",
+    # Past the levels libyaml nests: of flow, of blocks, of both; the
+    # bound is said where the key's ":" is, or the "?" or "-".
+    "[" * 1001 + "]" * 1001,
+    "- " * 500 + "[" * 501 + "]" * 501,
+    "- " * 1000 + "x",
+    "".join("  " * i + "k :\n" for i in range(1000)) + "  " * 1000 + "v\n",
+    "".join("  " * i + "? k\n" + "  " * i + ":\n" for i in range(1000)) + "v\n",
+]
+
+
+@pytest.mark.parametrize("text", COMPOSED)
+def test_the_native_nodes_are_pyyaml_s(text):
+    _composed_alike(text)
+
+
+_SHARED = st.lists(st.integers(0, 3), max_size=3)
+
+
+@given(
+    st.recursive(
+        st.one_of(st.none(), st.booleans(), st.integers(), st.text(max_size=5)),
+        lambda inner: st.one_of(
+            st.lists(inner, max_size=3),
+            st.dictionaries(st.text(max_size=3), inner, max_size=3),
+        ),
+        max_leaves=20,
+    ),
+    _SHARED,
+    st.sampled_from([None, True, False]),
+)
+def test_random_documents_compose_as_pyyaml_composes_them(tree, shared, flow):
+    # A list met more than once is written once, anchored, and aliased after.
+    document = [tree, shared, {"again": shared}]
+    text = yaml.dump(document, default_flow_style=flow, allow_unicode=True)
+    assert _composed_alike(text) == "read"
+
+
+def test_the_native_composer_leaks_nothing():
+    from _support import assert_no_leaks
+
+    from props_to_tree import _yaml
+
+    text = "".join(["a: &x {b: [1, 'é']}\nc: *x\nd: !t x\n", "k" * 3, ": v\n"])
+    assert_no_leaks(lambda: _yaml.compose_all(text), text, calls=500)
+    assert_no_leaks(lambda: _yaml.events(text), text, calls=500)
+    for bad in ("a: *x\n", "a: &x 1\nb: &x 2\n", "a: [\n", "\x01"):
+        bad = "".join([bad])
+        assert_no_leaks(lambda b=bad: _yaml.compose_all(b), bad, raises=_yaml.Error)
