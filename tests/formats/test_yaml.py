@@ -3,9 +3,9 @@ on a CRLF copy of the document too."""
 
 import pytest
 import yaml
+from _support import COMPOSE, MANIFESTS, WORKFLOW, edited_alone
 from hypothesis import given
 from hypothesis import strategies as st
-from _support import COMPOSE, MANIFESTS, WORKFLOW, edited_alone
 
 # (format, document, the command's arguments, the document after them): exactly.
 LAYOUTS = [
@@ -516,8 +516,7 @@ def _same_nodes(mine, theirs, met):
         met[id(mine)] = theirs
         kind = type(theirs).__name__
         marks = [
-            (m.start_mark.index, m.start_mark.line, m.start_mark.column)
-            + (m.end_mark.index, m.end_mark.line, m.end_mark.column)
+            [(at.index, at.line, at.column) for at in (m.start_mark, m.end_mark)]
             for m in (mine, theirs)
         ]
         if type(mine).__name__ != kind or mine.tag != theirs.tag:
@@ -535,8 +534,10 @@ def _same_nodes(mine, theirs, met):
         if kind == "SequenceNode":
             todo += zip(mine.value, theirs.value, strict=True)
         else:
-            for (k, v), (l, w) in zip(mine.value, theirs.value, strict=True):
-                todo += [(k, l), (v, w)]
+            for (key, value), (their_key, their_value) in zip(
+                mine.value, theirs.value, strict=True
+            ):
+                todo += [(key, their_key), (value, their_value)]
     return True
 
 
@@ -546,9 +547,13 @@ def _composed_alike(text):
     try:
         theirs = list(yaml.compose_all(text, Loader=_Reference))
     except yaml.YAMLError as error:
+        expected = _error(error)
+    else:
+        expected = None
+    if expected is not None:
         with pytest.raises(_yaml.Error) as raised:
             _yaml.compose_all(text)
-        assert _error(raised.value) == _error(error)
+        assert _error(raised.value) == expected
         return "error"
     mine = _yaml.compose_all(text)
     assert len(mine) == len(theirs)
