@@ -432,3 +432,93 @@ __all__ = [
     "skeleton",
     "tree_strategy",
 ]
+
+
+# --- The native YAML composer against PyYAML's C loader ---------------------
+
+
+def _reference() -> Any:
+    """PyYAML's C loader, an untagged node's tag left "" as the format's."""
+    import yaml
+
+    class Reference(yaml.CBaseLoader):
+        def resolve(self, kind: Any, value: Any, implicit: Any) -> str:
+            return ""
+
+    return Reference
+
+
+def _error(error: Any) -> Any:
+    marks = [getattr(error, name, None) for name in ("problem_mark", "context_mark")]
+    said = [getattr(error, name, None) for name in ("problem", "context", "reason")]
+    at = [getattr(error, name, None) for name in ("position", "character")]
+    return said, at, [m and (m.index, m.line, m.column) for m in marks]
+
+
+def _same_nodes(mine: Any, theirs: Any, met: dict[int, Any]) -> bool:
+    """Whether two nodes, and all below them, are alike; an alias leads to
+    the node its anchor is on in both.  A stack of its own: documents are
+    nested as deep as libyaml reads."""
+    todo = [(mine, theirs)]
+    while todo:
+        mine, theirs = todo.pop()
+        if mine is None or theirs is None:
+            if mine is not theirs:
+                return False
+            continue
+        if id(mine) in met:
+            if met[id(mine)] is not theirs:
+                return False
+            continue
+        met[id(mine)] = theirs
+        kind = type(theirs).__name__
+        marks = [
+            [(at.index, at.line, at.column) for at in (m.start_mark, m.end_mark)]
+            for m in (mine, theirs)
+        ]
+        if type(mine).__name__ != kind or mine.tag != theirs.tag:
+            return False
+        if marks[0] != marks[1]:
+            return False
+        if kind == "ScalarNode":
+            if (mine.value, mine.style) != (theirs.value, theirs.style):
+                return False
+            continue
+        if mine.flow_style != theirs.flow_style:
+            return False
+        if len(mine.value) != len(theirs.value):
+            return False
+        if kind == "SequenceNode":
+            todo += zip(mine.value, theirs.value, strict=True)
+        else:
+            for (key, value), (their_key, their_value) in zip(
+                mine.value, theirs.value, strict=True
+            ):
+                todo += [(key, their_key), (value, their_value)]
+    return True
+
+
+def composed_alike(text: str) -> str | None:
+    """Whether the native composer reads `text` as PyYAML's C loader does:
+    "read", the same nodes; "error", the same error; None where they differ."""
+    import yaml
+
+    from props_to_tree import _yaml
+
+    try:
+        theirs = list(yaml.compose_all(text, Loader=_reference()))
+    except yaml.YAMLError as error:
+        try:
+            _yaml.compose_all(text)
+        except _yaml.Error as mine:
+            return "error" if _error(mine) == _error(error) else None
+        return None
+    try:
+        mine = _yaml.compose_all(text)
+    except _yaml.Error:
+        return None
+    met: dict[int, Any] = {}
+    alike = len(mine) == len(theirs) and all(
+        _same_nodes(a, b, met) for a, b in zip(mine, theirs, strict=True)
+    )
+    return "read" if alike else None

@@ -8,6 +8,7 @@ import sys
 import atheris
 from _support import (
     bytes_listing,
+    composed_alike,
     native_listing,
     outcome,
     python_listing,
@@ -71,6 +72,9 @@ def test_one_input(data: bytes) -> None:
     got = outcome(bytes_listing, data, 1, None, "yaml")
     if got != ("ok", None):
         assert got == outcome(read_listing, data, "yaml"), (data, got)
+    # The same text composed natively, node for node as PyYAML's C loader.
+    if "\ufffd" not in (text := data.decode("utf-8", "replace")):
+        assert composed_alike(text), text
 
     fmt = ("json", "toml")[choose(2)]
     document = random_document(choose, fmt == "toml")

@@ -333,3 +333,40 @@ def yaml_listing_allocation_failures() -> None:
     refs = sys.getrefcount(data)
     _exhaust(lambda: (), listed, listed_ok, 10)
     assert sys.getrefcount(data) == refs
+
+
+def yaml_compose_allocation_failures() -> None:
+    """Fails every allocation the YAML composer makes, one at a time: nodes,
+    their values and tags, pairs, anchors and aliases, marks, the stack of
+    open collections past its first size, the events, and the errors."""
+    from props_to_tree import _yaml
+
+    text = (
+        "%TAG !e! tag:example.com,2000:\n---\na: &x {b: [1, 'é', !e!t x]}\n"
+        "c: *x\n" + "".join(f"k{i}: " + "[" * 20 + "]" * 20 + "\n" for i in range(3))
+    )
+    expected = repr(_yaml.compose_all(text))
+
+    def composed_ok(result: Any) -> None:
+        assert repr(result) == expected
+
+    _exhaust(lambda: (), lambda: _yaml.compose_all(text), composed_ok, 10)
+    events = _yaml.events(text)
+
+    def events_ok(result: Any) -> None:
+        assert result == events
+
+    _exhaust(lambda: (), lambda: _yaml.events(text), events_ok, 10)
+    for bad in ("a: *y\n", "a: &x 1\nb: &x 2\n", "a: [\n", "\x01"):
+
+        def failing(bad: str = bad) -> Any:
+            try:
+                _yaml.compose_all(bad)
+            except _yaml.Error as error:
+                return error.problem
+            raise AssertionError(bad)
+
+        def said_ok(result: Any, said: str = failing()) -> None:
+            assert result == said
+
+        _exhaust(lambda: (), failing, said_ok, 1)

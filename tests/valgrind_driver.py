@@ -13,6 +13,7 @@ import hostile
 import model
 from _support import (
     bytes_listing,
+    composed_alike,
     native_listing,
     python_listing,
     random_document,
@@ -86,6 +87,17 @@ def listings() -> None:
         assert made is None or made == read_listing(text, "yaml")
     for text in ("a: &x 1\nb: *x\n", "a: [\n", "a: 1\na: 2\n", "[" * 201 + "]" * 201):
         assert bytes_listing(text, fmt="yaml") is None
+    # The composer: anchors and aliases, tags, streams, deep, and its errors.
+    for text in (
+        "a: &x {b: [1, 'é']}\nc: *x\nd: !t x\n---\n- &y [*y]\n",
+        "[" * 1000 + "]" * 1000,
+        "[" * 1001 + "]" * 1001,
+        "- " * 1000 + "x",
+        "a: *x\n",
+        "a: &x 1\nb: &x 2\n",
+        "\x01",
+    ):
+        assert composed_alike(text) is not None, text
     cyclic: dict[str, object] = {"a": [1]}
     cyclic["b"] = cyclic
     fails(RecursionError, native_listing, cyclic, "json")

@@ -3,7 +3,7 @@ on a CRLF copy of the document too."""
 
 import pytest
 import yaml
-from _support import COMPOSE, MANIFESTS, WORKFLOW, edited_alone
+from _support import COMPOSE, MANIFESTS, WORKFLOW, composed_alike, edited_alone
 from hypothesis import given
 from hypothesis import strategies as st
 
@@ -484,84 +484,6 @@ def test_an_edit_changes_the_edited_text_alone(fmt, document, args, after, crlf)
 # --- The native composer, node for node against PyYAML's C loader -----------
 
 
-class _Reference(yaml.CBaseLoader):
-    """PyYAML's C loader, an untagged node's tag left "" as the format's."""
-
-    def resolve(self, kind, value, implicit):
-        return ""
-
-
-def _error(error):
-    marks = [getattr(error, name, None) for name in ("problem_mark", "context_mark")]
-    said = [getattr(error, name, None) for name in ("problem", "context", "reason")]
-    at = [getattr(error, name, None) for name in ("position", "character")]
-    return said, at, [m and (m.index, m.line, m.column) for m in marks]
-
-
-def _same_nodes(mine, theirs, met):
-    """Whether two nodes, and all below them, are alike; an alias leads to
-    the node its anchor is on in both.  A stack of its own: documents are
-    nested as deep as libyaml reads."""
-    todo = [(mine, theirs)]
-    while todo:
-        mine, theirs = todo.pop()
-        if mine is None or theirs is None:
-            if mine is not theirs:
-                return False
-            continue
-        if id(mine) in met:
-            if met[id(mine)] is not theirs:
-                return False
-            continue
-        met[id(mine)] = theirs
-        kind = type(theirs).__name__
-        marks = [
-            [(at.index, at.line, at.column) for at in (m.start_mark, m.end_mark)]
-            for m in (mine, theirs)
-        ]
-        if type(mine).__name__ != kind or mine.tag != theirs.tag:
-            return False
-        if marks[0] != marks[1]:
-            return False
-        if kind == "ScalarNode":
-            if (mine.value, mine.style) != (theirs.value, theirs.style):
-                return False
-            continue
-        if mine.flow_style != theirs.flow_style:
-            return False
-        if len(mine.value) != len(theirs.value):
-            return False
-        if kind == "SequenceNode":
-            todo += zip(mine.value, theirs.value, strict=True)
-        else:
-            for (key, value), (their_key, their_value) in zip(
-                mine.value, theirs.value, strict=True
-            ):
-                todo += [(key, their_key), (value, their_value)]
-    return True
-
-
-def _composed_alike(text):
-    from props_to_tree import _yaml
-
-    try:
-        theirs = list(yaml.compose_all(text, Loader=_Reference))
-    except yaml.YAMLError as error:
-        expected = _error(error)
-    else:
-        expected = None
-    if expected is not None:
-        with pytest.raises(_yaml.Error) as raised:
-            _yaml.compose_all(text)
-        assert _error(raised.value) == expected
-        return "error"
-    mine = _yaml.compose_all(text)
-    assert len(mine) == len(theirs)
-    met = {}
-    assert all(_same_nodes(a, b, met) for a, b in zip(mine, theirs, strict=True))
-    return "read"
-
-
 COMPOSED = [
     COMPOSE,
     MANIFESTS,
@@ -604,7 +526,7 @@ COMPOSED = [
 
 @pytest.mark.parametrize("text", COMPOSED)
 def test_the_native_nodes_are_pyyaml_s(text):
-    _composed_alike(text)
+    assert composed_alike(text) is not None
 
 
 _SHARED = st.lists(st.integers(0, 3), max_size=3)
@@ -626,7 +548,7 @@ def test_random_documents_compose_as_pyyaml_composes_them(tree, shared, flow):
     # A list met more than once is written once, anchored, and aliased after.
     document = [tree, shared, {"again": shared}]
     text = yaml.dump(document, default_flow_style=flow, allow_unicode=True)
-    assert _composed_alike(text) == "read"
+    assert composed_alike(text) == "read"
 
 
 def test_the_native_composer_leaks_nothing():
