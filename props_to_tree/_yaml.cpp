@@ -575,16 +575,24 @@ place(composer *c, PyObject *node)
     return status;
 }
 
-// The mark of the character `index` of the text, as libyaml counts them.
-yaml_mark_t
-mark_at(const composer *c, size_t index, const yaml_mark_t &near)
+// The byte where the character `index` starts: marks count characters.
+Py_ssize_t
+byte_at(const composer *c, size_t index)
 {
-    yaml_mark_t mark = near;
     Py_ssize_t at = 0;
     for (size_t count = 0; count < index && at < c->length; count++) {
         unsigned char byte = c->text[at];
         at += byte < 0x80 ? 1 : byte < 0xe0 ? 2 : byte < 0xf0 ? 3 : 4;
     }
+    return at;
+}
+
+// The mark of the ":" after a key that ends at the character `index`.
+yaml_mark_t
+mark_at(const composer *c, size_t index, const yaml_mark_t &near)
+{
+    yaml_mark_t mark = near;
+    Py_ssize_t at = byte_at(c, index);
     // A key is on one line: its ":" follows it there, after any blanks.
     while (at < c->length && (c->text[at] == ' ' || c->text[at] == '\t')) {
         at++;
@@ -626,7 +634,7 @@ count_level(composer *c, const yaml_event_t &event, bool mapping, bool flow,
     }
     // Deeper than the block collection around it, or at the top; a list
     // at its mapping's own indentation is no level.
-    Py_ssize_t column = static_cast<Py_ssize_t>(event.start_mark.column);
+    auto column = static_cast<Py_ssize_t>(event.start_mark.column);
     Py_ssize_t around = -1;
     for (Py_ssize_t d = c->depth - 1; d >= 0; d--) {
         if (!c->stack[d].flow) {
@@ -642,7 +650,7 @@ count_level(composer *c, const yaml_event_t &event, bool mapping, bool flow,
         c->levels++;
         return 0;
     }
-    Py_ssize_t at = static_cast<Py_ssize_t>(event.start_mark.index);
+    Py_ssize_t at = byte_at(c, event.start_mark.index);
     bool explicit_key = mapping && at < c->length && c->text[at] == '?';
     if (mapping && !explicit_key) {
         c->too_deep = true;  // said at the key's ":"
