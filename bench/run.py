@@ -8,6 +8,7 @@ parse, print nothing), its time split in process: python bench/run.py
 import functools
 import gc
 import gzip
+import itertools
 import json
 import os
 import random
@@ -170,7 +171,7 @@ JQ += ' as $k | "\\($k | ltrimstr(".")) = \\(getpath($p) | tojson)"'
 
 
 # What a quick run (CI's) times of the files: one of each format it lists.
-QUICK_FILES = ("4 MB JSON", "0.5 MB YAML")
+QUICK_FILES = ("4 MB JSON", "0.5 MB YAML", "3 MB Kubernetes YAML")
 
 
 def bench_files():
@@ -184,6 +185,8 @@ def bench_files():
         "18 MB JSON": data / "18MB.json",
         "12 MB numbers JSON": data / "numbers.json",
         "0.5 MB YAML": data / "0.5MB.yaml",
+        "4 MB YAML": data / "4MB.yaml",
+        "3 MB Kubernetes YAML": data / "k8s.yaml",
     }
     if not all(path.exists() for path in paths.values()):
         import yaml
@@ -198,10 +201,69 @@ def bench_files():
         paths["0.5 MB YAML"].write_text(
             yaml.safe_dump(model, sort_keys=False, width=80)
         )
+        paths["4 MB YAML"].write_text(
+            yaml.safe_dump(largest[-1], sort_keys=False, width=80)
+        )
+        paths["3 MB Kubernetes YAML"].write_text(kubernetes_stream(3_000_000))
         draw = random.Random(29)
         numbers = [draw.random() * 10 ** draw.randint(-5, 5) for _ in range(600_000)]
         paths["12 MB numbers JSON"].write_text(json.dumps({"values": numbers}))
     return paths
+
+
+def kubernetes_stream(size):
+    """A stream of Kubernetes manifests, as `kubectl get -o yaml` and Helm's
+    templates write them, of about `size` bytes: a Deployment, its Service
+    and a ConfigMap for each app, each document after a `---`."""
+    apps = []
+    for number in itertools.count():
+        name = f"app-{number:04d}"
+        labels = f"    app.kubernetes.io/name: {name}\n    tier: backend\n"
+        apps.append(
+            "---\napiVersion: apps/v1\nkind: Deployment\nmetadata:\n"
+            f"  name: {name}\n  namespace: prod\n  labels:\n{labels}"
+            '  annotations:\n    deployment.kubernetes.io/revision: "3"\n'
+            "spec:\n  replicas: 3\n  selector:\n    matchLabels:\n"
+            f"      app.kubernetes.io/name: {name}\n  template:\n    metadata:\n"
+            f"      labels:\n        app.kubernetes.io/name: {name}\n    spec:\n"
+            "      containers:\n"
+            f"        - name: {name}\n"
+            f"          image: registry.example.com/{name}:1.{number % 40}.2\n"
+            "          ports:\n            - containerPort: 8080\n"
+            "              protocol: TCP\n          env:\n"
+            "            - name: LOG_LEVEL\n              value: info\n"
+            "            - name: DATABASE_URL\n              valueFrom:\n"
+            "                secretKeyRef: {name: db, key: url}\n"
+            "          resources:\n            limits: {cpu: 500m, memory: 256Mi}\n"
+            "            requests: {cpu: 100m, memory: 128Mi}\n"
+            "          readinessProbe:\n"
+            "            httpGet: {path: /healthz, port: 8080}\n"
+            "            initialDelaySeconds: 5\n"
+            "---\napiVersion: v1\nkind: Service\nmetadata:\n"
+            f"  name: {name}\n  namespace: prod\nspec:\n  type: ClusterIP\n"
+            f"  selector:\n    app.kubernetes.io/name: {name}\n"
+            "  ports:\n    - port: 80\n      targetPort: 8080\n"
+            "---\napiVersion: v1\nkind: ConfigMap\nmetadata:\n"
+            f"  name: {name}-config\n  namespace: prod\ndata:\n"
+            '  settings.json: |\n    {"feature": true, "retries": 3}\n'
+            f"  owner: team-{number % 7}@example.com\n"
+        )
+        if sum(map(len, apps)) >= size:
+            return "".join(apps)
+    return ""
+
+
+@functools.cache
+def yaml_floor():
+    """libyaml's parse, built here: the YAML listing's floor."""
+    made = ROOT / "build" / "yaml-floor"
+    source = ROOT / "bench" / "yaml_floor.c"
+    if not made.exists() or made.stat().st_mtime < source.stat().st_mtime:
+        made.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(
+            ["cc", "-O2", str(source), "-o", str(made), "-l:libyaml.a"], check=True
+        )
+    return str(made)
 
 
 # One value set in a document in memory by the editing API, and by the
@@ -210,7 +272,8 @@ SET = ("metadata", "serviceId")
 
 
 def api_files():
-    """The 0.5 MB YAML model, and the same model written as TOML."""
+    """(format, file, the keys of the value set): the YAML models of 0.5 and
+    4 MB, the smaller written as TOML, and this project's pyproject.toml."""
     yaml_path = bench_files()["0.5 MB YAML"]
     toml_path = yaml_path.with_suffix(".toml")
     if not toml_path.exists():
@@ -218,33 +281,38 @@ def api_files():
         import yaml
 
         toml_path.write_text(tomlkit.dumps(yaml.safe_load(yaml_path.read_text())))
-    return {"0.5 MB YAML": ("yaml", yaml_path), "0.5 MB TOML": ("toml", toml_path)}
+    found = {"0.5 MB YAML": ("yaml", yaml_path, SET)}
+    if not QUICK:  # ruamel.yaml takes seconds over it
+        found["4 MB YAML"] = ("yaml", bench_files()["4 MB YAML"], SET)
+    found["0.5 MB TOML"] = ("toml", toml_path, SET)
+    found["3 kB pyproject"] = ("toml", ROOT / "pyproject.toml", ("project", "version"))
+    return found
 
 
-def _ours(fmt, text):
+def _ours(fmt, text, keys):
     doc = props_to_tree.Document(text, fmt)
-    doc[".".join(SET)] = "changed"
+    doc[".".join(keys)] = "changed"
     return doc.text
 
 
-def _ruamel(_, text):
+def _ruamel(_, text, keys):
     import io
 
     from ruamel.yaml import YAML
 
     yaml = YAML()  # round-trip: comments and order kept
     data = yaml.load(text)
-    data[SET[0]][SET[1]] = "changed"
+    data[keys[0]][keys[1]] = "changed"
     out = io.StringIO()
     yaml.dump(data, out)
     return out.getvalue()
 
 
-def _tomlkit(_, text):
+def _tomlkit(_, text, keys):
     import tomlkit
 
     document = tomlkit.parse(text)
-    document[SET[0]][SET[1]] = "changed"
+    document[keys[0]][keys[1]] = "changed"
     out = tomlkit.dumps(document)
     tomlkit.parse(out)  # as the API re-reads what it made, to check it
     return out
@@ -258,13 +326,13 @@ def api_lines(name):
     """How many lines each editor changes, checked to set the value."""
     import yaml
 
-    fmt, path = api_files()[name]
+    fmt, path, keys = api_files()[name]
     text = path.read_text()
     read = {"yaml": yaml.safe_load, "toml": __import__("tomllib").loads}[fmt]
     found = {}
     for tool, edit in API_EDITORS[fmt].items():
-        out = edit(fmt, text)
-        if read(out)[SET[0]][SET[1]] != "changed":
+        out = edit(fmt, text, keys)
+        if read(out)[keys[0]][keys[1]] != "changed":
             raise SystemExit(f"{tool} did not set the value in {name}")
         old, new = text.splitlines(), out.splitlines()
         import difflib
@@ -278,12 +346,14 @@ def api_lines(name):
 
 
 def time_api(loops, name, tool):
-    fmt, path = api_files()[name]
+    """With Python's collector on, as a user's program runs."""
+    fmt, path, keys = api_files()[name]
     text = path.read_text()
     edit = API_EDITORS[fmt][tool]
+    gc.enable()
     started = time.perf_counter()
     for _ in range(loops):
-        edit(fmt, text)
+        edit(fmt, text, keys)
     return time.perf_counter() - started
 
 
@@ -420,6 +490,15 @@ def commands():
     yield "list", "0.3 kB JSON", "props-to-tree", [ours, str(small)]
     yield "list", "0.3 kB JSON", "python -c pass", floor_json
     yield "list", "0.3 kB JSON", "cat", ["cat", str(small)]
+    # Start-up of each format's common runs, against the interpreter's.
+    yield "start-up", "python -c pass", "python", floor_json
+    for suffix in ("json", "toml", "yaml"):
+        file = str(ROOT / "examples" / f"service.{suffix}")
+        yield "start-up", f"list 0.3 kB {suffix.upper()}", "props-to-tree", [ours, file]
+        get = [ours, file, "--get", "service.name"]
+        yield "start-up", f"--get 0.3 kB {suffix.upper()}", "props-to-tree", get
+        setting = [ours, file, "--set", "service.replicas=4"]
+        yield "start-up", f"--set 0.3 kB {suffix.upper()}", "props-to-tree", setting
     # A JSON listing's floor is the interpreter's start and a read of the file
     # by cat: the listing neither parses the text nor makes a value of it.
     for name, path in bench_files().items():
@@ -433,6 +512,8 @@ def commands():
             yield "list", name, "jq", ["jq", "-r", JQ, str(path)]
         else:
             yield "list", name, "floor", [*floor, str(path)]
+        if name.endswith("YAML"):
+            yield "list", name, "libyaml", [yaml_floor(), str(path)]
         if name.startswith("12 MB"):
             continue  # one value: nothing to edit but a number among 600,000
         if not name.endswith("JSON"):
@@ -442,6 +523,8 @@ def commands():
                 "yq",
                 [str(Path(sys.executable).with_name("yq")), "-c", ".", str(path)],
             )
+        if name.startswith("3 MB Kubernetes"):
+            continue  # listed: its documents are edited as any YAML is
         top = "0." if name.startswith("18") else ""
         edit = [ours, str(path), "--set", f"{top}metadata.serviceId=changed"]
         _one_line(edit, path, name)
@@ -635,7 +718,7 @@ def main():
                     leaves[bench] = check(task, impl, calls(task, impl, name))
                 runner.bench_time_func(bench, time_calls, task, impl, name)
     lines = {}
-    for name, (fmt, _) in api_files().items():
+    for name, (fmt, _, _) in api_files().items():
         if not args.worker:
             lines[name] = api_lines(name)
         for tool in API_EDITORS[fmt]:
