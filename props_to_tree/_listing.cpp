@@ -2751,12 +2751,11 @@ is_timestamp(const unsigned char *s, Py_ssize_t n)
            && zone < 24 * 60;
 }
 
-// Python's int() reads no more digits than this (sys.get_int_max_str_digits
-// by default); more are read the Python way, which says so.
-constexpr Py_ssize_t int_digits = 4300;
-
+// An integer of more digits than Python's int() reads (`digits`, from
+// sys.get_int_max_str_digits(), 0 for no bound) is read the Python way,
+// which says so.
 plain
-read_plain(const unsigned char *s, Py_ssize_t n)
+read_plain(const unsigned char *s, Py_ssize_t n, Py_ssize_t digits_read)
 {
     if (n == 0 || same_as(s, n, "~") || same_as(s, n, "null")
         || same_as(s, n, "Null") || same_as(s, n, "NULL"))
@@ -2790,7 +2789,8 @@ read_plain(const unsigned char *s, Py_ssize_t n)
     }
     Py_ssize_t digits = i - whole;
     if (digits > 0 && i == n) {
-        return digits > int_digits ? plain::refused : plain::written;
+        return digits_read > 0 && digits > digits_read ? plain::refused
+                                                       : plain::written;
     }
     bool number = digits > 0;
     if (i < n && s[i] == '.') {
@@ -2931,10 +2931,10 @@ put_yaml_quoted(bytes_out *out, const unsigned char *s, Py_ssize_t n)
 // failure.
 int
 put_yaml_scalar(bytes_out *out, const unsigned char *s, Py_ssize_t n,
-                bool plain_style)
+                bool plain_style, Py_ssize_t digits)
 {
     if (plain_style) {
-        switch (read_plain(s, n)) {
+        switch (read_plain(s, n, digits)) {
         case plain::null:
             return bytes_add(out, "null", 4) < 0 ? -1 : 1;
         case plain::yes:
@@ -2950,7 +2950,7 @@ put_yaml_scalar(bytes_out *out, const unsigned char *s, Py_ssize_t n,
         }
     }
     if (shows_plain(s, n)) {
-        plain read = read_plain(s, n);
+        plain read = read_plain(s, n, digits);
         if (read == plain::refused) {
             return 0;
         }
@@ -2987,6 +2987,7 @@ struct yaml_walk {
     bytes_out path;
     bytes_out out;
     Py_ssize_t held;
+    Py_ssize_t digits;          // the most an integer may have, 0 for no bound
     const unsigned char *text;  // the document's bytes, for tags as written
     Py_ssize_t length;
     size_t chars;  // libyaml's marks count characters: the byte of one
@@ -3296,8 +3297,8 @@ yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
                             reinterpret_cast<const unsigned char *>(
                                 event.data.scalar.value),
                             static_cast<Py_ssize_t>(event.data.scalar.length),
-                            event.data.scalar.style
-                                == YAML_PLAIN_SCALAR_STYLE);
+                            event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE,
+                            w->digits);
                 if (shown <= 0 || bytes_add(&w->out, "\n", 1) < 0) {
                     status = shown == 0 ? 0 : -1;
                     w->out.length = start;
@@ -3424,6 +3425,21 @@ json_chunks(PyObject *module, PyObject *args)
     return reinterpret_cast<PyObject *>(self);
 }
 
+// How many digits Python's int() reads, as sys.get_int_max_str_digits()
+// says (0: no bound); -1 with the exception set.
+Py_ssize_t
+int_digits()
+{
+    PyObject *get = PySys_GetObject("get_int_max_str_digits");  // borrowed
+    if (get == nullptr) {
+        return 0;
+    }
+    PyObject *found = PyObject_CallNoArgs(get);
+    Py_ssize_t digits = found == nullptr ? -1 : PyLong_AsSsize_t(found);
+    Py_XDECREF(found);
+    return digits;
+}
+
 // yaml_chunks(data, key_text, keys[, held]): the listing of the YAML
 // document in `data` (bytes) in one chunk of whole lines of UTF-8; or None
 // where it is the Python way's to read: what the walk refuses, a document
@@ -3473,6 +3489,11 @@ yaml_chunks(PyObject *module, PyObject *args)
     w->key_text = key_text;  // borrowed, as the caller holds them
     w->keys = keys;
     w->held = held;
+    w->digits = int_digits();
+    if (w->digits < 0) {
+        PyMem_Free(w);
+        return nullptr;
+    }
     w->text = s;
     w->length = length;
     Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;

@@ -843,6 +843,12 @@ BAD_INPUT = [
         "a: 1\nb: \x01\n",
         "'\\x01' is refused: control characters are not allowed (line 2, column 4)",
     ),
+    # More digits than Python reads, listed (the native listing leaves it to
+    # the reading), read or set.
+    *(
+        (["--format", "yaml", *more], f"a: {'9' * 5000}\n", "5,000 digits is more")
+        for more in ([], ["--get", "a"], ["--set", "b=1"])
+    ),
     # Read, and too deep for the listing's walk: named all the same.
     (["--format", "json"], "[" * 1200 + "]" * 1200, "standard input is nested too"),
     (

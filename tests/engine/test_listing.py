@@ -531,6 +531,16 @@ def test_yaml_bytes_that_are_not_utf8_are_left_to_the_reading(data):
     assert bytes_listing(data, fmt="yaml") is None
 
 
+@pytest.mark.parametrize("limit", [0, 640, 4300])
+def test_a_yaml_number_past_python_s_digits_is_the_reading_s(monkeypatch, limit):
+    import sys
+
+    monkeypatch.setattr(sys, "get_int_max_str_digits", lambda: limit)
+    text = f"a: {'9' * 1000}\n"
+    made = bytes_listing(text, fmt="yaml")
+    assert made == (None if limit == 640 else f"a = {'9' * 1000}\n")
+
+
 _YAML_SCALARS = st.one_of(
     st.none(),
     st.booleans(),

@@ -12,6 +12,7 @@ import re
 from props_to_tree import _yaml
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value
+from props_to_tree._engine.errors import DocumentError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -107,7 +108,16 @@ def plain_value(text: str) -> Any:
         return _BOOL[text]
     if _INT.fullmatch(text):
         base = {"0o": 8, "0x": 16}.get(text[:2], 10)
-        return int(text[2:] if base != 10 else text, base)
+        try:
+            return int(text[2:] if base != 10 else text, base)
+        except ValueError:  # more digits than sys.get_int_max_str_digits()
+            import sys
+
+            raise DocumentError(
+                f"a number of {len(text):,} digits is more than Python reads "
+                f"({sys.get_int_max_str_digits():,}; PYTHONINTMAXSTRDIGITS "
+                "raises it)"
+            ) from None
     if _FLOAT.fullmatch(text):
         return float(text)
     if text.lower() in _SPECIAL:
