@@ -13,8 +13,6 @@ listing applied back changes nothing.
 
 from __future__ import annotations
 
-import contextlib
-
 from props_to_tree._engine import batch, kinds, matches, paths
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.collector import paused
@@ -740,8 +738,10 @@ class Editor:
             splices = []
             if change.data is NO_DATA and not value.collection:
                 # Not to be written (a merge key's), it stays, as the same.
-                with contextlib.suppress(EditError):
+                try:  # noqa: SIM105 - contextlib costs the start-up of a --set
                     splices = write(document, path, value, change.create)
+                except EditError:
+                    pass
             if texts.apply(document.text, splices) == document.text:
                 made = Made(change, self.concrete(path), old.shown, old.shown)
                 return [], path, None, self._made(made)

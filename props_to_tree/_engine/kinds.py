@@ -3,8 +3,6 @@ kind than was there, or than a list's other items are: it may be a typo."""
 
 from __future__ import annotations
 
-import json
-
 from props_to_tree._engine import paths
 
 TYPE_CHECKING = False
@@ -71,4 +69,6 @@ def odd_item(
 
 
 def quoted(shown: str) -> str:
+    import json  # loaded by the first: most changes need none
+
     return json.dumps(shown, ensure_ascii=False)

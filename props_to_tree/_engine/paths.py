@@ -217,7 +217,6 @@ def _segments(
 ) -> tuple[Pattern, int]:
     """The segments from `at` up to where `stop` matches after one of them,
     or the end; `inner` for a selector's SUB, which holds keys and [N] only."""
-    import json
     import re
 
     path: Pattern = []
@@ -250,6 +249,8 @@ def _segments(
                 and bare[-1] in _NOT_OPERATORS
                 and text.startswith("=", found.end())
             ):
+                import json
+
                 raise _Operator(
                     f"bad path {shown!r}: a selector compares with = or ^=; "
                     f"a key that ends in {bare[-1]!r} is written quoted, "
@@ -266,6 +267,8 @@ def _segments(
         elif found["index"] is not None:
             path.append(int(found["index"]))
         else:
+            import json  # loaded by the first key written quoted
+
             try:
                 path.append(json.loads(found["quoted"]))
             except ValueError as exc:  # an escape JSON has not

@@ -5,7 +5,6 @@ listing, and how a string is written so that readers take it back."""
 from __future__ import annotations
 
 import datetime
-import json
 import math
 import re
 
@@ -177,6 +176,8 @@ _UNPRINTABLE = "[\x7f-\x9f\u2028\u2029\ud800-\udfff\ufffe\uffff]"
 def _quoted(text: str, escapes: bool = False) -> str:
     """A double-quoted scalar: JSON's string syntax is a subset of it, and
     what YAML would read otherwise is escaped."""
+    import json  # loaded by the first: most changes need none
+
     written = json.dumps(text, ensure_ascii=escapes)
     if escapes:  # YAML writes a character beyond the BMP as one escape
         return texts.astral_escapes(written, "\\U%08x")
