@@ -2594,11 +2594,7 @@ valid_utf8(const unsigned char *s, Py_ssize_t n)
 Py_UCS4
 utf8_at(const unsigned char *s, int *width)
 {
-    unsigned char c = s[0];
-    if (c < 0x80) {
-        *width = 1;
-        return c;
-    }
+    unsigned char c = s[0];  // past ASCII: callers read ASCII themselves
     if (c < 0xe0) {
         *width = 2;
         return (Py_UCS4{c} & 0x1f) << 6 | (s[1] & 0x3f);
@@ -2618,14 +2614,11 @@ utf8_at(const unsigned char *s, int *width)
 bool
 yaml_space(const unsigned char *s, Py_ssize_t n, Py_ssize_t i)
 {
+    // A tag is of ASCII, and libyaml reads a blank or a flow indicator
+    // after it: white space beyond ASCII never ends one.
+    (void)n;
     unsigned char c = s[i];
-    if (c < 0x80) {
-        return c == ' ' || (c >= '\t' && c <= '\r')
-               || (c >= 0x1c && c <= 0x1f);
-    }
-    int width;
-    (void)n;  // valid UTF-8: the character is whole
-    return Py_UNICODE_ISSPACE(utf8_at(s + i, &width));
+    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f);
 }
 
 // What a plain scalar reads as, for its listing: the core schema's null and
@@ -3011,9 +3004,10 @@ yaml_byte(yaml_walk *w, size_t index)
     return w->bytes < w->length ? w->bytes : w->length;
 }
 
-// A tagged scalar as the listing shows it: its tag as written (else as
-// libyaml read it, verbatim), then its value, plain where it can be shown
-// so, whatever it reads as, else double-quoted.
+// A tagged scalar as the listing shows it: its tag as written, then its
+// value, plain where it can be shown so, whatever it reads as, else
+// double-quoted; 1, 0 where the tag is not found where its mark is, -1 on
+// failure.
 int
 put_yaml_tagged(yaml_walk *w, const yaml_event_t &event)
 {
@@ -3038,32 +3032,19 @@ put_yaml_tagged(yaml_walk *w, const yaml_event_t &event)
             end++;
         }
     }
-    int status;
-    if (end > at) {
-        status = bytes_add(&w->out, s + at, end - at);
+    if (end == at) {
+        return 0;  // not where its mark is: the Python way's to show
     }
-    else {
-        const char *tag =
-            reinterpret_cast<const char *>(event.data.scalar.tag);
-        status =
-            bytes_add(&w->out, "!<", 2) < 0
-                    || bytes_add(&w->out, tag,
-                                 static_cast<Py_ssize_t>(std::strlen(tag)))
-                           < 0
-                    || bytes_add(&w->out, ">", 1) < 0
-                ? -1
-                : 0;
-    }
-    if (status < 0 || bytes_add(&w->out, " ", 1) < 0) {
+    if (bytes_add(&w->out, s + at, end - at) < 0
+        || bytes_add(&w->out, " ", 1) < 0) {
         return -1;
     }
     const auto *value =
         reinterpret_cast<const unsigned char *>(event.data.scalar.value);
     auto n = static_cast<Py_ssize_t>(event.data.scalar.length);
-    if (shows_plain(value, n)) {
-        return bytes_add(&w->out, value, n);
-    }
-    return put_yaml_quoted(&w->out, value, n);
+    int put = shows_plain(value, n) ? bytes_add(&w->out, value, n)
+                                    : put_yaml_quoted(&w->out, value, n);
+    return put < 0 ? -1 : 1;
 }
 
 void
@@ -3291,7 +3272,7 @@ yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
                 bytes_put(&w->out, " = ", 3);
                 int shown =
                     tag != nullptr
-                        ? (put_yaml_tagged(w, event) < 0 ? -1 : 1)
+                        ? put_yaml_tagged(w, event)
                         : put_yaml_scalar(
                             &w->out,
                             reinterpret_cast<const unsigned char *>(

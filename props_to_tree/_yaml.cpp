@@ -121,11 +121,9 @@ PyObject *
 node_mark(PyObject *op, bool end)
 {
     auto *self = reinterpret_cast<node_object *>(op);
+    // The node's type is the module's own: its state is there.
     auto *state =
         static_cast<module_state *>(PyType_GetModuleState(Py_TYPE(op)));
-    if (state == nullptr) {
-        return nullptr;
-    }
     auto *type = reinterpret_cast<PyTypeObject *>(state->mark);
     auto *mark = reinterpret_cast<mark_object *>(type->tp_alloc(type, 0));
     if (mark == nullptr) {
@@ -984,10 +982,8 @@ event_tuple(const yaml_event_t &event)
     case YAML_SEQUENCE_END_EVENT:
         kind = "sequence_end";
         break;
-    case YAML_MAPPING_END_EVENT:
+    default:  // YAML_MAPPING_END_EVENT, the one left
         kind = "mapping_end";
-        break;
-    default:
         break;
     }
     if (value == nullptr) {

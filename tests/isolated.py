@@ -313,7 +313,7 @@ def yaml_listing_allocation_failures() -> None:
     from props_to_tree._engine import paths
 
     data = (
-        "a.b: 1\nk: !t x\n"
+        "a.b: 1\nk: !t x\nq: 'a, b'\ne: {}\nt: !t 'a, b'\n"
         + "".join(f"k{i}:\n  ключ{i}: [{i}, 'é', {{}}]\n" for i in range(20))
         + "---\n- "
         + "x" * 3000

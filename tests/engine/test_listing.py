@@ -442,7 +442,10 @@ YAML_FROM_BYTES = [
         " 2024-01-01T10:00:00Z, 2024-01-01 10:00:00.123456789 +05:30,"
         " 2024-1-1t1:00:00, 2024-01-01  10:00:00 -5, 2024-01-01T24:00:00,"
         " 2024-01-01T10:00:00+24:00, 2024-01-01T10:00:00+23:59, 2024-01-01T10:00,"
-        " '2024-01-01', 2024-13-01, 2024-01-01x]",
+        " '2024-01-01', 2024-13-01, 2024-01-01x, 2024-01, 20x4-01-01, 2024-0x-01,"
+        " 2024-01-0x, 2024-01-01T, 2024-01-01Tx, 2024-01-01T1x, 2024-01-01T10:0,"
+        " 2024-01-01T10:00:0, 2024-01-01 10:00:00 +, 2024-01-01 10:00:00 +05:x,"
+        " 2024-01-01 10:00:00 X, 2024-01-01 10:00:00.5Z]",
         None,
     ),
     # Strings shown plain where they can be, else double-quoted.
@@ -498,6 +501,8 @@ YAML_LEFT_TO_READING = [
     "# c\n",
     "---\n",
     "[" + "1" * 4301 + "]",
+    "a: '" + "1" * 4301 + "'",  # shown quoted, read as a number to tell so
+    "a: *x\n",  # an alias of no anchor: the reading words it
     "[" * 201 + "1" + "]" * 201,
 ]
 
@@ -525,7 +530,14 @@ def test_the_yaml_listing_from_the_bytes_is_the_listing_of_what_reads(
 
 @pytest.mark.parametrize(
     "data",
-    [b"a: \xff\n", b"a: \xed\xa0\x80", b"\xff\xfea\x00:\x00", b"a: \xc3"],
+    [
+        b"a: \xff\n",
+        b"a: \xed\xa0\x80",
+        b"\xff\xfea\x00:\x00",
+        b"a: \xc3",
+        b"a: \xe2\x82x",
+        b"\xef\xbb\xbf\xef\xbb\xbfa: 1",  # a second mark, libyaml's to skip
+    ],
 )
 def test_yaml_bytes_that_are_not_utf8_are_left_to_the_reading(data):
     assert bytes_listing(data, fmt="yaml") is None

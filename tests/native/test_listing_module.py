@@ -7,7 +7,7 @@ import weakref
 import pytest
 from _support import assert_no_leaks, native_listing, run_isolated
 
-from props_to_tree import _listing
+from props_to_tree import _listing, _yaml
 from props_to_tree._engine import paths
 from props_to_tree._formats.json import document as json_format
 
@@ -66,6 +66,34 @@ def test_chunks_argument_errors(args, kwargs, error):
 def test_json_chunks_argument_errors(args, error):
     with pytest.raises(error):
         _listing.json_chunks(*args)
+
+
+@pytest.mark.parametrize(
+    ("function", "args", "error"),
+    [
+        (_listing.yaml_chunks, ("a: 1", str, {}), TypeError),  # bytes, not text
+        (_listing.yaml_chunks, (b"a: 1", None, {}), TypeError),
+        (_listing.yaml_chunks, (b"a: 1", str, []), TypeError),
+        (_listing.yaml_chunks, (b"a: 1", str, {}, -1), ValueError),
+        (_yaml.compose_all, (b"a: 1",), TypeError),  # text, not bytes
+        (_yaml.compose_all, ("a: 1", "0"), TypeError),
+        (_yaml.compose_all, ("\ud800",), UnicodeEncodeError),
+        (_yaml.events, (b"a: 1",), TypeError),
+        (_yaml.events, ("a: [",), _yaml.Error),
+    ],
+)
+def test_yaml_argument_errors(function, args, error):
+    with pytest.raises(error):
+        function(*args)
+
+
+def test_a_yaml_mark_says_where_it_is():
+    node = _yaml.compose_all("a:\n  - b\n")[0].value[0][1].value[0]
+    assert (repr(node.start_mark), repr(node.end_mark)) == (
+        "<Mark line 2, column 5>",
+        "<Mark line 2, column 6>",
+    )
+    assert repr(node) == "ScalarNode(tag='', value='b')"
 
 
 @pytest.mark.parametrize(
