@@ -2992,10 +2992,9 @@ struct yaml_walk {
 Py_ssize_t
 yaml_byte(yaml_walk *w, size_t index)
 {
-    if (index < w->chars) {
-        w->chars = 0;
-        w->bytes = 0;
-    }
+    bool back = index < w->chars;  // not met: a safeguard all the same
+    w->chars = back ? 0 : w->chars;
+    w->bytes = back ? 0 : w->bytes;
     while (w->chars < index && w->bytes < w->length) {
         unsigned char c = w->text[w->bytes];
         w->bytes += c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;

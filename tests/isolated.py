@@ -342,8 +342,9 @@ def yaml_compose_allocation_failures() -> None:
     from props_to_tree import _yaml
 
     text = (
-        "%TAG !e! tag:example.com,2000:\n---\na: &x {b: [1, 'é', !e!t x]}\n"
-        "c: *x\n" + "".join(f"k{i}: " + "[" * 20 + "]" * 20 + "\n" for i in range(3))
+        "%TAG !e! tag:example.com,2000:\n---\na: &shared {b: [1, 'é', !e!t x]}\n"
+        "c: *shared\nd: &one_more 2\n"
+        + "".join(f"k{i}: " + "[" * 20 + "]" * 20 + "\n" for i in range(3))
     )
     expected = repr(_yaml.compose_all(text))
 
@@ -357,7 +358,8 @@ def yaml_compose_allocation_failures() -> None:
         assert result == events
 
     _exhaust(lambda: (), lambda: _yaml.events(text), events_ok, 10)
-    for bad in ("a: *y\n", "a: &x 1\nb: &x 2\n", "a: [\n", "\x01"):
+    deep = "[" * 1001 + "]" * 1001
+    for bad in ("a: *unknown\n", "a: &twice 1\nb: &twice 2\n", "a: [\n", "\x01", deep):
 
         def failing(bad: str = bad) -> Any:
             try:
