@@ -421,9 +421,10 @@ struct composer {
     PyObject *root;
     const unsigned char *text;  // the UTF-8 read, for the mark of an error
     Py_ssize_t length;
-    Py_ssize_t levels;  // of block and flow nesting, as libyaml counts them
-    bool too_deep;      // a block mapping past the bound: its first key's
-                        // ":" is where libyaml says so
+    Py_ssize_t levels;   // of block and flow nesting, as libyaml counts them
+    bool too_deep;       // a block mapping past the bound: its first key's
+                         // ":" is where libyaml says so
+    Py_ssize_t deepest;  // the caller's bound of nesting, 0 for none
 };
 
 void
@@ -662,6 +663,12 @@ count_level(composer *c, const yaml_event_t &event, bool mapping, bool flow,
 int
 open_collection(composer *c, const yaml_event_t &event, bool mapping)
 {
+    // Deeper than the caller's walks of the nodes go: said as they would.
+    if (c->deepest > 0 && c->depth >= c->deepest) {
+        PyErr_SetString(PyExc_RecursionError,
+                        "the document is nested too deeply");
+        return -1;
+    }
     const auto &data = event.data;
     node_object *node =
         new_node(mapping ? c->state->mapping : c->state->sequence);
@@ -798,15 +805,20 @@ add_alias(composer *c, const yaml_event_t &event)
     return -1;
 }
 
-// compose_all(text, shift=0, lines=0): the nodes of each document of `text`
-// (None for one of nothing), as PyYAML's compose_all gives them with the
-// format's loader; marks `shift` characters and `lines` lines less.
+// compose_all(text, shift=0, lines=0, deepest=0): the nodes of each document
+// of `text` (None for one of nothing), as PyYAML's compose_all gives them
+// with the format's loader; marks `shift` characters and `lines` lines less;
+// RecursionError for collections nested more than `deepest` deep (0: only
+// libyaml's bound).
 PyObject *
 compose_all(PyObject *module, PyObject *args)
 {
     PyObject *text;
     Py_ssize_t shift = 0, lines = 0;
-    if (!PyArg_ParseTuple(args, "U|nn:compose_all", &text, &shift, &lines)) {
+    Py_ssize_t deepest = 0;
+    if (!PyArg_ParseTuple(args, "U|nnn:compose_all", &text, &shift, &lines,
+                          &deepest))
+    {
         return nullptr;
     }
     Py_ssize_t length;
@@ -819,6 +831,7 @@ compose_all(PyObject *module, PyObject *args)
     c.state = state_of(module);
     c.text = reinterpret_cast<const unsigned char *>(utf8);
     c.length = length;
+    c.deepest = deepest;
     c.shift = shift;
     c.lines = lines;
     c.held = PyList_New(0);

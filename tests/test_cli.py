@@ -843,6 +843,15 @@ BAD_INPUT = [
         "a: 1\nb: \x01\n",
         "'\\x01' is refused: control characters are not allowed (line 2, column 4)",
     ),
+    # libyaml's byte of a refused character, told as a character's column.
+    (["--format", "yaml"], "a: 1\nb: ééé\x1b\n", "allowed (line 2, column 7)"),
+    (["--format", "yaml"], "a: &x 1\nb: &x 2\n", "&x is there twice, first at line 1"),
+    # Deeper than the walks of its nodes go: refused as it is read, by name.
+    (
+        ["--format", "yaml", "--set", "x=1"],
+        "".join("  " * i + "k:\n" for i in range(600)) + "  " * 600 + "v\n",
+        "standard input is nested too deeply",
+    ),
     # More digits than Python reads, listed (the native listing leaves it to
     # the reading), read or set.
     *(
@@ -1510,3 +1519,17 @@ def test_a_listing_get_or_set_imports_no_argparse_nor_pyyaml(tmp_path):
         )
         assert done.stdout.splitlines()[-1] == "[]", (options, done.stdout)
     assert file.read_text() == "a: 3\n"
+
+
+def test_the_command_leaves_the_collector_as_its_caller_had_it(tmp_path, capfd):
+    import gc
+
+    file = tmp_path / "a.json"
+    file.write_text('{"a": 1}')
+    gc.disable()
+    try:
+        assert _cli.main([str(file), "--get", "a"]) == 0
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
+    assert capfd.readouterr().out == "1\n"

@@ -724,6 +724,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     # A run is short and makes no garbage cycles worth finding, while a
     # large document makes the collector scan every parsed object, again
     # and again, as it grows.
+    collecting = gc.isenabled()  # as a caller of main() had it, after
     gc.disable()
     try:
         status = _run(_options(_arguments(argv)))
@@ -750,7 +751,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"{PROG}: error: unexpected {type(exc).__name__}: {exc}", file=sys.stderr)
         return 1
     finally:
-        gc.enable()
+        if collecting:
+            gc.enable()
     return status
 
 

@@ -10,6 +10,7 @@ from props_to_tree._formats.yaml.spans import Spans
 from props_to_tree._formats.yaml.values import (
     Mapping,
     Sequence,
+    deepest,
     is_empty,
     is_merge,
     place_of,
@@ -30,7 +31,7 @@ if TYPE_CHECKING:
 def load(format: Format, text: str, written: bool = False) -> YamlDocument:
     """The document in `text`; its numbers always show as written."""
     try:
-        documents = _yaml.compose_all(text)
+        documents = _yaml.compose_all(text, 0, 0, deepest())
     except _yaml.Error as exc:
         place = place_of(exc, text)
         line, column = place if place else (None, None)

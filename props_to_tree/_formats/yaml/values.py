@@ -25,6 +25,14 @@ Mapping, Sequence, Scalar = _yaml.MappingNode, _yaml.SequenceNode, _yaml.ScalarN
 YamlError = _yaml.Error
 
 
+def deepest() -> int:
+    """How deep the format's walks of the nodes, which recurse, can go: a
+    document nested deeper is refused as it is read."""
+    import sys
+
+    return max(sys.getrecursionlimit() // 2 - 50, 1)
+
+
 # YAML 1.2's core schema, and timestamps, which YAML 1.1 readers also take.
 _NULL = re.compile(r"~|null|Null|NULL|")
 
@@ -263,7 +271,8 @@ def place_of(error: Exception, text: str) -> tuple[int, int] | None:
     at = getattr(error, "position", None)  # a character the reader refuses
     if not isinstance(at, int):
         return None
-    at = min(at, len(text))
+    # libyaml counts the bytes of the UTF-8 it reads there.
+    at = len(text.encode("utf-8", "surrogatepass")[:at].decode("utf-8", "ignore"))
     return text.count("\n", 0, at) + 1, at - text.rfind("\n", 0, at)
 
 
@@ -285,6 +294,14 @@ def problem_of(error: Exception, text: str = "") -> str:
     if problem == "found undefined alias":  # libyaml does not say which
         alias = re.compile(r"\*[^\s,\[\]{}]+").match(text, mark.index)
         said = f"the alias {alias[0] if alias else ''} has no anchor"
+    first = getattr(error, "context_mark", None)
+    if problem == "second occurrence" and first is not None:  # nor which here
+        anchor = re.compile(r"&[^\s,\[\]{}]+").match(text, mark.index)
+        name = anchor[0] if anchor else "an anchor"
+        said = (
+            f"the anchor {name} is there twice, first at line {first.line + 1}, "
+            f"column {first.column + 1}"
+        )
     return f"{said} (line {mark.line + 1}, column {mark.column + 1})"
 
 
@@ -428,7 +445,7 @@ def one_value(text: str, directives: str = "") -> Any:
     try:
         events = _yaml.events(source)
         # Marks in the VALUE's own text, past the directives.
-        documents = _yaml.compose_all(source, len(lead), lead.count("\n"))
+        documents = _yaml.compose_all(source, len(lead), lead.count("\n"), deepest())
     except YamlError:
         return None
     # (kind, start, end, anchor, tag, value, style, flag, version, tags)
