@@ -52,6 +52,6 @@ _Event = tuple[
 ]
 
 def compose_all(
-    text: str, shift: int = ..., lines: int = ..., /
+    text: str, shift: int = ..., lines: int = ..., deepest: int = ..., /
 ) -> list[Node | None]: ...
 def events(text: str, /) -> list[_Event]: ...
