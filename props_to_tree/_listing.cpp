@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <datetime.h>
 #include <unistd.h>
 #include <yaml.h>
 #if defined(__linux__)
@@ -3332,6 +3333,1550 @@ yaml_list(yaml_walk *w, const unsigned char *data, Py_ssize_t length)
     return status;
 }
 
+// --- TOML: a document read from its bytes --------------------------------
+
+// The listing of a TOML document read here from its bytes, by the rules of
+// tomllib (Python 3.12's: TOML 1.0), which stays the reference it is tested
+// against, byte for byte: the same text read, its tables and arrays made in
+// the same order, the same redefinitions refused.  Values show as the
+// reading with their written forms shows them: a string as json.dumps writes
+// it, DEL escaped; every other scalar as written.  What this reading does
+// not take (a document that does not read, is not UTF-8, nests deep or
+// holds an integer of hundreds of digits) is tomllib's: it lists the
+// document, or says why not, as it always has.
+//
+// Tables and arrays are nodes of one array, their members a list in the
+// order they were made, found by their keys in one hash table.  tomllib's
+// flags (a table declared, a value that may not change) are a second tree
+// of the same kind, over the keys alone.
+
+constexpr Py_ssize_t toml_parts = 100;  // of a key, its header's included
+constexpr int toml_nesting = 100;       // arrays and inline tables
+constexpr Py_ssize_t toml_walk_depth = 400;
+constexpr Py_ssize_t toml_int_chars = 640;  // Python's least digit bound
+
+enum toml_kind : unsigned char {
+    toml_table,
+    toml_array,
+    toml_plain,
+    toml_text
+};
+
+// A table, an array, or a scalar: a member's key and a string's value are
+// bytes of the reader's store; a scalar's text is the source's.
+struct toml_node {
+    Py_ssize_t first;  // the first member, -1 for none
+    Py_ssize_t last;
+    Py_ssize_t next;  // the next member of the node holding this one
+    Py_ssize_t key;   // where its key is in the store, and its length
+    Py_ssize_t key_length;
+    Py_ssize_t start;  // a scalar's text, a string's value
+    Py_ssize_t end;
+    toml_kind kind;
+};
+
+// A flag of tomllib's on a key: declared by a header (or a dotted key's
+// table, once the section is over), or frozen, itself and all under it.
+constexpr unsigned char toml_frozen = 1;
+constexpr unsigned char toml_declared = 2;
+
+struct toml_flags {
+    unsigned char own;
+    unsigned char recursive;
+    uint32_t generation;  // counted up when what is under it is let go
+};
+
+// A member found by its holder and key.
+struct toml_entry {
+    uint64_t hash;
+    Py_ssize_t holder;
+    uint32_t generation;
+    Py_ssize_t key;
+    Py_ssize_t key_length;
+    Py_ssize_t member;
+};
+
+struct toml_map {
+    toml_entry *entries;
+    Py_ssize_t count;
+    Py_ssize_t capacity;
+    Py_ssize_t *slots;  // indexes into entries, -1 where free
+    Py_ssize_t size;    // a power of two
+};
+
+// A key's part: bytes of the store.
+struct toml_part {
+    Py_ssize_t at;
+    Py_ssize_t length;
+};
+
+struct toml_path {
+    toml_part *parts;
+    Py_ssize_t count;
+    Py_ssize_t capacity;
+};
+
+struct toml_reader {
+    const unsigned char *s;
+    Py_ssize_t n;
+    Py_ssize_t pos;
+    int nesting;
+    bool no_memory;
+    bytes_out store;  // keys and strings, as read
+    toml_node *nodes;
+    Py_ssize_t node_count;
+    Py_ssize_t node_capacity;
+    toml_flags *flags;
+    Py_ssize_t flag_count;
+    Py_ssize_t flag_capacity;
+    toml_map members;
+    toml_map flagged;
+    Py_ssize_t *pending;  // flags a dotted key declares at the next header
+    Py_ssize_t pending_count;
+    Py_ssize_t pending_capacity;
+    toml_path header;
+    toml_path key;
+    toml_path whole;  // the header's parts and the key's
+};
+
+void
+toml_reader_free(toml_reader *r)
+{
+    bytes_free(&r->store);
+    PyMem_Free(r->nodes);
+    PyMem_Free(r->flags);
+    PyMem_Free(r->members.entries);
+    PyMem_Free(r->members.slots);
+    PyMem_Free(r->flagged.entries);
+    PyMem_Free(r->flagged.slots);
+    PyMem_Free(r->pending);
+    PyMem_Free(r->header.parts);
+    PyMem_Free(r->key.parts);
+    PyMem_Free(r->whole.parts);
+}
+
+// Room for one more of `count` items of `size` bytes at `*items`: false,
+// the reader's memory short, where there is none.
+bool
+toml_room(toml_reader *r, void **items, Py_ssize_t count, Py_ssize_t *capacity,
+          size_t size)
+{
+    if (count < *capacity) {
+        return true;
+    }
+    Py_ssize_t more = *capacity < 16 ? 16 : *capacity * 2;
+    void *grown = PyMem_Realloc(*items, static_cast<size_t>(more) * size);
+    if (grown == nullptr) {
+        r->no_memory = true;
+        return false;
+    }
+    *items = grown;
+    *capacity = more;
+    return true;
+}
+
+template <typename T>
+bool
+toml_grow(toml_reader *r, T **items, Py_ssize_t count, Py_ssize_t *capacity)
+{
+    void *at = *items;
+    bool made = toml_room(r, &at, count, capacity, sizeof(T));
+    *items = static_cast<T *>(at);
+    return made;
+}
+
+Py_ssize_t
+toml_new_node(toml_reader *r, toml_kind kind)
+{
+    if (!toml_grow(r, &r->nodes, r->node_count, &r->node_capacity)) {
+        return -1;
+    }
+    r->nodes[r->node_count] = toml_node{-1, -1, -1, 0, 0, 0, 0, kind};
+    return r->node_count++;
+}
+
+Py_ssize_t
+toml_new_flags(toml_reader *r)
+{
+    if (!toml_grow(r, &r->flags, r->flag_count, &r->flag_capacity)) {
+        return -1;
+    }
+    r->flags[r->flag_count] = toml_flags{0, 0, 0};
+    return r->flag_count++;
+}
+
+uint64_t
+toml_hash(const toml_reader *r, Py_ssize_t holder, uint32_t generation,
+          toml_part key)
+{
+    uint64_t hash = hash_bytes(r->store.data + key.at, key.length);
+    hash ^= (static_cast<uint64_t>(holder) << 20 ^ generation)
+            * 0xff51afd7ed558ccdULL;
+    return hash ^ (hash >> 31);
+}
+
+// The member of `holder` (of `generation`) under `key`, or -1.
+Py_ssize_t
+toml_find(const toml_reader *r, const toml_map *m, Py_ssize_t holder,
+          uint32_t generation, toml_part key)
+{
+    if (m->size == 0) {
+        return -1;
+    }
+    uint64_t hash = toml_hash(r, holder, generation, key);
+    for (auto slot = static_cast<Py_ssize_t>(
+             hash & static_cast<uint64_t>(m->size - 1));
+         m->slots[slot] >= 0; slot = (slot + 1) & (m->size - 1))
+    {
+        const toml_entry &e = m->entries[m->slots[slot]];
+        if (e.hash == hash && e.holder == holder && e.generation == generation
+            && e.key_length == key.length
+            && std::memcmp(r->store.data + e.key, r->store.data + key.at,
+                           static_cast<size_t>(key.length))
+                   == 0)
+        {
+            return e.member;
+        }
+    }
+    return -1;
+}
+
+bool
+toml_slots(toml_reader *r, toml_map *m, Py_ssize_t size)
+{
+    auto *slots = PyMem_New(Py_ssize_t, size);
+    if (slots == nullptr) {
+        r->no_memory = true;
+        return false;
+    }
+    PyMem_Free(m->slots);
+    m->slots = slots;
+    m->size = size;
+    for (Py_ssize_t i = 0; i < size; i++) {
+        slots[i] = -1;
+    }
+    for (Py_ssize_t i = 0; i < m->count; i++) {
+        auto slot = static_cast<Py_ssize_t>(m->entries[i].hash
+                                            & static_cast<uint64_t>(size - 1));
+        while (slots[slot] >= 0) {
+            slot = (slot + 1) & (size - 1);
+        }
+        slots[slot] = i;
+    }
+    return true;
+}
+
+bool
+toml_add(toml_reader *r, toml_map *m, Py_ssize_t holder, uint32_t generation,
+         toml_part key, Py_ssize_t member)
+{
+    if (!toml_grow(r, &m->entries, m->count, &m->capacity)) {
+        return false;
+    }
+    uint64_t hash = toml_hash(r, holder, generation, key);
+    m->entries[m->count++] =
+        toml_entry{hash, holder, generation, key.at, key.length, member};
+    if (2 * m->count > m->size) {
+        return toml_slots(r, m, m->size < 64 ? 64 : m->size * 2);
+    }
+    auto slot =
+        static_cast<Py_ssize_t>(hash & static_cast<uint64_t>(m->size - 1));
+    while (m->slots[slot] >= 0) {
+        slot = (slot + 1) & (m->size - 1);
+    }
+    m->slots[slot] = m->count - 1;
+    return true;
+}
+
+bool
+toml_push(toml_reader *r, toml_path *p, toml_part part)
+{
+    if (p->count >= toml_parts) {
+        return false;  // deep: tomllib's
+    }
+    if (!toml_grow(r, &p->parts, p->count, &p->capacity)) {
+        return false;
+    }
+    p->parts[p->count++] = part;
+    return true;
+}
+
+// --- tomllib's flags ---
+
+// The flags of the first `count` parts of `key` under `root`, made where
+// `make`; -1 where they are not there (or there is no memory).
+Py_ssize_t
+toml_flags_of(toml_reader *r, Py_ssize_t root, const toml_path *key,
+              Py_ssize_t count, bool make)
+{
+    Py_ssize_t at = root;
+    for (Py_ssize_t i = 0; i < count; i++) {
+        uint32_t generation = r->flags[at].generation;
+        Py_ssize_t found =
+            toml_find(r, &r->flagged, at, generation, key->parts[i]);
+        if (found < 0) {
+            if (!make) {
+                return -1;
+            }
+            found = toml_new_flags(r);
+            if (found < 0
+                || !toml_add(r, &r->flagged, at, generation, key->parts[i],
+                             found))
+            {
+                return -1;
+            }
+        }
+        at = found;
+    }
+    return at;
+}
+
+// Flags.is_(key[:count], flag).
+bool
+toml_flag_is(toml_reader *r, Py_ssize_t root, const toml_path *key,
+             Py_ssize_t count, unsigned char flag)
+{
+    Py_ssize_t at = root;
+    for (Py_ssize_t i = 0; i < count; i++) {
+        at = toml_find(r, &r->flagged, at, r->flags[at].generation,
+                       key->parts[i]);
+        if (at < 0) {
+            return false;
+        }
+        if (i < count - 1 && (r->flags[at].recursive & flag) != 0) {
+            return true;
+        }
+    }
+    return count > 0
+           && ((r->flags[at].own | r->flags[at].recursive) & flag) != 0;
+}
+
+// Flags.set(key[:count], flag, recursive=...).
+bool
+toml_flag_set(toml_reader *r, Py_ssize_t root, const toml_path *key,
+              Py_ssize_t count, unsigned char flag, bool recursive)
+{
+    Py_ssize_t at = toml_flags_of(r, root, key, count, true);
+    if (at < 0) {
+        return false;
+    }
+    (recursive ? r->flags[at].recursive : r->flags[at].own) |= flag;
+    return true;
+}
+
+// Flags.unset_all(key): the key's flags, and all under it, let go.  Its
+// flags are cleared, and what was under it is no longer found, as its
+// generation has changed: as good as never set.
+void
+toml_flag_unset_all(toml_reader *r, const toml_path *key)
+{
+    Py_ssize_t at = toml_flags_of(r, 0, key, key->count, false);
+    if (at >= 0) {
+        r->flags[at].own = 0;
+        r->flags[at].recursive = 0;
+        r->flags[at].generation++;
+    }
+}
+
+// --- Tables ---
+
+Py_ssize_t
+toml_member(toml_reader *r, Py_ssize_t table, toml_part key)
+{
+    return toml_find(r, &r->members, table, 0, key);
+}
+
+// Adds `member` to `holder`, a table under `key`, or an array.
+bool
+toml_append(toml_reader *r, Py_ssize_t holder, Py_ssize_t member,
+            const toml_part *key)
+{
+    toml_node *h = &r->nodes[holder];
+    if (key != nullptr) {
+        r->nodes[member].key = key->at;
+        r->nodes[member].key_length = key->length;
+    }
+    if (h->last < 0) {
+        h->first = member;
+    }
+    else {
+        r->nodes[h->last].next = member;
+    }
+    h->last = member;
+    return key == nullptr || toml_add(r, &r->members, holder, 0, *key, member);
+}
+
+// NestedDict.get_or_create_nest(key[from:to], access_lists=...): the table
+// there, made where it is not; -1 where a value is in the way.
+Py_ssize_t
+toml_nest(toml_reader *r, Py_ssize_t table, const toml_path *key,
+          Py_ssize_t from, Py_ssize_t to, bool access_lists)
+{
+    Py_ssize_t at = table;
+    for (Py_ssize_t i = from; i < to; i++) {
+        Py_ssize_t found = toml_member(r, at, key->parts[i]);
+        if (found < 0) {
+            found = toml_new_node(r, toml_table);
+            if (found < 0 || !toml_append(r, at, found, &key->parts[i])) {
+                return -1;
+            }
+        }
+        at = found;
+        if (access_lists && r->nodes[at].kind == toml_array) {
+            at = r->nodes[at].last;  // an empty one is a value's, refused
+            if (at < 0) {
+                return -1;
+            }
+        }
+        if (r->nodes[at].kind != toml_table) {
+            return -1;
+        }
+    }
+    return at;
+}
+
+// --- Reading ---
+
+int
+toml_peek(const toml_reader *r, Py_ssize_t i)
+{
+    return i < r->n ? r->s[i] : -1;
+}
+
+bool
+toml_starts(const toml_reader *r, const char *word)
+{
+    auto length = static_cast<Py_ssize_t>(std::strlen(word));
+    return r->n - r->pos >= length
+           && std::memcmp(r->s + r->pos, word, static_cast<size_t>(length))
+                  == 0;
+}
+
+// A control character no string or comment may hold: all but the tab, and
+// in a string of three quotes the line feed.
+bool
+toml_illegal(unsigned char c, bool lines)
+{
+    return (c < 0x20 && c != '\t' && !(lines && c == '\n')) || c == 0x7f;
+}
+
+void
+toml_skip_space(toml_reader *r)
+{
+    while (r->pos < r->n && (r->s[r->pos] == ' ' || r->s[r->pos] == '\t')) {
+        r->pos++;
+    }
+}
+
+bool
+toml_skip_comment(toml_reader *r)
+{
+    if (toml_peek(r, r->pos) != '#') {
+        return true;
+    }
+    for (r->pos++; r->pos < r->n && r->s[r->pos] != '\n'; r->pos++) {
+        if (toml_illegal(r->s[r->pos], false)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// White space, line ends and comments, as between an array's items.
+bool
+toml_skip_lines(toml_reader *r)
+{
+    for (;;) {
+        Py_ssize_t before = r->pos;
+        while (r->pos < r->n
+               && (r->s[r->pos] == ' ' || r->s[r->pos] == '\t'
+                   || r->s[r->pos] == '\n'))
+        {
+            r->pos++;
+        }
+        if (!toml_skip_comment(r)) {
+            return false;
+        }
+        if (r->pos == before) {
+            return true;
+        }
+    }
+}
+
+bool
+is_digit_int(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool
+is_hex_int(int c)
+{
+    return c >= 0 && is_hex(static_cast<unsigned char>(c));
+}
+
+bool
+is_octal_int(int c)
+{
+    return c >= '0' && c <= '7';
+}
+
+bool
+is_binary_int(int c)
+{
+    return c == '0' || c == '1';
+}
+
+bool
+toml_bare(int c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit_int(c)
+           || c == '-' || c == '_';
+}
+
+bool
+toml_put(toml_reader *r, const void *from, Py_ssize_t count)
+{
+    if (bytes_add(&r->store, from, count) < 0) {
+        PyErr_Clear();
+        r->no_memory = true;
+        return false;
+    }
+    return true;
+}
+
+// The escape at the backslash at `pos`, what it stands for put in the
+// store; in a string of three quotes, a backslash ending its line too.
+bool
+toml_escape(toml_reader *r, bool lines)
+{
+    int e = toml_peek(r, r->pos + 1);
+    if (lines && (e == ' ' || e == '\t' || e == '\n')) {
+        r->pos += 2;
+        if (e != '\n') {
+            toml_skip_space(r);
+            if (r->pos >= r->n) {
+                return true;  // and the string is not closed
+            }
+            if (r->s[r->pos] != '\n') {
+                return false;
+            }
+            r->pos++;
+        }
+        while (r->pos < r->n
+               && (r->s[r->pos] == ' ' || r->s[r->pos] == '\t'
+                   || r->s[r->pos] == '\n'))
+        {
+            r->pos++;
+        }
+        return true;
+    }
+    char c;
+    switch (e) {
+    case 'b':
+        c = '\b';
+        break;
+    case 't':
+        c = '\t';
+        break;
+    case 'n':
+        c = '\n';
+        break;
+    case 'f':
+        c = '\f';
+        break;
+    case 'r':
+        c = '\r';
+        break;
+    case '"':
+        c = '"';
+        break;
+    case '\\':
+        c = '\\';
+        break;
+    case 'u':
+    case 'U': {
+        int digits = e == 'u' ? 4 : 8;
+        if (r->n - r->pos - 2 < digits) {
+            return false;
+        }
+        Py_UCS4 code = 0;
+        for (int i = 0; i < digits; i++) {
+            int v = hex_value(r->s[r->pos + 2 + i]);
+            if (v < 0) {
+                return false;
+            }
+            if (code > 0x10ffff) {
+                return false;
+            }
+            code = code * 16 + static_cast<Py_UCS4>(v);
+        }
+        if (code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            return false;  // not a scalar value
+        }
+        r->pos += 2 + digits;
+        char utf8[4];
+        return toml_put(r, utf8, encode_utf8(code, utf8));
+    }
+    default:
+        return false;
+    }
+    r->pos += 2;
+    return toml_put(r, &c, 1);
+}
+
+// A basic string from after its quotes, its value put in the store.
+bool
+toml_basic(toml_reader *r, bool lines)
+{
+    Py_ssize_t run = r->pos;
+    for (;;) {
+        if (r->pos >= r->n) {
+            return false;
+        }
+        unsigned char c = r->s[r->pos];
+        if (c == '"' || c == '\\' || toml_illegal(c, lines)) {
+            if (!toml_put(r, r->s + run, r->pos - run)) {
+                return false;
+            }
+            if (c == '"') {
+                if (!lines) {
+                    r->pos++;
+                    return true;
+                }
+                if (toml_starts(r, "\"\"\"")) {
+                    r->pos += 3;
+                    return true;
+                }
+                run = r->pos++;
+                continue;
+            }
+            if (c != '\\' || !toml_escape(r, lines)) {
+                return false;
+            }
+            run = r->pos;
+            continue;
+        }
+        r->pos++;
+    }
+}
+
+// A literal string from after its quote (or three), to `end`.
+bool
+toml_literal(toml_reader *r, const char *end, bool lines)
+{
+    auto length = static_cast<Py_ssize_t>(std::strlen(end));
+    Py_ssize_t start = r->pos;
+    for (;; r->pos++) {
+        if (r->pos >= r->n) {
+            return false;
+        }
+        if (toml_starts(r, end)) {
+            break;
+        }
+        if (toml_illegal(r->s[r->pos], lines)) {
+            return false;
+        }
+    }
+    bool put = toml_put(r, r->s + start, r->pos - start);
+    r->pos += length;
+    return put;
+}
+
+// A string at `pos`, of any of the four kinds; its value is the store's
+// from `*at`.
+bool
+toml_string(toml_reader *r, Py_ssize_t *at, bool key)
+{
+    *at = r->store.length;
+    unsigned char quote = r->s[r->pos];
+    const char *three = quote == '"' ? "\"\"\"" : "'''";
+    if (key || !toml_starts(r, three)) {
+        r->pos++;
+        return quote == '"' ? toml_basic(r, false)
+                            : toml_literal(r, "'", false);
+    }
+    r->pos += 3;
+    if (toml_peek(r, r->pos) == '\n') {
+        r->pos++;
+    }
+    if (!(quote == '"' ? toml_basic(r, true) : toml_literal(r, three, true))) {
+        return false;
+    }
+    // Up to two quotes more close it too: they are the string's.
+    for (int extra = 0; extra < 2 && toml_peek(r, r->pos) == quote; extra++) {
+        if (!toml_put(r, &quote, 1)) {
+            return false;
+        }
+        r->pos++;
+    }
+    return true;
+}
+
+bool
+toml_key_part(toml_reader *r, toml_path *key)
+{
+    int c = toml_peek(r, r->pos);
+    toml_part part{r->store.length, 0};
+    if (toml_bare(c)) {
+        Py_ssize_t start = r->pos;
+        while (r->pos < r->n && toml_bare(r->s[r->pos])) {
+            r->pos++;
+        }
+        if (!toml_put(r, r->s + start, r->pos - start)) {
+            return false;
+        }
+    }
+    else if (c == '"' || c == '\'') {
+        if (!toml_string(r, &part.at, true)) {
+            return false;
+        }
+    }
+    else {
+        return false;
+    }
+    part.length = r->store.length - part.at;
+    return toml_push(r, key, part);
+}
+
+bool
+toml_key(toml_reader *r, toml_path *key)
+{
+    key->count = 0;
+    if (!toml_key_part(r, key)) {
+        return false;
+    }
+    for (;;) {
+        toml_skip_space(r);
+        if (toml_peek(r, r->pos) != '.') {
+            return true;
+        }
+        r->pos++;
+        toml_skip_space(r);
+        if (!toml_key_part(r, key)) {
+            return false;
+        }
+    }
+}
+
+Py_ssize_t
+toml_digits(const toml_reader *r, Py_ssize_t i, bool (*digit)(int))
+{
+    // One digit, then digits each after "_" or none.
+    if (!digit(toml_peek(r, i))) {
+        return -1;
+    }
+    i++;
+    for (;;) {
+        int c = toml_peek(r, i);
+        if (digit(c)) {
+            i++;
+        }
+        else if (c == '_' && digit(toml_peek(r, i + 1))) {
+            i += 2;
+        }
+        else {
+            return i;
+        }
+    }
+}
+
+// Two digits at `i` within [low, high]: their number, else -1.
+int
+toml_two(const toml_reader *r, Py_ssize_t i, int low, int high)
+{
+    int a = toml_peek(r, i);
+    int b = toml_peek(r, i + 1);
+    if (!is_digit_int(a) || !is_digit_int(b)) {
+        return -1;
+    }
+    int v = (a - '0') * 10 + (b - '0');
+    return v >= low && v <= high ? v : -1;
+}
+
+// Where a time (HH:MM:SS, a fraction) at `i` ends, or -1.
+Py_ssize_t
+toml_time(const toml_reader *r, Py_ssize_t i)
+{
+    if (toml_two(r, i, 0, 23) < 0 || toml_peek(r, i + 2) != ':'
+        || toml_two(r, i + 3, 0, 59) < 0 || toml_peek(r, i + 5) != ':'
+        || toml_two(r, i + 6, 0, 59) < 0)
+    {
+        return -1;
+    }
+    i += 8;
+    if (toml_peek(r, i) == '.' && is_digit_int(toml_peek(r, i + 1))) {
+        for (i++; is_digit_int(toml_peek(r, i)); i++) {
+        }
+    }
+    return i;
+}
+
+// Where a date, or a date and a time, at `i` ends: -1 where there is none,
+// -2 where there is one but no such day is.
+Py_ssize_t
+toml_date(const toml_reader *r, Py_ssize_t i)
+{
+    int year = 0;
+    for (Py_ssize_t k = 0; k < 4; k++) {
+        int c = toml_peek(r, i + k);
+        if (!is_digit_int(c)) {
+            return -1;
+        }
+        year = year * 10 + (c - '0');
+    }
+    int month = toml_peek(r, i + 4) == '-' ? toml_two(r, i + 5, 1, 12) : -1;
+    int day = month > 0 && toml_peek(r, i + 7) == '-'
+                  ? toml_two(r, i + 8, 1, 31)
+                  : -1;
+    if (day < 0) {
+        return -1;
+    }
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year == 0 || day > days[month - 1] + (month == 2 && leap ? 1 : 0)) {
+        return -2;
+    }
+    i += 10;
+    int t = toml_peek(r, i);
+    Py_ssize_t time =
+        t == 'T' || t == 't' || t == ' ' ? toml_time(r, i + 1) : -1;
+    if (time < 0) {
+        return i;
+    }
+    int z = toml_peek(r, time);
+    if (z == 'Z' || z == 'z') {
+        return time + 1;
+    }
+    if ((z == '+' || z == '-') && toml_two(r, time + 1, 0, 23) >= 0
+        && toml_peek(r, time + 3) == ':' && toml_two(r, time + 4, 0, 59) >= 0)
+    {
+        return time + 6;
+    }
+    return time;
+}
+
+// Where a number at `i` ends, as tomllib's pattern takes it, or -1; whether
+// it is an integer, in `*integer`.
+Py_ssize_t
+toml_number(const toml_reader *r, Py_ssize_t i, bool *integer)
+{
+    *integer = true;
+    if (toml_peek(r, i) == '0') {
+        int base = toml_peek(r, i + 1);
+        bool (*digit)(int) = base == 'x'   ? is_hex_int
+                             : base == 'o' ? is_octal_int
+                             : base == 'b' ? is_binary_int
+                                           : nullptr;
+        Py_ssize_t end = digit != nullptr ? toml_digits(r, i + 2, digit) : -1;
+        if (end >= 0) {
+            return end;
+        }
+    }
+    Py_ssize_t at = i;
+    int sign = toml_peek(r, at);
+    if (sign == '+' || sign == '-') {
+        at++;
+    }
+    int first = toml_peek(r, at);
+    if (first == '0') {
+        at++;
+    }
+    else if (first >= '1' && first <= '9') {
+        at = toml_digits(r, at, is_digit_int);
+    }
+    else {
+        return -1;
+    }
+    if (toml_peek(r, at) == '.' && is_digit_int(toml_peek(r, at + 1))) {
+        at = toml_digits(r, at + 1, is_digit_int);
+        *integer = false;
+    }
+    int e = toml_peek(r, at);
+    if (e == 'e' || e == 'E') {
+        Py_ssize_t from = at + 1;
+        int s = toml_peek(r, from);
+        from += s == '+' || s == '-' ? 1 : 0;
+        Py_ssize_t end = toml_digits(r, from, is_digit_int);
+        if (end >= 0) {
+            at = end;
+            *integer = false;
+        }
+    }
+    return at;
+}
+
+// The reading of values calls itself, as deep as arrays and inline
+// tables nest: toml_nesting at most.
+// NOLINTBEGIN(misc-no-recursion)
+Py_ssize_t toml_value(toml_reader *r);
+
+Py_ssize_t
+toml_scalar(toml_reader *r, Py_ssize_t end)
+{
+    Py_ssize_t made = toml_new_node(r, toml_plain);
+    if (made >= 0) {
+        r->nodes[made].start = r->pos;
+        r->nodes[made].end = end;
+        r->pos = end;
+    }
+    return made;
+}
+
+Py_ssize_t
+toml_array_value(toml_reader *r)
+{
+    Py_ssize_t array = toml_new_node(r, toml_array);
+    r->pos++;
+    if (array < 0 || !toml_skip_lines(r)) {
+        return -1;
+    }
+    if (toml_peek(r, r->pos) == ']') {
+        r->pos++;
+        return array;
+    }
+    for (;;) {
+        Py_ssize_t item = toml_value(r);
+        if (item < 0 || !toml_append(r, array, item, nullptr)
+            || !toml_skip_lines(r)) {
+            return -1;
+        }
+        int c = toml_peek(r, r->pos);
+        if (c == ']') {
+            r->pos++;
+            return array;
+        }
+        if (c != ',') {
+            return -1;
+        }
+        r->pos++;
+        if (!toml_skip_lines(r)) {
+            return -1;
+        }
+        if (toml_peek(r, r->pos) == ']') {
+            r->pos++;
+            return array;
+        }
+    }
+}
+
+// A key, its "=" and its value: the value's node, the key in `key`.
+Py_ssize_t
+toml_pair(toml_reader *r, toml_path *key)
+{
+    if (!toml_key(r, key) || toml_peek(r, r->pos) != '=') {
+        return -1;
+    }
+    r->pos++;
+    toml_skip_space(r);
+    return toml_value(r);
+}
+
+Py_ssize_t
+toml_inline_table(toml_reader *r)
+{
+    Py_ssize_t table = toml_new_node(r, toml_table);
+    Py_ssize_t flags = toml_new_flags(r);  // the table's own
+    // A key of each level's, so that an inner table does not overwrite it.
+    toml_path key{nullptr, 0, 0};
+    bool read = false;
+    r->pos++;
+    toml_skip_space(r);
+    if (table >= 0 && flags >= 0 && toml_peek(r, r->pos) == '}') {
+        r->pos++;
+        read = true;
+    }
+    while (table >= 0 && flags >= 0 && !read) {
+        Py_ssize_t value = toml_pair(r, &key);
+        if (value < 0 || toml_flag_is(r, flags, &key, key.count, toml_frozen))
+        {
+            break;
+        }
+        Py_ssize_t nest = toml_nest(r, table, &key, 0, key.count - 1, false);
+        toml_part stem = key.parts[key.count - 1];
+        if (nest < 0 || toml_member(r, nest, stem) >= 0
+            || !toml_append(r, nest, value, &stem))
+        {
+            break;
+        }
+        toml_skip_space(r);
+        int c = toml_peek(r, r->pos);
+        if (c == '}') {
+            r->pos++;
+            read = true;
+            break;
+        }
+        if (c != ',') {
+            break;
+        }
+        if (r->nodes[value].kind <= toml_array
+            && !toml_flag_set(r, flags, &key, key.count, toml_frozen, true))
+        {
+            break;
+        }
+        r->pos++;
+        toml_skip_space(r);
+    }
+    PyMem_Free(key.parts);
+    return read ? table : -1;
+}
+
+// A value at `pos`: its node, or -1.
+Py_ssize_t
+toml_value(toml_reader *r)
+{
+    int c = toml_peek(r, r->pos);
+    switch (c) {
+    case '"':
+    case '\'': {
+        Py_ssize_t at;
+        if (!toml_string(r, &at, false)) {
+            return -1;
+        }
+        Py_ssize_t made = toml_new_node(r, toml_text);
+        if (made >= 0) {
+            r->nodes[made].start = at;
+            r->nodes[made].end = r->store.length;
+        }
+        return made;
+    }
+    case 't':
+        return toml_starts(r, "true") ? toml_scalar(r, r->pos + 4) : -1;
+    case 'f':
+        return toml_starts(r, "false") ? toml_scalar(r, r->pos + 5) : -1;
+    case '[':
+    case '{': {
+        if (r->nesting >= toml_nesting) {
+            return -1;  // deep: tomllib's
+        }
+        r->nesting++;
+        Py_ssize_t made =
+            c == '[' ? toml_array_value(r) : toml_inline_table(r);
+        r->nesting--;
+        return made;
+    }
+    default:
+        break;
+    }
+    Py_ssize_t end = toml_date(r, r->pos);
+    if (end == -2) {
+        return -1;
+    }
+    if (end < 0) {
+        end = toml_time(r, r->pos);
+    }
+    if (end >= 0) {
+        return toml_scalar(r, end);
+    }
+    bool integer;
+    end = toml_number(r, r->pos, &integer);
+    if (end >= 0) {
+        // An integer of hundreds of digits is the reading's to bound.
+        return integer && end - r->pos > toml_int_chars ? -1
+                                                        : toml_scalar(r, end);
+    }
+    static const char *const words[] = {"inf",  "nan",  "+inf",
+                                        "-inf", "+nan", "-nan"};
+    for (const char *word : words) {
+        if (toml_starts(r, word)) {
+            return toml_scalar(
+                r, r->pos + static_cast<Py_ssize_t>(std::strlen(word)));
+        }
+    }
+    return -1;
+}
+
+// NOLINTEND(misc-no-recursion)
+
+// whole = header + key.
+bool
+toml_join(toml_reader *r)
+{
+    r->whole.count = 0;
+    const toml_path *paths[] = {&r->header, &r->key};
+    for (const toml_path *p : paths) {
+        for (Py_ssize_t i = 0; i < p->count; i++) {
+            if (!toml_push(r, &r->whole, p->parts[i])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A key and its value, under the current header.
+bool
+toml_key_value(toml_reader *r)
+{
+    Py_ssize_t value = toml_pair(r, &r->key);
+    if (value < 0 || !toml_join(r)) {
+        return false;
+    }
+    const toml_path *whole = &r->whole;
+    Py_ssize_t from = r->header.count;
+    Py_ssize_t parent = whole->count - 1;
+    for (Py_ssize_t i = from + 1; i <= parent; i++) {
+        // A dotted key's table may not be one a header declared, and is one
+        // no later section may open.
+        if (toml_flag_is(r, 0, whole, i, toml_declared)) {
+            return false;
+        }
+        Py_ssize_t flags = toml_flags_of(r, 0, whole, i, true);
+        if (flags < 0
+            || !toml_grow(r, &r->pending, r->pending_count,
+                          &r->pending_capacity))
+        {
+            return false;
+        }
+        r->pending[r->pending_count++] = flags;
+    }
+    if (toml_flag_is(r, 0, whole, parent, toml_frozen)) {
+        return false;
+    }
+    Py_ssize_t nest = toml_nest(r, 0, whole, 0, parent, true);
+    toml_part stem = whole->parts[parent];
+    if (nest < 0 || toml_member(r, nest, stem) >= 0) {
+        return false;
+    }
+    if (r->nodes[value].kind <= toml_array
+        && !toml_flag_set(r, 0, whole, whole->count, toml_frozen, true))
+    {
+        return false;
+    }
+    return toml_append(r, nest, value, &stem);
+}
+
+// A header, [table] or [[array]], from its first "[".
+bool
+toml_header(toml_reader *r)
+{
+    bool array = toml_peek(r, r->pos + 1) == '[';
+    for (Py_ssize_t i = 0; i < r->pending_count; i++) {
+        r->flags[r->pending[i]].own |= toml_declared;
+    }
+    r->pending_count = 0;
+    r->pos += array ? 2 : 1;
+    toml_skip_space(r);
+    toml_path *key = &r->header;
+    if (!toml_key(r, key)) {
+        return false;
+    }
+    if (array) {
+        if (toml_flag_is(r, 0, key, key->count, toml_frozen)) {
+            return false;
+        }
+        toml_flag_unset_all(r, key);
+        if (!toml_flag_set(r, 0, key, key->count, toml_declared, false)) {
+            return false;
+        }
+        Py_ssize_t nest = toml_nest(r, 0, key, 0, key->count - 1, true);
+        if (nest < 0) {
+            return false;
+        }
+        toml_part stem = key->parts[key->count - 1];
+        Py_ssize_t list = toml_member(r, nest, stem);
+        if (list < 0) {
+            list = toml_new_node(r, toml_array);
+            if (list < 0 || !toml_append(r, nest, list, &stem)) {
+                return false;
+            }
+        }
+        else if (r->nodes[list].kind != toml_array) {
+            return false;
+        }
+        Py_ssize_t table = toml_new_node(r, toml_table);
+        if (table < 0 || !toml_append(r, list, table, nullptr)
+            || !toml_starts(r, "]]"))
+        {
+            return false;
+        }
+        r->pos += 2;
+        return true;
+    }
+    if (toml_flag_is(r, 0, key, key->count, toml_declared)
+        || toml_flag_is(r, 0, key, key->count, toml_frozen)
+        || !toml_flag_set(r, 0, key, key->count, toml_declared, false)
+        || toml_nest(r, 0, key, 0, key->count, true) < 0
+        || toml_peek(r, r->pos) != ']')
+    {
+        return false;
+    }
+    r->pos++;
+    return true;
+}
+
+// The whole document, as tomllib.loads reads it: true where it reads.
+bool
+toml_read(toml_reader *r)
+{
+    if (toml_new_node(r, toml_table) != 0 || toml_new_flags(r) != 0) {
+        return false;
+    }
+    for (;;) {
+        toml_skip_space(r);
+        if (r->pos >= r->n) {
+            return true;
+        }
+        unsigned char c = r->s[r->pos];
+        if (c == '\n') {
+            r->pos++;
+            continue;
+        }
+        if (toml_bare(c) || c == '"' || c == '\'') {
+            if (!toml_key_value(r)) {
+                return false;
+            }
+            toml_skip_space(r);
+        }
+        else if (c == '[') {
+            if (!toml_header(r)) {
+                return false;
+            }
+            toml_skip_space(r);
+        }
+        else if (c != '#') {
+            return false;
+        }
+        if (!toml_skip_comment(r)) {
+            return false;
+        }
+        if (r->pos >= r->n) {
+            return true;
+        }
+        if (r->s[r->pos] != '\n') {
+            return false;
+        }
+        r->pos++;
+    }
+}
+
+// --- The listing of what was read ---
+
+struct toml_lister {
+    const toml_reader *r;
+    PyObject *key_text;  // borrowed, as json_walk's
+    PyObject *keys;
+    Py_ssize_t held;
+    bytes_out path;
+    bytes_out out;
+};
+
+// A string's value as json.dumps writes it, DEL escaped too.
+int
+toml_put_string(bytes_out *out, const char *chars, Py_ssize_t count)
+{
+    if (bytes_reserve(out, count * 6 + 2) < 0) {
+        return -1;
+    }
+    out->data[out->length++] = '"';
+    for (Py_ssize_t i = 0; i < count; i++) {
+        auto c = static_cast<unsigned char>(chars[i]);
+        if (toml_escapes.width[c] > 1 && c < 0x80) {
+            out->length += json_escape(out->data + out->length, c);
+        }
+        else {
+            out->data[out->length++] = static_cast<char>(c);
+        }
+    }
+    out->data[out->length++] = '"';
+    return 0;
+}
+
+// Calls itself, toml_walk_depth deep at most.
+// NOLINTBEGIN(misc-no-recursion)
+// 1 where listed, 0 where the listing is refused (too deep, too large),
+// -1 on failure.
+int
+toml_list(toml_lister *l, Py_ssize_t at, Py_ssize_t depth)
+{
+    const toml_reader *r = l->r;
+    const toml_node *node = &r->nodes[at];
+    if (node->kind <= toml_array && node->first >= 0) {
+        if (depth >= toml_walk_depth) {
+            return 0;
+        }
+        Py_ssize_t index = 0;
+        for (Py_ssize_t m = node->first; m >= 0; m = r->nodes[m].next) {
+            Py_ssize_t before = l->path.length;
+            int status;
+            if (node->kind == toml_table) {
+                const toml_node &member = r->nodes[m];
+                const auto *chars = reinterpret_cast<const unsigned char *>(
+                    r->store.data + member.key);
+                bool ascii = true;
+                for (Py_ssize_t i = 0; i < member.key_length && ascii; i++) {
+                    ascii = chars[i] < 0x80;
+                }
+                status = spell_key(&l->path, chars, member.key_length, ascii,
+                                   member.key_length, depth == 0, l->key_text,
+                                   l->keys);
+            }
+            else {
+                status = bytes_index(&l->path, index++);
+            }
+            if (status < 0) {
+                return -1;
+            }
+            status = toml_list(l, m, depth + 1);
+            if (status <= 0) {
+                return status;
+            }
+            l->path.length = before;
+        }
+        return 1;
+    }
+    bytes_out *out = &l->out;
+    if (bytes_add(out, l->path.data, l->path.length) < 0
+        || bytes_add(out, " = ", 3) < 0)
+    {
+        return -1;
+    }
+    int status;
+    switch (node->kind) {
+    case toml_table:
+        status = bytes_add(out, "{}", 2);
+        break;
+    case toml_array:
+        status = bytes_add(out, "[]", 2);
+        break;
+    case toml_text:
+        status = toml_put_string(out, r->store.data + node->start,
+                                 node->end - node->start);
+        break;
+    default:
+        status = bytes_add(out, r->s + node->start, node->end - node->start);
+        break;
+    }
+    if (status < 0 || bytes_add(out, "\n", 1) < 0) {
+        return -1;
+    }
+    return out->length > l->held ? 0 : 1;
+}
+// NOLINTEND(misc-no-recursion)
+
+// tomllib reads each CR LF as a LF, in strings too: where the text holds a
+// CR, it is read from a copy, `*lf`, made so.
+int
+toml_lf(const unsigned char **s, Py_ssize_t *length, unsigned char **lf)
+{
+    const unsigned char *text = *s;
+    Py_ssize_t n = *length;
+    if (std::memchr(text, '\r', static_cast<size_t>(n)) == nullptr) {
+        return 0;
+    }
+    *lf = static_cast<unsigned char *>(PyMem_Malloc(static_cast<size_t>(n)));
+    if (*lf == nullptr) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    Py_ssize_t kept = 0;
+    for (Py_ssize_t i = 0; i < n; i++) {
+        if (!(text[i] == '\r' && i + 1 < n && text[i + 1] == '\n')) {
+            (*lf)[kept++] = text[i];
+        }
+    }
+    *s = *lf;
+    *length = kept;
+    return 0;
+}
+
+// --- The tree of what was read, as tomllib.loads makes it ---
+
+// Two, four or up to six digits at `s`, as a number.
+int
+toml_number_at(const unsigned char *s, int count)
+{
+    int v = 0;
+    for (int i = 0; i < count; i++) {
+        v = v * 10 + (s[i] - '0');
+    }
+    return v;
+}
+
+// A time of day's parts from `s` (HH:MM:SS and a fraction, read to
+// microseconds), and where it ends.
+const unsigned char *
+toml_clock(const unsigned char *s, const unsigned char *end, int parts[4])
+{
+    parts[0] = toml_number_at(s, 2);
+    parts[1] = toml_number_at(s + 3, 2);
+    parts[2] = toml_number_at(s + 6, 2);
+    parts[3] = 0;
+    s += 8;
+    if (s < end && *s == '.') {
+        int digits = 0;
+        for (s++; s < end && is_digit(*s); s++) {
+            if (digits++ < 6) {
+                parts[3] = parts[3] * 10 + (*s - '0');
+            }
+        }
+        for (; digits < 6; digits++) {
+            parts[3] *= 10;
+        }
+    }
+    return s;
+}
+
+// A date, a date and time, or a time, from its text, which the reading has
+// checked: as tomllib makes them, its time zones included.
+PyObject *
+toml_date_value(const unsigned char *s, Py_ssize_t length)
+{
+    if (PyDateTimeAPI == nullptr) {
+        PyDateTime_IMPORT;  // once, by the first date met
+    }
+    const PyDateTime_CAPI *api = PyDateTimeAPI;
+    if (api == nullptr) {
+        return nullptr;
+    }
+    const unsigned char *end = s + length;
+    int clock[4];
+    if (s[2] == ':') {
+        toml_clock(s, end, clock);
+        return api->Time_FromTime(clock[0], clock[1], clock[2], clock[3],
+                                  Py_None, api->TimeType);
+    }
+    int year = toml_number_at(s, 4);
+    int month = toml_number_at(s + 5, 2);
+    int day = toml_number_at(s + 8, 2);
+    if (length == 10) {
+        return api->Date_FromDate(year, month, day, api->DateType);
+    }
+    const unsigned char *zone = toml_clock(s + 11, end, clock);
+    PyObject *tz = Py_None;
+    PyObject *made = nullptr;
+    if (zone < end && (*zone == 'Z' || *zone == 'z')) {
+        tz = api->TimeZone_UTC;
+    }
+    else if (zone < end) {
+        int sign = *zone == '+' ? 1 : -1;
+        int minutes =
+            toml_number_at(zone + 1, 2) * 60 + toml_number_at(zone + 4, 2);
+        PyObject *delta =
+            api->Delta_FromDelta(0, sign * minutes * 60, 0, 1, api->DeltaType);
+        tz = delta == nullptr ? nullptr
+                              : api->TimeZone_FromTimeZone(delta, nullptr);
+        Py_XDECREF(delta);
+        if (tz == nullptr) {
+            return nullptr;
+        }
+        made = tz;
+    }
+    PyObject *value = api->DateTime_FromDateAndTime(
+        year, month, day, clock[0], clock[1], clock[2], clock[3], tz,
+        api->DateTimeType);
+    Py_XDECREF(made);
+    return value;
+}
+
+// A float, by the caller's parse_float, which may not make a table or an
+// array of it, as tomllib says.
+PyObject *
+toml_float_value(PyObject *parse_float, const unsigned char *s,
+                 Py_ssize_t length)
+{
+    PyObject *text = PyUnicode_DecodeASCII(reinterpret_cast<const char *>(s),
+                                           length, nullptr);
+    if (text == nullptr) {
+        return nullptr;
+    }
+    PyObject *value = PyObject_CallOneArg(parse_float, text);
+    Py_DECREF(text);
+    if (value != nullptr && (PyDict_Check(value) || PyList_Check(value))) {
+        Py_DECREF(value);
+        PyErr_SetString(PyExc_ValueError,
+                        "parse_float must not return dicts or lists");
+        return nullptr;
+    }
+    return value;
+}
+
+// A scalar's value from its text, which the reading has checked.
+PyObject *
+toml_plain_value(PyObject *parse_float, const unsigned char *s,
+                 Py_ssize_t length)
+{
+    if (s[0] == 't' || s[0] == 'f') {
+        return Py_NewRef(s[0] == 't' ? Py_True : Py_False);
+    }
+    // A date's year is four digits and a "-": no number starts so.
+    bool year = length >= 10 && s[4] == '-' && is_digit(s[0]) && is_digit(s[1])
+                && is_digit(s[2]) && is_digit(s[3]);
+    if ((length >= 8 && s[2] == ':') || year) {
+        return toml_date_value(s, length);
+    }
+    bool based = length > 2 && s[0] == '0'
+                 && (s[1] == 'x' || s[1] == 'o' || s[1] == 'b');
+    bool integer = based;
+    if (!based) {
+        integer = true;
+        for (Py_ssize_t i = 0; i < length && integer; i++) {
+            integer =
+                is_digit(s[i]) || s[i] == '_' || s[i] == '+' || s[i] == '-';
+        }
+    }
+    if (!integer) {
+        return toml_float_value(parse_float, s, length);
+    }
+    // int(text, 0), as tomllib reads it: "_" between digits, a sign, a base.
+    char digits[toml_int_chars + 1];
+    std::memcpy(digits, s, static_cast<size_t>(length));
+    digits[length] = '\0';
+    return PyLong_FromString(digits, nullptr, 0);
+}
+
+// Calls itself, toml_walk_depth deep at most.
+// NOLINTBEGIN(misc-no-recursion)
+// The value of the node at `at`, and of all in it; nullptr with the
+// exception set, or Py_None (a new reference) where it nests too deep.
+PyObject *
+toml_build(const toml_reader *r, Py_ssize_t at, PyObject *parse_float,
+           Py_ssize_t depth)
+{
+    const toml_node *node = &r->nodes[at];
+    switch (node->kind) {
+    case toml_text:
+        return PyUnicode_DecodeUTF8(r->store.data + node->start,
+                                    node->end - node->start, nullptr);
+    case toml_plain:
+        return toml_plain_value(parse_float, r->s + node->start,
+                                node->end - node->start);
+    default:
+        break;
+    }
+    if (depth >= toml_walk_depth) {
+        return Py_NewRef(Py_None);
+    }
+    bool table = node->kind == toml_table;
+    PyObject *made = table ? PyDict_New() : PyList_New(0);
+    for (Py_ssize_t m = node->first; m >= 0 && made != nullptr;
+         m = r->nodes[m].next)
+    {
+        PyObject *value = toml_build(r, m, parse_float, depth + 1);
+        if (value == Py_None) {
+            Py_DECREF(made);
+            return value;
+        }
+        int status = -1;
+        if (value != nullptr && table) {
+            const toml_node &member = r->nodes[m];
+            PyObject *key = PyUnicode_DecodeUTF8(r->store.data + member.key,
+                                                 member.key_length, nullptr);
+            status = key == nullptr ? -1 : PyDict_SetItem(made, key, value);
+            Py_XDECREF(key);
+        }
+        else if (value != nullptr) {
+            status = PyList_Append(made, value);
+        }
+        Py_XDECREF(value);
+        if (status < 0) {
+            Py_CLEAR(made);
+        }
+    }
+    return made;
+}
+// NOLINTEND(misc-no-recursion)
+
 struct module_state {
     PyObject *json_chunks;  // the JsonChunks type
 };
@@ -3506,6 +5051,144 @@ yaml_chunks(PyObject *module, PyObject *args)
     return result;
 }
 
+// toml_chunks(data, key_text, keys[, held]): the listing of the TOML
+// document in `data` (bytes) in one chunk of whole lines of UTF-8; or None
+// where it is tomllib's to read: a document that does not read here, is not
+// UTF-8, nests deep, or whose listing is more than `held` bytes (by default
+// twice the document and 64 MiB).
+PyObject *
+toml_chunks(PyObject *module, PyObject *args)
+{
+    PyObject *data, *key_text, *keys;
+    Py_ssize_t held = -1;
+    if (!PyArg_ParseTuple(args, "O!OO!|n:toml_chunks", &PyBytes_Type, &data,
+                          &key_text, &PyDict_Type, &keys, &held))
+    {
+        return nullptr;
+    }
+    if (held < 0 && PyTuple_GET_SIZE(args) > 3) {
+        PyErr_SetString(PyExc_ValueError, "held must not be negative");
+        return nullptr;
+    }
+    if (!PyCallable_Check(key_text)) {
+        PyErr_SetString(PyExc_TypeError, "key_text must be callable");
+        return nullptr;
+    }
+    const auto *s =
+        reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data));
+    Py_ssize_t length = PyBytes_GET_SIZE(data);
+    if (held < 0) {
+        held = length < (PY_SSIZE_T_MAX - held_extra) / 2
+                   ? 2 * length + held_extra
+                   : PY_SSIZE_T_MAX;
+    }
+    // A byte-order mark is no part of the text, as the command reads it.
+    if (length >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0) {
+        s += 3;
+        length -= 3;
+    }
+    if (!valid_utf8(s, length)) {
+        Py_RETURN_NONE;
+    }
+    unsigned char *lf = nullptr;
+    if (toml_lf(&s, &length, &lf) < 0) {
+        return nullptr;
+    }
+    toml_reader r{};
+    r.s = s;
+    r.n = length;
+    toml_lister l{};
+    l.r = &r;
+    l.key_text = key_text;  // borrowed, as the caller holds them
+    l.keys = keys;
+    l.held = held;
+    PyObject *result = nullptr;
+    int status = toml_read(&r) ? 1 : 0;
+    if (r.no_memory) {
+        PyErr_NoMemory();
+        status = -1;
+    }
+    Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;
+    if (status == 1) {
+        status = bytes_open(&l.out, room < 4096 ? 4096 : room);
+        if (status == 0) {
+            // An empty document lists nothing.
+            status = r.nodes[0].first < 0 ? 1 : toml_list(&l, 0, 0);
+        }
+    }
+    if (status == 1) {
+        PyObject *made = bytes_take(&l.out);
+        auto *type = reinterpret_cast<PyTypeObject *>(
+            static_cast<module_state *>(PyModule_GetState(module))
+                ->json_chunks);
+        auto *self = made == nullptr ? nullptr
+                                     : reinterpret_cast<json_chunks_object *>(
+                                         type->tp_alloc(type, 0));
+        if (self == nullptr) {
+            Py_XDECREF(made);
+        }
+        else {
+            self->made = made;
+            result = reinterpret_cast<PyObject *>(self);
+        }
+    }
+    else if (status == 0) {
+        result = Py_NewRef(Py_None);
+    }
+    bytes_free(&l.out);
+    bytes_free(&l.path);
+    toml_reader_free(&r);
+    PyMem_Free(lf);
+    return result;
+}
+
+// toml_tree(text, parse_float): the tree tomllib.loads(text,
+// parse_float=parse_float) makes; None where it is tomllib's to read (and
+// to say why it does not).
+PyObject *
+toml_tree(PyObject * /*module*/, PyObject *args)
+{
+    PyObject *text, *parse_float;
+    if (!PyArg_ParseTuple(args, "UO:toml_tree", &text, &parse_float)) {
+        return nullptr;
+    }
+    if (!PyCallable_Check(parse_float)) {
+        PyErr_SetString(PyExc_TypeError, "parse_float must be callable");
+        return nullptr;
+    }
+    Py_ssize_t length;
+    const char *utf8 = PyUnicode_AsUTF8AndSize(text, &length);
+    if (utf8 == nullptr) {
+        // A lone surrogate: tomllib's to refuse.
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+            return nullptr;
+        }
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
+    unsigned char *lf = nullptr;
+    const auto *s = reinterpret_cast<const unsigned char *>(utf8);
+    if (toml_lf(&s, &length, &lf) < 0) {
+        return nullptr;
+    }
+    toml_reader r{};
+    r.s = s;
+    r.n = length;
+    PyObject *result = nullptr;
+    if (toml_read(&r)) {
+        result = toml_build(&r, 0, parse_float, 0);
+    }
+    else if (r.no_memory) {
+        PyErr_NoMemory();
+    }
+    else {
+        result = Py_NewRef(Py_None);
+    }
+    toml_reader_free(&r);
+    PyMem_Free(lf);
+    return result;
+}
+
 int
 listing_traverse(PyObject *module, visitproc visit, void *arg)
 {
@@ -3533,6 +5216,8 @@ listing_free(void *module)
 PyMethodDef listing_methods[] = {
     {"json_chunks", json_chunks, METH_VARARGS, nullptr},
     {"yaml_chunks", yaml_chunks, METH_VARARGS, nullptr},
+    {"toml_chunks", toml_chunks, METH_VARARGS, nullptr},
+    {"toml_tree", toml_tree, METH_VARARGS, nullptr},
     {"read", read_fd, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

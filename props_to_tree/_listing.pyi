@@ -38,4 +38,14 @@ def yaml_chunks(
     held: int = ...,
     /,
 ) -> JsonChunks | None: ...
+def toml_chunks(
+    data: bytes,
+    key_text: Callable[[str], str],
+    keys: dict[str, str],
+    held: int = ...,
+    /,
+) -> JsonChunks | None: ...
+def toml_tree(
+    text: str, parse_float: Callable[[str], Any], /
+) -> dict[str, Any] | None: ...
 def read(fd: int, count: int, /) -> bytes: ...

@@ -1,6 +1,7 @@
 """Helpers shared by the tests, the fuzz target and the valgrind driver: node
 types, tree builders, leak accounting and isolated interpreters."""
 
+import contextlib
 import datetime as dt
 import gc
 import os
@@ -9,7 +10,7 @@ import sys
 import threading
 import tracemalloc
 import types
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 from pathlib import Path
 from typing import Any
 
@@ -303,8 +304,9 @@ def bytes_listing(
     to the reading past `held`."""
     data = text if isinstance(text, bytes) else text.encode("utf-8", "surrogatepass")
     bound = () if held is None else (held,)
-    if fmt == "yaml":
-        chunks = _listing.yaml_chunks(data, paths.key_text, paths.key_texts, *bound)
+    if fmt in ("yaml", "toml"):
+        made_by = _listing.yaml_chunks if fmt == "yaml" else _listing.toml_chunks
+        chunks = made_by(data, paths.key_text, paths.key_texts, *bound)
     else:
         chunks = _listing.json_chunks(
             data, paths.key_text, paths.key_texts, size, *bound
@@ -316,6 +318,17 @@ def bytes_listing(
     return b"".join(made).decode("utf-8")
 
 
+@contextlib.contextmanager
+def tomllib_only() -> Iterator[None]:
+    """TOML read by tomllib alone, the reference of the native reading."""
+    native = _listing.toml_tree
+    _listing.toml_tree = lambda text, parse_float: None  # type: ignore[assignment]
+    try:
+        yield
+    finally:
+        _listing.toml_tree = native  # type: ignore[assignment]
+
+
 def read_listing(text: str | bytes, fmt: str = "json") -> str:
     """The listing of a text read first, as the command lists what the
     native module leaves: the reference, as printed (a lone surrogate
@@ -324,7 +337,8 @@ def read_listing(text: str | bytes, fmt: str = "json") -> str:
 
     if isinstance(text, bytes):
         text = formats.decoded(text, "text")
-    document = formats.load(fmt, texts.split_mark(text)[1], written=True)
+    with tomllib_only():
+        document = formats.load(fmt, texts.split_mark(text)[1], written=True)
     found = listing.leaves(document.tree)
     shown = "".join(listing.render(*found, document.show_all))
     return shown.encode("utf-8", "backslashreplace").decode("utf-8")

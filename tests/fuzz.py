@@ -4,8 +4,10 @@ model, and random documents listed by the native walk and the Python one.
 
 import json
 import sys
+import tomllib
 
 import atheris
+import tomli_w
 from _support import (
     bytes_listing,
     composed_alike,
@@ -20,6 +22,7 @@ from _support import (
 with atheris.instrument_imports():
     import model
 
+from props_to_tree import _listing as ext_listing
 from props_to_tree import _props_to_tree as ext
 
 
@@ -75,6 +78,23 @@ def test_one_input(data: bytes) -> None:
     # The same text composed natively, node for node as PyYAML's C loader.
     if "\ufffd" not in (text := data.decode("utf-8", "replace")):
         assert composed_alike(text), text
+
+    # A TOML text, as a writer makes it or the input's own bytes: read
+    # natively, it lists as what tomllib reads lists, and is read as the same
+    # tree.
+    toml_tree = random_document(choose, True)
+    if raw is None and isinstance(toml_tree, dict):
+        try:
+            data = tomli_w.dumps(toml_tree).encode()
+        except (TypeError, ValueError):  # what TOML cannot hold
+            data = b"a = 1\n"
+    got = outcome(bytes_listing, data, 1, None, "toml")
+    if got != ("ok", None):
+        assert got == outcome(read_listing, data, "toml"), (data, got)
+    text = data.decode("utf-8", "replace")
+    native = outcome(ext_listing.toml_tree, text, float)
+    if native != ("ok", None):
+        assert repr(native) == repr(outcome(tomllib.loads, text)), (data, native)
 
     fmt = ("json", "toml")[choose(2)]
     document = random_document(choose, fmt == "toml")

@@ -335,6 +335,48 @@ def yaml_listing_allocation_failures() -> None:
     assert sys.getrefcount(data) == refs
 
 
+def toml_allocation_failures() -> None:
+    """Fails every allocation the TOML reading makes, one at a time, for the
+    listing from the bytes and for the tree: headers and arrays of tables,
+    dotted keys and their flags, enough keys for the tables to grow, strings
+    escaped, CR LF read as LF, dates with zones, floats."""
+    import tomllib
+
+    from props_to_tree import _listing
+    from props_to_tree._engine import paths
+
+    text = (
+        "a.b = 1\r\nq = 'x'\ne = {f = [1, {g = \"\\u00e9\"}]}\n"
+        + "".join(f"k{i} = [{i}, 'é', {{}}, 1.5]\n" for i in range(40))
+        + "[[t]]\nd = 1979-05-27T07:32:00-07:00\n[t.u]\nv = 07:32:00\n"
+        + "[[t]]\nw = 2024-01-01\nx = '''\nlong\n'''\n"
+        + '["ключ"]\ns = """\\\n y"""\n'
+    )
+    data = text.encode()
+    expected = b"".join(_listing.toml_chunks(data, paths.key_text, {}) or [b""])
+    assert expected.startswith(b"a.b = 1\n")
+    tree = tomllib.loads(text.replace("\r\n", "\n"))
+
+    def listed() -> bytes:
+        chunks = _listing.toml_chunks(data, paths.key_text, {})
+        assert chunks is not None
+        return b"".join(chunks)
+
+    def listed_ok(result: Any) -> None:
+        assert result == expected
+
+    def read_ok(result: Any) -> None:
+        assert result == tree
+
+    refs = sys.getrefcount(data)
+    _exhaust(lambda: (), listed, listed_ok, 10)
+    # The dates' module is loaded once, by the first date met: and CPython
+    # words a failure in loading it as an ImportError.
+    read_ok(_listing.toml_tree(text, float))
+    _exhaust(lambda: (), lambda: _listing.toml_tree(text, float), read_ok, 10)
+    assert sys.getrefcount(data) == refs
+
+
 def yaml_compose_allocation_failures() -> None:
     """Fails every allocation the YAML composer makes, one at a time: nodes,
     their values and tags, pairs, anchors and aliases, marks, the stack of

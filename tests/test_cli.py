@@ -1499,14 +1499,22 @@ def test_common_options_are_read_as_argparse_reads_them(argv, simple):
         assert vars(found) == vars(_cli._parser().parse_intermixed_args(words))
 
 
-def test_a_listing_get_or_set_imports_no_argparse_nor_pyyaml(tmp_path):
-    file = tmp_path / "a.yaml"
-    file.write_text("a: 1\n")
+@pytest.mark.parametrize(
+    ("name", "text", "edited"),
+    [("a.yaml", "a: 1\n", "a: 3\n"), ("a.toml", "a = 1\n", "a = 3\n")],
+)
+def test_a_listing_get_or_set_imports_no_argparse_nor_a_reader(
+    tmp_path, name, text, edited
+):
+    # Neither PyYAML nor tomllib: both formats are read natively.
+    file = tmp_path / name
+    file.write_text(text)
     for options in ([], ["--get", "a"], ["--set", "a=2"], ["-i", "--set", "a=3"]):
         code = (
             "import sys; from props_to_tree._command import cli; "
             f"cli.main({[str(file), *options]!r}); "
-            "print(sorted({'argparse', 'yaml', 'typing'} & set(sys.modules)))"
+            "print(sorted({'argparse', 'yaml', 'typing', 'tomllib'}"
+            " & set(sys.modules)))"
         )
         # Not under coverage.py, whose start in the child imports typing.
         env = {k: v for k, v in os.environ.items() if not k.startswith("COVERAGE")}
@@ -1518,7 +1526,7 @@ def test_a_listing_get_or_set_imports_no_argparse_nor_pyyaml(tmp_path):
             env=env,
         )
         assert done.stdout.splitlines()[-1] == "[]", (options, done.stdout)
-    assert file.read_text() == "a: 3\n"
+    assert file.read_text() == edited
 
 
 def test_the_command_leaves_the_collector_as_its_caller_had_it(tmp_path, capfd):

@@ -8,6 +8,7 @@ import json
 import random
 import re
 import sys
+import tomllib
 
 import hostile
 import model
@@ -21,6 +22,7 @@ from _support import (
     read_listing,
 )
 
+from props_to_tree import _listing
 from props_to_tree import _props_to_tree as ext
 
 
@@ -87,6 +89,23 @@ def listings() -> None:
         assert made is None or made == read_listing(text, "yaml")
     for text in ("a: &x 1\nb: *x\n", "a: [\n", "a: 1\na: 2\n", "[" * 201 + "]" * 201):
         assert bytes_listing(text, fmt="yaml") is None
+    import tomli_w
+
+    for number in range(200):  # TOML read natively, as a writer writes it
+        tree = random_document(rng.randrange, True)
+        if not isinstance(tree, dict):
+            continue
+        try:
+            text = tomli_w.dumps(tree, multiline_strings=number % 2 == 0)
+        except (TypeError, ValueError):  # what TOML cannot hold
+            continue
+        made = bytes_listing(text.replace("\n", "\r\n"), fmt="toml")
+        assert made is None or made == read_listing(text, "toml")
+        native = _listing.toml_tree(text, float)
+        assert native is None or repr(native) == repr(tomllib.loads(text))
+    for text in ("a = 1\na = 2\n", "[a]\n[a]\n", "a = " + "[" * 101 + "]" * 101):
+        assert bytes_listing(text, fmt="toml") is None
+        assert _listing.toml_tree(text, float) is None
     # The composer: anchors and aliases, tags, streams, deep, and its errors.
     for text in (
         "a: &x {b: [1, 'é']}\nc: *x\nd: !t x\n---\n- &y [*y]\n",

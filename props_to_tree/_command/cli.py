@@ -20,7 +20,14 @@ from props_to_tree._engine.errors import (
     PathError,
     WriteError,
 )
-from props_to_tree._engine.listing import get, json_lines, lines, parse, yaml_lines
+from props_to_tree._engine.listing import (
+    get,
+    json_lines,
+    lines,
+    parse,
+    toml_lines,
+    yaml_lines,
+)
 from props_to_tree._formats import MAX_SIZE
 
 # Types only: importing typing would slow every start of the command.
@@ -570,6 +577,11 @@ def _prefixed(chunk: str | bytes, prefix: str) -> str | bytes:
     return lead + chunk[:-1].replace(b"\n", b"\n" + lead) + b"\n"
 
 
+# How the listing is made straight from a file's bytes, by how the format
+# spells its values (or, where the native walk does not, its name).
+_NATIVE_LINES = {"json": json_lines, "toml": toml_lines, "yaml": yaml_lines}
+
+
 def _shown(
     args: argparse.Namespace, file: str, wanted: list[paths.Pattern]
 ) -> Iterator[str] | Iterator[bytes]:
@@ -578,9 +590,10 @@ def _shown(
     kind, guessed = formats.detect(file, args.format)
     data, name = _read_bytes(file, args.max_size)
     spelled = formats.reader(kind).native
-    if not wanted and args.paint is None and (spelled == "json" or kind == "yaml"):
+    native_lines = _NATIVE_LINES.get(kind if spelled is None else spelled)
+    if not wanted and args.paint is None and native_lines is not None:
         # Straight from the bytes, where it can.
-        native = json_lines(data) if spelled == "json" else yaml_lines(data)
+        native = native_lines(data)
         if native is not None:
             return native
     text = formats.decoded(data, name)

@@ -64,6 +64,16 @@ def yaml_lines(data: bytes) -> Iterator[bytes] | None:
     return _listing.yaml_chunks(data, paths.key_text, paths.key_texts)
 
 
+def toml_lines(data: bytes) -> Iterator[bytes] | None:
+    """The listing of the TOML document in `data`, its bytes, as `lines`
+    gives it, read by the native module with tomllib's rules, in one chunk
+    of whole lines of UTF-8; None where tomllib is to read it: it does not
+    read there, it nests deep, or its listing is too large to hold."""
+    from props_to_tree import _listing  # only a listing loads it
+
+    return _listing.toml_chunks(data, paths.key_text, paths.key_texts)
+
+
 def leaves(tree: Any, prefix: str = "") -> tuple[list[str], list[Any]]:
     """The path and value of every scalar and empty collection of `tree`,
     whose dicts and lists are its tables and lists.  Every node is visited:

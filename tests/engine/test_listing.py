@@ -4,7 +4,9 @@ reads."""
 
 import datetime as dt
 import json
+import math
 import re
+import tomllib
 
 import pytest
 from _support import (
@@ -609,3 +611,258 @@ def test_a_listing_is_read_a_line_at_a_time(listing, changes):
     # Lines end at "\n" and "\r\n" alone; spaces around a line and a
     # byte-order mark are no part of it.
     assert [(p, v) for p, v, _ in parse(listing, "l")] == changes
+
+
+# --- The TOML listing from the bytes, against the listing of what tomllib
+# reads ---------------------------------------------------------------------
+
+# (TOML text, its listing, None where only the reading's is checked).
+TOML_FROM_BYTES = [
+    ("", ""),
+    ("# nothing\n\n", ""),
+    ("\ufeffa = 1\r\nb = 'x'\r\n", 'a = 1\nb = "x"\n'),
+    # Tables in the order tomllib makes them, not as written: a header's
+    # table goes where its first key put it.
+    (
+        "[a]\nx = 1\n[b]\ny = 2\n[a.c]\nz = 3\n[d]\n[e.f]\n",
+        "a.x = 1\na.c.z = 3\nb.y = 2\nd = {}\ne.f = {}\n",
+    ),
+    (
+        "[[p]]\nn = 1\n[p.q]\nr = 2\n[[p]]\nn.m = 3\n[[p.s]]\n[[p.s]]\nt = []\n",
+        "p[0].n = 1\np[0].q.r = 2\np[1].n.m = 3\np[1].s[0] = {}\np[1].s[1].t = []\n",
+    ),
+    ("a.b.c = 1\na.d = 2\n[x.y.z]\n[x]\nw = {}\n", None),
+    # Values as written: every number and date, strings as json.dumps writes
+    # them.
+    (
+        "i = [0, -0, +7, 1_000, 0xDEAD_beef, 0o17, 0b101, 99999999999999999999]\n"
+        "f = [1.10, -0.0, 1e5, 1E+05, 6.626e-34, 1_0.5_0, inf, -inf, +nan, nan]\n"
+        "d = [1979-05-27T07:32:00Z, 1979-05-27 00:32:00.999999999-07:00,"
+        " 1979-05-27t07:32:00.5z, 1979-05-27T07:32:00, 1979-05-27, 2024-02-29,"
+        " 07:32:00, 00:32:00.123, 23:59:59]\n",
+        None,
+    ),
+    (
+        'b = "\\b\\t\\n\\f\\r\\"\\\\ \\u00e9 \\U0001F600 \x7f"\n'.replace(
+            "\x7f", "\\u007f"
+        )
+        + "l = 'C:\\x\\y' # a comment\n"
+        + 's = """\nline \\\n   on\n  "quoted" ""\n"""\n'
+        + "m = '''\n\tall 'of' ''it''\n'''\n"
+        + 'q = """a""""\nr = """a"""""\n'
+        + "t = '''a''''\nu = '''a'''''\n"
+        + 'e = ""\nw = "\x7f\u2028é😀"\n'.replace("\x7f", "")
+        + 'n = """\\\n\n   """\n',
+        None,
+    ),
+    ('a = "x\\u007fy"\n', 'a = "x\\u007fy"\n'),
+    # Keys: bare, quoted, dotted with spaces, beyond ASCII, empty.
+    (
+        '"a.b" = 1\n\'c d\' = 2\n"" = 3\n"é" = 4\n x . \'y\' . "z" = 5\n'
+        '"#a" = 6\n"*" = 7\n"q\\"" = 8\n1.2 = 9\n"\\n" = 10\n[ "t" . u ]\nv = 11\n',
+        None,
+    ),
+    (
+        "a = [\n  1, # one\n  # alone\n  2,\n]\nb = [ ]\nc = [[1, [2]], {x = [{}]}]\n",
+        None,
+    ),
+    ("a = {b = 1, c.d = 2, e = {f = {}}, g = []}\nh = {}\n", None),
+    ("a = true\nb = false\n", "a = true\nb = false\n"),
+    ("a = 1 # c\r\nb = 2", "a = 1\nb = 2\n"),
+    ("a = 1\n" + "".join(f"k{i} = {i}\n" for i in range(100)), None),
+    ("a = " + "[" * 100 + "]" * 100 + "\n", None),
+    ("a = " + "9" * 640 + "\n", None),
+    (".".join(["k"] * 99) + " = 1\n", None),
+]
+# Left to tomllib: what it refuses, each way it does, and what is read there
+# alone (deep nesting, long keys, long integers).
+TOML_LEFT_TO_READING = [
+    "a = 1\na = 2\n",
+    "a.b = 1\n[a]\n",
+    "[a]\nb.c = 1\n[a.b]\n",
+    "[a]\n[a]\n",
+    "a = {}\n[a]\n",
+    "a = [1]\n[[a]]\n",
+    "a = {b = 1}\na.c = 2\n",
+    "[[a]]\n[a]\n",
+    "a = 1\n[a.b]\n",
+    "a = 1\n[[a]]\n",
+    "a = {b = 1, b = 2}\n",
+    "a = {b = 1, b.c = 2}\n",
+    "a = {b = {}, b.c = 1}\n",
+    "a = {b = 1,}\n",
+    "a = {b = 1\n}\n",
+    "a = [1 2]\n",
+    "a = [1,,]\n",
+    "a = 1 b = 2\n",
+    "a\n",
+    "a =\n",
+    "= 1\n",
+    "[a\n",
+    "[[a]\n",
+    "[ [a]]\n",
+    'a = "x\ny"\n',
+    "a = 'x\n",
+    'a = "\\x"\n',
+    'a = "\\uD800"\n',
+    'a = "\\U00110000"\n',
+    'a = "\\u00g0"\n',
+    'a = """x\\ y"""\n',
+    'a = """x',
+    "a = '''x",
+    'a = """a""""""\n',
+    'a = "\x01"\n',
+    "a = '\x7f'\n",
+    "a = 1 # \x7f\n",
+    "a = 1\rb = 2\n",
+    "a = 2023-02-29\n",
+    "a = 0000-01-01\n",
+    "a = 2024-04-31T00:00:00Z\n",
+    "a = 2024-01-01T\n",
+    "a = 24:00:00\n",
+    "a = 07:32\n",
+    "a = 1979-05-27T07:32:00+24:00\n",
+    "a = 01\n",
+    "a = 1__0\n",
+    "a = 1_\n",
+    "a = 0x\n",
+    "a = 0X1\n",
+    "a = +0x1\n",
+    "a = 1.\n",
+    "a = .5\n",
+    "a = 1e\n",
+    "a = infinity\n",
+    "a = tru\n",
+    "a = True\n",
+    "a = é\n",
+    "é = 1\n",
+    "\ufeff\ufeffa = 1\n",  # a second mark: the first is the command's to drop
+    "a = " + "[" * 101 + "]" * 101 + "\n",
+    "a = " + "9" * 641 + "\n",
+    "a = 0x" + "f" * 639 + "\n",
+    ".".join(["k"] * 101) + " = 1\n",
+    "[" + ".".join(["k"] * 60) + "]\n" + ".".join(["k"] * 41) + " = 1\n",
+]
+
+
+@pytest.mark.parametrize(
+    ("text", "listed", "native"),
+    [(*row, True) for row in TOML_FROM_BYTES]
+    + [(text, None, False) for text in TOML_LEFT_TO_READING],
+)
+def test_the_toml_listing_from_the_bytes_is_the_listing_of_what_tomllib_reads(
+    text, listed, native
+):
+    data = text.encode()
+    try:
+        read = read_listing(data.removeprefix(b"\xef\xbb\xbf"), "toml")
+    except (EditError, RecursionError, ValueError):
+        read = None
+    if listed is not None:
+        assert read == listed
+    assert (read is not None) or not native
+    made = bytes_listing(data, fmt="toml")
+    assert made == (read if native else None)
+    if native and read:  # and a listing held to no bytes is left to tomllib
+        assert bytes_listing(data, held=0, fmt="toml") is None
+    # The tree the reading makes is tomllib's, the same types and order.
+    tree = _listing.toml_tree(text.removeprefix("\ufeff"), float)
+    if native:
+        assert same_tree(tree, tomllib.loads(text.removeprefix("\ufeff")))
+    else:
+        assert tree is None
+
+
+def same_tree(mine, theirs):
+    """Equal, of the same types, keys in the same order; a NaN's sign and a
+    date's zone alike."""
+    if type(mine) is not type(theirs):
+        return False
+    if isinstance(mine, dict):
+        return list(mine) == list(theirs) and all(
+            same_tree(mine[k], theirs[k]) for k in mine
+        )
+    if isinstance(mine, list):
+        return len(mine) == len(theirs) and all(map(same_tree, mine, theirs))
+    if isinstance(mine, float):
+        return repr(mine) == repr(theirs) and math.copysign(1, mine) == math.copysign(
+            1, theirs
+        )
+    if isinstance(mine, dt.datetime | dt.time):
+        return mine == theirs and mine.tzinfo == theirs.tzinfo
+    return mine == theirs
+
+
+@pytest.mark.parametrize(
+    "data",
+    [b"a = '\xff'\n", b"a = '\xed\xa0\x80'\n", b"a = '\xc3'", b"\xff\xfea\x00"],
+)
+def test_toml_bytes_that_are_not_utf8_are_left_to_tomllib(data):
+    assert bytes_listing(data, fmt="toml") is None
+
+
+def test_the_toml_reading_calls_parse_float_for_each_float_alone():
+    seen = []
+
+    def parse_float(text):
+        seen.append(text)
+        return len(text)
+
+    text = "a = [1.5, 1e5, inf, -nan, 1, 0x1F]\nb = 2024-01-01\n"
+    assert _listing.toml_tree(text, parse_float) == tomllib.loads(
+        text, parse_float=parse_float
+    )
+    assert seen == ["1.5", "1e5", "inf", "-nan"] * 2
+    with pytest.raises(ValueError, match="must not return dicts or lists"):
+        _listing.toml_tree("a = 1.5\n", lambda text: {})
+    with pytest.raises(ZeroDivisionError):
+        _listing.toml_tree("a = 1.5\n", lambda text: 1 / 0)
+    assert _listing.toml_tree("a = '\ud800'\n", float) is None  # tomllib's to refuse
+
+
+_TOML_SCALARS = st.one_of(
+    st.booleans(),
+    st.integers(min_value=-(2**63), max_value=2**63 - 1),
+    st.floats(allow_nan=False),
+    st.dates(),
+    st.times(),
+    st.datetimes(timezones=st.one_of(st.none(), st.timezones())),
+    st.text().filter(lambda t: not re.search("[\ud800-\udfff]", t)),
+    st.sampled_from([t for t in ODD_TEXT if not re.search("[\ud800-\udfff]", t)]),
+)
+_TOML_KEYS = st.one_of(st.text(max_size=4), st.sampled_from(ODD_TEXT[:16])).filter(
+    lambda t: not re.search("[\ud800-\udfff]", t)
+)
+_TOML_TREES = st.dictionaries(
+    _TOML_KEYS,
+    st.recursive(
+        _TOML_SCALARS,
+        lambda inner: st.one_of(
+            st.lists(inner, max_size=4),
+            st.dictionaries(_TOML_KEYS, inner, max_size=4),
+        ),
+        max_leaves=30,
+    ),
+    max_size=5,
+)
+
+
+@given(_TOML_TREES, st.booleans(), st.sampled_from(["\n", "\r\n"]))
+def test_random_toml_lists_from_the_bytes_as_tomllib_reads(tree, multiline, end):
+    import tomli_w
+
+    try:
+        text = tomli_w.dumps(tree, multiline_strings=multiline)
+    except (ValueError, TypeError):  # what TOML cannot hold
+        event("not TOML")
+        return
+    try:
+        tomllib.loads(text)
+    except tomllib.TOMLDecodeError:  # an offset of seconds, which it writes
+        event("not read")
+        return
+    data = text.replace("\n", end).encode()
+    native = bytes_listing(data, fmt="toml")
+    assert native is not None
+    assert native == read_listing(data, "toml")
+    assert same_tree(_listing.toml_tree(text, float), tomllib.loads(text))

@@ -75,6 +75,12 @@ def test_json_chunks_argument_errors(args, error):
         (_listing.yaml_chunks, (b"a: 1", None, {}), TypeError),
         (_listing.yaml_chunks, (b"a: 1", str, []), TypeError),
         (_listing.yaml_chunks, (b"a: 1", str, {}, -1), ValueError),
+        (_listing.toml_chunks, ("a = 1", str, {}), TypeError),  # bytes, not text
+        (_listing.toml_chunks, (b"a = 1", None, {}), TypeError),
+        (_listing.toml_chunks, (b"a = 1", str, []), TypeError),
+        (_listing.toml_chunks, (b"a = 1", str, {}, -1), ValueError),
+        (_listing.toml_tree, (b"a = 1", float), TypeError),  # text, not bytes
+        (_listing.toml_tree, ("a = 1", None), TypeError),
         (_yaml.compose_all, (b"a: 1",), TypeError),  # text, not bytes
         (_yaml.compose_all, ("a: 1", "0"), TypeError),
         (_yaml.compose_all, ("\ud800",), UnicodeEncodeError),

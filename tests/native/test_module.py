@@ -13,7 +13,17 @@ SURFACES = [
     (
         _listing,
         "_listing",
-        {"Chunks", "JSON", "JsonChunks", "TOML", "json_chunks", "read", "yaml_chunks"},
+        {
+            "Chunks",
+            "JSON",
+            "JsonChunks",
+            "TOML",
+            "json_chunks",
+            "read",
+            "toml_chunks",
+            "toml_tree",
+            "yaml_chunks",
+        },
     ),
     (
         _yaml,

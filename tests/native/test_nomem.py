@@ -24,3 +24,7 @@ def test_allocation_failures_in_the_yaml_listing_leak_nothing():
 
 def test_allocation_failures_in_the_yaml_composer_leak_nothing():
     run_isolated("isolated.yaml_compose_allocation_failures", timeout=600)
+
+
+def test_allocation_failures_in_the_toml_reading_leak_nothing():
+    run_isolated("isolated.toml_allocation_failures", timeout=600)

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import datetime
 import re
-import tomllib
 
 from props_to_tree._engine import document
 from props_to_tree._engine import text as texts
@@ -17,7 +16,7 @@ from props_to_tree._formats.toml.scan import (
     scan,
     too_deep,
 )
-from props_to_tree._formats.toml.values import show, show_all, written_date
+from props_to_tree._formats.toml.values import loads, show, show_all, written_date
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -35,12 +34,7 @@ def load(format: Format, text: str, written: bool = False) -> TomlDocument:
     as written (`0o755`, `1_000`, `1e5`, `1979-05-27 07:32:00Z`)."""
     if too_deep(text):
         raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
-    try:
-        tree = tomllib.loads(text, parse_float=written_float if written else float)
-    except tomllib.TOMLDecodeError as exc:
-        where = re.search(r"at line (\d+), column (\d+)", str(exc))
-        line, column = map(int, where.groups()) if where else (None, None)
-        raise DocumentError(f"not valid {format.title}: {exc}", line, column) from None
+    tree = loads(text, written_float if written else float, format.title)
     found = TomlDocument(format, text, tree)
     if written and re.search(_ODD_INT + "|" + _DATE, text):
         for entry in found.parts.entries:
@@ -52,9 +46,9 @@ def load(format: Format, text: str, written: bool = False) -> TomlDocument:
 
 
 # Where an integer may be written otherwise than Python shows it: in another
-# base, with "_" between its digits, or with a "+"; and where a date or a
-# time may be (`Z`, a space, a fraction that is not six digits).
-_ODD_INT = r"0[xob]|[0-9]_[0-9]|\+[0-9]"
+# base, with "_" between its digits, with a "+", or as -0; and where a date
+# or a time may be (`Z`, a space, a fraction that is not six digits).
+_ODD_INT = r"0[xob]|[0-9]_[0-9]|\+[0-9]|-0(?![.0-9eE])"
 _DATE = r"[0-9]{4}-[0-9]{2}-[0-9]{2}|[0-9]{2}:[0-9]{2}:[0-9]{2}"
 
 

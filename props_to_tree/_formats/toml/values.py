@@ -6,10 +6,10 @@ from __future__ import annotations
 import datetime
 import math
 import re
-import tomllib
 
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import WrittenFloat, WrittenInt
+from props_to_tree._engine.errors import DocumentError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -21,7 +21,29 @@ _BARE = re.compile(r"[A-Za-z0-9_-]+")
 
 def key_part(part: str) -> str:
     """The key that `part`, a bare or quoted key, is."""
-    return part if _BARE.fullmatch(part) else str(tomllib.loads(f"k = {part}")["k"])
+    return part if _BARE.fullmatch(part) else str(loads(f"k = {part}")["k"])
+
+
+def loads(text: str, parse_float: Any = float, title: str = "TOML") -> dict[str, Any]:
+    """The tree tomllib.loads(text, parse_float=parse_float) reads, read by
+    the native module with tomllib's rules; what that reading leaves (what
+    does not read, above all) is tomllib's, whose error is said as a
+    DocumentError."""
+    from props_to_tree import _listing
+
+    tree = _listing.toml_tree(text, parse_float)
+    return _tomllib_tree(text, parse_float, title) if tree is None else tree
+
+
+def _tomllib_tree(text: str, parse_float: Any, title: str) -> dict[str, Any]:
+    import tomllib
+
+    try:
+        return tomllib.loads(text, parse_float=parse_float)
+    except tomllib.TOMLDecodeError as exc:
+        where = re.search(r"at line (\d+), column (\d+)", str(exc))
+        line, column = map(int, where.groups()) if where else (None, None)
+        raise DocumentError(f"not valid {title}: {exc}", line, column) from None
 
 
 def show_key(key: str) -> str:

@@ -4,14 +4,13 @@ under the right header, members removed."""
 
 from __future__ import annotations
 
-import tomllib
-
 from props_to_tree._engine import document, flow, paths
 from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value
 from props_to_tree._engine.document import collection as _collection
 from props_to_tree._engine.errors import (
     ChangeError,
+    DocumentError,
     EditError,
     PathError,
 )
@@ -19,7 +18,7 @@ from props_to_tree._engine.text import Splice
 from props_to_tree._formats.toml import FORMAT
 from props_to_tree._formats.toml.lookup import data_at, find
 from props_to_tree._formats.toml.scan import LIMIT, value_node
-from props_to_tree._formats.toml.values import basic, literal, show, show_key
+from props_to_tree._formats.toml.values import basic, literal, loads, show, show_key
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -60,8 +59,8 @@ def parse(text: str) -> Value:
         raise ChangeError("TOML has no null", hint="delete")
     line = f"v = {text}"
     try:
-        data = tomllib.loads(line)
-    except tomllib.TOMLDecodeError:
+        data = loads(line)
+    except DocumentError:
         return Value(text, show(text))
     if list(data) != ["v"] or value_node(line, 4)[1] != len(line):
         return Value(text, show(text))  # another key, or a comment after
