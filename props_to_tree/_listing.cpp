@@ -3724,11 +3724,8 @@ toml_nest(toml_reader *r, Py_ssize_t table, const toml_path *key,
         at = found;
         if (access_lists && r->nodes[at].kind == toml_array) {
             at = r->nodes[at].last;  // an empty one is a value's, refused
-            if (at < 0) {
-                return -1;
-            }
         }
-        if (r->nodes[at].kind != toml_table) {
+        if (at < 0 || r->nodes[at].kind != toml_table) {
             return -1;
         }
     }

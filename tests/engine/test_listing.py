@@ -3,6 +3,7 @@ and the JSON listing from the bytes against the listing of what json.loads
 reads."""
 
 import datetime as dt
+import functools
 import json
 import math
 import re
@@ -673,6 +674,7 @@ TOML_FROM_BYTES = [
     ("a = " + "[" * 100 + "]" * 100 + "\n", None),
     ("a = " + "9" * 640 + "\n", None),
     (".".join(["k"] * 99) + " = 1\n", None),
+    ('a = """x\\  \t\n  y"""\n', 'a = "xy"\n'),
 ]
 # Left to tomllib: what it refuses, each way it does, and what is read there
 # alone (deep nesting, long keys, long integers).
@@ -742,6 +744,20 @@ TOML_LEFT_TO_READING = [
     "a = 0x" + "f" * 639 + "\n",
     ".".join(["k"] * 101) + " = 1\n",
     "[" + ".".join(["k"] * 60) + "]\n" + ".".join(["k"] * 41) + " = 1\n",
+    "a = [ # \x01\n]\n",
+    "a = [1, # \x01\n]\n",
+    'a = """x\\  ',
+    'a = "\\u12',
+    'a = "\\UFFFFFFFF"\n',
+    '"a = 1\n',
+    "[a.b]\n[a]\nb.c = 1\n",
+    "a = 1\n[[a.b]]\n",
+    # Deeper than the walks go: read, and listed, by tomllib and the walk.
+    "a = "
+    + functools.reduce(
+        lambda v, _: "{" + ".".join(["k"] * 99) + f" = {v}}}", range(5), "1"
+    )
+    + "\n",
 ]
 
 

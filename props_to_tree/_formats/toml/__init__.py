@@ -1,8 +1,10 @@
-"""TOML, read with the standard library's tomllib.
+"""TOML, read by the rules of the standard library's tomllib.
 
-tomllib checks the text and gives the values; a scanner of this package's
-finds where each key, value and table header is written, trusting the syntax
-that tomllib has checked.  An edit is a splice of the text.
+The native module reads the text as tomllib does and gives the same values
+(tomllib itself reads what it leaves, and words why a text does not read); a
+scanner of this package's finds where each key, value and table header is
+written, trusting the syntax that reading has checked.  An edit is a splice
+of the text.
 """
 
 from __future__ import annotations

@@ -1,5 +1,5 @@
-"""A TOML document over its text: tomllib's tree, and where its keys and
-values are written, scanned for an edit."""
+"""A TOML document over its text: the tree tomllib's rules read, and where
+its keys and values are written, scanned for an edit."""
 
 from __future__ import annotations
 
