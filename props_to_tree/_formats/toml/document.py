@@ -16,7 +16,12 @@ from props_to_tree._formats.toml.scan import (
     scan,
     too_deep,
 )
-from props_to_tree._formats.toml.values import loads, show, show_all, written_date
+from props_to_tree._formats.toml.values import (
+    show,
+    show_all,
+    tomllib_tree,
+    written_date,
+)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -32,9 +37,15 @@ if TYPE_CHECKING:
 def load(format: Format, text: str, written: bool = False) -> TomlDocument:
     """The document in `text`; where `written`, its numbers and dates show
     as written (`0o755`, `1_000`, `1e5`, `1979-05-27 07:32:00Z`)."""
-    if too_deep(text):
-        raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
-    tree = loads(text, written_float if written else float, format.title)
+    from props_to_tree import _listing
+
+    parse_float = written_float if written else float
+    # The native reading bounds its own depth: the pre-scan is tomllib's.
+    tree = _listing.toml_tree(text, parse_float)
+    if tree is None:
+        if too_deep(text):
+            raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
+        tree = tomllib_tree(text, parse_float, format.title)
     found = TomlDocument(format, text, tree)
     if written and re.search(_ODD_INT + "|" + _DATE, text):
         for entry in found.parts.entries:

@@ -32,10 +32,11 @@ def loads(text: str, parse_float: Any = float, title: str = "TOML") -> dict[str,
     from props_to_tree import _listing
 
     tree = _listing.toml_tree(text, parse_float)
-    return _tomllib_tree(text, parse_float, title) if tree is None else tree
+    return tomllib_tree(text, parse_float, title) if tree is None else tree
 
 
-def _tomllib_tree(text: str, parse_float: Any, title: str) -> dict[str, Any]:
+def tomllib_tree(text: str, parse_float: Any, title: str) -> dict[str, Any]:
+    """tomllib's tree of `text`; its error said as a DocumentError."""
     import tomllib
 
     try:
