@@ -4622,8 +4622,11 @@ toml_list(toml_lister *l, Py_ssize_t at, Py_ssize_t depth)
         }
         return 1;
     }
+    // A line's path is never empty (the top is a table, whose keys each
+    // write one): memcpy is not given the empty path's NULL.
     bytes_out *out = &l->out;
-    if (bytes_add(out, l->path.data, l->path.length) < 0
+    if ((l->path.length > 0
+         && bytes_add(out, l->path.data, l->path.length) < 0)
         || bytes_add(out, " = ", 3) < 0)
     {
         return -1;
