@@ -3509,7 +3509,10 @@ uint64_t
 toml_hash(const toml_reader *r, Py_ssize_t holder, uint32_t generation,
           toml_part key)
 {
-    uint64_t hash = hash_bytes(r->store.data + key.at, key.length);
+    // Python's own hash of bytes, keyed by its secret: a document cannot be
+    // made of keys that all fall in one slot.
+    auto hash = static_cast<uint64_t>(
+        _Py_HashBytes(r->store.data + key.at, key.length));
     hash ^= (static_cast<uint64_t>(holder) << 20 ^ generation)
             * 0xff51afd7ed558ccdULL;
     return hash ^ (hash >> 31);
