@@ -199,6 +199,9 @@ def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Pattern, int
     the first "=" outside brackets (and the spaces before it), or at the
     end.  "." alone is the top of the document: the empty path.  Errors
     call the path `shown`, by default the whole of `text`."""
+    plain = _plain(text, at)
+    if plain is not None:
+        return plain
     import re
 
     shown = text if shown is None else shown
@@ -210,6 +213,25 @@ def read(text: str, at: int = 0, shown: str | None = None) -> tuple[Pattern, int
     if not path:
         raise PathError(f"bad path {shown!r}: it is empty (the top is '.')")
     return path, at
+
+
+# The characters of the keys most paths are made of.
+_PLAIN = frozenset("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-.")
+
+
+def _plain(text: str, at: int) -> tuple[Pattern, int] | None:
+    """read()'s path where it is the common one, keys of letters, digits,
+    "_" and "-" joined by ".", read without the regular expressions (which
+    a --get would otherwise load for it); None for any other."""
+    end = at
+    while end < len(text) and text[end] in _PLAIN:
+        end += 1
+    path = text[at:end]
+    rest = text[end:].lstrip(" ")
+    if not path or (rest and rest[0] != "=") or (rest == "" and end < len(text)):
+        return None
+    keys: Pattern = [*path.split(".")]
+    return None if "" in keys else (keys, end)
 
 
 def _segments(

@@ -73,3 +73,26 @@ def test_bad_paths_say_what_is_wrong(text, problem):
         paths.parse(text)
     assert str(raised.value).startswith(f"bad path {text!r}: ")
     assert problem in str(raised.value)
+
+
+@given(
+    st.text(alphabet='ab1_-. =[]*é"', max_size=12),
+    st.integers(0, 3),
+)
+def test_plain_paths_read_as_the_full_syntax_reads_them(text, at):
+    # Keys of letters, digits, "_" and "-" are read without the regular
+    # expressions: every text reads as the full reading reads it, or fails
+    # alike.
+    def outcome(read):
+        try:
+            return read(text, at)
+        except paths.PathError as exc:
+            return str(exc)
+
+    fast = outcome(paths.read)
+    saved = paths._plain
+    paths._plain = lambda text, at: None
+    try:
+        assert fast == outcome(paths.read)
+    finally:
+        paths._plain = saved

@@ -51,9 +51,17 @@ def show_key(key: str) -> str:
     return key if _BARE.fullmatch(key) else basic(key, escapes=False)
 
 
+# json.dumps's escapes, as it writes them beyond ASCII too, and TOML's DEL.
+_ESCAPED = {c: f"\\u{c:04x}" for c in [*range(0x20), 0x7F]} | {
+    ord(c): "\\" + e for c, e in zip('"\\\b\t\n\f\r', '"\\btnfr', strict=True)
+}
+
+
 def basic(text: str, *, escapes: bool) -> str:
     """A basic string: JSON's escapes, and those TOML adds."""
-    import json  # loaded by the first: a listing needs none
+    if not escapes:  # as json.dumps writes it, which --get need not load
+        return '"' + text.translate(_ESCAPED) + '"'
+    import json
 
     written = json.dumps(text, ensure_ascii=escapes).replace("\x7f", "\\u007f")
     if escapes:  # TOML writes a character beyond the BMP as one escape

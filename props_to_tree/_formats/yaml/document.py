@@ -5,7 +5,6 @@ from __future__ import annotations
 
 from props_to_tree import _yaml
 from props_to_tree._engine.errors import ChangeError, DocumentError
-from props_to_tree._formats.yaml import write
 from props_to_tree._formats.yaml.spans import Spans
 from props_to_tree._formats.yaml.values import (
     Mapping,
@@ -105,29 +104,45 @@ class YamlDocument:
     # --- changing: splices worked out from the spans ----------------------------
 
     def parse(self, text: str) -> Value:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.parse(self.text, text)
 
     def value(self, data: Any) -> Value:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.value(self.text, data)
 
     def member(self, key: str, text: str) -> str:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.member(key, text)
 
     def reach(self, path: Path) -> tuple[int, int | None]:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.reach(self.text, self.spans, path)
 
     def replace(self, path: Path, value: Value) -> list[Splice]:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.replace(self.text, self.spans, path, value)
 
     def append(
         self, path: Path, value: Value, before: int | None = None
     ) -> list[Splice]:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.append(self.text, self.spans, path, value, before)
 
     def insert(self, path: Path, keys: list[str], value: Value) -> list[Splice]:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.insert(self.text, self.spans, path, keys, value)
 
     def delete(self, path: Path) -> list[Splice]:
+        from props_to_tree._formats.yaml import write  # a --get needs none
+
         return write.delete(self.text, self.spans, path, self._reread)
 
     def _reread(self, text: str) -> Spans:
