@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <datetime.h>
 #include <unistd.h>
@@ -3505,14 +3506,85 @@ toml_new_flags(toml_reader *r)
     return r->flag_count++;
 }
 
+// SipHash-1-3, Python's own hash of bytes, under a key of this process's
+// drawn when the first TOML document is read: no document can be made of
+// keys that all fall in one slot.
+uint64_t
+rotate(uint64_t x, int bits)
+{
+    return (x << bits) | (x >> (64 - bits));
+}
+
+void
+sip_round(uint64_t v[4])
+{
+    v[0] += v[1];
+    v[1] = rotate(v[1], 13) ^ v[0];
+    v[0] = rotate(v[0], 32);
+    v[2] += v[3];
+    v[3] = rotate(v[3], 16) ^ v[2];
+    v[0] += v[3];
+    v[3] = rotate(v[3], 21) ^ v[0];
+    v[2] += v[1];
+    v[1] = rotate(v[1], 17) ^ v[2];
+    v[2] = rotate(v[2], 32);
+}
+
+uint64_t sip_key[2];
+
+void
+sip_draw_key()
+{
+    static bool drawn = false;
+    if (drawn) {
+        return;
+    }
+    drawn = true;
+    if (getentropy(sip_key, sizeof sip_key) != 0) {
+        // No entropy to be had: this process's addresses and the time.
+        sip_key[0] =
+            reinterpret_cast<uintptr_t>(&drawn) ^ 0x9e3779b97f4a7c15ULL;
+        sip_key[1] =
+            static_cast<uint64_t>(time(nullptr)) * 0xff51afd7ed558ccdULL;
+    }
+}
+
+uint64_t
+sip_hash(const char *data, Py_ssize_t length)
+{
+    uint64_t v[4] = {sip_key[0] ^ 0x736f6d6570736575ULL,
+                     sip_key[1] ^ 0x646f72616e646f6dULL,
+                     sip_key[0] ^ 0x6c7967656e657261ULL,
+                     sip_key[1] ^ 0x7465646279746573ULL};
+    uint64_t last = static_cast<uint64_t>(length) << 56;
+    Py_ssize_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        v[3] ^= word;
+        sip_round(v);
+        v[0] ^= word;
+    }
+    uint64_t tail = 0;
+    if (i < length) {
+        std::memcpy(&tail, data + i, static_cast<size_t>(length - i));
+    }
+    last |= tail;
+    v[3] ^= last;
+    sip_round(v);
+    v[0] ^= last;
+    v[2] ^= 0xff;
+    sip_round(v);
+    sip_round(v);
+    sip_round(v);
+    return v[0] ^ v[1] ^ v[2] ^ v[3];
+}
+
 uint64_t
 toml_hash(const toml_reader *r, Py_ssize_t holder, uint32_t generation,
           toml_part key)
 {
-    // Python's own hash of bytes, keyed by its secret: a document cannot be
-    // made of keys that all fall in one slot.
-    auto hash = static_cast<uint64_t>(
-        _Py_HashBytes(r->store.data + key.at, key.length));
+    uint64_t hash = sip_hash(r->store.data + key.at, key.length);
     hash ^= (static_cast<uint64_t>(holder) << 20 ^ generation)
             * 0xff51afd7ed558ccdULL;
     return hash ^ (hash >> 31);
@@ -4509,6 +4581,7 @@ toml_header(toml_reader *r)
 bool
 toml_read(toml_reader *r)
 {
+    sip_draw_key();
     if (toml_new_node(r, toml_table) != 0 || toml_new_flags(r) != 0) {
         return false;
     }
@@ -4794,9 +4867,36 @@ toml_float_value(PyObject *parse_float, const unsigned char *s,
     return value;
 }
 
+// How values are made: floats by the caller's parse_float; and, where the
+// caller wants them shown as written, each date and each integer written
+// otherwise than Python shows it, by its written(text, value).
+struct toml_makers {
+    PyObject *parse_float;
+    PyObject *written;  // or NULL
+};
+
+// `value` (a new reference, or NULL) made by written(text, value).
+PyObject *
+toml_as_written(const toml_makers &make, PyObject *value,
+                const unsigned char *s, Py_ssize_t length)
+{
+    if (value == nullptr || make.written == nullptr) {
+        return value;
+    }
+    PyObject *text = PyUnicode_DecodeASCII(reinterpret_cast<const char *>(s),
+                                           length, nullptr);
+    PyObject *made =
+        text == nullptr
+            ? nullptr
+            : PyObject_CallFunctionObjArgs(make.written, text, value, nullptr);
+    Py_XDECREF(text);
+    Py_DECREF(value);
+    return made;
+}
+
 // A scalar's value from its text, which the reading has checked.
 PyObject *
-toml_plain_value(PyObject *parse_float, const unsigned char *s,
+toml_plain_value(const toml_makers &make, const unsigned char *s,
                  Py_ssize_t length)
 {
     if (s[0] == 't' || s[0] == 'f') {
@@ -4806,26 +4906,31 @@ toml_plain_value(PyObject *parse_float, const unsigned char *s,
     bool year = length >= 10 && s[4] == '-' && is_digit(s[0]) && is_digit(s[1])
                 && is_digit(s[2]) && is_digit(s[3]);
     if ((length >= 8 && s[2] == ':') || year) {
-        return toml_date_value(s, length);
+        return toml_as_written(make, toml_date_value(s, length), s, length);
     }
     bool based = length > 2 && s[0] == '0'
                  && (s[1] == 'x' || s[1] == 'o' || s[1] == 'b');
     bool integer = based;
+    // Shown otherwise than Python shows the integer: in a base, with "_"
+    // or "+", or -0.
+    bool odd = based || (length == 2 && s[0] == '-' && s[1] == '0');
     if (!based) {
         integer = true;
         for (Py_ssize_t i = 0; i < length && integer; i++) {
             integer =
                 is_digit(s[i]) || s[i] == '_' || s[i] == '+' || s[i] == '-';
+            odd = odd || s[i] == '_' || s[i] == '+';
         }
     }
     if (!integer) {
-        return toml_float_value(parse_float, s, length);
+        return toml_float_value(make.parse_float, s, length);
     }
     // int(text, 0), as tomllib reads it: "_" between digits, a sign, a base.
     char digits[toml_int_chars + 1];
     std::memcpy(digits, s, static_cast<size_t>(length));
     digits[length] = '\0';
-    return PyLong_FromString(digits, nullptr, 0);
+    PyObject *value = PyLong_FromString(digits, nullptr, 0);
+    return odd ? toml_as_written(make, value, s, length) : value;
 }
 
 // Calls itself, toml_walk_depth deep at most.
@@ -4833,7 +4938,7 @@ toml_plain_value(PyObject *parse_float, const unsigned char *s,
 // The value of the node at `at`, and of all in it; nullptr with the
 // exception set, or Py_None (a new reference) where it nests too deep.
 PyObject *
-toml_build(const toml_reader *r, Py_ssize_t at, PyObject *parse_float,
+toml_build(const toml_reader *r, Py_ssize_t at, const toml_makers &make,
            Py_ssize_t depth)
 {
     const toml_node *node = &r->nodes[at];
@@ -4842,7 +4947,7 @@ toml_build(const toml_reader *r, Py_ssize_t at, PyObject *parse_float,
         return PyUnicode_DecodeUTF8(r->store.data + node->start,
                                     node->end - node->start, nullptr);
     case toml_plain:
-        return toml_plain_value(parse_float, r->s + node->start,
+        return toml_plain_value(make, r->s + node->start,
                                 node->end - node->start);
     default:
         break;
@@ -4855,7 +4960,7 @@ toml_build(const toml_reader *r, Py_ssize_t at, PyObject *parse_float,
     for (Py_ssize_t m = node->first; m >= 0 && made != nullptr;
          m = r->nodes[m].next)
     {
-        PyObject *value = toml_build(r, m, parse_float, depth + 1);
+        PyObject *value = toml_build(r, m, make, depth + 1);
         if (value == Py_None) {
             Py_DECREF(made);
             return value;
@@ -5145,20 +5250,28 @@ toml_chunks(PyObject *module, PyObject *args)
     return result;
 }
 
-// toml_tree(text, parse_float): the tree tomllib.loads(text,
-// parse_float=parse_float) makes; None where it is tomllib's to read (and
-// to say why it does not).
+// toml_tree(text, parse_float[, written]): the tree tomllib.loads(text,
+// parse_float=parse_float) makes, each date, and each integer written
+// otherwise than Python shows it, made by written(text, value) where it is
+// given; None where it is tomllib's to read (and to say why it does not).
 PyObject *
 toml_tree(PyObject * /*module*/, PyObject *args)
 {
     PyObject *text, *parse_float;
-    if (!PyArg_ParseTuple(args, "UO:toml_tree", &text, &parse_float)) {
+    PyObject *written = Py_None;
+    if (!PyArg_ParseTuple(args, "UO|O:toml_tree", &text, &parse_float,
+                          &written)) {
         return nullptr;
     }
-    if (!PyCallable_Check(parse_float)) {
-        PyErr_SetString(PyExc_TypeError, "parse_float must be callable");
+    if (!PyCallable_Check(parse_float)
+        || (written != Py_None && !PyCallable_Check(written)))
+    {
+        PyErr_SetString(PyExc_TypeError,
+                        "parse_float and written must be callable");
         return nullptr;
     }
+    const toml_makers make{parse_float,
+                           written == Py_None ? nullptr : written};
     Py_ssize_t length;
     const char *utf8 = PyUnicode_AsUTF8AndSize(text, &length);
     if (utf8 == nullptr) {
@@ -5179,7 +5292,7 @@ toml_tree(PyObject * /*module*/, PyObject *args)
     r.n = length;
     PyObject *result = nullptr;
     if (toml_read(&r)) {
-        result = toml_build(&r, 0, parse_float, 0);
+        result = toml_build(&r, 0, make, 0);
     }
     else if (r.no_memory) {
         PyErr_NoMemory();

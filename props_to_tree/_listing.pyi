@@ -46,6 +46,9 @@ def toml_chunks(
     /,
 ) -> JsonChunks | None: ...
 def toml_tree(
-    text: str, parse_float: Callable[[str], Any], /
+    text: str,
+    parse_float: Callable[[str], Any],
+    written: Callable[[str, Any], Any] | None = ...,
+    /,
 ) -> dict[str, Any] | None: ...
 def read(fd: int, count: int, /) -> bytes: ...

@@ -24,9 +24,10 @@ from _support import (
 from hypothesis import event, given
 from hypothesis import strategies as st
 
+from props_to_tree import _formats as formats
 from props_to_tree import _listing
 from props_to_tree._engine.errors import EditError
-from props_to_tree._engine.listing import parse
+from props_to_tree._engine.listing import leaves, parse, render
 from props_to_tree._engine.paths import key_text, key_texts
 
 
@@ -781,10 +782,14 @@ def test_the_toml_listing_from_the_bytes_is_the_listing_of_what_tomllib_reads(
     assert made == (read if native else None)
     if native and read:  # and a listing held to no bytes is left to tomllib
         assert bytes_listing(data, held=0, fmt="toml") is None
-    # The tree the reading makes is tomllib's, the same types and order.
-    tree = _listing.toml_tree(text.removeprefix("\ufeff"), float)
+    # The tree the reading makes is tomllib's, the same types and order; and
+    # made as written, it lists as the listing from the bytes does.
+    body = text.removeprefix("\ufeff")
+    tree = _listing.toml_tree(body, float)
     if native:
-        assert same_tree(tree, tomllib.loads(text.removeprefix("\ufeff")))
+        assert same_tree(tree, tomllib.loads(body))
+        document = formats.load("toml", body, written=True)
+        assert "".join(render(*leaves(document.tree), document.show_all)) == read
     else:
         assert tree is None
 
@@ -834,6 +839,14 @@ def test_the_toml_reading_calls_parse_float_for_each_float_alone():
     with pytest.raises(ZeroDivisionError):
         _listing.toml_tree("a = 1.5\n", lambda text: 1 / 0)
     assert _listing.toml_tree("a = '\ud800'\n", float) is None  # tomllib's to refuse
+    # Made as written: each date, and each integer Python shows otherwise.
+    met = []
+    text = "a = [1, -1, -0, +1, 1_0, 0x1, 0o1, 0b1, 1.5, 2024-01-01, 00:00:00]\n"
+    tree = _listing.toml_tree(text, float, lambda text, value: met.append(text) or 7)
+    assert met == ["-0", "+1", "1_0", "0x1", "0o1", "0b1", "2024-01-01", "00:00:00"]
+    assert tree == {"a": [1, -1, 7, 7, 7, 7, 7, 7, 1.5, 7, 7]}
+    with pytest.raises(ZeroDivisionError):
+        _listing.toml_tree("a = 0x1\n", float, lambda text, value: 1 / 0)
 
 
 _TOML_SCALARS = st.one_of(

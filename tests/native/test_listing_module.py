@@ -81,6 +81,7 @@ def test_json_chunks_argument_errors(args, error):
         (_listing.toml_chunks, (b"a = 1", str, {}, -1), ValueError),
         (_listing.toml_tree, (b"a = 1", float), TypeError),  # text, not bytes
         (_listing.toml_tree, ("a = 1", None), TypeError),
+        (_listing.toml_tree, ("a = 1", float, 1), TypeError),
         (_yaml.compose_all, (b"a: 1",), TypeError),  # text, not bytes
         (_yaml.compose_all, ("a: 1", "0"), TypeError),
         (_yaml.compose_all, ("\ud800",), UnicodeEncodeError),

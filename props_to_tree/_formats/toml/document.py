@@ -4,24 +4,19 @@ its keys and values are written, scanned for an edit."""
 from __future__ import annotations
 
 import datetime
-import re
 
 from props_to_tree._engine import document
-from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import Value, written_float, written_int
 from props_to_tree._engine.errors import DocumentError
-from props_to_tree._formats.toml.scan import (
-    LIMIT,
-    STRINGS_AND_COMMENTS,
-    scan,
-    too_deep,
-)
 from props_to_tree._formats.toml.values import (
     show,
     show_all,
     tomllib_tree,
     written_date,
 )
+
+# What a change needs (the scanner, the text's splices, re) is loaded where
+# it is first needed: a listing and a --get read the text alone.
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -30,7 +25,7 @@ if TYPE_CHECKING:
     from props_to_tree._engine.convert import Anchor
     from props_to_tree._engine.document import Format
     from props_to_tree._engine.paths import Path
-    from props_to_tree._engine.text import Splice
+    from props_to_tree._engine.text import Changed, Splice
     from props_to_tree._formats.toml.scan import Node, Parts
 
 
@@ -40,13 +35,19 @@ def load(format: Format, text: str, written: bool = False) -> TomlDocument:
     from props_to_tree import _listing
 
     parse_float = written_float if written else float
-    # The native reading bounds its own depth: the pre-scan is tomllib's.
-    tree = _listing.toml_tree(text, parse_float)
-    if tree is None:
-        if too_deep(text):
-            raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
-        tree = tomllib_tree(text, parse_float, format.title)
+    # Read natively, its dates and odd integers made as written as it reads
+    # them; the native reading bounds its own depth.
+    tree = _listing.toml_tree(text, parse_float, _written if written else None)
+    if tree is not None:
+        return TomlDocument(format, text, tree)
+    from props_to_tree._formats.toml.scan import LIMIT, too_deep
+
+    if too_deep(text):  # before tomllib, whose time grows with the parts
+        raise DocumentError(f"nested too deeply: a key of {LIMIT:,} parts or more")
+    tree = tomllib_tree(text, parse_float, format.title)
     found = TomlDocument(format, text, tree)
+    import re
+
     if written and re.search(_ODD_INT + "|" + _DATE, text):
         for entry in found.parts.entries:
             holder: Any = tree
@@ -54,6 +55,13 @@ def load(format: Format, text: str, written: bool = False) -> TomlDocument:
                 holder = holder[segment]
             _as_written(text, holder, entry.path[-1], entry.node)
     return found
+
+
+def _written(text: str, value: Any) -> Any:
+    """An integer or a date, made to show as `text`."""
+    if type(value) is int:
+        return written_int(text, value)
+    return written_date(text, value)
 
 
 # Where an integer may be written otherwise than Python shows it: in another
@@ -101,6 +109,8 @@ class TomlDocument(document.PlainTree):
     @property
     def parts(self) -> Parts:
         if self._parts is None:
+            from props_to_tree._formats.toml.scan import scan
+
             self._parts = scan(self.text, self.tree)
         return self._parts
 
@@ -112,6 +122,10 @@ class TomlDocument(document.PlainTree):
     def comments(self) -> list[tuple[int, int]]:
         if "#" not in self.text:
             return []
+        import re
+
+        from props_to_tree._formats.toml.scan import STRINGS_AND_COMMENTS
+
         found = re.compile(STRINGS_AND_COMMENTS).finditer(self.text)
         return [m.span() for m in found if m[0][0] == "#"]
 
@@ -173,6 +187,8 @@ class TomlDocument(document.PlainTree):
             # A table of a header or of dotted keys set to a table: it goes,
             # and the new one is written as a new table there is.
             gone = self.delete(path)
+            from props_to_tree._engine import text as texts
+
             made: list[texts.Span] = []
             rest = self.reload(texts.apply(self.text, gone, made))
             # Where a header was, the new table's headers, if it takes any.
@@ -208,11 +224,11 @@ class TomlDocument(document.PlainTree):
         return load(self.format, text)
 
 
-def _as_read(
-    splices: list[Splice], changed: list[texts.Changed]
-) -> list[Splice] | None:
+def _as_read(splices: list[Splice], changed: list[Changed]) -> list[Splice] | None:
     """`splices` of a text that the splices `changed` says made, as splices
     of the text before them; None where one meets what those changed."""
+    from props_to_tree._engine import text as texts
+
     out = []
     for splice in splices:
         if splice.gap is not None:

@@ -5,9 +5,7 @@ from __future__ import annotations
 
 import datetime
 import math
-import re
 
-from props_to_tree._engine import text as texts
 from props_to_tree._engine.document import WrittenFloat, WrittenInt
 from props_to_tree._engine.errors import DocumentError
 
@@ -16,12 +14,17 @@ if TYPE_CHECKING:
     from typing import Any
 
 
-_BARE = re.compile(r"[A-Za-z0-9_-]+")
+# A bare key's characters: a set, not a pattern, so that --get loads no re.
+_BARE = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-")
+
+
+def _bare(key: str) -> bool:
+    return bool(key) and _BARE.issuperset(key)
 
 
 def key_part(part: str) -> str:
     """The key that `part`, a bare or quoted key, is."""
-    return part if _BARE.fullmatch(part) else str(loads(f"k = {part}")["k"])
+    return part if _bare(part) else str(loads(f"k = {part}")["k"])
 
 
 def loads(text: str, parse_float: Any = float, title: str = "TOML") -> dict[str, Any]:
@@ -37,6 +40,7 @@ def loads(text: str, parse_float: Any = float, title: str = "TOML") -> dict[str,
 
 def tomllib_tree(text: str, parse_float: Any, title: str) -> dict[str, Any]:
     """tomllib's tree of `text`; its error said as a DocumentError."""
+    import re
     import tomllib
 
     try:
@@ -48,7 +52,7 @@ def tomllib_tree(text: str, parse_float: Any, title: str) -> dict[str, Any]:
 
 
 def show_key(key: str) -> str:
-    return key if _BARE.fullmatch(key) else basic(key, escapes=False)
+    return key if _bare(key) else basic(key, escapes=False)
 
 
 # json.dumps's escapes, as it writes them beyond ASCII too, and TOML's DEL.
@@ -65,6 +69,8 @@ def basic(text: str, *, escapes: bool) -> str:
 
     written = json.dumps(text, ensure_ascii=escapes).replace("\x7f", "\\u007f")
     if escapes:  # TOML writes a character beyond the BMP as one escape
+        from props_to_tree._engine import text as texts
+
         written = texts.astral_escapes(written, "\\U%08X")
     return written
 
