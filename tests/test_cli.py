@@ -858,6 +858,10 @@ BAD_INPUT = [
         (["--format", "yaml", *more], f"a: {'9' * 5000}\n", "5,000 digits is more")
         for more in ([], ["--get", "a"], ["--set", "b=1"])
     ),
+    *(
+        (["--format", "toml", *more], f"a = {'9' * 5000}\n", "5,000 digits is more")
+        for more in ([], ["--get", "a"], ["--set", "b=1"])
+    ),
     # Read, and too deep for the listing's walk: named all the same.
     (["--format", "json"], "[" * 1200 + "]" * 1200, "standard input is nested too"),
     (

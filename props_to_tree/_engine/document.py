@@ -202,8 +202,11 @@ def written_float(text: str) -> float:
 
 def written_int(text: str, number: int) -> int:
     """`number`, which shows as `text` where Python's own showing differs."""
-    if int.__repr__(number) == text:
-        return number
+    try:
+        if int.__repr__(number) == text:
+            return number
+    except ValueError:  # more digits than Python shows: written otherwise
+        pass
     found = WrittenInt(number)
     found.text = text
     return found

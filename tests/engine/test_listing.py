@@ -895,3 +895,10 @@ def test_random_toml_lists_from_the_bytes_as_tomllib_reads(tree, multiline, end)
     assert native is not None
     assert native == read_listing(data, "toml")
     assert same_tree(_listing.toml_tree(text, float), tomllib.loads(text))
+
+
+def test_a_toml_integer_past_python_s_digits_is_listed_as_written():
+    # In hex, tomllib reads it, and it is shown as written, not in decimal.
+    text = "a = 0x" + "f" * 5000 + "\n"
+    assert bytes_listing(text, fmt="toml") is None
+    assert read_listing(text.encode(), "toml") == text

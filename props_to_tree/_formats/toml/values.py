@@ -49,6 +49,16 @@ def tomllib_tree(text: str, parse_float: Any, title: str) -> dict[str, Any]:
         where = re.search(r"at line (\d+), column (\d+)", str(exc))
         line, column = map(int, where.groups()) if where else (None, None)
         raise DocumentError(f"not valid {title}: {exc}", line, column) from None
+    except ValueError as exc:  # an integer of more digits than int() reads
+        digits = re.search(r"value has (\d+) digits", str(exc))
+        if digits is None:
+            raise
+        import sys
+
+        raise DocumentError(
+            f"a number of {int(digits[1]):,} digits is more than Python reads "
+            f"({sys.get_int_max_str_digits():,}; PYTHONINTMAXSTRDIGITS raises it)"
+        ) from None
 
 
 def show_key(key: str) -> str:
