@@ -5073,6 +5073,82 @@ int_digits()
     return digits;
 }
 
+// The arguments of a listing made whole from a document's bytes: (data,
+// key_text, keys[, held]), `held` by default twice the document and 64 MiB;
+// the text past a byte-order mark, which is no part of it.
+struct listing_args {
+    PyObject *key_text;  // borrowed, as the caller holds them
+    PyObject *keys;
+    const unsigned char *s;
+    Py_ssize_t length;
+    Py_ssize_t held;
+};
+
+int
+listing_args_read(PyObject *args, const char *format, listing_args *a)
+{
+    PyObject *data;
+    a->held = -1;
+    if (!PyArg_ParseTuple(args, format, &PyBytes_Type, &data, &a->key_text,
+                          &PyDict_Type, &a->keys, &a->held))
+    {
+        return -1;
+    }
+    if (a->held < 0 && PyTuple_GET_SIZE(args) > 3) {
+        PyErr_SetString(PyExc_ValueError, "held must not be negative");
+        return -1;
+    }
+    if (!PyCallable_Check(a->key_text)) {
+        PyErr_SetString(PyExc_TypeError, "key_text must be callable");
+        return -1;
+    }
+    a->s = reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data));
+    a->length = PyBytes_GET_SIZE(data);
+    if (a->held < 0) {
+        a->held = a->length < (PY_SSIZE_T_MAX - held_extra) / 2
+                      ? 2 * a->length + held_extra
+                      : PY_SSIZE_T_MAX;
+    }
+    if (a->length >= 3 && std::memcmp(a->s, "\xef\xbb\xbf", 3) == 0) {
+        a->s += 3;
+        a->length -= 3;
+    }
+    return 0;
+}
+
+// Room for the listing of a document of `length` bytes: twice that, which
+// long paths to short values need, within `held`; only what is written is
+// given pages.
+Py_ssize_t
+listing_room(Py_ssize_t length, Py_ssize_t held)
+{
+    Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;
+    return room < 4096 ? 4096 : room;
+}
+
+// What a listing made whole returns, by its `status`: its one chunk (1),
+// None where it is the Python way's (0), NULL on failure (-1).
+PyObject *
+listing_made(PyObject *module, int status, bytes_out *out)
+{
+    if (status != 1) {
+        return status == 0 ? Py_NewRef(Py_None) : nullptr;
+    }
+    PyObject *made = bytes_take(out);
+    auto *type = reinterpret_cast<PyTypeObject *>(
+        static_cast<module_state *>(PyModule_GetState(module))->json_chunks);
+    auto *self =
+        made == nullptr
+            ? nullptr
+            : reinterpret_cast<json_chunks_object *>(type->tp_alloc(type, 0));
+    if (self == nullptr) {
+        Py_XDECREF(made);
+        return nullptr;
+    }
+    self->made = made;
+    return reinterpret_cast<PyObject *>(self);
+}
+
 // yaml_chunks(data, key_text, keys[, held]): the listing of the YAML
 // document in `data` (bytes) in one chunk of whole lines of UTF-8; or None
 // where it is the Python way's to read: what the walk refuses, a document
@@ -5081,34 +5157,13 @@ int_digits()
 PyObject *
 yaml_chunks(PyObject *module, PyObject *args)
 {
-    PyObject *data, *key_text, *keys;
-    Py_ssize_t held = -1;
-    if (!PyArg_ParseTuple(args, "O!OO!|n:yaml_chunks", &PyBytes_Type, &data,
-                          &key_text, &PyDict_Type, &keys, &held))
-    {
+    listing_args a;
+    if (listing_args_read(args, "O!OO!|n:yaml_chunks", &a) < 0) {
         return nullptr;
     }
-    if (held < 0 && PyTuple_GET_SIZE(args) > 3) {
-        PyErr_SetString(PyExc_ValueError, "held must not be negative");
-        return nullptr;
-    }
-    if (!PyCallable_Check(key_text)) {
-        PyErr_SetString(PyExc_TypeError, "key_text must be callable");
-        return nullptr;
-    }
-    const auto *s =
-        reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data));
-    Py_ssize_t length = PyBytes_GET_SIZE(data);
-    if (held < 0) {
-        held = length < (PY_SSIZE_T_MAX - held_extra) / 2
-                   ? 2 * length + held_extra
-                   : PY_SSIZE_T_MAX;
-    }
-    // A byte-order mark is no part of the text, as the Python way reads it.
-    if (length >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0) {
-        s += 3;
-        length -= 3;
-    }
+    PyObject *key_text = a.key_text, *keys = a.keys;
+    const unsigned char *s = a.s;
+    Py_ssize_t length = a.length, held = a.held;
     // A second mark, which libyaml would read past, is the Python way's.
     if (!valid_utf8(s, length)
         || (length >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0))
@@ -5129,31 +5184,12 @@ yaml_chunks(PyObject *module, PyObject *args)
     }
     w->text = s;
     w->length = length;
-    Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;
     PyObject *result = nullptr;
-    int status = bytes_open(&w->out, room < 4096 ? 4096 : room);
+    int status = bytes_open(&w->out, listing_room(length, held));
     if (status == 0) {
         status = yaml_list(w, s, length);
     }
-    if (status == 1) {
-        PyObject *made = bytes_take(&w->out);
-        auto *type = reinterpret_cast<PyTypeObject *>(
-            static_cast<module_state *>(PyModule_GetState(module))
-                ->json_chunks);
-        auto *self = made == nullptr ? nullptr
-                                     : reinterpret_cast<json_chunks_object *>(
-                                         type->tp_alloc(type, 0));
-        if (self == nullptr) {
-            Py_XDECREF(made);
-        }
-        else {
-            self->made = made;
-            result = reinterpret_cast<PyObject *>(self);
-        }
-    }
-    else if (status == 0) {
-        result = Py_NewRef(Py_None);
-    }
+    result = listing_made(module, status, &w->out);
     yaml_walk_free(w);
     PyMem_Free(w);
     return result;
@@ -5167,34 +5203,13 @@ yaml_chunks(PyObject *module, PyObject *args)
 PyObject *
 toml_chunks(PyObject *module, PyObject *args)
 {
-    PyObject *data, *key_text, *keys;
-    Py_ssize_t held = -1;
-    if (!PyArg_ParseTuple(args, "O!OO!|n:toml_chunks", &PyBytes_Type, &data,
-                          &key_text, &PyDict_Type, &keys, &held))
-    {
+    listing_args a;
+    if (listing_args_read(args, "O!OO!|n:toml_chunks", &a) < 0) {
         return nullptr;
     }
-    if (held < 0 && PyTuple_GET_SIZE(args) > 3) {
-        PyErr_SetString(PyExc_ValueError, "held must not be negative");
-        return nullptr;
-    }
-    if (!PyCallable_Check(key_text)) {
-        PyErr_SetString(PyExc_TypeError, "key_text must be callable");
-        return nullptr;
-    }
-    const auto *s =
-        reinterpret_cast<const unsigned char *>(PyBytes_AS_STRING(data));
-    Py_ssize_t length = PyBytes_GET_SIZE(data);
-    if (held < 0) {
-        held = length < (PY_SSIZE_T_MAX - held_extra) / 2
-                   ? 2 * length + held_extra
-                   : PY_SSIZE_T_MAX;
-    }
-    // A byte-order mark is no part of the text, as the command reads it.
-    if (length >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0) {
-        s += 3;
-        length -= 3;
-    }
+    PyObject *key_text = a.key_text, *keys = a.keys;
+    const unsigned char *s = a.s;
+    Py_ssize_t length = a.length, held = a.held;
     if (!valid_utf8(s, length)) {
         Py_RETURN_NONE;
     }
@@ -5216,33 +5231,14 @@ toml_chunks(PyObject *module, PyObject *args)
         PyErr_NoMemory();
         status = -1;
     }
-    Py_ssize_t room = length < (held - 4096) / 2 ? 2 * length + 4096 : held;
     if (status == 1) {
-        status = bytes_open(&l.out, room < 4096 ? 4096 : room);
+        status = bytes_open(&l.out, listing_room(length, held));
         if (status == 0) {
             // An empty document lists nothing.
             status = r.nodes[0].first < 0 ? 1 : toml_list(&l, 0, 0);
         }
     }
-    if (status == 1) {
-        PyObject *made = bytes_take(&l.out);
-        auto *type = reinterpret_cast<PyTypeObject *>(
-            static_cast<module_state *>(PyModule_GetState(module))
-                ->json_chunks);
-        auto *self = made == nullptr ? nullptr
-                                     : reinterpret_cast<json_chunks_object *>(
-                                         type->tp_alloc(type, 0));
-        if (self == nullptr) {
-            Py_XDECREF(made);
-        }
-        else {
-            self->made = made;
-            result = reinterpret_cast<PyObject *>(self);
-        }
-    }
-    else if (status == 0) {
-        result = Py_NewRef(Py_None);
-    }
+    result = listing_made(module, status, &l.out);
     bytes_free(&l.out);
     bytes_free(&l.path);
     toml_reader_free(&r);
